@@ -1,0 +1,352 @@
+#include "dspIIRFilters.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace vurnel::dsp {
+namespace {
+
+// Bessel prototype poles: a row holds a real pole or the member of a conjugate pair with the
+// positive imaginary part. Order n uses the rows from n² div 4 on.
+const TComplex BesselPoles[20] = {
+    {-1.0L, 0.0L},
+    {-1.10160133059L, 0.636009824757L},
+    {-1.32267579991L, 0.0L},
+    {-1.04740916101L, 0.999264436281L},
+    {-1.37006783055L, 0.410249717494L},
+    {-0.99520876435L, 1.25710573945L},
+    {-1.50231627145L, 0.0L},
+    {-1.38087732586L, 0.717909587627L},
+    {-0.957676548563L, 1.47112432073L},
+    {-1.57149040362L, 0.320896374221L},
+    {-1.3818580976L, 0.971471890712L},
+    {-0.930656522947L, 1.66186326894L},
+    {-1.68436817927L, 0.0L},
+    {-1.61203876622L, 0.589244506931L},
+    {-1.3789032168L, 1.1915667778L},
+    {-0.909867780623L, 1.83645135304L},
+    {-1.7574084004L, 0.272867575103L},
+    {-1.63693941813L, 0.822795625139L},
+    {-1.37384121764L, 1.38835657588L},
+    {-0.892869718847L, 1.99832584364L},
+};
+
+constexpr long double kFloorPerOrder = 1e-4L; // cycles per sample, times the order
+constexpr long double kBelowNyquist = 1e-4L;  // hertz kept below half the sample rate
+
+long double Larger(long double a, long double b) {
+    return a > b ? a : b;
+}
+
+// "%g" with up to 15 significant digits.
+std::string FormatGeneral(long double value) {
+    if (std::isnan(value)) return "NAN";
+    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
+    char text[48];
+    std::snprintf(text, sizeof text, "%.15g", static_cast<double>(value));
+    return text;
+}
+
+TComplex BilinearMap(TComplex s) {
+    return CDiv(CAdd(Complex(2.0L, 0.0L), s), CSub(Complex(2.0L, 0.0L), s));
+}
+
+TComplex EvalPolynomial(const TComplex* a, int n, TComplex x) {
+    TComplex acc = Complex(0.0L, 0.0L);
+    for (int j = n; j >= 0; --j)
+        acc = CAdd(CMul(acc, x), a[j]);
+    return acc;
+}
+
+} // namespace
+
+// Working values of one design; none of them is kept in the filter.
+struct TdspCustomIIRFilter::DesignWork {
+    long double NormFreq1 = 0, NormFreq2 = 0;
+    long double Warped1 = 0, Warped2 = 0;
+    long double CentreW = 0, BandW = 0;
+    TComplex NumCoeffs[MaxPoleZero] = {};
+    TComplex DenCoeffs[MaxPoleZero] = {};
+    TComplex DCGain{}, CentreGain{}, HFGain{};
+
+    TComplex EvalResponse(int numZeros, int numPoles, TComplex x) const {
+        return CDiv(EvalPolynomial(NumCoeffs, numZeros, x), EvalPolynomial(DenCoeffs, numPoles, x));
+    }
+};
+
+TdspCustomIIRFilter::TdspCustomIIRFilter(TComponent* owner) : TComponent(owner) {
+    FRoutine = TdspSampleRoutine::PassThrough;
+    SampleRate = 44100.0L;
+    Frequency1 = 300.0L;
+    Frequency2 = 3000.0L;
+    Order = 1;
+    DesignFilter();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Properties
+
+long double TdspCustomIIRFilter::GetFrequency(std::int32_t index) const {
+    if (index == 1) return Frequency1;
+    return (Response == ftBandpass || Response == ftBandstop) ? Frequency2 : Frequency1;
+}
+
+void TdspCustomIIRFilter::SetKind(TdspIIRFilterKind value) {
+    if (value != Kind && value <= fkBessel) {
+        Kind = value;
+        DesignFilter();
+    }
+}
+
+void TdspCustomIIRFilter::SetResponse(TdspIIRFilterResponse value) {
+    if (value != Response && value <= ftBandstop) {
+        Response = value;
+        DesignFilter();
+    }
+}
+
+void TdspCustomIIRFilter::SetOrder(TdspIIRFilterOrder value) {
+    if (value != Order && value >= 1 && value <= 8) {
+        Order = value;
+        DesignFilter();
+    }
+}
+
+void TdspCustomIIRFilter::SetFrequency(std::int32_t index, long double value) {
+    const long double upper = SampleRate / 2.0L - kBelowNyquist;
+    const long double capped = value < upper ? value : upper; // NaN gives the upper bound
+    const long double clamped = capped >= Epsilon ? capped : Epsilon;
+    long double& target = index == 1 ? Frequency1 : Frequency2;
+    if (std::islessgreater(clamped, target)) {
+        target = clamped;
+        DesignFilter();
+    }
+}
+
+void TdspCustomIIRFilter::SetSampleRate(long double value) {
+    if (!std::islessgreater(value, SampleRate)) return; // equal, or a NaN
+    if (!(value > 0.0L)) return;
+    SampleRate = value;
+    const long double upper = SampleRate / 2.0L - kBelowNyquist;
+    if (upper <= Frequency1) Frequency1 = upper;
+    if (upper <= Frequency2) Frequency2 = upper;
+    DesignFilter();
+}
+
+void TdspCustomIIRFilter::SetRipple(long double value) {
+    const long double magnitude = std::fabs(value);
+    if (std::islessgreater(magnitude, Ripple)) {
+        Ripple = magnitude;
+        if (Kind == fkChebyshev) DesignFilter();
+    }
+}
+
+void TdspCustomIIRFilter::TakeDesignSnapshot(TdspIIRDesignSnapshot& snapshot) const {
+    snapshot.DesignCount = FDesignCount;
+    snapshot.NumTaps = NumTaps;
+    snapshot.Routine = FRoutine;
+    snapshot.GainFactor = GainFactor;
+    for (int i = 0; i < NumTaps; ++i) { // all the recursion reads
+        snapshot.XCoeffs[i] = XCoeffs[i];
+        snapshot.YCoeffs[i] = YCoeffs[i];
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Design
+
+void TdspCustomIIRFilter::AcceptPole(TComplex p) {
+    if (p.re < 0.0L) SPoles[SNumPoles++] = p;
+}
+
+void TdspCustomIIRFilter::ApplyChebyshevRipple() {
+    const long double rip = std::pow(10.0L, Ripple / 10.0L);
+    const long double eps = Larger(std::sqrt(rip - 1.0L), Epsilon);
+    const long double x = 1.0L / eps;
+    const long double y = std::log(x + std::sqrt(x * x + 1.0L)) / Order;
+    if (y > 0.0L) {
+        const long double sh = std::sinh(y);
+        const long double ch = std::cosh(y);
+        for (int i = 0; i < SNumPoles; ++i) {
+            SPoles[i].re = SPoles[i].re * sh;
+            SPoles[i].im = SPoles[i].im * ch;
+        }
+    } else {
+        ErrorText = "Chebyshev filter error y=" + FormatGeneral(y) + "; must be .gt. 0.0";
+    }
+}
+
+void TdspCustomIIRFilter::MapToZPlane() {
+    ZNumPoles = SNumPoles;
+    ZNumZeros = SNumZeros;
+    for (int i = 0; i < ZNumPoles; ++i)
+        ZPoles[i] = BilinearMap(SPoles[i]);
+    for (int i = 0; i < ZNumZeros; ++i)
+        ZZeros[i] = BilinearMap(SZeros[i]);
+    while (ZNumZeros < ZNumPoles)
+        ZZeros[ZNumZeros++] = Complex(-1.0L, 0.0L);
+}
+
+void TdspCustomIIRFilter::ExpandPolynomial(const TComplex* roots, int n, TComplex* a) {
+    a[0] = Complex(1.0L, 0.0L);
+    for (int j = 1; j <= n; ++j)
+        a[j] = Complex(0.0L, 0.0L);
+    for (int k = 0; k < n; ++k) {
+        const TComplex w = CNeg(roots[k]);
+        for (int j = n; j >= 1; --j)
+            a[j] = CAdd(CMul(w, a[j]), a[j - 1]);
+        a[0] = CMul(w, a[0]);
+    }
+    std::string faults;
+    for (int j = 0; j <= n; ++j) {
+        if (std::fabs(a[j].im) > Epsilon) {
+            char line[96];
+            std::snprintf(line, sizeof line,
+                          "Coeff of z^%d is not real; poles/zeros are not complex conjugates\r\n",
+                          j);
+            faults += line;
+        }
+    }
+    if (!faults.empty()) ErrorText = faults;
+}
+
+void TdspCustomIIRFilter::ComputeCoefficients(DesignWork& w) {
+    ExpandPolynomial(ZZeros, ZNumZeros, w.NumCoeffs);
+    ExpandPolynomial(ZPoles, ZNumPoles, w.DenCoeffs);
+    w.DCGain = w.EvalResponse(ZNumZeros, ZNumPoles, Complex(1.0L, 0.0L));
+    w.CentreGain =
+        w.EvalResponse(ZNumZeros, ZNumPoles, CFromAngle(Pi * (w.NormFreq1 + w.NormFreq2)));
+    w.HFGain = w.EvalResponse(ZNumZeros, ZNumPoles, Complex(-1.0L, 0.0L));
+    const long double leading = w.DenCoeffs[ZNumPoles].re;
+    for (int i = 0; i < ZNumZeros; ++i)
+        XCoeffs[i] = w.NumCoeffs[i].re / leading;
+    for (int i = 0; i < ZNumPoles; ++i)
+        YCoeffs[i] = -w.DenCoeffs[i].re / leading;
+}
+
+void TdspCustomIIRFilter::DesignFilter() {
+    DesignWork w;
+
+    // 1. Normalised frequencies, floored at Order·10⁻⁴ cycles per sample.
+    const long double floor = Order * kFloorPerOrder;
+    w.NormFreq1 = Larger(GetFrequency(1) / SampleRate, floor);
+    w.NormFreq2 = Larger(GetFrequency(2) / SampleRate, floor);
+    if (Response == ftLowpass || Response == ftHighpass) w.NormFreq2 = w.NormFreq1;
+
+    // 2. Reset the pole/zero sets.
+    for (int i = 0; i < MaxPoleZero; ++i) {
+        SPoles[i] = SZeros[i] = ZPoles[i] = ZZeros[i] = Complex(0.0L, 0.0L);
+    }
+    SNumPoles = SNumZeros = ZNumPoles = ZNumZeros = 0;
+
+    // 3. Prototype poles.
+    if (Kind == fkBessel) {
+        int k = (Order * Order) / 4;
+        if (Order % 2 == 1) AcceptPole(BesselPoles[k++]);
+        for (int pair = 0; pair < Order / 2; ++pair, ++k) {
+            AcceptPole(BesselPoles[k]);
+            AcceptPole(CConj(BesselPoles[k]));
+        }
+    } else {
+        for (int i = 0; i < 2 * Order; ++i) {
+            const long double theta = Order % 2 == 1 ? (i * Pi) / Order : ((i + 0.5L) * Pi) / Order;
+            AcceptPole(CFromAngle(theta));
+        }
+    }
+
+    // 4. Chebyshev ripple.
+    if (Kind == fkChebyshev) ApplyChebyshevRipple();
+
+    // 5. Pre-warping.
+    w.Warped1 = 2.0L * std::tan(Pi * w.NormFreq1);
+    w.Warped2 = 2.0L * std::tan(Pi * w.NormFreq2);
+
+    // 6. Response transformation.
+    const int n = SNumPoles;
+    switch (Response) {
+    case ftLowpass:
+        SNumZeros = 0;
+        for (int i = 0; i < n; ++i)
+            SPoles[i] = CScale(SPoles[i], w.Warped1);
+        break;
+    case ftHighpass:
+        for (int i = 0; i < n; ++i) {
+            SPoles[i] = CDiv(Complex(w.Warped1, 0.0L), SPoles[i]);
+            SZeros[i] = Complex(0.0L, 0.0L);
+        }
+        SNumZeros = n;
+        break;
+    case ftBandpass:
+    case ftBandstop: {
+        if (!(w.Warped2 >= w.Warped1)) {
+            const long double swap = w.Warped1;
+            w.Warped1 = w.Warped2;
+            w.Warped2 = swap;
+        }
+        w.CentreW = std::sqrt(w.Warped1 * w.Warped2);
+        w.BandW = Larger(w.Warped2 - w.Warped1, floor);
+        const TComplex one = Complex(1.0L, 0.0L);
+        for (int i = 0; i < n; ++i) {
+            const TComplex h = Response == ftBandpass
+                                   ? CScale(SPoles[i], w.BandW * 0.5L)
+                                   : CDiv(Complex(w.BandW * 0.5L, 0.0L), SPoles[i]);
+            const TComplex t = CSqrt(CSub(one, CSqr(CDiv(Complex(w.CentreW, 0.0L), h))));
+            SPoles[i] = CMul(h, CAdd(one, t));
+            SPoles[n + i] = CMul(h, CSub(one, t));
+        }
+        if (Response == ftBandpass) {
+            for (int i = 0; i < n; ++i)
+                SZeros[i] = Complex(0.0L, 0.0L);
+            SNumZeros = n;
+        } else {
+            for (int i = 0; i < n; ++i) {
+                SZeros[i] = Complex(0.0L, w.CentreW);
+                SZeros[n + i] = Complex(0.0L, -w.CentreW);
+            }
+            SNumZeros = 2 * n;
+        }
+        SNumPoles = 2 * n;
+        break;
+    }
+    }
+
+    // 7. Bilinear transform.
+    MapToZPlane();
+
+    // 8. Recursion length; clear the histories.
+    NumTaps = SNumPoles;
+    for (int i = 0; i < MaxPoleZero; ++i)
+        XV[i] = YV[i] = 0.0L;
+
+    // 9. Coefficients and the three reference gains.
+    ComputeCoefficients(w);
+
+    // 10. Reference gain.
+    TComplex g;
+    switch (Response) {
+    case ftLowpass:
+        g = w.DCGain;
+        break;
+    case ftHighpass:
+        g = w.HFGain;
+        break;
+    case ftBandpass:
+        g = w.CentreGain;
+        break;
+    case ftBandstop:
+    default:
+        g = CSqrt(CMul(w.DCGain, w.HFGain));
+        break;
+    }
+    GainFactor = 1.0L / CAbs(g);
+
+    // 11. Per-sample routine.
+    FRoutine = TdspSampleRoutine::FilterSample;
+    if (w.NormFreq1 == w.NormFreq2) {
+        if (Response == ftBandpass) FRoutine = TdspSampleRoutine::Silence;
+        if (Response == ftBandstop) FRoutine = TdspSampleRoutine::PassThrough;
+    }
+    ++FDesignCount;
+}
+
+} // namespace vurnel::dsp
