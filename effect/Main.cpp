@@ -1,0 +1,378 @@
+#include "Main.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace vurnel {
+
+// How parameter changes meet the audio thread
+// -------------------------------------------
+// Hosts call setParameter and setSampleRate from user-interface or automation threads while
+// processReplacing runs on the audio thread. The four TdspIIRFilter objects belong to the
+// setter side: a cutoff or sample-rate change takes setterMutex (so two setter threads never
+// design the same filter at once), runs the filters' setters exactly as a single-threaded
+// effect would (each redesigns itself when its value changes), records the left filters'
+// cutoffs for read-back, and publishes a snapshot of all four designs (coefficients, gain factor,
+// chosen routine and design count) through a triple buffer.
+//
+// The audio thread never touches the setter-side filters and never locks, allocates or waits.
+// At the start of each block it takes the newest published snapshot, if there is one; a filter
+// whose design count has changed since its last block starts again from silent histories, as a
+// redesigned filter does. Every sample of a block is therefore processed with one complete
+// design of each filter, the old or the new one, never a mix. Gains are single 32-bit atomics
+// read at the start of each block.
+//
+// getParameter and the display texts read the cutoffs from a sequence-locked copy written under
+// setterMutex, and the gains from their atomics, so a value set on one thread reads back at once
+// on that thread and no reader ever waits for a design. On one thread all of this reproduces
+// exactly the output of an effect that designs and processes in place.
+
+namespace {
+
+const char* const kNames[4] = {"Bass cutoff", "Treble cutoff", "Bass", "Treble"};
+const char kHzLabel[] = "  Hz    ";
+const char kDbLabel[] = "  dB    ";
+
+bool Overlaps(const float* a, const float* b, std::int32_t frames) {
+    const auto a0 = reinterpret_cast<std::uintptr_t>(a);
+    const auto b0 = reinterpret_cast<std::uintptr_t>(b);
+    const auto bytes = static_cast<std::uintptr_t>(frames) * sizeof(float);
+    return a0 < b0 + bytes && b0 < a0 + bytes;
+}
+
+// One first-order step with its state in locals. Sign is the feed-forward coefficient when it is
+// exactly +1 or −1 (a product by it is exact, so an add or subtract gives the same bits), or 0
+// for any other coefficient, applied as written.
+template <int Sign> struct FirstOrder {
+    long double g, xc, yc, prevT, prevY;
+
+    long double Step(long double x) {
+        const long double t = x * g;
+        long double acc;
+        if constexpr (Sign > 0)
+            acc = t + prevT;
+        else if constexpr (Sign < 0)
+            acc = t - prevT;
+        else
+            acc = t + prevT * xc;
+        acc = acc + prevY * yc;
+        prevT = t;
+        prevY = acc;
+        return acc;
+    }
+};
+
+int SignOf(long double coefficient) {
+    return coefficient == 1.0L ? 1 : coefficient == -1.0L ? -1 : 0;
+}
+
+} // namespace
+
+TMirvakEffect::TMirvakEffect(audioMasterCallback master, std::int32_t /*numPrograms*/,
+                             std::int32_t /*numParams*/)
+    : AudioEffect(master, 1, 4) {
+    using namespace dsp;
+    BassGain.store(0.0f);
+    TrebleGain.store(0.0f);
+    auto configure = [](TdspIIRFilterResponse response) {
+        auto filter = std::make_unique<TdspIIRFilter>(nullptr);
+        filter->SetKind(fkButterworth);
+        filter->SetResponse(response);
+        filter->SetOrder(1);
+        return filter;
+    };
+    BassFilterLeft = configure(ftLowpass);
+    TrebleFilterLeft = configure(ftHighpass);
+    BassFilterRight = configure(ftLowpass);
+    TrebleFilterRight = configure(ftHighpass);
+    for (Runner& runner : runners)
+        runner.designCount = ~std::uint64_t{0};
+    setSampleRate(44100.0f);
+    SetBassCutoff(false, 50.0f);
+    SetTrebleCutoff(false, 10000.0f);
+    setProgram(0);
+    setNumInputs(2);
+    setNumOutputs(2);
+    canMono(true);
+    canProcessReplacing(true);
+    setUniqueID(kUniqueID);
+}
+
+TMirvakEffect::~TMirvakEffect() {
+    BassFilterLeft.reset();
+    TrebleFilterLeft.reset();
+    BassFilterRight.reset();
+    TrebleFilterRight.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mappings
+
+float TMirvakEffect::ParameterToGain(float x) {
+    return static_cast<float>(std::pow(10.0L, 2.0L * x - 1.0L) - 1.0L);
+}
+
+float TMirvakEffect::GainToParameter(float g) {
+    return static_cast<float>((std::log10(static_cast<long double>(g) + 1.0L) + 1.0L) / 2.0L);
+}
+
+void TMirvakEffect::SetBassCutoff(bool normalised, float value) {
+    const float hertz = normalised ? static_cast<float>(450.0L * value + 50.0L) : value;
+    SetCutoff(*BassFilterLeft, *BassFilterRight, hertz);
+}
+
+void TMirvakEffect::SetTrebleCutoff(bool normalised, float value) {
+    const float hertz = normalised ? static_cast<float>(7000.0L * value + 3000.0L) : value;
+    SetCutoff(*TrebleFilterLeft, *TrebleFilterRight, hertz);
+}
+
+void TMirvakEffect::SetCutoff(dsp::TdspIIRFilter& left, dsp::TdspIIRFilter& right,
+                              long double hertz) {
+    std::lock_guard<std::mutex> guard(setterMutex);
+    const std::uint64_t before = left.GetDesignCount() + right.GetDesignCount();
+    left.SetFrequency(1, hertz);
+    right.SetFrequency(1, hertz);
+    if (left.GetDesignCount() + right.GetDesignCount() == before) return; // nothing changed
+    (&left == BassFilterLeft.get() ? bassCutoff : trebleCutoff).Store(left.GetFrequency(1));
+    PublishDesigns();
+}
+
+void TMirvakEffect::setSampleRate(float rate) {
+    std::lock_guard<std::mutex> guard(setterMutex);
+    const long double wide = rate;
+    BassFilterLeft->SetSampleRate(wide);
+    TrebleFilterLeft->SetSampleRate(wide);
+    BassFilterRight->SetSampleRate(wide);
+    TrebleFilterRight->SetSampleRate(wide);
+    bassCutoff.Store(BassFilterLeft->GetFrequency(1));
+    trebleCutoff.Store(TrebleFilterLeft->GetFrequency(1));
+    PublishDesigns();
+}
+
+void TMirvakEffect::PublishDesigns() {
+    Designs& back = designs.Back();
+    BassFilterLeft->TakeDesignSnapshot(back.filter[kBassLeft]);
+    TrebleFilterLeft->TakeDesignSnapshot(back.filter[kTrebleLeft]);
+    BassFilterRight->TakeDesignSnapshot(back.filter[kBassRight]);
+    TrebleFilterRight->TakeDesignSnapshot(back.filter[kTrebleRight]);
+    designs.Publish();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameters
+
+void TMirvakEffect::setParameter(std::int32_t index, float value) {
+    switch (index & 0xFF) {
+    case kBassCutoff:
+        SetBassCutoff(true, value);
+        break;
+    case kTrebleCutoff:
+        SetTrebleCutoff(true, value);
+        break;
+    case kBass:
+        BassGain.store(ParameterToGain(value), std::memory_order_relaxed);
+        break;
+    case kTreble:
+        TrebleGain.store(ParameterToGain(value), std::memory_order_relaxed);
+        break;
+    default:
+        break;
+    }
+}
+
+float TMirvakEffect::getParameter(std::int32_t index) {
+    switch (index & 0xFF) {
+    case kBassCutoff:
+        return static_cast<float>((bassCutoff.Load() - 50.0L) / 450.0L);
+    case kTrebleCutoff:
+        return static_cast<float>((trebleCutoff.Load() - 3000.0L) / 7000.0L);
+    case kBass:
+        return GainToParameter(BassGain.load(std::memory_order_relaxed));
+    case kTreble:
+        return GainToParameter(TrebleGain.load(std::memory_order_relaxed));
+    default:
+        return 0.0f;
+    }
+}
+
+void TMirvakEffect::getParameterName(std::int32_t index, char* text) {
+    const int i = index & 0xFF;
+    if (i < 4) std::strcpy(text, kNames[i]);
+}
+
+void TMirvakEffect::getParameterLabel(std::int32_t index, char* label) {
+    const int i = index & 0xFF;
+    if (i < 2)
+        std::memcpy(label, kHzLabel, sizeof kHzLabel);
+    else if (i < 4)
+        std::memcpy(label, kDbLabel, sizeof kDbLabel);
+}
+
+void TMirvakEffect::getParameterDisplay(std::int32_t index, char* text) {
+    auto gainText = [text](float gain) {
+        AmplitudeToDbText(text, static_cast<float>(static_cast<long double>(gain) + 1.0L));
+    };
+    switch (index & 0xFF) {
+    case kBassCutoff:
+        FloatToDisplayText(text, static_cast<float>(bassCutoff.Load()));
+        break;
+    case kTrebleCutoff:
+        FloatToDisplayText(text, static_cast<float>(trebleCutoff.Load()));
+        break;
+    case kBass:
+        gainText(BassGain.load(std::memory_order_relaxed));
+        break;
+    case kTreble:
+        gainText(TrebleGain.load(std::memory_order_relaxed));
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Audio
+
+void TMirvakEffect::AdoptDesigns() {
+    if (!designs.Acquire()) return;
+    const Designs& current = designs.Front();
+    for (int slot = 0; slot < 4; ++slot) {
+        Runner& runner = runners[slot];
+        if (runner.designCount == current.filter[slot].DesignCount) continue;
+        runner.designCount = current.filter[slot].DesignCount;
+        for (int i = 0; i < dsp::MaxPoleZero; ++i)
+            runner.XV[i] = runner.YV[i] = 0.0L;
+    }
+}
+
+long double TMirvakEffect::RunFilter(int slot, long double x) {
+    const dsp::TdspIIRDesignSnapshot& d = designs.Front().filter[slot];
+    switch (d.Routine) {
+    case dsp::TdspSampleRoutine::FilterSample: {
+        Runner& r = runners[slot];
+        return dsp::IIRFilterStep(d.NumTaps, d.GainFactor, d.XCoeffs, d.YCoeffs, r.XV, r.YV, x);
+    }
+    case dsp::TdspSampleRoutine::Silence:
+        return 0.0L;
+    case dsp::TdspSampleRoutine::PassThrough:
+    default:
+        return x;
+    }
+}
+
+void TMirvakEffect::process(float** inputs, float** outputs, std::int32_t sampleFrames) {
+    Render<true>(inputs, outputs, sampleFrames);
+}
+
+void TMirvakEffect::processReplacing(float** inputs, float** outputs, std::int32_t sampleFrames) {
+    Render<false>(inputs, outputs, sampleFrames);
+}
+
+template <bool Accumulate>
+void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames) {
+    if (frames <= 0) return;
+    AdoptDesigns();
+    const float bassGain = BassGain.load(std::memory_order_relaxed);
+    const float trebleGain = TrebleGain.load(std::memory_order_relaxed);
+    float* inL = inputs[0];
+    float* inR = inputs[1];
+    float* outL = outputs[0];
+    float* outR = outputs[1];
+    // Channel by channel gives the same bits as position by position unless a channel's output
+    // feeds the other channel's reads.
+    if (Overlaps(outL, inR, frames) || Overlaps(outL, outR, frames) ||
+        Overlaps(outR, inL, frames)) {
+        RenderInterleaved<Accumulate>(inputs, outputs, frames, bassGain, trebleGain);
+        return;
+    }
+    RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain, trebleGain);
+    RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain, trebleGain);
+}
+
+template <bool Accumulate>
+void TMirvakEffect::RenderInterleaved(float** inputs, float** outputs, std::int32_t frames,
+                                      float bassGain, float trebleGain) {
+    for (std::int32_t i = 0; i < frames; ++i) {
+        for (int channel = 0; channel < 2; ++channel) {
+            const long double x = inputs[channel][i];
+            const long double a = RunFilter(channel == 0 ? kBassLeft : kBassRight, x);
+            long double t;
+            if constexpr (Accumulate)
+                t = a * bassGain + (outputs[channel][i] + x);
+            else
+                t = a * bassGain + x;
+            const long double b = RunFilter(channel == 0 ? kTrebleLeft : kTrebleRight, x);
+            outputs[channel][i] = static_cast<float>(b * trebleGain + t);
+        }
+    }
+}
+
+namespace {
+
+template <bool Accumulate, int BassSign, int TrebleSign>
+void RenderFirstOrder(const float* in, float* out, std::int32_t frames, FirstOrder<BassSign>& bass,
+                      FirstOrder<TrebleSign>& treble, long double bassGain,
+                      long double trebleGain) {
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const long double x = in[i];
+        const long double a = bass.Step(x);
+        long double t;
+        if constexpr (Accumulate)
+            t = a * bassGain + (out[i] + x);
+        else
+            t = a * bassGain + x;
+        const long double b = treble.Step(x);
+        out[i] = static_cast<float>(b * trebleGain + t);
+    }
+}
+
+} // namespace
+
+template <bool Accumulate>
+void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t frames, int bassSlot,
+                                  int trebleSlot, float bassGain, float trebleGain) {
+    const dsp::TdspIIRDesignSnapshot& bd = designs.Front().filter[bassSlot];
+    const dsp::TdspIIRDesignSnapshot& td = designs.Front().filter[trebleSlot];
+    const bool firstOrder = bd.Routine == dsp::TdspSampleRoutine::FilterSample &&
+                            td.Routine == dsp::TdspSampleRoutine::FilterSample && bd.NumTaps == 1 &&
+                            td.NumTaps == 1;
+    if (!firstOrder) {
+        for (std::int32_t i = 0; i < frames; ++i) {
+            const long double x = in[i];
+            const long double a = RunFilter(bassSlot, x);
+            long double t;
+            if constexpr (Accumulate)
+                t = a * bassGain + (out[i] + x);
+            else
+                t = a * bassGain + x;
+            const long double b = RunFilter(trebleSlot, x);
+            out[i] = static_cast<float>(b * trebleGain + t);
+        }
+        return;
+    }
+    Runner& br = runners[bassSlot];
+    Runner& tr = runners[trebleSlot];
+    // A first-order step reads only entry 1 of each history (entry 0 is overwritten by the shift
+    // before it is read), so the block keeps those two values in locals.
+    const long double lastBassT = br.XV[1], lastBassY = br.YV[1];
+    const long double lastTrebleT = tr.XV[1], lastTrebleY = tr.YV[1];
+    auto finish = [&](auto& bass, auto& treble) {
+        RenderFirstOrder<Accumulate>(in, out, frames, bass, treble, bassGain, trebleGain);
+        br.XV[1] = bass.prevT;
+        br.YV[1] = bass.prevY;
+        tr.XV[1] = treble.prevT;
+        tr.YV[1] = treble.prevY;
+    };
+    if (SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1) {
+        FirstOrder<1> bass{bd.GainFactor, bd.XCoeffs[0], bd.YCoeffs[0], lastBassT, lastBassY};
+        FirstOrder<-1> treble{td.GainFactor, td.XCoeffs[0], td.YCoeffs[0], lastTrebleT,
+                              lastTrebleY};
+        finish(bass, treble);
+    } else {
+        FirstOrder<0> bass{bd.GainFactor, bd.XCoeffs[0], bd.YCoeffs[0], lastBassT, lastBassY};
+        FirstOrder<0> treble{td.GainFactor, td.XCoeffs[0], td.YCoeffs[0], lastTrebleT, lastTrebleY};
+        finish(bass, treble);
+    }
+}
+
+} // namespace vurnel
