@@ -1,0 +1,343 @@
+// vurnel: a small command-line VST 2 host. Renders audio files through a plug-in, measures its
+// response, shows its parameters, and runs a demonstration of the tone control.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "AudioFile.h"
+#include "Response.h"
+#include "VstHost.h"
+
+using namespace vurnel;
+using namespace vurnel::host;
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  vurnel demo [--out DIR] [--plugin MODULE]\n"
+    "  vurnel info [MODULE]\n"
+    "  vurnel render IN OUT [--plugin MODULE] [--set NAME=VALUE ...] [--block N] [--accumulate]\n"
+    "  vurnel response --out FILE.svg [--plugin MODULE] [--set NAME=VALUE ...] [--rate R]\n"
+    "Parameter values are 0..1, as a host sends them; NAME is a parameter's name or index.\n"
+    "MODULE defaults to $VURNEL_PLUGIN, else the MIRVAK_Vurnel module built with this program.\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Options {
+    std::vector<std::string> positional;
+    std::string plugin;
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::string out;
+    int block = 512;
+    float rate = 44100.0f;
+    bool accumulate = false;
+};
+
+float ParseNumber(const std::string& text, const std::string& what) {
+    char* end = nullptr;
+    errno = 0;
+    const float value = std::strtof(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value))
+        throw UsageError(what + " '" + text + "' is not a number");
+    return value;
+}
+
+Options Parse(int argc, char** argv, int first) {
+    Options o;
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= argc) throw UsageError(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--plugin") {
+            o.plugin = next();
+        } else if (arg == "--set") {
+            const std::string s = next();
+            const auto eq = s.find('=');
+            if (eq == std::string::npos)
+                throw UsageError("--set wants NAME=VALUE, not '" + s + "'");
+            o.settings.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+        } else if (arg == "--block") {
+            const std::string text = next();
+            const float block = ParseNumber(text, "block size");
+            if (block < 1 || block != std::floor(block) || block > 1 << 20)
+                throw UsageError("block size '" + text +
+                                 "' must be a whole number from 1 to 1048576");
+            o.block = static_cast<int>(block);
+        } else if (arg == "--rate") {
+            const std::string text = next();
+            o.rate = ParseNumber(text, "sample rate");
+            if (o.rate < 1000 || o.rate > 768000)
+                throw UsageError("sample rate '" + text + "' must lie between 1000 and 768000");
+        } else if (arg == "--out") {
+            o.out = next();
+        } else if (arg == "--accumulate") {
+            o.accumulate = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw UsageError("unknown option " + arg);
+        } else {
+            o.positional.push_back(arg);
+        }
+    }
+    if (o.plugin.empty()) o.plugin = DefaultModulePath();
+    return o;
+}
+
+// Resolves every --set against the instance before anything is processed or written.
+std::vector<std::pair<int, float>> ResolveSettings(const VstInstance& fx, const Options& o) {
+    std::vector<std::pair<int, float>> resolved;
+    for (const auto& [name, value] : o.settings) {
+        const int index = fx.FindParameter(name);
+        if (index < 0) throw UsageError("the plug-in has no parameter '" + name + "'");
+        resolved.emplace_back(index, ParseNumber(value, "value for '" + name + "'"));
+    }
+    return resolved;
+}
+
+void Apply(const VstInstance& fx, const std::vector<std::pair<int, float>>& settings) {
+    for (const auto& [index, value] : settings)
+        fx.SetParameter(index, value);
+}
+
+// Runs interleaved audio through the instance in blocks; mono feeds both inputs.
+Audio RenderAudio(const VstInstance& fx, const Audio& in, int block, bool accumulate,
+                  bool progress) {
+    const long long frames = in.Frames();
+    std::vector<float> inL(block), inR(block), outL(block), outR(block);
+    Audio out;
+    out.channels = in.channels;
+    out.sampleRate = in.sampleRate;
+    out.samples.resize(in.samples.size());
+    int shown = -1;
+    for (long long at = 0; at < frames; at += block) {
+        const int n = static_cast<int>(std::min<long long>(block, frames - at));
+        for (int i = 0; i < n; ++i) {
+            inL[i] = in.samples[(at + i) * in.channels];
+            inR[i] = in.channels == 2 ? in.samples[(at + i) * 2 + 1] : inL[i];
+        }
+        if (accumulate) { // the outputs already hold the dry signal; process adds to it
+            std::copy(inL.begin(), inL.begin() + n, outL.begin());
+            std::copy(inR.begin(), inR.begin() + n, outR.begin());
+        }
+        float* inputs[] = {inL.data(), inR.data()};
+        float* outputs[] = {outL.data(), outR.data()};
+        fx.Process(inputs, outputs, n, accumulate);
+        for (int i = 0; i < n; ++i) {
+            out.samples[(at + i) * in.channels] = outL[i];
+            if (in.channels == 2) out.samples[(at + i) * 2 + 1] = outR[i];
+        }
+        if (progress) {
+            const int percent = static_cast<int>(100 * (at + n) / frames);
+            if (percent != shown) {
+                shown = percent;
+                std::fprintf(stderr, "\r[%-40s] %3d%%",
+                             std::string(percent * 40 / 100, '#').c_str(), percent);
+            }
+        }
+    }
+    if (progress) std::fprintf(stderr, "\n");
+    return out;
+}
+
+int Info(const Options& o) {
+    const std::string path = o.positional.size() > 1 ? o.positional[1] : o.plugin;
+    VstModule module(path);
+    VstInstance fx(module);
+    const AEffect* e = fx.Record();
+    const std::int32_t id = e->uniqueID;
+    std::printf("module      %s\n", path.c_str());
+    std::printf("unique id   %d ('%c%c%c%c')\n", id, (id >> 24) & 0xFF, (id >> 16) & 0xFF,
+                (id >> 8) & 0xFF, id & 0xFF);
+    std::printf("version     %d\n", e->version);
+    std::printf("inputs      %d\noutputs     %d\n", e->numInputs, e->numOutputs);
+    std::printf("programs    %d\nparameters  %d\n", e->numPrograms, e->numParams);
+    std::printf("flags       %d%s%s\n", e->flags, (e->flags & effFlagsCanMono) ? " mono" : "",
+                (e->flags & effFlagsCanReplacing) ? " replacing" : "");
+    std::printf("\n%5s  %-16s %8s  %-10s %s\n", "index", "name", "value", "display", "label");
+    for (int i = 0; i < fx.NumParams(); ++i)
+        std::printf("%5d  %-16s %8.4f  %-10s %s\n", i, fx.ParameterName(i).c_str(),
+                    fx.GetParameter(i), fx.ParameterDisplay(i).c_str(),
+                    fx.ParameterLabel(i).c_str());
+    return 0;
+}
+
+void CheckStereoCapable(const VstInstance& fx, const std::string& path) {
+    if (fx.Record()->numInputs < 1 || fx.Record()->numOutputs < 1)
+        throw HostError(path + " has no audio inputs or outputs");
+}
+
+int Render(const Options& o) {
+    if (o.positional.size() != 3) throw UsageError("render wants IN and OUT");
+    const std::string& inPath = o.positional[1];
+    const std::string& outPath = o.positional[2];
+    CheckWritableFormat(outPath);
+    const Audio in = ReadAudio(inPath);
+    if (in.channels > 2)
+        throw AudioError(inPath + " has " + std::to_string(in.channels) +
+                         " channels; only mono and stereo are supported");
+    VstModule module(o.plugin);
+    VstInstance fx(module);
+    CheckStereoCapable(fx, o.plugin);
+    const auto settings = ResolveSettings(fx, o);
+    fx.Start(static_cast<float>(in.sampleRate), o.block);
+    Apply(fx, settings);
+    const bool progress = isatty(STDERR_FILENO) && in.Frames() > 10LL * in.sampleRate;
+    const Audio out = RenderAudio(fx, in, o.block, o.accumulate, progress);
+    fx.Stop();
+    WriteAudio(outPath, out);
+    return 0;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".partial";
+    {
+        std::ofstream file(temporary, std::ios::binary);
+        file << text;
+        if (!file.flush()) {
+            std::remove(temporary.c_str());
+            throw AudioError("cannot write " + path);
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw AudioError("cannot write " + path);
+    }
+}
+
+std::string WithoutExtension(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash)
+               ? path
+               : path.substr(0, dot);
+}
+
+void WriteResponse(const VstInstance& fx, float rate, const std::string& svgPath,
+                   const std::string& title) {
+    const auto response = MeasureResponse(fx, rate);
+    WriteText(WithoutExtension(svgPath) + ".csv", ResponseCsv(response));
+    WriteText(svgPath, ResponseSvg(response, CutoffMarks(fx), title));
+}
+
+int Response(const Options& o) {
+    if (o.out.empty()) throw UsageError("response wants --out FILE.svg");
+    VstModule module(o.plugin);
+    VstInstance fx(module);
+    CheckStereoCapable(fx, o.plugin);
+    const auto settings = ResolveSettings(fx, o);
+    fx.Start(o.rate, 512);
+    Apply(fx, settings);
+    std::string title = "Magnitude response at " + std::to_string(static_cast<int>(o.rate)) + " Hz";
+    for (const auto& [name, value] : o.settings)
+        title += ", " + name + "=" + value;
+    WriteResponse(fx, o.rate, o.out, title);
+    std::printf("wrote %s and %s.csv\n", o.out.c_str(), WithoutExtension(o.out).c_str());
+    return 0;
+}
+
+// Level of a tone (dBFS, sinusoid peak) in one channel, from a Hann-windowed DFT.
+double ToneDb(const Audio& audio, int channel, double hz) {
+    const long long n = audio.Frames();
+    std::complex<double> sum = 0;
+    double windowSum = 0;
+    const double w = 2 * M_PI * hz / audio.sampleRate;
+    for (long long i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i);
+        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * t / static_cast<double>(n - 1));
+        sum += audio.samples[i * audio.channels + channel] * hann * std::polar(1.0, -w * t);
+        windowSum += hann;
+    }
+    return 20 * std::log10(std::abs(sum) * 2 / windowSum);
+}
+
+int Demo(const Options& o) {
+    const std::string dir = o.out.empty() ? "vurnel-demo" : o.out;
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
+        throw AudioError("cannot create the folder " + dir);
+    const int rate = 44100;
+    const int frames = 4 * rate;
+    const double tones[] = {50, 100, 200, 400, 1000, 2000, 4000, 8000, 12000, 16000};
+    Audio in;
+    in.channels = 2;
+    in.sampleRate = rate;
+    in.samples.resize(2 * frames);
+    std::mt19937 rng(1);
+    std::normal_distribution<float> noise(0.0f, 0.02f);
+    for (int i = 0; i < frames; ++i) {
+        double tone = 0;
+        for (double hz : tones)
+            tone += 0.04 * std::sin(2 * M_PI * hz * i / rate);
+        in.samples[2 * i] = static_cast<float>(tone) + noise(rng);
+        in.samples[2 * i + 1] = static_cast<float>(tone) + noise(rng);
+    }
+    VstModule module(o.plugin);
+    VstInstance fx(module);
+    // Bass boosted below 275 Hz, treble cut above 5100 Hz.
+    const std::vector<std::pair<std::string, std::string>> demoSettings = {
+        {"Bass cutoff", "0.5"}, {"Treble cutoff", "0.3"}, {"Bass", "0.8"}, {"Treble", "0.25"}};
+    Options settings = o;
+    settings.settings = demoSettings;
+    const auto resolved = ResolveSettings(fx, settings);
+    fx.Start(static_cast<float>(rate), 512);
+    Apply(fx, resolved);
+    const Audio out = RenderAudio(fx, in, 512, false, false);
+    WriteAudio(dir + "/input.wav", in);
+    WriteAudio(dir + "/output.wav", out);
+    // The response from a fresh instance with the same settings (the first one has history).
+    VstInstance probe(module);
+    probe.Start(static_cast<float>(rate), 512);
+    Apply(probe, resolved);
+    WriteResponse(probe, static_cast<float>(rate), dir + "/response.svg",
+                  "MIRVAK_Vurnel demo: bass +12 dB below 275 Hz, treble -10 dB above 5100 Hz");
+
+    std::printf("Settings:");
+    for (int i = 0; i < fx.NumParams(); ++i)
+        std::printf("  %s %s%s", fx.ParameterName(i).c_str(), fx.ParameterDisplay(i).c_str(),
+                    fx.ParameterLabel(i).c_str());
+    std::printf("\n\n%9s  %9s  %9s  %8s\n", "tone (Hz)", "in (dB)", "out (dB)", "change");
+    for (double hz : tones) {
+        const double a = ToneDb(in, 0, hz), b = ToneDb(out, 0, hz);
+        std::printf("%9.0f  %9.2f  %9.2f  %+8.2f\n", hz, a, b, b - a);
+    }
+    std::printf("\nWrote %s/input.wav, output.wav, response.svg and response.csv\n", dir.c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+            std::fputs(kUsage, argc < 2 ? stderr : stdout);
+            return argc < 2 ? 2 : 0;
+        }
+        const std::string command = argv[1];
+        const Options o = Parse(argc, argv, 1);
+        if (command == "demo") return Demo(o);
+        if (command == "info") return Info(o);
+        if (command == "render") return Render(o);
+        if (command == "response") return Response(o);
+        throw UsageError("unknown command '" + command + "'");
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "vurnel: %s\n%s", e.what(), kUsage);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vurnel: %s\n", e.what());
+        return 1;
+    }
+}
