@@ -1,5 +1,7 @@
 #include "Main.h"
 
+#include "StereoKernel.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -40,30 +42,50 @@ bool Overlaps(const float* a, const float* b, std::int32_t frames) {
     return a0 < b0 + bytes && b0 < a0 + bytes;
 }
 
-// One first-order step with its state in locals. Sign is the feed-forward coefficient when it is
-// exactly +1 or −1 (a product by it is exact, so an add or subtract gives the same bits), or 0
-// for any other coefficient, applied as written.
-template <int Sign> struct FirstOrder {
-    long double g, xc, yc, prevT, prevY;
-
-    long double Step(long double x) {
-        const long double t = x * g;
-        long double acc;
-        if constexpr (Sign > 0)
-            acc = t + prevT;
-        else if constexpr (Sign < 0)
-            acc = t - prevT;
-        else
-            acc = t + prevT * xc;
-        acc = acc + prevY * yc;
-        prevT = t;
-        prevY = acc;
-        return acc;
-    }
-};
+// One first-order step: u = x·g; y = (u + xc·u₋₁) + yc·y₋₁. Sign is the feed-forward coefficient
+// xc when it is exactly +1 or −1 (a product by it is exact, so an add or subtract gives the same
+// bits), or 0 for any other coefficient, applied as written.
+template <int Sign>
+inline long double FirstOrderStep(const FirstOrderDesign& d, FirstOrderState& s, long double x) {
+    const long double t = x * d.g;
+    long double acc;
+    if constexpr (Sign > 0)
+        acc = t + s.prevT;
+    else if constexpr (Sign < 0)
+        acc = t - s.prevT;
+    else
+        acc = t + s.prevT * d.xc;
+    acc = acc + s.prevY * d.yc;
+    s.prevT = t;
+    s.prevY = acc;
+    return acc;
+}
 
 int SignOf(long double coefficient) {
     return coefficient == 1.0L ? 1 : coefficient == -1.0L ? -1 : 0;
+}
+
+// A first-order step reads only entry 1 of each history (entry 0 is overwritten by the shift
+// before it is read), so a block keeps those two values in locals.
+template <typename Runner> FirstOrderState LoadState(const Runner& r) {
+    return {r.XV[1], r.YV[1]};
+}
+template <typename Runner> void StoreState(Runner& r, const FirstOrderState& s) {
+    r.XV[1] = s.prevT;
+    r.YV[1] = s.prevY;
+}
+
+bool IsFirstOrder(const dsp::TdspIIRDesignSnapshot& d) {
+    return d.Routine == dsp::TdspSampleRoutine::FilterSample && d.NumTaps == 1;
+}
+
+// Whether two first-order designs are the same bits (the left and right filters of a band).
+bool SameFirstOrderDesign(const dsp::TdspIIRDesignSnapshot& a,
+                          const dsp::TdspIIRDesignSnapshot& b) {
+    return IsFirstOrder(a) && IsFirstOrder(b) &&
+           std::memcmp(&a.GainFactor, &b.GainFactor, 10) == 0 &&
+           std::memcmp(&a.XCoeffs[0], &b.XCoeffs[0], 10) == 0 &&
+           std::memcmp(&a.YCoeffs[0], &b.YCoeffs[0], 10) == 0;
 }
 
 } // namespace
@@ -236,6 +258,13 @@ void TMirvakEffect::getParameterDisplay(std::int32_t index, char* text) {
 void TMirvakEffect::AdoptDesigns() {
     if (!designs.Acquire()) return;
     const Designs& current = designs.Front();
+    // Both channels can run together when each band's two filters have the same first-order
+    // design with the feed-forward coefficients of a Butterworth lowpass (+1) and highpass (−1).
+    const auto& bass = current.filter[kBassLeft];
+    const auto& treble = current.filter[kTrebleLeft];
+    stereoFirstOrder = SameFirstOrderDesign(bass, current.filter[kBassRight]) &&
+                       SameFirstOrderDesign(treble, current.filter[kTrebleRight]) &&
+                       SignOf(bass.XCoeffs[0]) == 1 && SignOf(treble.XCoeffs[0]) == -1;
     for (int slot = 0; slot < 4; ++slot) {
         Runner& runner = runners[slot];
         if (runner.designCount == current.filter[slot].DesignCount) continue;
@@ -285,6 +314,7 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
         RenderInterleaved<Accumulate>(inputs, outputs, frames, bassGain, trebleGain);
         return;
     }
+    if (RenderStereo<Accumulate>(inputs, outputs, frames, bassGain, trebleGain)) return;
     RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain, trebleGain);
     RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain, trebleGain);
 }
@@ -310,20 +340,25 @@ void TMirvakEffect::RenderInterleaved(float** inputs, float** outputs, std::int3
 namespace {
 
 template <bool Accumulate, int BassSign, int TrebleSign>
-void RenderFirstOrder(const float* in, float* out, std::int32_t frames, FirstOrder<BassSign>& bass,
-                      FirstOrder<TrebleSign>& treble, long double bassGain,
-                      long double trebleGain) {
+void RenderFirstOrder(const float* in, float* out, std::int32_t frames,
+                      const FirstOrderDesign& bassDesign, FirstOrderState& bassState,
+                      const FirstOrderDesign& trebleDesign, FirstOrderState& trebleState,
+                      float bassGain, float trebleGain) {
+    const FirstOrderDesign bd = bassDesign, td = trebleDesign;
+    FirstOrderState bs = bassState, ts = trebleState;
     for (std::int32_t i = 0; i < frames; ++i) {
         const long double x = in[i];
-        const long double a = bass.Step(x);
+        const long double a = FirstOrderStep<BassSign>(bd, bs, x);
         long double t;
         if constexpr (Accumulate)
             t = a * bassGain + (out[i] + x);
         else
             t = a * bassGain + x;
-        const long double b = treble.Step(x);
+        const long double b = FirstOrderStep<TrebleSign>(td, ts, x);
         out[i] = static_cast<float>(b * trebleGain + t);
     }
+    bassState = bs;
+    trebleState = ts;
 }
 
 } // namespace
@@ -333,10 +368,7 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
                                   int trebleSlot, float bassGain, float trebleGain) {
     const dsp::TdspIIRDesignSnapshot& bd = designs.Front().filter[bassSlot];
     const dsp::TdspIIRDesignSnapshot& td = designs.Front().filter[trebleSlot];
-    const bool firstOrder = bd.Routine == dsp::TdspSampleRoutine::FilterSample &&
-                            td.Routine == dsp::TdspSampleRoutine::FilterSample && bd.NumTaps == 1 &&
-                            td.NumTaps == 1;
-    if (!firstOrder) {
+    if (!IsFirstOrder(bd) || !IsFirstOrder(td)) {
         for (std::int32_t i = 0; i < frames; ++i) {
             const long double x = in[i];
             const long double a = RunFilter(bassSlot, x);
@@ -350,29 +382,46 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
         }
         return;
     }
-    Runner& br = runners[bassSlot];
-    Runner& tr = runners[trebleSlot];
-    // A first-order step reads only entry 1 of each history (entry 0 is overwritten by the shift
-    // before it is read), so the block keeps those two values in locals.
-    const long double lastBassT = br.XV[1], lastBassY = br.YV[1];
-    const long double lastTrebleT = tr.XV[1], lastTrebleY = tr.YV[1];
-    auto finish = [&](auto& bass, auto& treble) {
-        RenderFirstOrder<Accumulate>(in, out, frames, bass, treble, bassGain, trebleGain);
-        br.XV[1] = bass.prevT;
-        br.YV[1] = bass.prevY;
-        tr.XV[1] = treble.prevT;
-        tr.YV[1] = treble.prevY;
-    };
-    if (SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1) {
-        FirstOrder<1> bass{bd.GainFactor, bd.XCoeffs[0], bd.YCoeffs[0], lastBassT, lastBassY};
-        FirstOrder<-1> treble{td.GainFactor, td.XCoeffs[0], td.YCoeffs[0], lastTrebleT,
-                              lastTrebleY};
-        finish(bass, treble);
-    } else {
-        FirstOrder<0> bass{bd.GainFactor, bd.XCoeffs[0], bd.YCoeffs[0], lastBassT, lastBassY};
-        FirstOrder<0> treble{td.GainFactor, td.XCoeffs[0], td.YCoeffs[0], lastTrebleT, lastTrebleY};
-        finish(bass, treble);
+    const FirstOrderDesign bass{bd.GainFactor, bd.XCoeffs[0], bd.YCoeffs[0]};
+    const FirstOrderDesign treble{td.GainFactor, td.XCoeffs[0], td.YCoeffs[0]};
+    FirstOrderState bassState = LoadState(runners[bassSlot]);
+    FirstOrderState trebleState = LoadState(runners[trebleSlot]);
+    if (SignOf(bass.xc) == 1 && SignOf(treble.xc) == -1)
+        RenderFirstOrder<Accumulate, 1, -1>(in, out, frames, bass, bassState, treble, trebleState,
+                                            bassGain, trebleGain);
+    else
+        RenderFirstOrder<Accumulate, 0, 0>(in, out, frames, bass, bassState, treble, trebleState,
+                                           bassGain, trebleGain);
+    StoreState(runners[bassSlot], bassState);
+    StoreState(runners[trebleSlot], trebleState);
+}
+
+template <bool Accumulate>
+bool TMirvakEffect::RenderStereo(float** inputs, float** outputs, std::int32_t frames,
+                                 float bassGain, float trebleGain) {
+    if (!stereoFirstOrder) return false;
+    const Designs& d = designs.Front();
+    const StereoFirstOrder bass{d.filter[kBassLeft].GainFactor, d.filter[kBassLeft].YCoeffs[0],
+                                runners[kBassLeft].XV[1],       runners[kBassLeft].YV[1],
+                                runners[kBassRight].XV[1],      runners[kBassRight].YV[1]};
+    const StereoFirstOrder treble{
+        d.filter[kTrebleLeft].GainFactor, d.filter[kTrebleLeft].YCoeffs[0],
+        runners[kTrebleLeft].XV[1],       runners[kTrebleLeft].YV[1],
+        runners[kTrebleRight].XV[1],      runners[kTrebleRight].YV[1]};
+    // Chunks of the block in two passes, the bass filters of both channels, then the treble
+    // filters; what the first pass leaves for the second stays in extended precision, so the
+    // outputs have the same bits as the position-by-position order. A first-order step reads
+    // only entry 1 of each history (the shift overwrites entry 0 before it is read).
+    constexpr std::int32_t kChunk = 256;
+    long double partial[2 * kChunk];
+    for (std::int32_t start = 0; start < frames; start += kChunk) {
+        const std::int32_t n = frames - start < kChunk ? frames - start : kChunk;
+        StereoBassPass(bass, inputs[0] + start, inputs[1] + start, outputs[0] + start,
+                       outputs[1] + start, partial, n, bassGain, Accumulate);
+        StereoTreblePass(treble, inputs[0] + start, inputs[1] + start, outputs[0] + start,
+                         outputs[1] + start, partial, n, trebleGain);
     }
+    return true;
 }
 
 } // namespace vurnel

@@ -1,0 +1,107 @@
+// The audio path allocates nothing and takes no lock. A counting hook sits under operator new,
+// malloc and pthread_mutex_lock (the linker wraps the last two), active only while a guard is
+// held on this thread.
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <random>
+#include <vector>
+
+#include "Main.h"
+
+namespace {
+thread_local bool g_guarding = false;
+thread_local int g_allocations = 0;
+thread_local int g_locks = 0;
+
+struct RealtimeGuard {
+    RealtimeGuard() {
+        g_allocations = g_locks = 0;
+        g_guarding = true;
+    }
+    ~RealtimeGuard() { g_guarding = false; }
+};
+} // namespace
+
+extern "C" {
+void* __real_malloc(std::size_t);
+void* __real_calloc(std::size_t, std::size_t);
+void* __real_realloc(void*, std::size_t);
+int __real_pthread_mutex_lock(pthread_mutex_t*);
+void* __wrap_malloc(std::size_t n) {
+    if (g_guarding) ++g_allocations;
+    return __real_malloc(n);
+}
+void* __wrap_calloc(std::size_t n, std::size_t s) {
+    if (g_guarding) ++g_allocations;
+    return __real_calloc(n, s);
+}
+void* __wrap_realloc(void* p, std::size_t n) {
+    if (g_guarding) ++g_allocations;
+    return __real_realloc(p, n);
+}
+int __wrap_pthread_mutex_lock(pthread_mutex_t* m) {
+    if (g_guarding) ++g_locks;
+    return __real_pthread_mutex_lock(m);
+}
+}
+
+void* operator new(std::size_t n) {
+    if (g_guarding) ++g_allocations;
+    if (void* p = __real_malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+using vurnel::TMirvakEffect;
+
+TEST(Realtime, GuardCountsAllocationsAndLocks) {
+    int allocations, locks;
+    {
+        RealtimeGuard guard;
+        std::vector<int> v(100);
+        void* volatile p = std::malloc(16);
+        std::free(p);
+        std::mutex m;
+        m.lock();
+        m.unlock();
+        allocations = g_allocations;
+        locks = g_locks;
+    }
+    EXPECT_GE(allocations, 2);
+    EXPECT_EQ(locks, 1);
+}
+
+TEST(Realtime, ProcessingAllocatesNothingAndTakesNoLock) {
+    TMirvakEffect fx(nullptr, 0, 0);
+    std::mt19937 rng(5);
+    std::vector<float> l(4096, 0.25f), r(4096, -0.25f), ol(4096), orr(4096);
+    float* in[] = {l.data(), r.data()};
+    float* out[] = {ol.data(), orr.data()};
+    float* inPlace[] = {ol.data(), orr.data()};
+    float* crossed[] = {l.data(), ol.data()}; // the left output is the right input
+    for (int block : {1, 64, 512, 4096}) {
+        for (int round = 0; round < 20; ++round) {
+            // A new design waits for the audio thread before every block.
+            fx.setParameter(static_cast<int>(rng() % 4), (rng() % 1000) / 1000.0f);
+            if (round % 5 == 0) fx.setSampleRate(round % 10 ? 48000.0f : 44100.0f);
+            RealtimeGuard guard;
+            fx.processReplacing(in, out, block);
+            fx.process(in, out, block);
+            fx.processReplacing(inPlace, inPlace, block);
+            fx.processReplacing(in, crossed, block);
+            fx.getParameter(round % 4);
+            ASSERT_EQ(g_allocations, 0) << "block " << block;
+            ASSERT_EQ(g_locks, 0) << "block " << block;
+        }
+    }
+}
