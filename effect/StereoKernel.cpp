@@ -36,7 +36,7 @@ void StereoBassPass(const StereoFirstOrder& f, const float* inL, const float* in
                     const float* outL, const float* outR, long double* partial, std::int32_t n,
                     float gain, bool accumulate) {
     if (n <= 0) return;
-    long i = -static_cast<long>(n);
+    std::intptr_t i = -static_cast<std::intptr_t>(n);
     const float* endL = inL + n;
     const float* endR = inR + n;
     if (!accumulate) {
@@ -86,7 +86,7 @@ void StereoBassPass(const StereoFirstOrder& f, const float* inL, const float* in
 void StereoTreblePass(const StereoFirstOrder& f, const float* inL, const float* inR, float* outL,
                       float* outR, const long double* partial, std::int32_t n, float gain) {
     if (n <= 0) return;
-    long i = -static_cast<long>(n);
+    std::intptr_t i = -static_cast<std::intptr_t>(n);
     const float* endL = inL + n;
     const float* endR = inR + n;
     float* oL = outL + n;

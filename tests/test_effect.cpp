@@ -15,6 +15,7 @@
 using namespace vurnel;
 using vurnel::test::ReferenceTone;
 
+constexpr double kPi = 3.14159265358979323846;
 namespace {
 
 std::string Display(TMirvakEffect& fx, std::int32_t index) {
@@ -241,7 +242,7 @@ TEST(ToneControl, BassBoostRaisesLowsAndLeavesHighs) {
         const int n = 44100;
         std::vector<float> in(n), out(n), outR(n);
         for (int i = 0; i < n; ++i)
-            in[i] = static_cast<float>(0.01 * std::sin(2 * M_PI * hz * i / 44100));
+            in[i] = static_cast<float>(0.01 * std::sin(2 * kPi * hz * i / 44100));
         float* ins[] = {in.data(), in.data()};
         float* outs[] = {out.data(), outR.data()};
         fx.processReplacing(ins, outs, n);
@@ -252,7 +253,7 @@ TEST(ToneControl, BassBoostRaisesLowsAndLeavesHighs) {
     };
     EXPECT_NEAR(level(20), 20.0, 0.2);
     EXPECT_NEAR(level(275),
-                20 * std::log10(std::abs(1.0 + 9.0 / std::sqrt(2.0) * std::polar(1.0, -M_PI / 4))),
+                20 * std::log10(std::abs(1.0 + 9.0 / std::sqrt(2.0) * std::polar(1.0, -kPi / 4))),
                 0.3);
     EXPECT_NEAR(level(15000), 0.0, 0.1);
 }

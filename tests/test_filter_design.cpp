@@ -8,6 +8,7 @@
 using namespace vurnel::dsp;
 using namespace vurnel::test;
 
+constexpr double kPi = 3.14159265358979323846;
 namespace {
 
 void ExpectDesign(const TdspIIRFilter& f, std::vector<long double> x, std::vector<long double> y,
@@ -75,8 +76,8 @@ TEST(Design, ButterworthPrototypePolesRunByIncreasingAngle) {
     Make(f, {fkButterworth, ftLowpass, 2, 1000});
     // The lowpass scales the prototype by the pre-warped frequency: compare angles.
     const TComplex* p = f.GetSPoles();
-    EXPECT_NEAR(static_cast<double>(std::atan2(p[0].im, p[0].re)), 3 * M_PI / 4, 1e-15);
-    EXPECT_NEAR(static_cast<double>(std::atan2(p[1].im, p[1].re)), -3 * M_PI / 4, 1e-15);
+    EXPECT_NEAR(static_cast<double>(std::atan2(p[0].im, p[0].re)), 3 * kPi / 4, 1e-15);
+    EXPECT_NEAR(static_cast<double>(std::atan2(p[1].im, p[1].re)), -3 * kPi / 4, 1e-15);
     // Odd orders have one pole at angle π: −1 up to the rounding of π itself.
     for (int order : {1, 3, 5, 7}) {
         TdspIIRFilter odd;
