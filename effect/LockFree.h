@@ -47,26 +47,27 @@ class SeqLockedExtended {
 public:
     explicit SeqLockedExtended(long double initial = 0.0L) { Store(initial); }
 
-    // One writer at a time.
+    // One writer at a time. The odd sequence number goes out before the data (each data store
+    // releases it), the even one after.
     void Store(long double value) {
         std::uint64_t words[2] = {0, 0};
         std::memcpy(words, &value,
                     sizeof(long double) < sizeof words ? sizeof(long double) : sizeof words);
         const std::uint32_t s = sequence.load(std::memory_order_relaxed);
         sequence.store(s + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
-        data[0].store(words[0], std::memory_order_relaxed);
-        data[1].store(words[1], std::memory_order_relaxed);
+        data[0].store(words[0], std::memory_order_release);
+        data[1].store(words[1], std::memory_order_release);
         sequence.store(s + 2, std::memory_order_release);
     }
 
+    // Retries while a write is in progress or happened between the two sequence reads: a reader
+    // that saw any new data also sees the odd sequence number that came before it.
     long double Load() const {
         std::uint64_t words[2];
         for (;;) {
             const std::uint32_t before = sequence.load(std::memory_order_acquire);
-            words[0] = data[0].load(std::memory_order_relaxed);
-            words[1] = data[1].load(std::memory_order_relaxed);
-            std::atomic_thread_fence(std::memory_order_acquire);
+            words[0] = data[0].load(std::memory_order_acquire);
+            words[1] = data[1].load(std::memory_order_acquire);
             if ((before & 1u) == 0 && sequence.load(std::memory_order_relaxed) == before) break;
         }
         long double value;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -194,6 +195,38 @@ TEST(Dispatcher, EditorOpcodesWithoutAnEditorTouchNothing) {
         EXPECT_EQ(slot, sentinel);
     }
     EXPECT_TRUE(fx.calls.empty());
+}
+
+TEST(Dispatcher, EditorOpcodesReachAnEditorWhenThereIsOne) {
+    struct FakeEditor : EffectEditor {
+        std::vector<std::string>* log;
+        std::int32_t getRect(void** rect) override {
+            log->push_back("getRect");
+            *rect = this; // hands back its own rectangle
+            return 5;
+        }
+        std::int32_t open(void*) override { return log->push_back("open"), 6; }
+        void close() override { log->push_back("close"); }
+        void idle() override { log->push_back("idle"); }
+    };
+    struct WithEditor : RecordingEffect {
+        explicit WithEditor(std::vector<std::string>* log) : RecordingEffect(nullptr, 1, 1) {
+            auto e = std::make_unique<FakeEditor>();
+            e->log = log;
+            editorAddress = e.get();
+            editor = std::move(e);
+        }
+        void* editorAddress;
+    };
+    std::vector<std::string> log;
+    WithEditor fx(&log);
+    void* slot = nullptr;
+    EXPECT_EQ(Dispatch(fx, 13, 0, 0, &slot), 5);
+    EXPECT_EQ(slot, fx.editorAddress); // stored back through ptr
+    EXPECT_EQ(Dispatch(fx, 14), 6);
+    EXPECT_EQ(Dispatch(fx, 15), 0);
+    EXPECT_EQ(Dispatch(fx, 19), 0);
+    EXPECT_EQ(log, (std::vector<std::string>{"getRect", "open", "close", "idle"}));
 }
 
 TEST(Dispatcher, SetProgramAcceptsOnlyExistingPrograms) {
