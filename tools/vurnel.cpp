@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <complex>
@@ -306,9 +307,12 @@ int Demo(const Options& o) {
                   "MIRVAK_Vurnel demo: bass +12 dB below 275 Hz, treble -10 dB above 5100 Hz");
 
     std::printf("Settings:");
-    for (int i = 0; i < fx.NumParams(); ++i)
-        std::printf("  %s %s%s", fx.ParameterName(i).c_str(), fx.ParameterDisplay(i).c_str(),
-                    fx.ParameterLabel(i).c_str());
+    for (int i = 0; i < fx.NumParams(); ++i) {
+        std::string label = fx.ParameterLabel(i);
+        label.erase(std::remove(label.begin(), label.end(), ' '), label.end());
+        std::printf("%s %s %s %s", i ? "," : "", fx.ParameterName(i).c_str(),
+                    fx.ParameterDisplay(i).c_str(), label.c_str());
+    }
     std::printf("\n\n%9s  %9s  %9s  %8s\n", "tone (Hz)", "in (dB)", "out (dB)", "change");
     for (double hz : tones) {
         const double a = ToneDb(in, 0, hz), b = ToneDb(out, 0, hz);
