@@ -73,6 +73,19 @@ void WriteAudio(const std::string& path, const Audio& audio) {
         std::remove(temporary.c_str());
         throw AudioError("cannot write " + path + ": " + sf_strerror(nullptr));
     }
+    // Integer formats cannot hold samples beyond full scale: clip them rather than fail, and
+    // say so. 32-bit float WAV keeps them.
+    const bool integerFormat = (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT;
+    if (integerFormat) {
+        sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        const auto clipped = std::count_if(audio.samples.begin(), audio.samples.end(),
+                                           [](float v) { return v > 1.0f || v < -1.0f; });
+        if (clipped > 0)
+            std::fprintf(stderr,
+                         "vurnel: note: %ld samples beyond full scale were clipped in %s "
+                         "(a .wav file keeps them as 32-bit floats)\n",
+                         static_cast<long>(clipped), path.c_str());
+    }
     const sf_count_t written = sf_writef_float(file, audio.samples.data(), audio.Frames());
     const int closed = sf_close(file);
     if (written != audio.Frames() || closed != 0 || std::rename(temporary.c_str(), path.c_str())) {
