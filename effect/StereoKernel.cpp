@@ -22,6 +22,17 @@ namespace vurnel {
     "fstpt %[pYL]\n\t"                                                                             \
     "fstpt %[pTR]\n\t"                                                                             \
     "fstpt %[pYR]\n\t"
+// The end of a frame: the next pair of partial sums, the next sample, loop.
+#define VURNEL_NEXT_FRAME                                                                          \
+    "add $32, %[p]\n\t"                                                                            \
+    "inc %[i]\n\t"                                                                                 \
+    "jnz 1b\n\t"
+// Operands every pass shares: the counter, the partial sums and the two channels' states.
+#define VURNEL_STATE_OPERANDS                                                                      \
+    [i] "+r"(i), [p] "+r"(partial), [pTL] "+m"(f.prevTL), [pYL] "+m"(f.prevYL),                    \
+        [pTR] "+m"(f.prevTR), [pYR] "+m"(f.prevYR)
+#define VURNEL_X87_CLOBBERS                                                                        \
+    "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
 // One step of the left (slots 3/4 after the swap) or right (5/6) filter, + or − feed-forward.
 #define VURNEL_STEP(X, SLOT_T, SLOT_Y_AFTER_PUSH, SLOT_Y, COMBINE)                                 \
     "flds " X "\n\t"                                                                               \
@@ -45,17 +56,14 @@ void StereoBassPass(const StereoFirstOrder& f, const float* inL, const float* in
                 "(%[inL],%[i],4)", "3", "4", "4",
                 "fadd") "fmuls %[gain]\n\t"
                         "fadds (%[inL],%[i],4)\n\t"
-                        "fstpt (%[p])\n\t" VURNEL_STEP("(%[inR],%[i],4)", "5", "6", "6",
-                                                       "fadd") "fmuls %[gain]\n\t"
-                                                               "fadds (%[inR],%[i],4)\n\t"
-                                                               "fstpt 16(%[p])\n\t"
-                                                               "add $32, %[p]\n\t"
-                                                               "inc %[i]\n\t"
-                                                               "jnz 1b\n\t" VURNEL_STORE_STATE
-            : [i] "+r"(i), [p] "+r"(partial), [pTL] "+m"(f.prevTL), [pYL] "+m"(f.prevYL),
-              [pTR] "+m"(f.prevTR), [pYR] "+m"(f.prevYR)
+                        "fstpt (%[p])\n\t" VURNEL_STEP(
+                            "(%[inR],%[i],4)", "5", "6", "6",
+                            "fadd") "fmuls %[gain]\n\t"
+                                    "fadds (%[inR],%[i],4)\n\t"
+                                    "fstpt 16(%[p])\n\t" VURNEL_NEXT_FRAME VURNEL_STORE_STATE
+:VURNEL_STATE_OPERANDS
             : [inL] "r"(endL), [inR] "r"(endR), [g] "m"(f.g), [yc] "m"(f.yc), [gain] "m"(gain)
-            : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+            : VURNEL_X87_CLOBBERS);
     } else {
         const float* oL = outL + n;
         const float* oR = outR + n;
@@ -66,20 +74,17 @@ void StereoBassPass(const StereoFirstOrder& f, const float* inL, const float* in
                         "flds (%[oL],%[i],4)\n\t"
                         "fadds (%[inL],%[i],4)\n\t"
                         "faddp %%st, %%st(1)\n\t"
-                        "fstpt (%[p])\n\t" VURNEL_STEP("(%[inR],%[i],4)", "5", "6", "6",
-                                                       "fadd") "fmuls %[gain]\n\t"
-                                                               "flds (%[oR],%[i],4)\n\t"
-                                                               "fadds (%[inR],%[i],4)\n\t"
-                                                               "faddp %%st, %%st(1)\n\t"
-                                                               "fstpt 16(%[p])\n\t"
-                                                               "add $32, %[p]\n\t"
-                                                               "inc %[i]\n\t"
-                                                               "jnz 1b\n\t" VURNEL_STORE_STATE
-            : [i] "+r"(i), [p] "+r"(partial), [pTL] "+m"(f.prevTL), [pYL] "+m"(f.prevYL),
-              [pTR] "+m"(f.prevTR), [pYR] "+m"(f.prevYR)
+                        "fstpt (%[p])\n\t" VURNEL_STEP(
+                            "(%[inR],%[i],4)", "5", "6", "6",
+                            "fadd") "fmuls %[gain]\n\t"
+                                    "flds (%[oR],%[i],4)\n\t"
+                                    "fadds (%[inR],%[i],4)\n\t"
+                                    "faddp %%st, %%st(1)\n\t"
+                                    "fstpt 16(%[p])\n\t" VURNEL_NEXT_FRAME VURNEL_STORE_STATE
+:VURNEL_STATE_OPERANDS
             : [inL] "r"(endL), [inR] "r"(endR), [oL] "r"(oL), [oR] "r"(oR), [g] "m"(f.g),
               [yc] "m"(f.yc), [gain] "m"(gain)
-            : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+            : VURNEL_X87_CLOBBERS);
     }
 }
 
@@ -93,24 +98,21 @@ void StereoTreblePass(const StereoFirstOrder& f, const float* inL, const float* 
     float* oR = outR + n;
     // t − prevT: with prevT on top after the swap, fsubr gives st(k) − st0.
     __asm__ volatile(
-        VURNEL_LOAD_STATE "1:\n\t" VURNEL_STEP("(%[inL],%[i],4)", "3", "4", "4",
-                                               "fsubr") "fmuls %[gain]\n\t"
-                                                        "fldt (%[p])\n\t"
-                                                        "faddp %%st, %%st(1)\n\t"
-                                                        "fstps (%[oL],%[i],4)\n\t" VURNEL_STEP(
-                                                            "(%[inR],%[i],4)", "5", "6", "6",
-                                                            "fsubr") "fmuls %[gain]\n\t"
-                                                                     "fldt 16(%[p])\n\t"
-                                                                     "faddp %%st, %%st(1)\n\t"
-                                                                     "fstps (%[oR],%[i],4)\n\t"
-                                                                     "add $32, %[p]\n\t"
-                                                                     "inc %[i]\n\t"
-                                                                     "jnz 1b\n\t" VURNEL_STORE_STATE
-        : [i] "+r"(i), [p] "+r"(partial), [pTL] "+m"(f.prevTL), [pYL] "+m"(f.prevYL),
-          [pTR] "+m"(f.prevTR), [pYR] "+m"(f.prevYR)
+        VURNEL_LOAD_STATE "1:\n\t" VURNEL_STEP(
+            "(%[inL],%[i],4)", "3", "4", "4",
+            "fsubr") "fmuls %[gain]\n\t"
+                     "fldt (%[p])\n\t"
+                     "faddp %%st, %%st(1)\n\t"
+                     "fstps (%[oL],%[i],4)\n\t" VURNEL_STEP(
+                         "(%[inR],%[i],4)", "5", "6", "6",
+                         "fsubr") "fmuls %[gain]\n\t"
+                                  "fldt 16(%[p])\n\t"
+                                  "faddp %%st, %%st(1)\n\t"
+                                  "fstps (%[oR],%[i],4)\n\t" VURNEL_NEXT_FRAME VURNEL_STORE_STATE
+:VURNEL_STATE_OPERANDS
         : [inL] "r"(endL), [inR] "r"(endR), [oL] "r"(oL), [oR] "r"(oR), [g] "m"(f.g),
           [yc] "m"(f.yc), [gain] "m"(gain)
-        : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+        : VURNEL_X87_CLOBBERS);
 }
 
 #else
