@@ -42,25 +42,6 @@ bool Overlaps(const float* a, const float* b, std::int32_t frames) {
     return a0 < b0 + bytes && b0 < a0 + bytes;
 }
 
-// One first-order step: u = x·g; y = (u + xc·u₋₁) + yc·y₋₁. Sign is the feed-forward coefficient
-// xc when it is exactly +1 or −1 (a product by it is exact, so an add or subtract gives the same
-// bits), or 0 for any other coefficient, applied as written.
-template <int Sign>
-inline long double FirstOrderStep(const FirstOrderDesign& d, FirstOrderState& s, long double x) {
-    const long double t = x * d.g;
-    long double acc;
-    if constexpr (Sign > 0)
-        acc = t + s.prevT;
-    else if constexpr (Sign < 0)
-        acc = t - s.prevT;
-    else
-        acc = t + s.prevT * d.xc;
-    acc = acc + s.prevY * d.yc;
-    s.prevT = t;
-    s.prevY = acc;
-    return acc;
-}
-
 int SignOf(long double coefficient) {
     return coefficient == 1.0L ? 1 : coefficient == -1.0L ? -1 : 0;
 }
@@ -348,13 +329,13 @@ void RenderFirstOrder(const float* in, float* out, std::int32_t frames,
     FirstOrderState bs = bassState, ts = trebleState;
     for (std::int32_t i = 0; i < frames; ++i) {
         const long double x = in[i];
-        const long double a = FirstOrderStep<BassSign>(bd, bs, x);
+        const long double a = FirstOrderStep<BassSign>(bd.g, bd.xc, bd.yc, bs.prevT, bs.prevY, x);
         long double t;
         if constexpr (Accumulate)
             t = a * bassGain + (out[i] + x);
         else
             t = a * bassGain + x;
-        const long double b = FirstOrderStep<TrebleSign>(td, ts, x);
+        const long double b = FirstOrderStep<TrebleSign>(td.g, td.xc, td.yc, ts.prevT, ts.prevY, x);
         out[i] = static_cast<float>(b * trebleGain + t);
     }
     bassState = bs;

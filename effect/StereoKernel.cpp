@@ -117,25 +117,14 @@ void StereoTreblePass(const StereoFirstOrder& f, const float* inL, const float* 
 
 #else
 
-namespace {
-template <int Sign>
-long double Step(const StereoFirstOrder& f, long double& prevT, long double& prevY, long double x) {
-    const long double t = x * f.g;
-    const long double acc = (Sign > 0 ? t + prevT : t - prevT) + prevY * f.yc;
-    prevT = t;
-    prevY = acc;
-    return acc;
-}
-} // namespace
-
 void StereoBassPass(const StereoFirstOrder& f, const float* inL, const float* inR,
                     const float* outL, const float* outR, long double* partial, std::int32_t n,
                     float gain, bool accumulate) {
     for (std::int32_t i = 0; i < n; ++i) {
         const long double xl = inL[i], xr = inR[i];
-        const long double al = Step<1>(f, f.prevTL, f.prevYL, xl);
+        const long double al = FirstOrderStep<1>(f.g, 1.0L, f.yc, f.prevTL, f.prevYL, xl);
         partial[2 * i] = accumulate ? al * gain + (outL[i] + xl) : al * gain + xl;
-        const long double ar = Step<1>(f, f.prevTR, f.prevYR, xr);
+        const long double ar = FirstOrderStep<1>(f.g, 1.0L, f.yc, f.prevTR, f.prevYR, xr);
         partial[2 * i + 1] = accumulate ? ar * gain + (outR[i] + xr) : ar * gain + xr;
     }
 }
@@ -143,9 +132,9 @@ void StereoBassPass(const StereoFirstOrder& f, const float* inL, const float* in
 void StereoTreblePass(const StereoFirstOrder& f, const float* inL, const float* inR, float* outL,
                       float* outR, const long double* partial, std::int32_t n, float gain) {
     for (std::int32_t i = 0; i < n; ++i) {
-        const long double bl = Step<-1>(f, f.prevTL, f.prevYL, inL[i]);
+        const long double bl = FirstOrderStep<-1>(f.g, -1.0L, f.yc, f.prevTL, f.prevYL, inL[i]);
         outL[i] = static_cast<float>(bl * gain + partial[2 * i]);
-        const long double br = Step<-1>(f, f.prevTR, f.prevYR, inR[i]);
+        const long double br = FirstOrderStep<-1>(f.g, -1.0L, f.yc, f.prevTR, f.prevYR, inR[i]);
         outR[i] = static_cast<float>(br * gain + partial[2 * i + 1]);
     }
 }

@@ -15,6 +15,26 @@ struct FirstOrderState {
     long double prevT, prevY;
 };
 
+// One first-order step: u = x·g; y = (u + xc·u₋₁) + yc·y₋₁. Sign is the feed-forward coefficient
+// xc when it is exactly +1 or −1 (a product by it is exact, so an add or subtract gives the same
+// bits), or 0 for any other coefficient, applied as written.
+template <int Sign>
+inline long double FirstOrderStep(long double g, long double xc, long double yc, long double& prevT,
+                                  long double& prevY, long double x) {
+    const long double t = x * g;
+    long double acc;
+    if constexpr (Sign > 0)
+        acc = t + prevT;
+    else if constexpr (Sign < 0)
+        acc = t - prevT;
+    else
+        acc = t + prevT * xc;
+    acc = acc + prevY * yc;
+    prevT = t;
+    prevY = acc;
+    return acc;
+}
+
 // One design run on both channels: its gain factor and feedback coefficient, and each
 // channel's previous scaled input and previous output, all where their owners keep them.
 struct StereoFirstOrder {
