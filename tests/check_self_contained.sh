@@ -1,0 +1,18 @@
+#!/bin/sh
+# Fails when a tracked file refers to a folder beside the repository: a user's clone has only
+# the repository, so nothing it builds, tests or installs may read a sibling folder.
+cd "$(dirname "$0")/.." || exit 1
+sibling='\.\./shar''ed([/"'"'"' ]|$)'
+if [ -d .git ] && command -v git >/dev/null; then
+    found=$(git grep -nIE "$sibling" -- . ':!fuzz/corpus' || true)
+else
+    found=$(grep -rnIE "$sibling" --exclude-dir=fuzz --exclude-dir=build . || true)
+fi
+if [ -n "$found" ]; then
+    echo "FAIL tracked files refer to a folder beside the repository:"
+    echo "$found"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+echo "ok   no tracked file refers to a folder beside the repository"
+echo "1 passed, 0 failed"
