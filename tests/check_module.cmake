@@ -1,13 +1,16 @@
-# Checks that MODULE defines exactly one dynamic symbol, the function main, and needs only
-# libc, libm, libstdc++ and libgcc.
+# Checks that MODULE defines exactly one dynamic symbol, the function SYMBOL (main unless
+# given), and needs only libc, libm, libstdc++ and libgcc.
+if(NOT SYMBOL)
+  set(SYMBOL main)
+endif()
 execute_process(COMMAND nm -D --defined-only ${MODULE} OUTPUT_VARIABLE symbols
                 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${MODULE}")
 endif()
 string(STRIP "${symbols}" symbols)
-if(NOT symbols MATCHES "^[0-9a-f]+ T main$")
-  message(FATAL_ERROR "expected only 'T main', found:\n${symbols}")
+if(NOT symbols MATCHES "^[0-9a-f]+ T ${SYMBOL}$")
+  message(FATAL_ERROR "expected only 'T ${SYMBOL}', found:\n${symbols}")
 endif()
 execute_process(COMMAND objdump -p ${MODULE} OUTPUT_VARIABLE headers)
 string(REGEX MATCHALL "NEEDED +[^\n]+" needed "${headers}")

@@ -5,22 +5,27 @@
 
 #include <pthread.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <new>
 #include <random>
+#include <thread>
 #include <vector>
 
+#include "Lv2ToneControl.h"
 #include "Main.h"
 
 namespace {
 thread_local bool g_guarding = false;
 thread_local int g_allocations = 0;
 thread_local int g_locks = 0;
+thread_local int g_blockingLocks = 0; // locks that found the mutex held and had to wait
 
 struct RealtimeGuard {
     RealtimeGuard() {
-        g_allocations = g_locks = 0;
+        g_allocations = g_locks = g_blockingLocks = 0;
         g_guarding = true;
     }
     ~RealtimeGuard() { g_guarding = false; }
@@ -45,7 +50,11 @@ void* __wrap_realloc(void* p, std::size_t n) {
     return __real_realloc(p, n);
 }
 int __wrap_pthread_mutex_lock(pthread_mutex_t* m) {
-    if (g_guarding) ++g_locks;
+    if (g_guarding) {
+        ++g_locks;
+        if (pthread_mutex_trylock(m) == 0) return 0;
+        ++g_blockingLocks;
+    }
     return __real_pthread_mutex_lock(m);
 }
 }
@@ -104,4 +113,57 @@ TEST(Realtime, ProcessingAllocatesNothingAndTakesNoLock) {
             ASSERT_EQ(g_locks, 0) << "block " << block;
         }
     }
+}
+
+TEST(Realtime, GuardCountsALockThatHadToWait) {
+    std::mutex m;
+    std::atomic<bool> held{false};
+    std::thread holder([&] {
+        m.lock();
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        m.unlock();
+    });
+    while (!held)
+        std::this_thread::yield();
+    int blocking;
+    {
+        RealtimeGuard guard;
+        m.lock(); // waits for the holder
+        blocking = g_blockingLocks;
+    }
+    m.unlock();
+    holder.join();
+    EXPECT_EQ(blocking, 1);
+}
+
+// The LV2 instance designs on the audio thread when a cutoff port changes: run() allocates
+// nothing, and the effect's setter lock it takes is its own, never held by anyone else.
+TEST(Realtime, Lv2RunAllocatesNothingAndNeverWaitsForALock) {
+    vurnel::Lv2ToneControl plugin(48000.0);
+    std::vector<float> l(4096, 0.25f), r(4096, -0.25f), ol(4096), orr(4096);
+    float controls[4] = {50.0f, 10000.0f, 0.0f, 0.0f};
+    plugin.ConnectPort(0, l.data());
+    plugin.ConnectPort(1, r.data());
+    plugin.ConnectPort(2, ol.data());
+    plugin.ConnectPort(3, orr.data());
+    for (std::uint32_t i = 0; i < 4; ++i)
+        plugin.ConnectPort(4 + i, &controls[i]);
+    plugin.Activate();
+    std::mt19937 rng(9);
+    int locks = 0;
+    for (std::uint32_t block : {1u, 64u, 512u, 4096u}) {
+        for (int round = 0; round < 20; ++round) {
+            controls[0] = 50.0f + static_cast<float>(rng() % 450);
+            controls[1] = 3000.0f + static_cast<float>(rng() % 7000);
+            controls[2] = static_cast<float>(rng() % 40) - 20.0f;
+            controls[3] = static_cast<float>(rng() % 40) - 20.0f;
+            RealtimeGuard guard;
+            plugin.Run(block);
+            locks += g_locks;
+            ASSERT_EQ(g_allocations, 0) << "block " << block;
+            ASSERT_EQ(g_blockingLocks, 0) << "block " << block;
+        }
+    }
+    EXPECT_GT(locks, 0); // the cutoff changes were designed inside run()
 }
