@@ -1,6 +1,6 @@
 #include "Main.h"
 
-#include "StereoKernel.h"
+#include "ToneKernel.h"
 
 #include <cmath>
 #include <cstring>
@@ -58,15 +58,6 @@ template <typename Runner> void StoreState(Runner& r, const FirstOrderState& s) 
 
 bool IsFirstOrder(const dsp::TdspIIRDesignSnapshot& d) {
     return d.Routine == dsp::TdspSampleRoutine::FilterSample && d.NumTaps == 1;
-}
-
-// Whether two first-order designs are the same bits (the left and right filters of a band).
-bool SameFirstOrderDesign(const dsp::TdspIIRDesignSnapshot& a,
-                          const dsp::TdspIIRDesignSnapshot& b) {
-    return IsFirstOrder(a) && IsFirstOrder(b) &&
-           std::memcmp(&a.GainFactor, &b.GainFactor, 10) == 0 &&
-           std::memcmp(&a.XCoeffs[0], &b.XCoeffs[0], 10) == 0 &&
-           std::memcmp(&a.YCoeffs[0], &b.YCoeffs[0], 10) == 0;
 }
 
 } // namespace
@@ -239,13 +230,6 @@ void TMirvakEffect::getParameterDisplay(std::int32_t index, char* text) {
 void TMirvakEffect::AdoptDesigns() {
     if (!designs.Acquire()) return;
     const Designs& current = designs.Front();
-    // Both channels can run together when each band's two filters have the same first-order
-    // design with the feed-forward coefficients of a Butterworth lowpass (+1) and highpass (−1).
-    const auto& bass = current.filter[kBassLeft];
-    const auto& treble = current.filter[kTrebleLeft];
-    stereoFirstOrder = SameFirstOrderDesign(bass, current.filter[kBassRight]) &&
-                       SameFirstOrderDesign(treble, current.filter[kTrebleRight]) &&
-                       SignOf(bass.XCoeffs[0]) == 1 && SignOf(treble.XCoeffs[0]) == -1;
     for (int slot = 0; slot < 4; ++slot) {
         Runner& runner = runners[slot];
         if (runner.designCount == current.filter[slot].DesignCount) continue;
@@ -295,7 +279,6 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
         RenderInterleaved<Accumulate>(inputs, outputs, frames, bassGain, trebleGain);
         return;
     }
-    if (RenderStereo<Accumulate>(inputs, outputs, frames, bassGain, trebleGain)) return;
     RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain, trebleGain);
     RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain, trebleGain);
 }
@@ -303,6 +286,28 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
 template <bool Accumulate>
 void TMirvakEffect::RenderInterleaved(float** inputs, float** outputs, std::int32_t frames,
                                       float bassGain, float trebleGain) {
+    const Designs& d = designs.Front();
+    bool firstOrder = true;
+    for (const auto& design : d.filter)
+        firstOrder = firstOrder && IsFirstOrder(design);
+    if (firstOrder) {
+        // The same position-by-position order with the four states in locals.
+        FirstOrderDesign design[4];
+        FirstOrderState state[4];
+        for (int slot = 0; slot < 4; ++slot) {
+            const auto& f = d.filter[slot];
+            design[slot] = {f.GainFactor, f.XCoeffs[0], f.YCoeffs[0]};
+            state[slot] = LoadState(runners[slot]);
+        }
+        for (std::int32_t i = 0; i < frames; ++i)
+            for (int c = 0; c < 2; ++c)
+                outputs[c][i] = ToneStep<Accumulate, 0, 0>(
+                    design[2 * c], state[2 * c], design[2 * c + 1], state[2 * c + 1], inputs[c][i],
+                    outputs[c][i], bassGain, trebleGain);
+        for (int slot = 0; slot < 4; ++slot)
+            StoreState(runners[slot], state[slot]);
+        return;
+    }
     for (std::int32_t i = 0; i < frames; ++i) {
         for (int channel = 0; channel < 2; ++channel) {
             const long double x = inputs[channel][i];
@@ -320,24 +325,16 @@ void TMirvakEffect::RenderInterleaved(float** inputs, float** outputs, std::int3
 
 namespace {
 
-template <bool Accumulate, int BassSign, int TrebleSign>
+// A block of one channel with any two first-order designs, the plain way.
+template <bool Accumulate>
 void RenderFirstOrder(const float* in, float* out, std::int32_t frames,
                       const FirstOrderDesign& bassDesign, FirstOrderState& bassState,
                       const FirstOrderDesign& trebleDesign, FirstOrderState& trebleState,
                       float bassGain, float trebleGain) {
     const FirstOrderDesign bd = bassDesign, td = trebleDesign;
     FirstOrderState bs = bassState, ts = trebleState;
-    for (std::int32_t i = 0; i < frames; ++i) {
-        const long double x = in[i];
-        const long double a = FirstOrderStep<BassSign>(bd.g, bd.xc, bd.yc, bs.prevT, bs.prevY, x);
-        long double t;
-        if constexpr (Accumulate)
-            t = a * bassGain + (out[i] + x);
-        else
-            t = a * bassGain + x;
-        const long double b = FirstOrderStep<TrebleSign>(td.g, td.xc, td.yc, ts.prevT, ts.prevY, x);
-        out[i] = static_cast<float>(b * trebleGain + t);
-    }
+    for (std::int32_t i = 0; i < frames; ++i)
+        out[i] = ToneStep<Accumulate, 0, 0>(bd, bs, td, ts, in[i], out[i], bassGain, trebleGain);
     bassState = bs;
     trebleState = ts;
 }
@@ -363,46 +360,22 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
         }
         return;
     }
+    Runner& br = runners[bassSlot];
+    Runner& tr = runners[trebleSlot];
+    if (SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1) {
+        ToneChannelBlock<Accumulate>({bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
+                                     {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in, out,
+                                     frames, bassGain, trebleGain);
+        return;
+    }
     const FirstOrderDesign bass{bd.GainFactor, bd.XCoeffs[0], bd.YCoeffs[0]};
     const FirstOrderDesign treble{td.GainFactor, td.XCoeffs[0], td.YCoeffs[0]};
-    FirstOrderState bassState = LoadState(runners[bassSlot]);
-    FirstOrderState trebleState = LoadState(runners[trebleSlot]);
-    if (SignOf(bass.xc) == 1 && SignOf(treble.xc) == -1)
-        RenderFirstOrder<Accumulate, 1, -1>(in, out, frames, bass, bassState, treble, trebleState,
-                                            bassGain, trebleGain);
-    else
-        RenderFirstOrder<Accumulate, 0, 0>(in, out, frames, bass, bassState, treble, trebleState,
-                                           bassGain, trebleGain);
-    StoreState(runners[bassSlot], bassState);
-    StoreState(runners[trebleSlot], trebleState);
-}
-
-template <bool Accumulate>
-bool TMirvakEffect::RenderStereo(float** inputs, float** outputs, std::int32_t frames,
-                                 float bassGain, float trebleGain) {
-    if (!stereoFirstOrder) return false;
-    const Designs& d = designs.Front();
-    const StereoFirstOrder bass{d.filter[kBassLeft].GainFactor, d.filter[kBassLeft].YCoeffs[0],
-                                runners[kBassLeft].XV[1],       runners[kBassLeft].YV[1],
-                                runners[kBassRight].XV[1],      runners[kBassRight].YV[1]};
-    const StereoFirstOrder treble{
-        d.filter[kTrebleLeft].GainFactor, d.filter[kTrebleLeft].YCoeffs[0],
-        runners[kTrebleLeft].XV[1],       runners[kTrebleLeft].YV[1],
-        runners[kTrebleRight].XV[1],      runners[kTrebleRight].YV[1]};
-    // Chunks of the block in two passes, the bass filters of both channels, then the treble
-    // filters; what the first pass leaves for the second stays in extended precision, so the
-    // outputs have the same bits as the position-by-position order. A first-order step reads
-    // only entry 1 of each history (the shift overwrites entry 0 before it is read).
-    constexpr std::int32_t kChunk = 256;
-    long double partial[2 * kChunk];
-    for (std::int32_t start = 0; start < frames; start += kChunk) {
-        const std::int32_t n = frames - start < kChunk ? frames - start : kChunk;
-        StereoBassPass(bass, inputs[0] + start, inputs[1] + start, outputs[0] + start,
-                       outputs[1] + start, partial, n, bassGain, Accumulate);
-        StereoTreblePass(treble, inputs[0] + start, inputs[1] + start, outputs[0] + start,
-                         outputs[1] + start, partial, n, trebleGain);
-    }
-    return true;
+    FirstOrderState bassState = LoadState(br);
+    FirstOrderState trebleState = LoadState(tr);
+    RenderFirstOrder<Accumulate>(in, out, frames, bass, bassState, treble, trebleState, bassGain,
+                                 trebleGain);
+    StoreState(br, bassState);
+    StoreState(tr, trebleState);
 }
 
 } // namespace vurnel

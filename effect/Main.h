@@ -69,9 +69,6 @@ private:
     void RenderInterleaved(float** inputs, float** outputs, std::int32_t frames, float bassGain,
                            float trebleGain);
     template <bool Accumulate>
-    bool RenderStereo(float** inputs, float** outputs, std::int32_t frames, float bassGain,
-                      float trebleGain);
-    template <bool Accumulate>
     void RenderChannel(const float* in, float* out, std::int32_t frames, int bassSlot,
                        int trebleSlot, float bassGain, float trebleGain);
     long double RunFilter(int slot, long double x);
@@ -91,7 +88,6 @@ private:
     TripleBuffer<Designs> designs;
     // Audio side.
     Runner runners[4]{};
-    bool stereoFirstOrder = false; // the adopted designs suit the two-channel kernel
 };
 
 } // namespace vurnel

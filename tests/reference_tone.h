@@ -52,6 +52,9 @@ public:
         }
     }
 
+    // The filters, for looking at their state: bass left, treble left, bass right, treble right.
+    const dsp::TdspIIRFilter& Filter(int i) const { return f[i]; }
+
 private:
     void Cutoff(int band, float hertz) { // band 0 bass, 1 treble; left then right
         f[band].SetFrequency(1, hertz);

@@ -234,6 +234,58 @@ TEST(ToneControl, EveryPathGivesThePlainComputationsBits) {
     }
 }
 
+// Loud noise, then long silence in blocks of any size: the filters' states decay through the
+// float and double ranges into extended subnormals, where a shortcut through a narrower type or
+// a flush to zero would change bits.
+TEST(ToneControl, SilentTailsIntoSubnormalStatesKeepThePlainBits) {
+    std::mt19937 rng(77);
+    for (int layout = 0; layout < 2; ++layout) { // separate buffers, in place
+        for (bool accumulate : {false, true}) {
+            TMirvakEffect fx(nullptr, 0, 0);
+            ReferenceTone ref;
+            fx.setSampleRate(8000.0f);
+            ref.SetSampleRate(8000.0f);
+            const float settings[4] = {1.0f, 0.0f, 0.9f, 0.2f}; // fast decays at 8 kHz
+            for (int p = 0; p < 4; ++p) {
+                fx.setParameter(p, settings[p]);
+                ref.SetParameter(p, settings[p]);
+            }
+            bool subnormal = false;
+            for (int block = 0; block < 160; ++block) {
+                const std::int32_t frames = static_cast<std::int32_t>(rng() % 700) + 1;
+                std::vector<float> l(frames), r(frames);
+                if (block < 3) {
+                    l = Noise(frames, rng(), 1e4f);
+                    r = Noise(frames, rng(), 1e-4f);
+                }
+                std::vector<float> fxL = accumulate ? Noise(frames, 5, 1e-30f) : l,
+                                   fxR = accumulate ? Noise(frames, 6, 1e-38f) : r;
+                std::vector<float> refL = fxL, refR = fxR, refInL = l, refInR = r;
+                float* fxIn[2] = {l.data(), r.data()};
+                float* refIn[2] = {refInL.data(), refInR.data()};
+                if (layout == 1 && !accumulate) {
+                    fxIn[0] = fxL.data(), fxIn[1] = fxR.data();
+                    refIn[0] = refL.data(), refIn[1] = refR.data();
+                }
+                float* fxOut[2] = {fxL.data(), fxR.data()};
+                float* refOut[2] = {refL.data(), refR.data()};
+                if (accumulate)
+                    fx.process(fxIn, fxOut, frames);
+                else
+                    fx.processReplacing(fxIn, fxOut, frames);
+                ref.Process(refIn, refOut, frames, accumulate);
+                ASSERT_TRUE(SameBits(fxL, refL)) << "block " << block;
+                ASSERT_TRUE(SameBits(fxR, refR)) << "block " << block;
+                for (int f = 0; f < 4; ++f) {
+                    const long double y = ref.Filter(f).GetYV()[1];
+                    subnormal = subnormal || std::fpclassify(y) == FP_SUBNORMAL;
+                }
+            }
+            EXPECT_TRUE(subnormal) << "the tail never reached the subnormal range";
+        }
+    }
+}
+
 TEST(ToneControl, BassBoostRaisesLowsAndLeavesHighs) {
     TMirvakEffect fx(nullptr, 0, 0);
     fx.setParameter(0, 0.5f); // 275 Hz

@@ -1,0 +1,123 @@
+#include "ToneKernel.h"
+
+namespace vurnel {
+
+#if defined(__x86_64__) && defined(__GNUC__)
+
+// Why the loop is written by hand
+// -------------------------------
+// Both filters of a channel need six extended values from sample to sample: the two gain
+// factors, the two feedback coefficients and the two previous outputs. x87 arithmetic takes
+// extended operands only from registers, and an 80-bit load or store costs several cycles, so
+// the loop keeps all six in registers and never moves an extended value through memory. That
+// leaves two registers for temporaries, too few to also keep each filter's previous scaled
+// input u₋₁ = x₋₁·g; the loop forms it again from the previous input sample (a float) with the
+// same multiply, which gives the same bits. The previous sample is kept in a float of the
+// loop's own, since an in-place output overwrites the input buffer. Floats enter as memory
+// operands (flds, fmuls, fadds), so no register is copied to make room for them.
+//
+// Each filter's recursion y = (u ± u₋₁) + yc·y₋₁ is a chain of one multiply and one add per
+// sample: the product yc·y₋₁ is formed in place of y₋₁ (swapped to the top of the stack, no
+// copy), then (u ± u₋₁), formed off the chain, is added to it. IEEE multiplication and addition
+// are commutative, so operand order within one operation changes no bit; the order of the
+// operations is the plain code's.
+//
+// The first sample of a block takes u₋₁ as stored (a design may have changed since the
+// previous block, which clears it); the others form it from x₋₁, and it is stored at the end as
+// x₋₁·g.
+//
+// Stack between samples: st0 gB, st1 ycB, st2 yB, st3 gT, st4 ycT, st5 yT.
+// One sample up to t: both recursions, x saved as the next sample's x₋₁, then bassGain·a and
+// T_FORM (+ x, or + (out + x) when accumulating). U_BASS and U_TREBLE push u₋₁ of each filter.
+#define VURNEL_TONE_SAMPLE(U_BASS, U_TREBLE, T_FORM)                                               \
+    "flds (%[in],%[i],4)\n\t"                                                                      \
+    "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "flds (%[in],%[i],4)\n\t"                                                                      \
+    "fmul %%st(4), %%st\n\t" U_TREBLE "fsubrp %%st, %%st(1)\n\t"                                   \
+    "fxch %%st(6)\n\t"                                                                             \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(6)\n\t"                                                                      \
+    "movl (%[in],%[i],4), %%eax\n\t"                                                               \
+    "movl %%eax, %[xp]\n\t"                                                                        \
+    "flds %[bg]\n\t"                                                                               \
+    "fmul %%st(3), %%st\n\t" T_FORM "flds %[tg]\n\t"                                               \
+    "fmul %%st(7), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "inc %[i]\n\t"
+// u₋₁ as stored, for the first sample; x₋₁·g for the others (8 registers in use).
+#define VURNEL_STORED_U(NAME) "fldt %[" NAME "]\n\t"
+#define VURNEL_FORMED_U(G_SLOT)                                                                    \
+    "flds %[xp]\n\t"                                                                               \
+    "fmul %%st(" G_SLOT "), %%st\n\t"
+// Load the six registers, run the block, store the two outputs and empty the stack, in one
+// statement, so the compiler never sees the x87 stack between them.
+#define VURNEL_TONE_BLOCK(T_FORM)                                                                  \
+    "fldt %[yT]\n\t"                                                                               \
+    "fldt %[ycT]\n\t"                                                                              \
+    "fldt %[gT]\n\t"                                                                               \
+    "fldt %[yB]\n\t"                                                                               \
+    "fldt %[ycB]\n\t"                                                                              \
+    "fldt %[gB]\n\t" VURNEL_TONE_SAMPLE(VURNEL_STORED_U("uB"), VURNEL_STORED_U("uT"),              \
+                                        T_FORM) "jz 2f\n\t"                                        \
+                                                "1:\n\t" VURNEL_TONE_SAMPLE(                       \
+                                                    VURNEL_FORMED_U("2"), VURNEL_FORMED_U("5"),    \
+                                                    T_FORM) "jnz 1b\n\t"                           \
+                                                            "2:\n\t"                               \
+                                                            "fstp %%st(0)\n\t"                     \
+                                                            "fstp %%st(0)\n\t"                     \
+                                                            "fstpt %[yB]\n\t"                      \
+                                                            "fstp %%st(0)\n\t"                     \
+                                                            "fstp %%st(0)\n\t"                     \
+                                                            "fstpt %[yT]\n\t"
+#define VURNEL_TONE_OPERANDS                                                                       \
+    [i] "+r"(i), [xp] "=m"(xp), [yB] "+m"(bass.prevY),                                             \
+        [yT] "+m"(treble.prevY)                                                                    \
+        : [in] "r"(in + frames), [out] "r"(out + frames), [gB] "m"(bass.g), [ycB] "m"(bass.yc),    \
+          [gT] "m"(treble.g), [ycT] "m"(treble.yc), [uB] "m"(bass.prevT), [uT] "m"(treble.prevT),  \
+          [bg] "m"(bassGain), [tg] "m"(trebleGain)                                                 \
+        : "memory", "cc", "eax", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",       \
+          "st(7)"
+
+template <bool Accumulate>
+void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
+                      float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    if (frames <= 0) return;
+    std::intptr_t i = -static_cast<std::intptr_t>(frames);
+    float xp;
+    if constexpr (Accumulate)
+        __asm__ volatile(VURNEL_TONE_BLOCK("flds (%[out],%[i],4)\n\t"
+                                           "fadds (%[in],%[i],4)\n\t"
+                                           "faddp %%st, %%st(1)\n\t")
+                         : VURNEL_TONE_OPERANDS);
+    else
+        __asm__ volatile(VURNEL_TONE_BLOCK("fadds (%[in],%[i],4)\n\t") : VURNEL_TONE_OPERANDS);
+    // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
+    bass.prevT = static_cast<long double>(xp) * bass.g;
+    treble.prevT = static_cast<long double>(xp) * treble.g;
+}
+
+#else
+
+template <bool Accumulate>
+void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
+                      float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    const FirstOrderDesign bd{bass.g, 1.0L, bass.yc}, td{treble.g, -1.0L, treble.yc};
+    FirstOrderState bs{bass.prevT, bass.prevY}, ts{treble.prevT, treble.prevY};
+    for (std::int32_t i = 0; i < frames; ++i)
+        out[i] = ToneStep<Accumulate, 1, -1>(bd, bs, td, ts, in[i], out[i], bassGain, trebleGain);
+    bass.prevT = bs.prevT, bass.prevY = bs.prevY;
+    treble.prevT = ts.prevT, treble.prevY = ts.prevY;
+}
+
+#endif
+
+template void ToneChannelBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                      const float*, float*, std::int32_t, float, float);
+template void ToneChannelBlock<true>(const FirstOrderFilter&, const FirstOrderFilter&, const float*,
+                                     float*, std::int32_t, float, float);
+
+} // namespace vurnel

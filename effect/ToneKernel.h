@@ -1,0 +1,75 @@
+// The tone control's innermost loop: the bass and the treble first-order filter of one channel
+// over a block, in one pass. These are the same operations, in the same order and precision, as
+// the plain per-sample code, so every output and every filter state keeps its bits; on x86-64
+// the loop keeps every extended value in the x87 registers (see ToneKernel.cpp).
+#pragma once
+
+#include <cstdint>
+
+namespace vurnel {
+
+struct FirstOrderDesign {
+    long double g, xc, yc; // y = (x·g + xc·u₋₁) + yc·y₋₁, u₋₁ the previous x·g
+};
+struct FirstOrderState {
+    long double prevT, prevY;
+};
+
+// One first-order step: u = x·g; y = (u + xc·u₋₁) + yc·y₋₁. Sign is the feed-forward coefficient
+// xc when it is exactly +1 or −1 (a product by it is exact, so an add or subtract gives the same
+// bits), or 0 for any other coefficient, applied as written.
+template <int Sign>
+inline long double FirstOrderStep(long double g, long double xc, long double yc, long double& prevT,
+                                  long double& prevY, long double x) {
+    const long double t = x * g;
+    long double acc;
+    if constexpr (Sign > 0)
+        acc = t + prevT;
+    else if constexpr (Sign < 0)
+        acc = t - prevT;
+    else
+        acc = t + prevT * xc;
+    acc = acc + prevY * yc;
+    prevT = t;
+    prevY = acc;
+    return acc;
+}
+
+// One sample of one channel: a = bass step, t = a·bassGain + x (accumulating: + (out + x)),
+// b = treble step, out = b·trebleGain + t narrowed to float.
+template <bool Accumulate, int BassSign, int TrebleSign>
+inline float ToneStep(const FirstOrderDesign& bd, FirstOrderState& bs, const FirstOrderDesign& td,
+                      FirstOrderState& ts, float in, float out, float bassGain, float trebleGain) {
+    const long double x = in;
+    const long double a = FirstOrderStep<BassSign>(bd.g, bd.xc, bd.yc, bs.prevT, bs.prevY, x);
+    long double t;
+    if constexpr (Accumulate)
+        t = a * bassGain + (out + x);
+    else
+        t = a * bassGain + x;
+    const long double b = FirstOrderStep<TrebleSign>(td.g, td.xc, td.yc, ts.prevT, ts.prevY, x);
+    return static_cast<float>(b * trebleGain + t);
+}
+
+// One filter as the block loop sees it: its coefficients where the design keeps them, its
+// state where the audio thread keeps it (nothing is copied per block).
+struct FirstOrderFilter {
+    const long double& g;
+    const long double& yc;
+    long double& prevT;
+    long double& prevY;
+};
+
+// A block of one channel whose bass design has feed-forward +1 and treble design −1 (the
+// first-order Butterworth lowpass and highpass). in and out may be the same buffer. The states
+// are read at the start and written back at the end.
+template <bool Accumulate>
+void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
+                      float* out, std::int32_t frames, float bassGain, float trebleGain);
+
+extern template void ToneChannelBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                             const float*, float*, std::int32_t, float, float);
+extern template void ToneChannelBlock<true>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                            const float*, float*, std::int32_t, float, float);
+
+} // namespace vurnel
