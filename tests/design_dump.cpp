@@ -1,13 +1,34 @@
 // Prints our z-plane designs for the scipy cross-check: every kind × response × order 1..8 at
 // several band edges and sample rates. One "D" line per design, then its zeros (Z), poles (P)
 // and recursion coefficients (C: XCoeffs[i] YCoeffs[i]).
+//
+// design_dump impulse KIND RESPONSE ORDER F1 F2 RATE RIPPLE N prints instead the first N outputs
+// of one design for a unit impulse, from ProcessSample, as hexadecimal floats (exact bits).
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "dspIIRFilters.h"
 
 using namespace vurnel::dsp;
 
-int main() {
+int Impulse(char** argv) {
+    TdspIIRFilter f;
+    f.SetSampleRate(std::strtold(argv[6], nullptr));
+    f.SetRipple(std::strtold(argv[7], nullptr));
+    f.SetKind(static_cast<TdspIIRFilterKind>(std::atoi(argv[1])));
+    f.SetResponse(static_cast<TdspIIRFilterResponse>(std::atoi(argv[2])));
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(std::atoi(argv[3])));
+    f.SetFrequency(1, std::strtold(argv[4], nullptr));
+    f.SetFrequency(2, std::strtold(argv[5], nullptr));
+    const int n = std::atoi(argv[8]);
+    for (int i = 0; i < n; ++i)
+        std::printf("%La\n", f.ProcessSample(i == 0 ? 1.0L : 0.0L));
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 10 && std::strcmp(argv[1], "impulse") == 0) return Impulse(argv + 1);
     const long double rates[] = {8000, 44100, 96000};
     const long double edges[][2] = {{0.01L, 0.05L}, {0.05L, 0.2L}, {0.15L, 0.42L}};
     const long double ripples[] = {0.5L, 3};

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "AudioFile.h"
+#include "DesignPlot.h"
+#include "FilterDesign.h"
 #include "Response.h"
 #include "VstHost.h"
 
@@ -31,7 +33,14 @@ const char kUsage[] =
     "  vurnel info [MODULE]\n"
     "  vurnel render IN OUT [--plugin MODULE] [--set NAME=VALUE ...] [--block N] [--accumulate]\n"
     "  vurnel response --out FILE.svg [--plugin MODULE] [--set NAME=VALUE ...] [--rate R]\n"
+    "  vurnel design [--kind butterworth|chebyshev|bessel]\n"
+    "                [--response lowpass|highpass|bandpass|bandstop] [--order 1..8]\n"
+    "                [--f1 HZ] [--f2 HZ] [--rate HZ] [--ripple DB] [--out FILE.svg]\n"
+    "                [--csv FILE.csv] [--impulse N]\n"
+    "  vurnel --version\n"
     "Parameter values are 0..1, as a host sends them; NAME is a parameter's name or index.\n"
+    "design prints a filter of the library: settings, poles, zeros, coefficients; defaults are\n"
+    "the library's (Butterworth lowpass, order 1, 300 Hz, 44100 Hz, ripple 0).\n"
     "MODULE defaults to $VURNEL_PLUGIN, else the MIRVAK_Vurnel module built with this program.\n";
 
 struct UsageError : std::runtime_error {
@@ -322,6 +331,25 @@ int Demo(const Options& o) {
     return 0;
 }
 
+int Design(int argc, char** argv) {
+    const DesignRequest request =
+        ParseDesignArguments(std::vector<std::string>(argv + 2, argv + argc));
+    dsp::TdspIIRFilter filter;
+    ConfigureFilter(filter, request);
+    const auto response = FrequencyResponse(filter);
+    const std::vector<long double> impulse = ImpulseResponse(filter, request.impulse);
+    std::fputs(DesignReport(filter, request, impulse).c_str(), stdout);
+    if (!request.csv.empty()) {
+        WriteText(request.csv, FrequencyCsv(response));
+        std::printf("\nwrote %s\n", request.csv.c_str());
+    }
+    if (!request.svg.empty()) {
+        WriteText(request.svg, DesignSvg(filter, response, DesignTitle(filter)));
+        std::printf("%swrote %s\n", request.csv.empty() ? "\n" : "", request.svg.c_str());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -331,12 +359,20 @@ int main(int argc, char** argv) {
             return argc < 2 ? 2 : 0;
         }
         const std::string command = argv[1];
+        if (command == "--version") {
+            std::printf("vurnel %s\n", VURNEL_VERSION);
+            return 0;
+        }
+        if (command == "design") return Design(argc, argv);
         const Options o = Parse(argc, argv, 1);
         if (command == "demo") return Demo(o);
         if (command == "info") return Info(o);
         if (command == "render") return Render(o);
         if (command == "response") return Response(o);
         throw UsageError("unknown command '" + command + "'");
+    } catch (const DesignError& e) {
+        std::fprintf(stderr, "vurnel: %s\n", e.what());
+        return 2;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "vurnel: %s\n%s", e.what(), kUsage);
         return 2;

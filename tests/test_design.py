@@ -1,0 +1,210 @@
+#!/usr/bin/python3
+"""`vurnel design` against scipy.signal, the library's own per-sample routine, and rsvg-convert.
+
+Usage: test_design.py VURNEL DESIGN_DUMP
+
+For each design: the printed z-plane poles and zeros equal scipy.signal.iirfilter's digital
+zpk of the same prototype (Bessel with norm='mag') to 1e-9; the CSV's magnitude and phase equal
+scipy.signal.freqz of the printed coefficients to 1e-6 dB and 1e-6 degrees, and its group delay
+equals scipy.signal.group_delay to 1e-6 (relative to the delay, at least one sample) where
+scipy's own sums of the product polynomial b * reversed(a) are accurate in double precision to
+1e-8, at every point where evaluating the expanded polynomials in double precision is
+accurate to 1e-7 (next to zeros on the unit circle
+double-precision freqz loses more than the tolerance, while our extended sums lose less); the impulse
+response has the very bits of the library's ProcessSample run by another program; the SVG
+renders. Every kind of bad input gets one line, a non-zero exit and no file.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import warnings
+
+import numpy as np
+from scipy import signal
+
+VURNEL, DUMP = sys.argv[1:3]
+KINDS = ["butterworth", "chebyshev", "bessel"]
+RESPONSES = ["lowpass", "highpass", "bandpass", "bandstop"]
+# kind, response, order, f1, f2, rate, ripple
+DESIGNS = [
+    ("butterworth", "lowpass", 4, 1000, None, 44100, 0),
+    ("chebyshev", "highpass", 5, 2000, None, 48000, 1),
+    ("bessel", "bandpass", 3, 500, 2500, 44100, 0),
+    ("chebyshev", "bandstop", 4, 3000, 6000, 96000, 0.5),
+    ("butterworth", "bandpass", 8, 100, 200, 44100, 0),
+    ("bessel", "highpass", 8, 10000, None, 44100, 0),
+    ("chebyshev", "lowpass", 8, 300, None, 8000, 3),
+]
+DOUBLE_ROUNDING = 2.0 ** -53
+results = []
+worst = {"roots": 0.0, "db": 0.0, "degrees": 0.0, "delay": 0.0}
+
+
+def check(name, ok, detail=""):
+    results.append(bool(ok))
+    print(f"{'ok  ' if ok else 'FAIL'} {name}{': ' + detail if detail else ''}")
+
+
+def parse_report(text):
+    sections, current = {}, None
+    for line in text.splitlines():
+        header = re.match(r"^(s-plane|z-plane) (poles|zeros) \((\d+)\)", line)
+        if header:
+            current = f"{header.group(1)} {header.group(2)}"
+            sections[current] = []
+            continue
+        root = re.match(r"^\s+([+-]\S+) ([+-]\S+)j$", line)
+        if current and root:
+            sections[current].append(complex(float(root.group(1)), float(root.group(2))))
+        elif not line.startswith("  "):
+            current = None
+    gain = float(re.search(r"gain factor g = (\S+)", text).group(1))
+    coefficients = [(int(k), float(x), float(y)) for k, x, y in
+                    re.findall(r"^\s+(\d+)\s+(\S+)\s+(\S+)$",
+                               text.split("recursion, N")[1].split("\n\n")[0], re.M)]
+    impulse = re.findall(r"^\s+\d+\s+\S+\s+(0x\S+|[+-]?0x\S+)$", text, re.M)
+    return sections, gain, coefficients, impulse
+
+
+def set_distance(ours, theirs):
+    theirs = list(np.asarray(theirs, dtype=complex))
+    if len(ours) != len(theirs):
+        return np.inf
+    d = 0.0
+    for z in ours:
+        k = int(np.argmin([abs(z - t) for t in theirs]))
+        d = max(d, abs(z - theirs.pop(k)))
+    return d
+
+
+def scipy_zpk(kind, response, order, f1, f2, rate, ripple):
+    wn = f1 if f2 is None else [f1, f2]
+    if kind == "bessel":
+        return signal.bessel(order, wn, btype=response, output="zpk", norm="mag", fs=rate)
+    extra = {"rp": ripple} if kind == "chebyshev" else {}
+    return signal.iirfilter(order, wn, btype=response, ftype="butter" if kind == "butterworth"
+                            else "cheby1", output="zpk", fs=rate, **extra)
+
+
+def run(*args):
+    return subprocess.run([VURNEL, "design", *map(str, args)], capture_output=True, text=True)
+
+
+def design_case(work, case):
+    kind, response, order, f1, f2, rate, ripple = case
+    name = f"{kind} {response} {order} f1={f1}" + (f" f2={f2}" if f2 else "") + f" @ {rate}"
+    svg, csv = os.path.join(work, "d.svg"), os.path.join(work, "d.csv")
+    args = ["--kind", kind, "--response", response, "--order", order, "--f1", f1, "--rate", rate,
+            "--ripple", ripple, "--out", svg, "--csv", csv, "--impulse", 40]
+    if f2:
+        args += ["--f2", f2]
+    r = run(*args)
+    if r.returncode:
+        check(name, False, r.stderr.strip())
+        return
+    sections, gain, coefficients, impulse = parse_report(r.stdout)
+    z, p, _ = scipy_zpk(*case)
+    dz = set_distance(sections["z-plane zeros"], z)
+    dp = set_distance(sections["z-plane poles"], p)
+    worst["roots"] = max(worst["roots"], dz, dp)
+    check(f"{name}: z-plane zeros and poles are scipy's", dz <= 1e-9 and dp <= 1e-9,
+          f"zeros {dz:.2g}, poles {dp:.2g}")
+
+    # The recursion's transfer function: b = g·[1, xc[N-1], ..., xc[0]], a = [1, -yc[N-1], ...].
+    n = len(coefficients)
+    b = np.array([gain] + [gain * coefficients[n - k][1] for k in range(1, n + 1)])
+    a = np.array([1.0] + [-coefficients[n - k][2] for k in range(1, n + 1)])
+    data = np.loadtxt(csv, delimiter=",", skiprows=1)
+    hz, db, degrees, delay = data.T
+    w = 2 * np.pi * hz / rate
+    _, h = signal.freqz(b, a, worN=w)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        _, gd = signal.group_delay((b, a), w=w)
+    e = np.exp(-1j * np.outer(w, np.arange(n + 1)))
+    condition = (np.abs(b).sum() / np.abs(e @ b) + np.abs(a).sum() / np.abs(e @ a))
+    usable = condition * (n + 1) * DOUBLE_ROUNDING < 1e-7
+    their_db = 20 * np.log10(np.abs(h))
+    their_deg = np.degrees(np.angle(h))
+    ddb = np.max(np.abs(db - their_db)[usable])
+    ddeg = np.max(np.abs((degrees - their_deg + 180) % 360 - 180)[usable])
+    # scipy's group delay divides two sums of the product polynomial c = b * reversed(a):
+    # compare it where those sums are as well conditioned in double.
+    c = np.convolve(b, a[::-1])
+    ec = np.exp(-1j * np.outer(w, np.arange(len(c))))
+    delay_usable = usable & (np.abs(c).sum() / np.abs(ec @ c) * len(c) * DOUBLE_ROUNDING < 1e-8)
+    ddelay = np.max((np.abs(delay - gd) / np.maximum(1, np.abs(gd)))[delay_usable])
+    worst["db"], worst["degrees"] = max(worst["db"], ddb), max(worst["degrees"], ddeg)
+    worst["delay"] = max(worst["delay"], ddelay)
+    check(f"{name}: magnitude, phase and group delay are freqz's and group_delay's "
+          f"({usable.sum()} and {delay_usable.sum()} of {len(hz)} points)", usable.sum() >= 100 and
+          delay_usable.sum() >= 50 and ddb <= 1e-6 and ddeg <= 1e-6 and ddelay <= 1e-6,
+          f"{ddb:.2g} dB, {ddeg:.2g} degrees, {ddelay:.2g} samples")
+    check(f"{name}: the CSV spans the band up to Nyquist", hz[0] < f1 and
+          hz[-1] > 0.999 * rate / 2 and np.all(np.diff(hz) > 0))
+
+    codes = [KINDS.index(kind), RESPONSES.index(response), order]
+    dump = subprocess.run([DUMP, "impulse", *map(str, codes), str(f1), str(f2 or 3000), str(rate),
+                           str(ripple), "40"], capture_output=True, text=True, check=True)
+    check(f"{name}: the impulse response has ProcessSample's bits",
+          impulse == dump.stdout.split(), f"{len(impulse)} samples")
+
+    png = os.path.join(work, "d.png")
+    r = subprocess.run(["rsvg-convert", "-o", png, svg], capture_output=True, text=True)
+    check(f"{name}: the SVG renders", r.returncode == 0 and os.path.getsize(png) > 10000,
+          r.stderr.strip())
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="vurnel-design-")
+    try:
+        for case in DESIGNS:
+            design_case(work, case)
+        out = os.path.join(work, "bad.svg")
+        csv = os.path.join(work, "bad.csv")
+        for args, phrase in [
+                (["--kind", "elliptic"], "unknown kind"),
+                (["--response", "notch"], "unknown response"),
+                (["--order", "0"], "order"), (["--order", "9"], "order"),
+                (["--order", "2.5"], "order"), (["--f1", "loud"], "wants a number"),
+                (["--ripple", "nan"], "wants a number"),
+                (["--response", "bandpass", "--f1", "100"], "needs --f2"),
+                (["--response", "bandstop", "--f1", "100"], "needs --f2"),
+                (["--rate", "0"], "above 0"), (["--rate", "-44100"], "above 0"),
+                (["--f1"], "needs a value"), (["--bogus", "1"], "unknown option")]:
+            r = run("--out", out, "--csv", csv, *args)
+            lines = r.stderr.strip().splitlines()
+            check(f"bad input {' '.join(args)}: one line, non-zero exit, no file",
+                  r.returncode != 0 and len(lines) == 1 and phrase in lines[0] and
+                  not os.path.exists(out) and not os.path.exists(csv) and not r.stdout,
+                  lines[0] if lines else "(silent)")
+        r = run("--f1", "1e9", "--ripple", "-2")
+        check("clamped values are shown as stored, with a note",
+              r.returncode == 0 and "f1          22049.9999 Hz" in r.stdout and
+              "note: f1 1000000000 was stored as 22049.9999" in r.stdout and
+              "note: ripple -2 was stored as 2" in r.stdout, r.stdout[:400])
+        # The README's example is what the program prints.
+        readme = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                   "README.md")).read()
+        example = re.search(r"```console\n\$ vurnel design (.*?)\n(.*?)```", readme, re.S)
+        if example:
+            args = example.group(1).split()
+            args[args.index("--out") + 1] = os.path.join(work, "readme.svg")
+            printed = run(*args).stdout.replace(os.path.join(work, "readme.svg"),
+                                                "docs/design-example.svg")
+        check("the README's design example is what vurnel prints",
+              example and printed == example.group(2))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print(f"largest deviations: roots {worst['roots']:.2g}, magnitude {worst['db']:.2g} dB, "
+          f"phase {worst['degrees']:.2g} degrees, group delay {worst['delay']:.2g}")
+    passed = sum(results)
+    print(f"{passed} passed, {len(results) - passed} failed")
+    return 0 if results and all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,297 @@
+#include "FilterDesign.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace vurnel::host {
+
+namespace {
+
+const char* const kKinds[] = {"butterworth", "chebyshev", "bessel"};
+const char* const kResponses[] = {"lowpass", "highpass", "bandpass", "bandstop"};
+
+long double ParseValue(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long double value = std::strtold(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value))
+        throw DesignError(option + " wants a number, not '" + text + "'");
+    return value;
+}
+
+std::string Format(const char* format, long double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Number(long double value) {
+    return Format("%.21Lg", value);
+}
+
+std::string Hertz(long double value) {
+    return Format("%.10Lg", value) + " Hz";
+}
+
+std::string ComplexText(const dsp::TComplex& z) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%+.21Lg %+.21Lgj", z.re, z.im);
+    return text;
+}
+
+void ListRoots(std::ostringstream& out, const char* what, const dsp::TComplex* roots, int n) {
+    out << what << " (" << n << ")" << (n ? ":" : "") << "\n";
+    for (int i = 0; i < n; ++i)
+        out << "  " << ComplexText(roots[i]) << "\n";
+}
+
+const char* RoutineName(dsp::TdspSampleRoutine routine) {
+    switch (routine) {
+    case dsp::TdspSampleRoutine::FilterSample:
+        return "FilterSample (the recursion below)";
+    case dsp::TdspSampleRoutine::Silence:
+        return "Silence (every output is 0)";
+    case dsp::TdspSampleRoutine::PassThrough:
+    default:
+        return "PassThrough (every output is its input)";
+    }
+}
+
+// e^{−jwk}, summed against coefficients: Σ c_k e^{−jwk} and Σ k c_k e^{−jwk}.
+struct Sums {
+    long double re = 0, im = 0, kre = 0, kim = 0, absolute = 0;
+    // How much the rounding of the terms is magnified in the sum.
+    long double Condition() const { return absolute / std::hypot(re, im); }
+};
+Sums Evaluate(const std::vector<long double>& c, long double w) {
+    Sums s;
+    for (std::size_t k = 0; k < c.size(); ++k) {
+        const long double angle = -w * static_cast<long double>(k);
+        const long double cr = c[k] * std::cos(angle), ci = c[k] * std::sin(angle);
+        s.re += cr, s.im += ci, s.absolute += std::fabs(c[k]);
+        s.kre += static_cast<long double>(k) * cr, s.kim += static_cast<long double>(k) * ci;
+    }
+    return s;
+}
+
+// Re(Σ k c_k z^−k / Σ c_k z^−k)
+long double DelayTerm(const Sums& s) {
+    const long double d = s.re * s.re + s.im * s.im;
+    return (s.kre * s.re + s.kim * s.im) / d;
+}
+
+} // namespace
+
+DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
+    DesignRequest r;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) throw DesignError(option + " needs a value");
+            return args[++i];
+        };
+        if (option == "--kind") {
+            const std::string v = value();
+            int k = 0;
+            while (k < 3 && v != kKinds[k])
+                ++k;
+            if (k == 3)
+                throw DesignError("unknown kind '" + v + "' (butterworth, chebyshev or bessel)");
+            r.kind = static_cast<dsp::TdspIIRFilterKind>(k);
+        } else if (option == "--response") {
+            const std::string v = value();
+            int k = 0;
+            while (k < 4 && v != kResponses[k])
+                ++k;
+            if (k == 4)
+                throw DesignError("unknown response '" + v +
+                                  "' (lowpass, highpass, bandpass or bandstop)");
+            r.response = static_cast<dsp::TdspIIRFilterResponse>(k);
+        } else if (option == "--order") {
+            const std::string v = value();
+            const long double order = ParseValue(option, v);
+            if (order != std::floor(order) || order < 1 || order > 8)
+                throw DesignError("order '" + v + "' must be a whole number from 1 to 8");
+            r.order = static_cast<int>(order);
+        } else if (option == "--f1") {
+            r.f1 = ParseValue(option, value());
+        } else if (option == "--f2") {
+            r.f2 = ParseValue(option, value());
+            r.f2Given = true;
+        } else if (option == "--rate") {
+            const std::string v = value();
+            r.rate = ParseValue(option, v);
+            if (!(r.rate > 0)) throw DesignError("sample rate '" + v + "' must be above 0");
+        } else if (option == "--ripple") {
+            r.ripple = ParseValue(option, value());
+        } else if (option == "--out") {
+            r.svg = value();
+        } else if (option == "--csv") {
+            r.csv = value();
+        } else if (option == "--impulse") {
+            const std::string v = value();
+            const long double n = ParseValue(option, v);
+            if (n != std::floor(n) || n < 0 || n > 1000000)
+                throw DesignError("--impulse '" + v + "' must be a whole number from 0 to 1000000");
+            r.impulse = static_cast<int>(n);
+        } else {
+            throw DesignError("unknown option '" + option + "' for design");
+        }
+    }
+    if ((r.response == dsp::ftBandpass || r.response == dsp::ftBandstop) && !r.f2Given)
+        throw DesignError(std::string("a ") + kResponses[r.response] +
+                          " filter needs --f2, its upper band edge");
+    return r;
+}
+
+void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& r) {
+    filter.SetSampleRate(r.rate);
+    filter.SetRipple(r.ripple);
+    filter.SetKind(r.kind);
+    filter.SetResponse(r.response);
+    filter.SetOrder(static_cast<dsp::TdspIIRFilterOrder>(r.order));
+    filter.SetFrequency(1, r.f1);
+    filter.SetFrequency(2, r.f2);
+}
+
+std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, int points) {
+    const long double rate = filter.GetSampleRate(), nyquist = rate / 2.0L;
+    const long double low = nyquist * 1e-4L, high = nyquist * 0.9999L;
+    const int n = filter.GetNumTaps();
+    const long double g = filter.GetGainFactor();
+    std::vector<long double> b(n + 1), a(n + 1);
+    b[0] = g;
+    a[0] = 1.0L;
+    for (int k = 1; k <= n; ++k) {
+        b[k] = g * filter.GetXCoeffs()[n - k];
+        a[k] = -filter.GetYCoeffs()[n - k];
+    }
+    const auto routine = filter.GetRoutine();
+    std::vector<FrequencyPoint> out;
+    for (int i = 0; i < points; ++i) {
+        const long double f =
+            low * std::pow(high / low, static_cast<long double>(i) / (points - 1));
+        const long double w = 2.0L * 3.141592653589793238462643383279502884L * f / rate;
+        long double re = 1, im = 0, delay = 0;
+        bool reliable = true;
+        if (routine == dsp::TdspSampleRoutine::FilterSample) {
+            const Sums nb = Evaluate(b, w), na = Evaluate(a, w);
+            const long double d = na.re * na.re + na.im * na.im;
+            re = (nb.re * na.re + nb.im * na.im) / d;
+            im = (nb.im * na.re - nb.re * na.im) / d;
+            delay = DelayTerm(nb) - DelayTerm(na);
+            const long double rounding = 0x1p-64L * static_cast<long double>(2 * n + 2);
+            reliable = (nb.Condition() + na.Condition()) * rounding < 1e-3L;
+        } else if (routine == dsp::TdspSampleRoutine::Silence) {
+            re = 0;
+        }
+        const long double magnitude = std::hypot(re, im);
+        long double phase = std::atan2(im, re) * 180.0L / 3.141592653589793238462643383279502884L;
+        if (phase <= -180.0L) phase += 360.0L;
+        out.push_back({f, 20.0L * std::log10(magnitude), phase, delay, reliable});
+    }
+    return out;
+}
+
+std::vector<long double> ImpulseResponse(dsp::TdspIIRFilter& filter, int n) {
+    std::vector<long double> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        out.push_back(filter.ProcessSample(i == 0 ? 1.0L : 0.0L));
+    return out;
+}
+
+std::string KindName(dsp::TdspIIRFilterKind kind) {
+    return kind <= dsp::fkBessel ? kKinds[kind] : "?";
+}
+
+std::string ResponseName(dsp::TdspIIRFilterResponse response) {
+    return response <= dsp::ftBandstop ? kResponses[response] : "?";
+}
+
+std::string DesignTitle(const dsp::TdspIIRFilter& f) {
+    std::string title = KindName(f.GetKind()) + " " + ResponseName(f.GetResponse()) + ", order " +
+                        std::to_string(f.GetOrder()) + ", ";
+    if (f.GetResponse() >= dsp::ftBandpass)
+        title +=
+            Format("%.6Lg", f.GetFrequency(1)) + "–" + Format("%.6Lg", f.GetFrequency(2)) + " Hz";
+    else
+        title += Format("%.6Lg", f.GetFrequency(1)) + " Hz";
+    title += " at " + Format("%.6Lg", f.GetSampleRate()) + " Hz";
+    if (f.GetKind() == dsp::fkChebyshev)
+        title += ", ripple " + Format("%.4Lg", f.GetRipple()) + " dB";
+    title[0] = static_cast<char>(title[0] - 'a' + 'A');
+    return title;
+}
+
+std::string DesignReport(const dsp::TdspIIRFilter& f, const DesignRequest& r,
+                         const std::vector<long double>& impulse) {
+    const bool band = f.GetResponse() >= dsp::ftBandpass;
+    std::ostringstream out;
+    out << DesignTitle(f) << "\n\nsettings as stored\n"
+        << "  kind        " << KindName(f.GetKind()) << "\n"
+        << "  response    " << ResponseName(f.GetResponse()) << "\n"
+        << "  order       " << static_cast<int>(f.GetOrder()) << "\n"
+        << "  f1          " << Hertz(f.GetFrequency(1)) << "\n"
+        << "  f2          "
+        << (band ? Hertz(f.GetFrequency(2)) : "not used by " + ResponseName(f.GetResponse()))
+        << "\n"
+        << "  rate        " << Hertz(f.GetSampleRate()) << "\n"
+        << "  ripple      " << Format("%.10Lg", f.GetRipple()) << " dB"
+        << (f.GetKind() != dsp::fkChebyshev ? "  (used by Chebyshev filters only)" : "") << "\n";
+    auto note = [&](const char* what, long double asked, long double stored,
+                    const std::string& why) {
+        if (asked != stored)
+            out << "  note: " << what << " " << Format("%.10Lg", asked) << " was stored as "
+                << Format("%.10Lg", stored) << " (" << why << ")\n";
+    };
+    const std::string edgeRule = "band edges lie between " + Format("%.3Lg", dsp::Epsilon) +
+                                 " Hz and half the sample rate less 0.0001 Hz";
+    note("f1", r.f1, f.GetFrequency(1), edgeRule);
+    if (band) note("f2", r.f2, f.GetFrequency(2), edgeRule);
+    note("ripple", r.ripple, f.GetRipple(), "the ripple is stored as its magnitude");
+    out << "\nroutine     " << RoutineName(f.GetRoutine()) << "\n\n";
+    ListRoots(out, "s-plane poles", f.GetSPoles(), f.GetSNumPoles());
+    ListRoots(out, "s-plane zeros", f.GetSZeros(), f.GetSNumZeros());
+    ListRoots(out, "z-plane poles", f.GetZPoles(), f.GetZNumPoles());
+    ListRoots(out, "z-plane zeros", f.GetZZeros(), f.GetZNumZeros());
+    const int n = f.GetNumTaps();
+    out << "\ngain factor g = " << Number(f.GetGainFactor()) << "\n"
+        << "recursion, N = " << n
+        << ": y[n] = g*x[n] + sum over k < N of (xc[k]*g*x[n-N+k] + yc[k]*y[n-N+k])\n";
+    char line[160];
+    std::snprintf(line, sizeof line, "  %2s  %29s  %29s\n", "k", "xc[k]", "yc[k]");
+    out << line;
+    for (int k = 0; k < n; ++k) {
+        std::snprintf(line, sizeof line, "  %2d  %29s  %29s\n", k,
+                      Number(f.GetXCoeffs()[k]).c_str(), Number(f.GetYCoeffs()[k]).c_str());
+        out << line;
+    }
+    if (!f.GetErrorText().empty()) out << "\nErrorText: " << f.GetErrorText() << "\n";
+    if (!impulse.empty()) {
+        out << "\nimpulse response (" << impulse.size()
+            << " samples, the library's ProcessSample; exact value in hex)\n";
+        for (std::size_t i = 0; i < impulse.size(); ++i) {
+            std::snprintf(line, sizeof line, "  %4zu  %+.21Lg  %La\n", i, impulse[i], impulse[i]);
+            out << line;
+        }
+    }
+    return out.str();
+}
+
+std::string FrequencyCsv(const std::vector<FrequencyPoint>& response) {
+    std::ostringstream out;
+    out << "hertz,magnitude_db,phase_degrees,group_delay_samples\n";
+    char line[160];
+    for (const auto& p : response) {
+        std::snprintf(line, sizeof line, "%.17Lg,%.17Lg,%.17Lg,%.17Lg\n", p.hertz, p.magnitudeDb,
+                      p.phaseDegrees, p.groupDelay);
+        out << line;
+    }
+    return out.str();
+}
+
+} // namespace vurnel::host

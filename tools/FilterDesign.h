@@ -1,0 +1,73 @@
+// `vurnel design`: a filter of the library designed from settings a user gives, reported the way
+// an engineer checks one: the settings as the filter stored them, its poles, zeros and
+// coefficients, and its frequency response computed from the coefficients as the recursion
+// runs them, in extended precision.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "dspIIRFilters.h"
+
+namespace vurnel::host {
+
+// One line naming what is wrong with the settings.
+struct DesignError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct DesignRequest {
+    dsp::TdspIIRFilterKind kind = dsp::fkButterworth;
+    dsp::TdspIIRFilterResponse response = dsp::ftLowpass;
+    int order = 1;
+    long double f1 = 300.0L;
+    long double f2 = 3000.0L; // the library's default second edge
+    bool f2Given = false;
+    long double rate = 44100.0L;
+    long double ripple = 0.0L;
+    std::string svg, csv; // output files, empty for none
+    int impulse = 0;      // how many impulse-response samples to print
+};
+
+// Reads the options after `design`; throws DesignError for an unknown kind or response, an
+// order outside 1..8, a value that is not a number, a missing --f2 for a band filter, a rate
+// that is not above 0, or an unknown option.
+DesignRequest ParseDesignArguments(const std::vector<std::string>& args);
+
+// Sets the filter's properties through its public setters, as any caller would: rate first,
+// then ripple, kind, response, order and the band edges.
+void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& request);
+
+struct FrequencyPoint {
+    long double hertz;
+    long double magnitudeDb;
+    long double phaseDegrees; // wrapped into (−180, 180]
+    long double groupDelay;   // samples
+    // False where the sums cancel so far that extended rounding alone may move the phase or the
+    // group delay by more than 0.1 % (next to zeros on the unit circle, such as z = −1 of a
+    // high-order lowpass near Nyquist); the plot leaves such points out.
+    bool reliable;
+};
+
+// H(e^jw) of the recursion y = g·x + Σ (xc[k]·g·x[n−N+k] + yc[k]·y[n−N+k]) at `points`
+// log-spaced frequencies from Nyquist/10⁴ to 0.9999·Nyquist.
+std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, int points = 1000);
+
+// The first n outputs for a unit impulse, from the filter's own per-sample routine (the filter's
+// histories are used and left changed).
+std::vector<long double> ImpulseResponse(dsp::TdspIIRFilter& filter, int n);
+
+std::string KindName(dsp::TdspIIRFilterKind kind);
+std::string ResponseName(dsp::TdspIIRFilterResponse response);
+std::string DesignTitle(const dsp::TdspIIRFilter& filter);
+
+// The printed report: stored settings and notes, s- and z-plane poles and zeros, gain factor,
+// recursion coefficients (21 significant digits), routine, ErrorText, impulse response.
+std::string DesignReport(const dsp::TdspIIRFilter& filter, const DesignRequest& request,
+                         const std::vector<long double>& impulse);
+
+// One row per frequency: hertz, magnitude dB, phase degrees, group delay in samples.
+std::string FrequencyCsv(const std::vector<FrequencyPoint>& response);
+
+} // namespace vurnel::host
