@@ -6,6 +6,8 @@ function(vurnel_library name)
   set(target vurnel_${name})
   add_library(${target} STATIC ${ARG_SOURCES})
   add_library(vurnel::${name} ALIAS ${target})
+  # Installed, it is vurnel::<name> too (not vurnel::vurnel_<name>).
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${name})
   target_sources(${target} PUBLIC FILE_SET HEADERS BASE_DIRS ${CMAKE_CURRENT_SOURCE_DIR}
     FILES ${ARG_HEADERS})
   target_include_directories(${target} PUBLIC

@@ -1,11 +1,13 @@
 #include "VstHost.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace vurnel::host {
 namespace {
@@ -115,7 +117,29 @@ void VstInstance::Process(float** inputs, float** outputs, std::int32_t frames,
 
 std::string DefaultModulePath() {
     if (const char* path = std::getenv("VURNEL_PLUGIN"); path && *path) return path;
-    return VURNEL_DEFAULT_MODULE;
+    // Run from the build tree: the module built beside it. Installed: the module installed with
+    // it (<prefix>/lib/vst beside <prefix>/bin), then the usual system and user folders.
+    std::vector<std::string> candidates;
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string exe = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
+    const std::string built = VURNEL_DEFAULT_MODULE;
+    const std::string buildTree = VURNEL_BUILD_DIR;
+    if (!exe.empty() && exe.rfind(buildTree + "/", 0) == 0) return built;
+    const auto slash = exe.find_last_of('/');
+    if (slash != std::string::npos) {
+        const std::string bin = exe.substr(0, slash);
+        const auto up = bin.find_last_of('/');
+        if (up != std::string::npos)
+            candidates.push_back(bin.substr(0, up) + "/lib/vst/MIRVAK_Vurnel.so");
+    }
+    candidates.push_back("/usr/lib/vst/MIRVAK_Vurnel.so");
+    candidates.push_back("/usr/local/lib/vst/MIRVAK_Vurnel.so");
+    if (const char* home = std::getenv("HOME"); home && *home)
+        candidates.push_back(std::string(home) + "/.vst/MIRVAK_Vurnel.so");
+    for (const std::string& path : candidates)
+        if (access(path.c_str(), R_OK) == 0) return path;
+    return candidates.front();
 }
 
 } // namespace vurnel::host

@@ -41,7 +41,8 @@ const char kUsage[] =
     "Parameter values are 0..1, as a host sends them; NAME is a parameter's name or index.\n"
     "design prints a filter of the library: settings, poles, zeros, coefficients; defaults are\n"
     "the library's (Butterworth lowpass, order 1, 300 Hz, 44100 Hz, ripple 0).\n"
-    "MODULE defaults to $VURNEL_PLUGIN, else the MIRVAK_Vurnel module built with this program.\n";
+    "MODULE defaults to $VURNEL_PLUGIN, else the MIRVAK_Vurnel module built with this program\n"
+    "(run from its build tree) or installed with it (/usr/lib/vst/MIRVAK_Vurnel.so).\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
