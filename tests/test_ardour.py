@@ -20,18 +20,15 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "ardour"))
 import vst_ctypes  # noqa: E402
+from checks import Checks  # noqa: E402
 from ardour_host import Ardour, ArdourError  # noqa: E402
 
 warnings.filterwarnings("ignore", message="Chunk")
 MODULE = os.path.abspath(sys.argv[1])
 RATE = 44100
 SETTINGS = [(0, 0.5), (1, 0.5), (2, 0.8), (3, 0.2)]
-results = []
-
-
-def check(name, ok, detail=""):
-    results.append(ok)
-    print(f"{'ok  ' if ok else 'FAIL'} {name}{': ' + detail if detail else ''}")
+CHECKS = Checks()
+check = CHECKS.check
 
 
 def render(ardour, case, source, **kwargs):
@@ -80,9 +77,7 @@ def main():
         check("the settings changed the sound", out is not None and not np.array_equal(out, signal))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    passed = sum(results)
-    print(f"{passed} passed, {len(results) - passed} failed")
-    return 0 if results and all(results) else 1
+    return CHECKS.summary()
 
 
 if __name__ == "__main__":

@@ -20,6 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "ardour"))
 import vst_ctypes  # noqa: E402
+from checks import Checks  # noqa: E402
 from ardour_host import Ardour, ArdourError  # noqa: E402
 
 warnings.filterwarnings("ignore", message="Chunk")
@@ -37,12 +38,8 @@ ORDER = list(PORTS)
 SPEC_BUNDLES = ["core", "units", "port-props", "presets", "schemas", "options", "urid",
                 "atom", "state", "parameters", "buf-size"]
 RATE = 48000
-results = []
-
-
-def check(name, ok, detail=""):
-    results.append(bool(ok))
-    print(f"{'ok  ' if ok else 'FAIL'} {name}{': ' + detail if detail else ''}")
+CHECKS = Checks()
+check = CHECKS.check
 
 
 def to_parameter(symbol, value):
@@ -176,9 +173,7 @@ def main():
                 expected)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    passed = sum(results)
-    print(f"{passed} passed, {len(results) - passed} failed")
-    return 0 if results and all(results) else 1
+    return CHECKS.summary()
 
 
 if __name__ == "__main__":
