@@ -21,6 +21,9 @@ if(TARGET vurnel)
           EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_BINARY_DIR}/vurnel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT runtime EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/pipewire-vurnel.conf
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vurnel/examples COMPONENT runtime
+          EXCLUDE_FROM_ALL)
 endif()
 foreach(package_and_component "vurnel;runtime" "libvurnel-dev;dev")
   list(GET package_and_component 0 package)
