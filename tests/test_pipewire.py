@@ -5,7 +5,7 @@ the README gives users (packaging/pipewire-vurnel.conf), with WirePlumber linkin
 Usage: test_pipewire.py BUNDLE_DIR VST_MODULE
 
 A PipeWire daemon of the test's own (its own runtime folder, a dummy driver, a null sink,
-nothing from the user's session) loads the drop-in; pw-play plays a file into the filter-chain's
+nothing from the user's session, a session bus of its own for WirePlumber) loads the drop-in; pw-play plays a file into the filter-chain's
 input and pw-record records the null sink it feeds. Every complete 1024-frame quantum of the
 recording must have the bits of the VST 2 module's render at the drop-in's control values;
 pw-play pads and ends its last, partial quantum its own way, so that one is not compared.
@@ -125,7 +125,13 @@ def main():
                                timeout=20).stdout if ok else ""
         check("PipeWire loads the drop-in: the filter-chain's input and output nodes exist",
               '"effect_input.vurnel"' in nodes and '"effect_output.vurnel"' in nodes)
-        start("dbus-run-session", "--", "wireplumber")
+        # WirePlumber wants a session bus: one of the test's own, both children of this process
+        # so that both are reaped.
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                               env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=log, text=True, start_new_session=True)
+        processes.append(bus)
+        start("wireplumber", DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip())
         linked = wait_for("WirePlumber to link the filter-chain to the sink",
                           lambda: "effect_output.vurnel:output_FL\n  |-> null-sink:playback_FL"
                           in links())
