@@ -323,24 +323,6 @@ void TMirvakEffect::RenderInterleaved(float** inputs, float** outputs, std::int3
     }
 }
 
-namespace {
-
-// A block of one channel with any two first-order designs, the plain way.
-template <bool Accumulate>
-void RenderFirstOrder(const float* in, float* out, std::int32_t frames,
-                      const FirstOrderDesign& bassDesign, FirstOrderState& bassState,
-                      const FirstOrderDesign& trebleDesign, FirstOrderState& trebleState,
-                      float bassGain, float trebleGain) {
-    const FirstOrderDesign bd = bassDesign, td = trebleDesign;
-    FirstOrderState bs = bassState, ts = trebleState;
-    for (std::int32_t i = 0; i < frames; ++i)
-        out[i] = ToneStep<Accumulate, 0, 0>(bd, bs, td, ts, in[i], out[i], bassGain, trebleGain);
-    bassState = bs;
-    trebleState = ts;
-}
-
-} // namespace
-
 template <bool Accumulate>
 void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t frames, int bassSlot,
                                   int trebleSlot, float bassGain, float trebleGain) {
@@ -372,8 +354,8 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
     const FirstOrderDesign treble{td.GainFactor, td.XCoeffs[0], td.YCoeffs[0]};
     FirstOrderState bassState = LoadState(br);
     FirstOrderState trebleState = LoadState(tr);
-    RenderFirstOrder<Accumulate>(in, out, frames, bass, bassState, treble, trebleState, bassGain,
-                                 trebleGain);
+    PlainToneBlock<Accumulate, 0, 0>(bass, bassState, treble, trebleState, in, out, frames,
+                                     bassGain, trebleGain);
     StoreState(br, bassState);
     StoreState(tr, trebleState);
 }

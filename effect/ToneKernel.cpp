@@ -107,8 +107,7 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
     const FirstOrderDesign bd{bass.g, 1.0L, bass.yc}, td{treble.g, -1.0L, treble.yc};
     FirstOrderState bs{bass.prevT, bass.prevY}, ts{treble.prevT, treble.prevY};
-    for (std::int32_t i = 0; i < frames; ++i)
-        out[i] = ToneStep<Accumulate, 1, -1>(bd, bs, td, ts, in[i], out[i], bassGain, trebleGain);
+    PlainToneBlock<Accumulate, 1, -1>(bd, bs, td, ts, in, out, frames, bassGain, trebleGain);
     bass.prevT = bs.prevT, bass.prevY = bs.prevY;
     treble.prevT = ts.prevT, treble.prevY = ts.prevY;
 }

@@ -51,6 +51,21 @@ inline float ToneStep(const FirstOrderDesign& bd, FirstOrderState& bs, const Fir
     return static_cast<float>(b * trebleGain + t);
 }
 
+// A block of one channel the plain way, sample by sample, the states in locals.
+template <bool Accumulate, int BassSign, int TrebleSign>
+inline void PlainToneBlock(const FirstOrderDesign& bassDesign, FirstOrderState& bassState,
+                           const FirstOrderDesign& trebleDesign, FirstOrderState& trebleState,
+                           const float* in, float* out, std::int32_t frames, float bassGain,
+                           float trebleGain) {
+    const FirstOrderDesign bd = bassDesign, td = trebleDesign;
+    FirstOrderState bs = bassState, ts = trebleState;
+    for (std::int32_t i = 0; i < frames; ++i)
+        out[i] = ToneStep<Accumulate, BassSign, TrebleSign>(bd, bs, td, ts, in[i], out[i], bassGain,
+                                                            trebleGain);
+    bassState = bs;
+    trebleState = ts;
+}
+
 // One filter as the block loop sees it: its coefficients where the design keeps them, its
 // state where the audio thread keeps it (nothing is copied per block).
 struct FirstOrderFilter {

@@ -19,6 +19,12 @@ const Lv2ToneControl::ControlRange kRanges[Lv2ToneControl::kControlCount] = {
 const float kOffsets[Lv2ToneControl::kControlCount] = {-50.0f, -3000.0f, 20.0f, 20.0f};
 const float kSpans[Lv2ToneControl::kControlCount] = {450.0f, 7000.0f, 40.0f, 40.0f};
 
+std::unique_ptr<TMirvakEffect> FreshEffect(double rate) {
+    auto effect = std::make_unique<TMirvakEffect>(nullptr, 0, 0);
+    effect->setSampleRate(static_cast<float>(rate));
+    return effect;
+}
+
 std::uint32_t BitsOf(float value) {
     std::uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
@@ -44,10 +50,7 @@ float Lv2ToneControl::ToParameter(std::uint32_t port, float clamped) {
     return (clamped + kOffsets[i]) / kSpans[i];
 }
 
-Lv2ToneControl::Lv2ToneControl(double sampleRate)
-    : rate(sampleRate), effect(std::make_unique<TMirvakEffect>(nullptr, 0, 0)) {
-    effect->setSampleRate(static_cast<float>(rate));
-}
+Lv2ToneControl::Lv2ToneControl(double sampleRate) : rate(sampleRate), effect(FreshEffect(rate)) {}
 
 void Lv2ToneControl::ConnectPort(std::uint32_t port, void* data) noexcept {
     if (port < kFirstControl)
@@ -57,9 +60,7 @@ void Lv2ToneControl::ConnectPort(std::uint32_t port, void* data) noexcept {
 }
 
 void Lv2ToneControl::Activate() {
-    auto fresh = std::make_unique<TMirvakEffect>(nullptr, 0, 0);
-    fresh->setSampleRate(static_cast<float>(rate));
-    effect = std::move(fresh);
+    effect = FreshEffect(rate);
     for (bool& valid : appliedValid)
         valid = false;
 }

@@ -35,7 +35,7 @@ PORTS = {
     "treble": ("Treble", -20, 20, 0, "db", False, 20, 40),
 }
 ORDER = list(PORTS)
-SPEC_BUNDLES = ["core", "units", "port-props", "presets", "schemas", "options", "urid",
+VOCABULARY_BUNDLES = ["core", "units", "port-props", "presets", "schemas", "options", "urid",
                 "atom", "state", "parameters", "buf-size"]
 RATE = 48000
 CHECKS = Checks()
@@ -73,13 +73,14 @@ def compare(name, out, expected):
 def main():
     work = tempfile.mkdtemp(prefix="vurnel-lv2-")
     try:
-        # An LV2 path of its own: this bundle and lv2-dev's specifications, nothing else.
+        # An LV2 path of its own: this bundle and the vocabulary bundles lv2-dev installs,
+        # nothing else.
         path = os.path.join(work, "lv2")
         os.makedirs(path)
         os.symlink(BUNDLE, os.path.join(path, os.path.basename(BUNDLE)))
-        for spec in SPEC_BUNDLES:
-            if os.path.isdir(f"/usr/lib/lv2/{spec}.lv2"):
-                os.symlink(f"/usr/lib/lv2/{spec}.lv2", os.path.join(path, spec + ".lv2"))
+        for name in VOCABULARY_BUNDLES:
+            if os.path.isdir(f"/usr/lib/lv2/{name}.lv2"):
+                os.symlink(f"/usr/lib/lv2/{name}.lv2", os.path.join(path, name + ".lv2"))
         env = dict(os.environ, LV2_PATH=path)
         ttls = sorted(glob.glob(os.path.join(BUNDLE, "*.ttl")))
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 
 namespace vurnel::host {
@@ -20,6 +21,15 @@ long double ParseValue(const std::string& option, const std::string& text) {
     if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value))
         throw DesignError(option + " wants a number, not '" + text + "'");
     return value;
+}
+
+// The index of `value` among `names`, or N when it is none of them.
+template <std::size_t N>
+std::size_t IndexOf(const std::string& value, const char* const (&names)[N]) {
+    std::size_t k = 0;
+    while (k < N && value != names[k])
+        ++k;
+    return k;
 }
 
 std::string Format(const char* format, long double value) {
@@ -95,18 +105,14 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
         };
         if (option == "--kind") {
             const std::string v = value();
-            int k = 0;
-            while (k < 3 && v != kKinds[k])
-                ++k;
-            if (k == 3)
+            const std::size_t k = IndexOf(v, kKinds);
+            if (k == std::size(kKinds))
                 throw DesignError("unknown kind '" + v + "' (butterworth, chebyshev or bessel)");
             r.kind = static_cast<dsp::TdspIIRFilterKind>(k);
         } else if (option == "--response") {
             const std::string v = value();
-            int k = 0;
-            while (k < 4 && v != kResponses[k])
-                ++k;
-            if (k == 4)
+            const std::size_t k = IndexOf(v, kResponses);
+            if (k == std::size(kResponses))
                 throw DesignError("unknown response '" + v +
                                   "' (lowpass, highpass, bandpass or bandstop)");
             r.response = static_cast<dsp::TdspIIRFilterResponse>(k);
