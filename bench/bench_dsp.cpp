@@ -6,6 +6,7 @@
 
 #include "Main.h"
 #include "dspIIRFilters.h"
+#include "dspSections.h"
 
 using namespace vurnel;
 using namespace vurnel::dsp;
@@ -35,7 +36,76 @@ void ProcessSampleOrder(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(in.size()));
 }
-BENCHMARK(ProcessSampleOrder)->Arg(1)->Arg(2)->Arg(8);
+BENCHMARK(ProcessSampleOrder)->DenseRange(1, 8);
+
+// The same designs run as second-order sections, per sample: ceil(order / 2) sections.
+void SectionsOrder(benchmark::State& state) {
+    TdspIIRFilter f;
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(state.range(0)));
+    f.SetFrequency(1, 1000);
+    TdspIIRSections sections(f);
+    const std::vector<float> in = Noise(4096);
+    long double sink = 0;
+    for (auto _ : state) {
+        for (float x : in)
+            sink += sections.ProcessSample(x);
+        benchmark::DoNotOptimize(sink);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(in.size()));
+}
+BENCHMARK(SectionsOrder)->DenseRange(1, 8);
+
+// Band designs of order 8 (16 poles), 1000–5000 Hz: the recursion against its 8 sections.
+void Bandpass8(benchmark::State& state) {
+    TdspIIRFilter f;
+    f.SetOrder(8);
+    f.SetResponse(ftBandpass);
+    f.SetFrequency(2, 5000);
+    f.SetFrequency(1, 1000);
+    TdspIIRSections sections(f);
+    const std::vector<float> in = Noise(4096);
+    long double sink = 0;
+    for (auto _ : state) {
+        if (state.range(0))
+            for (float x : in)
+                sink += sections.ProcessSample(x);
+        else
+            for (float x : in)
+                sink += f.ProcessSample(x);
+        benchmark::DoNotOptimize(sink);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(in.size()));
+}
+BENCHMARK(Bandpass8)->Arg(0)->Arg(1);
+
+// Building the sections from a design of the given order (lowpass) or of order 8 bandpass (0).
+void SectionsDesign(benchmark::State& state) {
+    TdspIIRFilter f;
+    if (state.range(0) == 0) {
+        f.SetOrder(8);
+        f.SetResponse(ftBandpass);
+        f.SetFrequency(2, 5000);
+    } else {
+        f.SetOrder(static_cast<TdspIIRFilterOrder>(state.range(0)));
+    }
+    f.SetFrequency(1, 1000);
+    TdspIIRSections sections;
+    for (auto _ : state) {
+        sections.Design(f);
+        benchmark::DoNotOptimize(sections.GetGain());
+    }
+}
+BENCHMARK(SectionsDesign)->Arg(1)->Arg(8)->Arg(0);
+
+// One first-order design (the tone control's), stability check included.
+void DesignOrder1(benchmark::State& state) {
+    TdspIIRFilter f;
+    for (auto _ : state) {
+        f.DesignFilter();
+        benchmark::DoNotOptimize(f.GetGainFactor());
+    }
+}
+BENCHMARK(DesignOrder1);
 
 // The largest design: order 8 bandstop (16 poles, 16 zeros).
 void DesignOrder8Bandstop(benchmark::State& state) {

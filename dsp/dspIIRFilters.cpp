@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dspStability.h"
+
 namespace vurnel::dsp {
 namespace {
 
@@ -151,6 +153,56 @@ void TdspCustomIIRFilter::TakeDesignSnapshot(TdspIIRDesignSnapshot& snapshot) co
         snapshot.XCoeffs[i] = XCoeffs[i];
         snapshot.YCoeffs[i] = YCoeffs[i];
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stability of the recursion as rounded
+
+bool TdspCustomIIRFilter::RecursionRoots(TComplex* roots) const {
+    return dsp::RecursionRoots(YCoeffs, NumTaps, ZPoles, roots);
+}
+
+long double TdspCustomIIRFilter::LargestRootMagnitude() const {
+    if (NumTaps == 1) return std::fabs(YCoeffs[0]);
+    TComplex roots[MaxPoleZero];
+    RecursionRoots(roots);
+    long double largest = 0.0L;
+    for (int i = 0; i < NumTaps; ++i) {
+        const long double m = CAbs(roots[i]);
+        if (!(m <= largest)) largest = m; // a NaN wins
+    }
+    return largest;
+}
+
+// Allocates nothing unless the recursion is unstable (only the ErrorText line does); a
+// first-order design costs one comparison. ErrorText holds at most one such line, about the
+// current design: a stable design takes back the line an earlier one appended (the design's own
+// fault texts stay as they are), and a redesign of the same settings does not repeat it.
+void TdspCustomIIRFilter::CheckStability() {
+    static constexpr char kNote[] = "Recursion unstable:";
+    // Is the end of ErrorText still the line this check appended last time?
+    const bool noted = FStabilityNote <= ErrorText.size() &&
+                       ErrorText.compare(FStabilityNote, sizeof kNote - 1, kNote) == 0;
+    FStable =
+        FRoutine != TdspSampleRoutine::FilterSample || dsp::RecursionIsStable(YCoeffs, NumTaps);
+    if (FStable) {
+        if (noted) ErrorText.erase(FStabilitySeparator); // shrinks in place
+        FStabilityNote = FStabilitySeparator = std::string::npos;
+        return;
+    }
+    char line[192];
+    std::snprintf(line, sizeof line,
+                  "%s its largest root has |z| = %.10Lg; run this design as second-order "
+                  "sections (TdspIIRSections), which are stable\r\n",
+                  kNote, LargestRootMagnitude());
+    if (noted) {
+        if (ErrorText.compare(FStabilityNote, std::string::npos, line) == 0) return;
+        ErrorText.erase(FStabilitySeparator);
+    }
+    FStabilitySeparator = ErrorText.size();
+    if (!ErrorText.empty() && ErrorText.back() != '\n') ErrorText += "\r\n";
+    FStabilityNote = ErrorText.size();
+    ErrorText += line;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -349,6 +401,9 @@ void TdspCustomIIRFilter::DesignFilter() {
         if (Response == ftBandpass) FRoutine = TdspSampleRoutine::Silence;
         if (Response == ftBandstop) FRoutine = TdspSampleRoutine::PassThrough;
     }
+
+    // 12. Can the recursion run as rounded?
+    CheckStability();
     ++FDesignCount;
 }
 

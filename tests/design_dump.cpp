@@ -1,16 +1,37 @@
 // Prints our z-plane designs for the scipy cross-check: every kind × response × order 1..8 at
-// several band edges and sample rates. One "D" line per design, then its zeros (Z), poles (P)
-// and recursion coefficients (C: XCoeffs[i] YCoeffs[i]).
+// several band edges and sample rates. One "D" line per design (ending in the length of the
+// design's fault texts in ErrorText, and whether its recursion is stable), then its zeros (Z),
+// poles (P) and recursion coefficients (C: XCoeffs[i] YCoeffs[i]).
 //
 // design_dump impulse KIND RESPONSE ORDER F1 F2 RATE RIPPLE N prints instead the first N outputs
 // of one design for a unit impulse, from ProcessSample, as hexadecimal floats (exact bits).
+//
+// design_dump sections prints, for every kind × response × order 1..8 × f1 in 20 … 5000 Hz with
+// f2 = 2·f1 at 44100, 48000 and 96000 Hz (Chebyshev ripple 0.5 dB), the design and its second-order
+// sections in exact hexadecimal: "D kind response order f1 f2 rate routine stable largest-root
+// taps", then X and Y (the rounded XCoeffs and YCoeffs), P and Z (the z-plane poles and zeros, re
+// im), S (per section B0 B1 B2 A1 A2), R (hertz |H| of the sections at log-spaced frequencies), and
+// "I distance impulse-difference": the largest distance between the recursion's roots (as this
+// library finds them) and the design's poles, and max |h_sections − h_recursion| / max
+// |h_recursion| over the first 1000 samples of the impulse response.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "dspIIRFilters.h"
+#include "dspSections.h"
 
 using namespace vurnel::dsp;
+
+// The length of ErrorText before the line that reports an unstable recursion: the faults of the
+// design itself (a Chebyshev error, non-real coefficients). test_sections.py checks stability.
+std::size_t DesignFaults(const TdspIIRFilter& f) {
+    const std::size_t line = f.GetErrorText().find("Recursion unstable:");
+    return line == std::string::npos ? f.GetErrorText().size() : line;
+}
 
 int Impulse(char** argv) {
     TdspIIRFilter f;
@@ -27,8 +48,88 @@ int Impulse(char** argv) {
     return 0;
 }
 
+// The largest distance from any root in `a` to the nearest in `b`, both ways.
+long double Apart(const TComplex* a, const TComplex* b, int n) {
+    long double worst = 0;
+    for (int pass = 0; pass < 2; ++pass, std::swap(a, b)) {
+        for (int i = 0; i < n; ++i) {
+            long double nearest = INFINITY;
+            for (int j = 0; j < n; ++j)
+                nearest = std::fmin(nearest, CAbs(CSub(a[i], b[j])));
+            worst = std::fmax(worst, nearest);
+        }
+    }
+    return worst;
+}
+
+int Sections() {
+    const long double rates[] = {44100, 48000, 96000};
+    const long double edges[] = {20, 50, 100, 200, 500, 1000, 2000, 5000};
+    for (long double rate : rates) {
+        for (int kind = 0; kind < 3; ++kind) {
+            for (int response = 0; response < 4; ++response) {
+                for (int order = 1; order <= 8; ++order) {
+                    for (long double f1 : edges) {
+                        TdspIIRFilter f;
+                        f.SetSampleRate(rate);
+                        f.SetRipple(0.5L);
+                        f.SetKind(static_cast<TdspIIRFilterKind>(kind));
+                        f.SetResponse(static_cast<TdspIIRFilterResponse>(response));
+                        f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
+                        f.SetFrequency(1, f1);
+                        f.SetFrequency(2, 2 * f1);
+                        const TdspIIRSections s(f);
+                        const int n = f.GetNumTaps();
+                        std::printf("D %d %d %d %Lg %Lg %Lg %d %d %La %d\n", kind, response, order,
+                                    f1, 2 * f1, rate, static_cast<int>(f.GetRoutine()),
+                                    f.IsStable() ? 1 : 0, f.LargestRootMagnitude(), n);
+                        std::printf("X");
+                        for (int i = 0; i < n; ++i)
+                            std::printf(" %La", f.GetXCoeffs()[i]);
+                        std::printf("\nY");
+                        for (int i = 0; i < n; ++i)
+                            std::printf(" %La", f.GetYCoeffs()[i]);
+                        std::printf("\nP");
+                        for (int i = 0; i < f.GetZNumPoles(); ++i)
+                            std::printf(" %La %La", f.GetZPoles()[i].re, f.GetZPoles()[i].im);
+                        std::printf("\nZ");
+                        for (int i = 0; i < f.GetZNumZeros(); ++i)
+                            std::printf(" %La %La", f.GetZZeros()[i].re, f.GetZZeros()[i].im);
+                        std::printf("\nS");
+                        for (int i = 0; i < s.GetNumSections(); ++i) {
+                            const TdspBiquad& q = s.GetSection(i);
+                            std::printf(" %La %La %La %La %La", q.B0, q.B1, q.B2, q.A1, q.A2);
+                        }
+                        std::printf("\nR");
+                        for (int i = 0; i < 60; ++i) {
+                            const long double hz =
+                                rate / 2 * std::pow(1e-4L, 1 - i / 59.0L) * 0.9999L;
+                            const TdspResponseValue v = SectionsResponse(s, 2 * Pi * hz / rate);
+                            std::printf(" %La %La", hz, CAbs(v.H));
+                        }
+                        TComplex roots[MaxPoleZero];
+                        f.RecursionRoots(roots);
+                        TdspIIRSections cascade(f);
+                        long double peak = 0, difference = 0;
+                        for (int i = 0; i < 1000; ++i) {
+                            const long double x = i == 0 ? 1.0L : 0.0L;
+                            const long double a = f.ProcessSample(x), b = cascade.ProcessSample(x);
+                            peak = std::fmax(peak, std::fabs(a));
+                            difference = std::fmax(difference, std::fabs(a - b));
+                        }
+                        std::printf("\nI %La %La\n", Apart(roots, f.GetZPoles(), n),
+                                    peak > 0 ? difference / peak : difference);
+                    }
+                }
+            }
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc == 10 && std::strcmp(argv[1], "impulse") == 0) return Impulse(argv + 1);
+    if (argc == 2 && std::strcmp(argv[1], "sections") == 0) return Sections();
     const long double rates[] = {8000, 44100, 96000};
     const long double edges[][2] = {{0.01L, 0.05L}, {0.05L, 0.2L}, {0.15L, 0.42L}};
     const long double ripples[] = {0.5L, 3};
@@ -47,9 +148,10 @@ int main(int argc, char** argv) {
                             f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
                             f.SetFrequency(1, edge[0] * rate);
                             f.SetFrequency(2, edge[1] * rate);
-                            std::printf("D %d %d %d %.21Lg %.21Lg %.21Lg %.21Lg %.21Lg %zu\n", kind,
-                                        response, order, f.GetFrequency(1), f.GetFrequency(2), rate,
-                                        ripple, f.GetGainFactor(), f.GetErrorText().size());
+                            std::printf("D %d %d %d %.21Lg %.21Lg %.21Lg %.21Lg %.21Lg %zu %d\n",
+                                        kind, response, order, f.GetFrequency(1), f.GetFrequency(2),
+                                        rate, ripple, f.GetGainFactor(), DesignFaults(f),
+                                        f.IsStable() ? 1 : 0);
                             for (int i = 0; i < f.GetZNumZeros(); ++i)
                                 std::printf("Z %.21Lg %.21Lg\n", f.GetZZeros()[i].re,
                                             f.GetZZeros()[i].im);

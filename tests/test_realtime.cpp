@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -16,6 +17,7 @@
 
 #include "Lv2ToneControl.h"
 #include "Main.h"
+#include "dspSections.h"
 
 namespace {
 thread_local bool g_guarding = false;
@@ -113,6 +115,30 @@ TEST(Realtime, ProcessingAllocatesNothingAndTakesNoLock) {
             ASSERT_EQ(g_locks, 0) << "block " << block;
         }
     }
+}
+
+TEST(Realtime, StabilityCheckAndSectionsAllocateNothing) {
+    using namespace vurnel::dsp;
+    TdspIIRFilter tone, band;
+    band.SetOrder(8);
+    band.SetResponse(ftBandpass);
+    band.SetFrequency(2, 5000);
+    band.SetFrequency(1, 1000);
+    ASSERT_TRUE(band.IsStable());
+    TdspIIRSections sections;
+    long double sink = 0;
+    {
+        RealtimeGuard guard;
+        tone.SetFrequency(1, 120); // a first-order cutoff design, as the LV2 run() does
+        band.DesignFilter();       // a stable design of 16 poles
+        sections.Design(band);
+        for (int i = 0; i < 512; ++i)
+            sink += sections.ProcessSample(i == 0 ? 1.0L : 0.0L);
+        EXPECT_EQ(g_allocations, 0);
+        EXPECT_EQ(g_locks, 0);
+    }
+    EXPECT_TRUE(tone.IsStable());
+    EXPECT_TRUE(std::isfinite(sink));
 }
 
 TEST(Realtime, GuardCountsALockThatHadToWait) {

@@ -86,6 +86,21 @@ void DrawCurve(std::ostringstream& svg, const Panel& p, const std::vector<Freque
     svg << "\"/>\n";
 }
 
+// The magnitude of a recursion that cannot run, for comparison: thin, dashed, labelled.
+void DrawRecursion(std::ostringstream& svg, const Panel& p, const std::vector<FrequencyPoint>& r) {
+    svg << "<polyline fill=\"none\" stroke=\"#999\" stroke-width=\"1\" "
+           "stroke-dasharray=\"4,3\" points=\"";
+    for (const auto& point : r) {
+        const double v = static_cast<double>(point.magnitudeDb);
+        if (std::isfinite(v))
+            svg << Printf("%.1f,%.1f ", p.X(static_cast<double>(point.hertz)), p.Y(v));
+    }
+    svg << "\"/>\n";
+    svg << Printf("<text x=\"%.1f\" y=\"%.1f\" fill=\"#777\">dashed: the unstable recursion's "
+                  "formula, which no filter produces</text>\n",
+                  p.x + 6, p.y + p.h - 8);
+}
+
 void DrawEdges(std::ostringstream& svg, const Panel& p, const std::vector<double>& edges,
                bool label) {
     for (std::size_t i = 0; i < edges.size(); ++i) {
@@ -175,13 +190,16 @@ void DrawPoleZero(std::ostringstream& svg, const dsp::TdspIIRFilter& f, double x
 } // namespace
 
 std::string DesignSvg(const dsp::TdspIIRFilter& f, const std::vector<FrequencyPoint>& r,
-                      const std::string& title) {
+                      const std::string& title, const std::string& note,
+                      const std::vector<FrequencyPoint>& recursion) {
     std::ostringstream svg;
     svg << Printf("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%g\" height=\"%g\" "
                   "font-family=\"sans-serif\" font-size=\"12\">\n"
                   "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n",
                   kWidth, kHeight);
     svg << Printf("<text x=\"70\" y=\"28\" font-size=\"17\">%s</text>\n", title.c_str());
+    if (!note.empty())
+        svg << Printf("<text x=\"70\" y=\"46\" fill=\"#c0392b\">%s</text>\n", note.c_str());
     const double fMin = r.empty() ? 1 : static_cast<double>(r.front().hertz);
     const double fMax = r.empty() ? 2 : static_cast<double>(r.back().hertz);
     std::vector<double> edges{static_cast<double>(f.GetFrequency(1))};
@@ -205,6 +223,7 @@ std::string DesignSvg(const dsp::TdspIIRFilter& f, const std::vector<FrequencyPo
                   magnitude.x, magnitude.Y(-3), magnitude.x + magnitude.w, magnitude.Y(-3),
                   magnitude.x + magnitude.w - 4, magnitude.Y(-3) - 4);
     DrawEdges(svg, magnitude, edges, true);
+    if (!recursion.empty()) DrawRecursion(svg, magnitude, recursion);
     DrawCurve(svg, magnitude, r, &FrequencyPoint::magnitudeDb);
 
     const Panel phase{80, 360, 640, 170, fMin, fMax, -180, 180};
@@ -251,7 +270,12 @@ std::string DesignSvg(const dsp::TdspIIRFilter& f, const std::vector<FrequencyPo
                 f.GetSampleRate() / 2));
     if (f.GetKind() == dsp::fkChebyshev) line(Printf("ripple %.4Lg dB", f.GetRipple()));
     line(Printf("gain factor %.6Lg", f.GetGainFactor()));
-    if (!f.GetErrorText().empty()) line("design fault: " + f.GetErrorText());
+    // The design's own faults; the line about an unstable recursion becomes a line of its own.
+    const std::string& error = f.GetErrorText();
+    const std::size_t unstable = error.find("Recursion unstable:");
+    if (unstable != 0 && !error.empty()) line("design fault: " + error.substr(0, unstable));
+    if (!f.IsStable())
+        line(Printf("recursion unstable: largest root |z| = %.10Lg", f.LargestRootMagnitude()));
     svg << "</svg>\n";
     return svg.str();
 }

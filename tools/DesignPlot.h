@@ -10,7 +10,11 @@
 
 namespace vurnel::host {
 
+// `note`, if not empty, is drawn under the title (what the curves show, when it is not the
+// recursion); `recursion`, if not empty, is the recursion's own magnitude, drawn thin and dashed
+// beside the main curve.
 std::string DesignSvg(const dsp::TdspIIRFilter& filter, const std::vector<FrequencyPoint>& response,
-                      const std::string& title);
+                      const std::string& title, const std::string& note = "",
+                      const std::vector<FrequencyPoint>& recursion = {});
 
 } // namespace vurnel::host

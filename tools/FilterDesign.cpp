@@ -9,6 +9,7 @@
 
 #include "dspExtended.h"
 #include "dspResponse.h"
+#include "dspSections.h"
 
 namespace vurnel::host {
 
@@ -117,6 +118,8 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             r.svg = value();
         } else if (option == "--csv") {
             r.csv = value();
+        } else if (option == "--sections") {
+            r.sections = true;
         } else if (option == "--impulse") {
             const std::string v = value();
             const long double n = ParseValue(option, v);
@@ -172,6 +175,87 @@ std::vector<long double> ImpulseResponse(dsp::TdspIIRFilter& filter, int n) {
     return out;
 }
 
+std::vector<FrequencyPoint> SectionsFrequencyResponse(const dsp::TdspIIRSections& sections,
+                                                      long double rate, int points) {
+    const long double nyquist = rate / 2.0L;
+    const long double low = nyquist * 1e-4L, high = nyquist * 0.9999L;
+    const long double rounding = 0x1p-64L * 6.0L; // three terms over three per sum
+    std::vector<FrequencyPoint> out;
+    for (int i = 0; i < points; ++i) {
+        const long double f =
+            low * std::pow(high / low, static_cast<long double>(i) / (points - 1));
+        const long double w = 2.0L * dsp::Pi * f / rate;
+        const dsp::TdspResponseValue v = dsp::SectionsResponse(sections, w);
+        long double phase = std::atan2(v.H.im, v.H.re) * 180.0L / dsp::Pi;
+        if (phase <= -180.0L) phase += 360.0L;
+        out.push_back({f, 20.0L * std::log10(std::hypot(v.H.re, v.H.im)), phase, v.GroupDelay,
+                       v.Condition * rounding < 1e-3L});
+    }
+    return out;
+}
+
+std::vector<long double> ImpulseResponse(dsp::TdspIIRSections& sections, int n) {
+    std::vector<long double> out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        out.push_back(sections.ProcessSample(i == 0 ? 1.0L : 0.0L));
+    return out;
+}
+
+std::string StabilityText(const dsp::TdspIIRFilter& f) {
+    if (f.GetRoutine() != dsp::TdspSampleRoutine::FilterSample)
+        return "not run (the routine needs no recursion)";
+    if (f.IsStable()) return "stable";
+    return "unstable (largest root |z| = " + Format("%.10Lg", f.LargestRootMagnitude()) + ")";
+}
+
+long double RootShift(const dsp::TdspIIRFilter& f) {
+    const int n = f.GetNumTaps();
+    dsp::TComplex roots[dsp::MaxPoleZero];
+    f.RecursionRoots(roots);
+    const dsp::TComplex* poles = f.GetZPoles();
+    long double worst = 0.0L;
+    for (int i = 0; i < n; ++i) {
+        long double toPole = INFINITY, toRoot = INFINITY;
+        for (int j = 0; j < n; ++j) {
+            toPole = std::fmin(toPole, dsp::CAbs(dsp::CSub(roots[i], poles[j])));
+            toRoot = std::fmin(toRoot, dsp::CAbs(dsp::CSub(poles[i], roots[j])));
+        }
+        worst = std::fmax(worst, std::fmax(toPole, toRoot));
+    }
+    return worst;
+}
+
+std::string SectionsReport(const dsp::TdspIIRSections& s, const std::vector<long double>& impulse) {
+    std::ostringstream out;
+    char line[200];
+    out << "\nsecond-order sections, M = " << s.GetNumSections()
+        << ", run in this order (the poles nearest the unit circle last):\n"
+        << "  y[n] = B0*x[n] + B1*x[n-1] + B2*x[n-2] - A1*y[n-1] - A2*y[n-2], each section's y "
+           "the next one's x\n";
+    std::snprintf(line, sizeof line, "  %2s  %26s  %26s  %26s  %26s  %26s\n", "i", "B0", "B1", "B2",
+                  "A1", "A2");
+    out << line;
+    for (int i = 0; i < s.GetNumSections(); ++i) {
+        const dsp::TdspBiquad& q = s.GetSection(i);
+        std::snprintf(line, sizeof line, "  %2d  %26s  %26s  %26s  %26s  %26s\n", i,
+                      Number(q.B0).c_str(), Number(q.B1).c_str(), Number(q.B2).c_str(),
+                      Number(q.A1).c_str(), Number(q.A2).c_str());
+        out << line;
+    }
+    out << "  gain (the product of B0) = " << Number(s.GetGain()) << "\n"
+        << "  sections " << (s.IsStable() ? "stable" : "UNSTABLE") << "\n";
+    if (!impulse.empty()) {
+        out << "\nimpulse response of the sections (" << impulse.size()
+            << " samples; exact value in hex)\n";
+        for (std::size_t i = 0; i < impulse.size(); ++i) {
+            std::snprintf(line, sizeof line, "  %4zu  %+.21Lg  %La\n", i, impulse[i], impulse[i]);
+            out << line;
+        }
+    }
+    return out.str();
+}
+
 std::string KindName(dsp::TdspIIRFilterKind kind) {
     return kind <= dsp::fkBessel ? kKinds[kind] : "?";
 }
@@ -221,7 +305,16 @@ std::string DesignReport(const dsp::TdspIIRFilter& f, const DesignRequest& r,
     note("f1", r.f1, f.GetFrequency(1), edgeRule);
     if (band) note("f2", r.f2, f.GetFrequency(2), edgeRule);
     note("ripple", r.ripple, f.GetRipple(), "the ripple is stored as its magnitude");
-    out << "\nroutine     " << RoutineName(f.GetRoutine()) << "\n\n";
+    out << "\nroutine     " << RoutineName(f.GetRoutine()) << "\n"
+        << "recursion   " << StabilityText(f) << "\n";
+    if (f.GetRoutine() == dsp::TdspSampleRoutine::FilterSample) {
+        out << "            its roots lie within " << Format("%.3Lg", RootShift(f))
+            << " of the design's z-plane poles\n";
+        if (!f.IsStable())
+            out << "            its output grows without bound; the second-order sections run "
+                   "this design (--sections)\n";
+    }
+    out << "\n";
     ListRoots(out, "s-plane poles", f.GetSPoles(), f.GetSNumPoles());
     ListRoots(out, "s-plane zeros", f.GetSZeros(), f.GetSNumZeros());
     ListRoots(out, "z-plane poles", f.GetZPoles(), f.GetZNumPoles());
@@ -250,7 +343,7 @@ std::string DesignReport(const dsp::TdspIIRFilter& f, const DesignRequest& r,
     return out.str();
 }
 
-std::string FrequencyCsv(const std::vector<FrequencyPoint>& response) {
+std::string FrequencyCsv(const std::vector<FrequencyPoint>& response, const std::string& note) {
     std::ostringstream out;
     out << "hertz,magnitude_db,phase_degrees,group_delay_samples\n";
     char line[160];
@@ -259,6 +352,7 @@ std::string FrequencyCsv(const std::vector<FrequencyPoint>& response) {
                       p.phaseDegrees, p.groupDelay);
         out << line;
     }
+    if (!note.empty()) out << "# " << note << "\n";
     return out.str();
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dspIIRFilters.h"
+#include "dspSections.h"
 
 namespace vurnel::host {
 
@@ -26,8 +27,9 @@ struct DesignRequest {
     bool f2Given = false;
     long double rate = 44100.0L;
     long double ripple = 0.0L;
-    std::string svg, csv; // output files, empty for none
-    int impulse = 0;      // how many impulse-response samples to print
+    std::string svg, csv;  // output files, empty for none
+    int impulse = 0;       // how many impulse-response samples to print
+    bool sections = false; // report, draw and write the second-order sections
 };
 
 // Reads the options after `design`; throws DesignError for an unknown kind or response, an
@@ -58,6 +60,26 @@ std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, 
 // histories are used and left changed).
 std::vector<long double> ImpulseResponse(dsp::TdspIIRFilter& filter, int n);
 
+// The same for the design run as second-order sections (dsp::SectionsResponse), at the same
+// frequencies for a filter at `rate`.
+std::vector<FrequencyPoint> SectionsFrequencyResponse(const dsp::TdspIIRSections& sections,
+                                                      long double rate, int points = 1000);
+
+// The first n outputs of the sections for a unit impulse (their histories are used and left
+// changed).
+std::vector<long double> ImpulseResponse(dsp::TdspIIRSections& sections, int n);
+
+// "stable", "unstable (largest root |z| = 1.090342354)", or that the routine runs no recursion.
+std::string StabilityText(const dsp::TdspIIRFilter& filter);
+// The largest distance between a root of the rounded recursion and the nearest of the design's
+// z-plane poles, and back (0 without taps).
+long double RootShift(const dsp::TdspIIRFilter& filter);
+
+// The sections' coefficients in the order they run, their gain and, if given, their impulse
+// response.
+std::string SectionsReport(const dsp::TdspIIRSections& sections,
+                           const std::vector<long double>& impulse);
+
 std::string KindName(dsp::TdspIIRFilterKind kind);
 std::string ResponseName(dsp::TdspIIRFilterResponse response);
 std::string DesignTitle(const dsp::TdspIIRFilter& filter);
@@ -67,7 +89,8 @@ std::string DesignTitle(const dsp::TdspIIRFilter& filter);
 std::string DesignReport(const dsp::TdspIIRFilter& filter, const DesignRequest& request,
                          const std::vector<long double>& impulse);
 
-// One row per frequency: hertz, magnitude dB, phase degrees, group delay in samples.
-std::string FrequencyCsv(const std::vector<FrequencyPoint>& response);
+// One row per frequency: hertz, magnitude dB, phase degrees, group delay in samples; a non-empty
+// `note` follows the rows as one comment line ("# note").
+std::string FrequencyCsv(const std::vector<FrequencyPoint>& response, const std::string& note = "");
 
 } // namespace vurnel::host

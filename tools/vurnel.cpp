@@ -21,6 +21,7 @@
 #include "FilterDesign.h"
 #include "Response.h"
 #include "VstHost.h"
+#include "dspSections.h"
 
 using namespace vurnel;
 using namespace vurnel::host;
@@ -36,11 +37,12 @@ const char kUsage[] =
     "  vurnel design [--kind butterworth|chebyshev|bessel]\n"
     "                [--response lowpass|highpass|bandpass|bandstop] [--order 1..8]\n"
     "                [--f1 HZ] [--f2 HZ] [--rate HZ] [--ripple DB] [--out FILE.svg]\n"
-    "                [--csv FILE.csv] [--impulse N]\n"
+    "                [--csv FILE.csv] [--impulse N] [--sections]\n"
     "  vurnel --version\n"
     "Parameter values are 0..1, as a host sends them; NAME is a parameter's name or index.\n"
     "design prints a filter of the library: settings, poles, zeros, coefficients; defaults are\n"
-    "the library's (Butterworth lowpass, order 1, 300 Hz, 44100 Hz, ripple 0).\n"
+    "the library's (Butterworth lowpass, order 1, 300 Hz, 44100 Hz, ripple 0); --sections adds\n"
+    "the design as second-order sections and draws and writes their response.\n"
     "MODULE defaults to $VURNEL_PLUGIN, else the MIRVAK_Vurnel module built with this program\n"
     "(run from its build tree) or installed with it (/usr/lib/vst/MIRVAK_Vurnel.so).\n";
 
@@ -337,15 +339,41 @@ int Design(int argc, char** argv) {
         ParseDesignArguments(std::vector<std::string>(argv + 2, argv + argc));
     dsp::TdspIIRFilter filter;
     ConfigureFilter(filter, request);
+    dsp::TdspIIRSections sections(filter);
     const auto response = FrequencyResponse(filter);
     const std::vector<long double> impulse = ImpulseResponse(filter, request.impulse);
-    std::fputs(DesignReport(filter, request, impulse).c_str(), stdout);
+    std::string report = DesignReport(filter, request, impulse);
+    if (request.sections)
+        report += SectionsReport(sections, ImpulseResponse(sections, request.impulse));
+    std::fputs(report.c_str(), stdout);
+    // What the plot and the CSV show: the recursion's response, or the sections' when asked for
+    // or when the recursion cannot run (its formula is then a curve no filter produces, drawn
+    // dashed beside the sections'). The CSV keeps the recursion's rows unless --sections.
+    const bool unstable = !filter.IsStable();
+    const std::string unstableNote =
+        unstable ? "the recursion is " + StabilityText(filter) + ": its output grows without bound"
+                 : "";
+    std::string csvNote, svgNote;
+    std::vector<FrequencyPoint> drawn = response, dashed;
+    if (request.sections || unstable) {
+        drawn = SectionsFrequencyResponse(sections, filter.GetSampleRate());
+        svgNote = "response of the second-order sections" +
+                  (unstable ? "; " + unstableNote : std::string());
+        if (unstable) dashed = response;
+    }
+    if (request.sections)
+        csvNote = "response of the second-order sections" +
+                  (unstable ? "; " + unstableNote : std::string());
+    else if (unstable)
+        csvNote = "response of the recursion's formula; " + unstableNote +
+                  ", so no filter produces it: vurnel design --sections writes the response of "
+                  "the sections that run this design";
     if (!request.csv.empty()) {
-        WriteText(request.csv, FrequencyCsv(response));
+        WriteText(request.csv, FrequencyCsv(request.sections ? drawn : response, csvNote));
         std::printf("\nwrote %s\n", request.csv.c_str());
     }
     if (!request.svg.empty()) {
-        WriteText(request.svg, DesignSvg(filter, response, DesignTitle(filter)));
+        WriteText(request.svg, DesignSvg(filter, drawn, DesignTitle(filter), svgNote, dashed));
         std::printf("%swrote %s\n", request.csv.empty() ? "\n" : "", request.svg.c_str());
     }
     return 0;

@@ -1,0 +1,261 @@
+#include "dspSections.h"
+
+#include <cmath>
+
+namespace vurnel::dsp {
+
+namespace {
+
+__extension__ typedef __float128 Quad;
+
+constexpr long double kFloorPerOrder = 1e-4L; // as the design floors its frequencies
+
+long double Larger(long double a, long double b) {
+    return a > b ? a : b;
+}
+
+// A pole or zero of the cascade: a real root, or one member of a conjugate pair (im > 0).
+struct Root {
+    TComplex v;
+    bool real;
+};
+
+// The roots of one kind, conjugate pairs collapsed to their upper member (the mean of the two,
+// as the design's pairs agree only to rounding), real ones kept; fixed capacity.
+struct RootSet {
+    Root items[MaxPoleZero + 1];
+    int count = 0;
+    int reals = 0;
+
+    void Collect(const TComplex* roots, int n) {
+        bool used[MaxPoleZero + 1] = {};
+        for (int i = 0; i < n; ++i) {
+            if (used[i]) continue;
+            used[i] = true;
+            const TComplex z = roots[i];
+            if (std::fabs(z.im) <= 1e-12L * Larger(1.0L, CAbs(z))) {
+                Add({{z.re, 0.0L}, true});
+                continue;
+            }
+            // Its partner: the unused root nearest the conjugate, on the other side.
+            int best = -1;
+            long double distance = 0;
+            for (int j = i + 1; j < n; ++j) {
+                if (used[j] || (roots[j].im > 0) == (z.im > 0)) continue;
+                const long double d = CAbs(CSub(roots[j], CConj(z)));
+                if (best < 0 || d < distance) best = j, distance = d;
+            }
+            if (best < 0) { // no partner: keep the real part, as the recursion does
+                Add({{z.re, 0.0L}, true});
+                continue;
+            }
+            used[best] = true;
+            const TComplex upper = z.im > 0 ? z : roots[best];
+            const TComplex lower = z.im > 0 ? roots[best] : z;
+            Add({{(upper.re + lower.re) * 0.5L, (upper.im - lower.im) * 0.5L}, false});
+        }
+    }
+    void Add(Root r) {
+        items[count++] = r;
+        if (r.real) ++reals;
+    }
+    Root Take(int i) {
+        const Root r = items[i];
+        for (int j = i + 1; j < count; ++j)
+            items[j - 1] = items[j];
+        --count;
+        if (r.real) --reals;
+        return r;
+    }
+    // The index of the root nearest to p among the real ones (wantReal), the complex ones
+    // (wantComplex) or all; −1 if there is none of that kind.
+    int Nearest(TComplex p, bool wantReal, bool wantComplex) const {
+        int best = -1;
+        long double distance = 0;
+        for (int i = 0; i < count; ++i) {
+            if ((items[i].real && !wantReal) || (!items[i].real && !wantComplex)) continue;
+            const long double d = CAbs(CSub(items[i].v, p));
+            if (best < 0 || d < distance) best = i, distance = d;
+        }
+        return best;
+    }
+};
+
+// (1 − r1·z⁻¹)(1 − r2·z⁻¹) = 1 + c1·z⁻¹ + c2·z⁻²; a missing root is 0.
+struct Quadratic {
+    long double c1 = 0, c2 = 0;
+};
+Quadratic PairOf(const Root& r) { // a conjugate pair
+    return {-2.0L * r.v.re, r.v.re * r.v.re + r.v.im * r.v.im};
+}
+Quadratic RealsOf(long double a, long double b) {
+    return {-(a + b), a * b};
+}
+
+// (1 + b1 e^−jw + b2 e^−2jw) / (1 + a1 e^−jw + a2 e^−2jw) at the three points the design
+// normalises at, written so that DC and Nyquist involve no rounding of cos and sin.
+long double SectionMagnitude(const Quadratic& b, const Quadratic& a, TComplex z1, TComplex z2) {
+    const TComplex num = {(1.0L + b.c1 * z1.re) + b.c2 * z2.re, b.c1 * z1.im + b.c2 * z2.im};
+    const TComplex den = {(1.0L + a.c1 * z1.re) + a.c2 * z2.re, a.c1 * z1.im + a.c2 * z2.im};
+    return CAbs(num) / CAbs(den);
+}
+
+// Σ c_k e^−jwk and Σ k·c_k e^−jwk over one section's three coefficients, with Σ |c_k|.
+struct Sums {
+    long double re = 0, im = 0, kre = 0, kim = 0, absolute = 0;
+    void Add(int k, long double c, TComplex e) {
+        const long double cr = c * e.re, ci = c * e.im;
+        re += cr, im += ci, absolute += std::fabs(c);
+        kre += static_cast<long double>(k) * cr, kim += static_cast<long double>(k) * ci;
+    }
+    long double Condition() const { return absolute / std::hypot(re, im); }
+    long double Delay() const { return (kre * re + kim * im) / (re * re + im * im); }
+};
+
+} // namespace
+
+void TdspIIRSections::Design(const TdspCustomIIRFilter& f) {
+    FRoutine = f.GetRoutine();
+    FNumSections = 0;
+
+    // The poles and zeros, an odd count completed by a pole and a zero at the origin, and the
+    // zeros padded to the number of poles at the origin.
+    const int numPoles = f.GetZNumPoles();
+    int numZeros = f.GetZNumZeros() < numPoles ? f.GetZNumZeros() : numPoles;
+    TComplex poles[MaxPoleZero + 1], zeros[MaxPoleZero + 1];
+    for (int i = 0; i < numPoles; ++i)
+        poles[i] = f.GetZPoles()[i];
+    for (int i = 0; i < numZeros; ++i)
+        zeros[i] = f.GetZZeros()[i];
+    int total = numPoles;
+    if (total % 2 == 1) poles[total++] = Complex(0.0L, 0.0L);
+    while (numZeros < total)
+        zeros[numZeros++] = Complex(0.0L, 0.0L);
+    RootSet p, z;
+    p.Collect(poles, total);
+    z.Collect(zeros, numZeros);
+
+    // Sections, worst pole (nearest the unit circle) first, then reversed so that it runs last.
+    Quadratic num[MaxSections], den[MaxSections];
+    int n = 0;
+    while (p.count > 0 && n < MaxSections) {
+        int worst = 0;
+        for (int i = 1; i < p.count; ++i)
+            if (std::fabs(1.0L - CAbs(p.items[i].v)) < std::fabs(1.0L - CAbs(p.items[worst].v)))
+                worst = i;
+        const Root p1 = p.Take(worst);
+        if (p1.real) {
+            const int other = p.Nearest(p1.v, true, false);
+            const long double p2 = other >= 0 ? p.Take(other).v.re : 0.0L;
+            den[n] = RealsOf(p1.v.re, p2);
+        } else {
+            den[n] = PairOf(p1);
+        }
+        if (!p1.real && p.count + 1 == z.count && p.reals == 1 && z.reals == 1 &&
+            z.Nearest(p1.v, false, true) >= 0) {
+            // One real pole and one real zero are left for a section of their own: this one
+            // takes a complex pair of zeros.
+            num[n] = PairOf(z.Take(z.Nearest(p1.v, false, true)));
+        } else if (z.count > 0) {
+            const Root z1 = z.Take(z.Nearest(p1.v, true, true));
+            if (!z1.real) {
+                num[n] = PairOf(z1);
+            } else {
+                const int other = z.Nearest(p1.v, true, false);
+                num[n] = RealsOf(z1.v.re, other >= 0 ? z.Take(other).v.re : 0.0L);
+            }
+        }
+        ++n;
+    }
+
+    // Unit gain of every section at the design's reference point.
+    const long double floor = f.GetOrder() * kFloorPerOrder;
+    long double nf1 = Larger(f.GetFrequency(1) / f.GetSampleRate(), floor);
+    long double nf2 = Larger(f.GetFrequency(2) / f.GetSampleRate(), floor);
+    if (f.GetResponse() == ftLowpass || f.GetResponse() == ftHighpass) nf2 = nf1;
+    const TComplex one = Complex(1.0L, 0.0L), minusOne = Complex(-1.0L, 0.0L);
+    const TComplex centre = CConj(CFromAngle(Pi * (nf1 + nf2))); // e^−jw
+    const TComplex centre2 = CMul(centre, centre);
+    FNumSections = n;
+    for (int k = 0; k < n; ++k) {
+        const int i = n - 1 - k; // reversed
+        long double gain;
+        switch (f.GetResponse()) {
+        case ftLowpass:
+            gain = SectionMagnitude(num[i], den[i], one, one);
+            break;
+        case ftHighpass:
+            gain = SectionMagnitude(num[i], den[i], minusOne, one);
+            break;
+        case ftBandpass:
+            gain = SectionMagnitude(num[i], den[i], centre, centre2);
+            break;
+        case ftBandstop:
+        default:
+            gain = std::sqrt(SectionMagnitude(num[i], den[i], one, one) *
+                             SectionMagnitude(num[i], den[i], minusOne, one));
+            break;
+        }
+        const long double g = 1.0L / gain;
+        FSections[k] = {g, g * num[i].c1, g * num[i].c2, den[i].c1, den[i].c2};
+    }
+    Reset();
+}
+
+void TdspIIRSections::Reset() {
+    for (auto& h : FHistory)
+        h[0] = h[1] = 0.0L;
+}
+
+void TdspIIRSections::ProcessBlock(const long double* input, long double* output, int count) {
+    for (int i = 0; i < count; ++i)
+        output[i] = ProcessSample(input[i]);
+}
+
+void TdspIIRSections::ProcessBlock(const float* input, float* output, int count) {
+    for (int i = 0; i < count; ++i)
+        output[i] = static_cast<float>(ProcessSample(input[i]));
+}
+
+long double TdspIIRSections::GetGain() const {
+    long double g = 1.0L;
+    for (int i = 0; i < FNumSections; ++i)
+        g *= FSections[i].B0;
+    return g;
+}
+
+bool TdspIIRSections::IsStable() const {
+    for (int i = 0; i < FNumSections; ++i) {
+        const Quad a1 = FSections[i].A1, a2 = FSections[i].A2;
+        const Quad m1 = a1 < 0 ? -a1 : a1, m2 = a2 < 0 ? -a2 : a2;
+        if (!(m2 < 1 && m1 < 1 + a2)) return false;
+    }
+    return true;
+}
+
+TdspResponseValue SectionsResponse(const TdspIIRSections& s, long double w) {
+    switch (s.GetRoutine()) {
+    case TdspSampleRoutine::Silence:
+        return {{0.0L, 0.0L}, 0.0L, 1.0L};
+    case TdspSampleRoutine::PassThrough:
+        return {{1.0L, 0.0L}, 0.0L, 1.0L};
+    case TdspSampleRoutine::FilterSample:
+        break;
+    }
+    const TComplex e1 = {std::cos(w), -std::sin(w)}, e2 = {std::cos(2.0L * w), -std::sin(2.0L * w)};
+    const TComplex e0 = {1.0L, 0.0L};
+    TComplex h = {1.0L, 0.0L};
+    long double delay = 0.0L, condition = 0.0L;
+    for (int i = 0; i < s.GetNumSections(); ++i) {
+        const TdspBiquad& q = s.GetSection(i);
+        Sums b, a;
+        b.Add(0, q.B0, e0), b.Add(1, q.B1, e1), b.Add(2, q.B2, e2);
+        a.Add(0, 1.0L, e0), a.Add(1, q.A1, e1), a.Add(2, q.A2, e2);
+        h = CMul(h, CDiv(Complex(b.re, b.im), Complex(a.re, a.im)));
+        delay += b.Delay() - a.Delay();
+        condition += b.Condition() + a.Condition();
+    }
+    return {h, delay, condition};
+}
+
+} // namespace vurnel::dsp

@@ -1,0 +1,130 @@
+#include "dspStability.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "dspIIRFilters.h"
+
+namespace vurnel::dsp {
+
+namespace {
+
+__extension__ typedef __float128 Quad;
+
+Quad Abs(Quad x) {
+    return x < 0 ? -x : x;
+}
+
+template <typename T> struct Cx { T re, im; };
+template <typename T> Cx<T> operator+(Cx<T> a, Cx<T> b) {
+    return {a.re + b.re, a.im + b.im};
+}
+template <typename T> Cx<T> operator-(Cx<T> a, Cx<T> b) {
+    return {a.re - b.re, a.im - b.im};
+}
+template <typename T> Cx<T> operator*(Cx<T> a, Cx<T> b) {
+    return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+template <typename T> Cx<T> operator/(Cx<T> a, Cx<T> b) {
+    const T d = b.re * b.re + b.im * b.im;
+    return {(a.re * b.re + a.im * b.im) / d, (a.im * b.re - a.re * b.im) / d};
+}
+template <typename T> T Norm(Cx<T> z) {
+    return z.re * z.re + z.im * z.im;
+}
+
+// Aberth steps on the monic polynomial with coefficients c[0..n] (c[n] = 1): each root moves by
+// δ = (p/p′) / (1 − (p/p′)·Σ 1/(z_i − z_j)). Only p itself needs the precision of T (the roots
+// it converges to are where p vanishes); p′, the sum and the division are carried in the
+// extended format. A root is found when |p| is within the rounding of its own evaluation
+// (`unit` per operation of Horner's scheme); true when all are, false after `steps`.
+template <typename T> bool Aberth(const T* c, int n, Cx<T>* z, int steps, long double unit) {
+    using L = long double;
+    Cx<L> zl[MaxPoleZero];
+    for (int i = 0; i < n; ++i)
+        zl[i] = {static_cast<L>(z[i].re), static_cast<L>(z[i].im)};
+    for (int step = 0; step < steps; ++step) {
+        bool settled = true;
+        for (int i = 0; i < n; ++i) {
+            Cx<T> p{c[n], 0};
+            Cx<L> dp{0, 0};
+            const L radius = std::sqrt(Norm(zl[i]));
+            L bound = 1; // Σ |c_k|·|z|^k
+            for (int k = n - 1; k >= 0; --k) {
+                dp = dp * zl[i] + Cx<L>{static_cast<L>(p.re), static_cast<L>(p.im)};
+                p = p * z[i] + Cx<T>{c[k], 0};
+                bound = bound * radius + std::fabs(static_cast<L>(c[k]));
+            }
+            const Cx<L> pl{static_cast<L>(p.re), static_cast<L>(p.im)};
+            const L noise = 8 * n * unit * bound;
+            if (Norm(pl) <= noise * noise) continue; // as near a root as T can tell
+            settled = false;
+            const Cx<L> ratio = pl / dp; // p/p′
+            Cx<L> sum{0, 0};
+            for (int j = 0; j < n; ++j)
+                if (j != i) sum = sum + Cx<L>{1, 0} / (zl[i] - zl[j]);
+            const Cx<L> delta = ratio / (Cx<L>{1, 0} - ratio * sum);
+            if (!(Norm(delta) == Norm(delta))) return false; // a NaN: give up
+            z[i] = z[i] - Cx<T>{static_cast<T>(delta.re), static_cast<T>(delta.im)};
+            zl[i] = {static_cast<L>(z[i].re), static_cast<L>(z[i].im)};
+        }
+        if (settled) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool RecursionIsStable(const long double* yCoeffs, int n) {
+    if (n <= 0) return true;
+    if (n >= MaxPoleZero) return false;
+    if (n == 1) return std::fabs(yCoeffs[0]) < 1.0L; // the root is yCoeffs[0] itself
+    // Step down: p(z) of degree m with leading c[m]; r = c[0]/c[m] must lie inside the unit
+    // circle, and then (p(z) − r·z^m·p(1/z)) / z, of degree m − 1, must have its roots inside.
+    Quad a[MaxPoleZero], b[MaxPoleZero];
+    Quad* c = a;
+    Quad* next = b;
+    for (int k = 0; k < n; ++k)
+        c[k] = -static_cast<Quad>(yCoeffs[k]);
+    c[n] = 1;
+    for (int m = n; m >= 1; --m) {
+        const Quad r = c[0] / c[m];
+        if (!(Abs(r) < 1)) return false; // also for a NaN
+        for (int j = 0; j < m; ++j)
+            next[j] = c[j + 1] - r * c[m - 1 - j];
+        Quad* t = c;
+        c = next;
+        next = t;
+    }
+    return true;
+}
+
+bool RecursionRoots(const long double* yCoeffs, int n, const TComplex* seeds, TComplex* roots) {
+    if (n <= 0) return true;
+    if (n >= MaxPoleZero) return false;
+    long double cl[MaxPoleZero];
+    Quad cq[MaxPoleZero];
+    for (int k = 0; k < n; ++k) {
+        cl[k] = -yCoeffs[k];
+        cq[k] = -static_cast<Quad>(yCoeffs[k]);
+    }
+    cl[n] = 1;
+    cq[n] = 1;
+    // The iteration needs distinct starting points: move each seed a little, each its own way.
+    Cx<long double> zl[MaxPoleZero];
+    for (int i = 0; i < n; ++i) {
+        const long double turn = 0.4L + 0.1L * static_cast<long double>(i);
+        const long double nudge = 1e-7L * (1.0L + static_cast<long double>(i) / n);
+        zl[i] = {seeds[i].re + nudge * std::cos(turn), seeds[i].im + nudge * std::sin(turn)};
+    }
+    Aberth(cl, n, zl, 60, 0x1p-64L);
+    Cx<Quad> zq[MaxPoleZero];
+    for (int i = 0; i < n; ++i)
+        zq[i] = {static_cast<Quad>(zl[i].re), static_cast<Quad>(zl[i].im)};
+    const bool settled = Aberth(cq, n, zq, 100, 0x1p-113L);
+    for (int i = 0; i < n; ++i)
+        roots[i] = {static_cast<long double>(zq[i].re), static_cast<long double>(zq[i].im)};
+    return settled;
+}
+
+} // namespace vurnel::dsp
