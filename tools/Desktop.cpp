@@ -562,7 +562,8 @@ std::string WithControls(const std::string& text, const ToneSettings& settings) 
 } // namespace dropin
 
 const char* DesktopUsage() {
-    return kUsageText;
+    static const std::string usage = std::string(kUsageText) + kToneOptionsHelp;
+    return usage.c_str();
 }
 
 int RunDesktop(const std::vector<std::string>& args) {
@@ -573,7 +574,7 @@ int RunDesktop(const std::vector<std::string>& args) {
         if (command == "show") return Show(args);
         if (command == "remove") return Remove(args);
         if (command == "--help" || command == "-h") {
-            std::printf("usage:\n%s%s", kUsageText, kToneOptionsHelp);
+            std::printf("usage:\n%s", DesktopUsage());
             return 0;
         }
         throw DesktopUsageError(command.empty() ? "desktop wants install, set, show or remove"
@@ -582,7 +583,7 @@ int RunDesktop(const std::vector<std::string>& args) {
         std::fprintf(stderr, "vurnel: %s\n", e.what());
         return 2;
     } catch (const DesktopUsageError& e) {
-        std::fprintf(stderr, "vurnel: %s\nusage:\n%s%s", e.what(), kUsageText, kToneOptionsHelp);
+        std::fprintf(stderr, "vurnel: %s\nusage:\n%s", e.what(), DesktopUsage());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vurnel: %s\n", e.what());
