@@ -12,9 +12,12 @@
 #include <cstring>
 #include <ctime>
 
-// libpipewire's method macros (pw_core_sync, pw_registry_bind, ...) cast in C style where
-// they expand.
+// libpipewire's method macros (pw_core_sync, pw_registry_bind, ...) cast in C style and use
+// statement expressions where they expand.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
 
 namespace vurnel::host {
 
