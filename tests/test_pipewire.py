@@ -26,47 +26,14 @@ from scipy.io import wavfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import vst_ctypes  # noqa: E402
+from pipewire_daemon import QUANTUM, RATE, Session, wait_for, write_daemon_config  # noqa: E402
 from checks import Checks  # noqa: E402
 
 warnings.filterwarnings("ignore", message="Chunk")
 BUNDLE, MODULE = (os.path.abspath(p) for p in sys.argv[1:3])
 DROP_IN = os.path.join(HERE, "..", "packaging", "pipewire-vurnel.conf")
-RATE, QUANTUM = 48000, 1024
 CHECKS = Checks()
 check = CHECKS.check
-
-DAEMON = """
-context.properties = {
-    support.dbus = false
-    core.daemon = true
-    core.name = pipewire-0
-    default.clock.rate = 48000
-    default.clock.quantum = 1024
-}
-context.spa-libs = {
-    audio.convert.* = audioconvert/libspa-audioconvert
-    support.*       = support/libspa-support
-}
-context.modules = [
-    { name = libpipewire-module-protocol-native }
-    { name = libpipewire-module-access }
-    { name = libpipewire-module-client-node }
-    { name = libpipewire-module-adapter }
-    { name = libpipewire-module-metadata }
-    { name = libpipewire-module-spa-node-factory }
-    { name = libpipewire-module-link-factory }
-]
-context.objects = [
-    { factory = spa-node-factory
-        args = { factory.name = support.node.driver  node.name = Dummy-Driver
-                 priority.driver = 8000 } }
-    { factory = adapter
-        args = { factory.name = support.null-audio-sink  node.name = null-sink
-                 media.class = Audio/Sink  audio.position = [ FL FR ]
-                 monitor.channel-volumes = true  node.driver = false } }
-]
-"""
-
 
 def controls():
     """The drop-in's control values, as the plug-in's VST 2 parameter values."""
@@ -78,60 +45,21 @@ def controls():
             for i, (s, o, n) in enumerate(spans) if s in values]
 
 
-def wait_for(what, condition, seconds=15):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if condition():
-            return True
-        time.sleep(0.2)
-    print(f"timed out waiting for {what}")
-    return False
-
-
 def main():
     work = tempfile.mkdtemp(prefix="vurnel-pipewire-")
-    processes = []
+    session = None
     try:
-        runtime, config = os.path.join(work, "run"), os.path.join(work, "config")
-        os.makedirs(runtime)
-        os.makedirs(os.path.join(config, "vurnel-test.conf.d"))
-        with open(os.path.join(config, "vurnel-test.conf"), "w") as f:
-            f.write(DAEMON)
-        shutil.copy(DROP_IN, os.path.join(config, "vurnel-test.conf.d", "vurnel.conf"))
-        lv2 = os.path.join(work, "lv2")
-        os.makedirs(lv2)
-        os.symlink(BUNDLE, os.path.join(lv2, os.path.basename(BUNDLE)))
-        env = {k: v for k, v in os.environ.items() if not k.startswith(("PIPEWIRE", "PULSE"))}
-        env.update(XDG_RUNTIME_DIR=runtime, PIPEWIRE_RUNTIME_DIR=runtime,
-                   LV2_PATH=f"{lv2}:/usr/lib/lv2", HOME=work, XDG_CONFIG_HOME=config,
-                   XDG_STATE_HOME=os.path.join(work, "state"), DISPLAY="")
-        log = open(os.path.join(work, "log"), "w")
-
-        def start(*command, **extra):
-            p = subprocess.Popen(command, env=dict(env, **extra), stdin=subprocess.DEVNULL,
-                                 stdout=log, stderr=log, start_new_session=True)
-            processes.append(p)
-            return p
-
-        def links():
-            r = subprocess.run(["pw-link", "-l"], env=env, capture_output=True, text=True,
-                               timeout=10)
-            return r.stdout
-
-        start("pipewire", "-c", "vurnel-test.conf", PIPEWIRE_CONFIG_DIR=config)
-        ok = wait_for("the PipeWire socket", lambda: os.path.exists(os.path.join(runtime,
-                                                                                 "pipewire-0")))
-        nodes = subprocess.run(["pw-dump"], env=env, capture_output=True, text=True,
-                               timeout=20).stdout if ok else ""
+        config = os.path.join(work, "config")
+        drop_ins = write_daemon_config(config)
+        os.makedirs(drop_ins)
+        shutil.copy(DROP_IN, os.path.join(drop_ins, "vurnel.conf"))
+        session = Session(work, BUNDLE, config_home=config)
+        env, start, links = session.env, session.start, session.links
+        ok = session.start_daemon(config)
+        nodes = session.dump() if ok else ""
         check("PipeWire loads the drop-in: the filter-chain's input and output nodes exist",
               '"effect_input.vurnel"' in nodes and '"effect_output.vurnel"' in nodes)
-        # WirePlumber wants a session bus: one of the test's own, both children of this process
-        # so that both are reaped.
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                               env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                               stderr=log, text=True, start_new_session=True)
-        processes.append(bus)
-        start("wireplumber", DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip())
+        session.start_wireplumber()
         linked = wait_for("WirePlumber to link the filter-chain to the sink",
                           lambda: "effect_output.vurnel:output_FL\n  |-> null-sink:playback_FL"
                           in links())
@@ -173,18 +101,10 @@ def main():
         check("the filter-chain's output has the VST 2 module's bits, quantum for quantum", ok,
               detail)
     finally:
-        for p in reversed(processes):
-            try:
-                os.killpg(p.pid, signal.SIGTERM)
-            except (ProcessLookupError, PermissionError):
-                pass
-        for p in processes:
-            try:
-                p.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(p.pid, signal.SIGKILL)
-        if CHECKS.results and not all(CHECKS.results):
-            print(open(os.path.join(work, "log")).read()[-3000:])
+        if session:
+            session.stop()
+            if CHECKS.results and not all(CHECKS.results):
+                print(session.log_tail())
         shutil.rmtree(work, ignore_errors=True)
     return CHECKS.summary()
 

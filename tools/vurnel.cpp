@@ -18,6 +18,7 @@
 
 #include "AudioFile.h"
 #include "DesignPlot.h"
+#include "Desktop.h"
 #include "FilterDesign.h"
 #include "Response.h"
 #include "VstHost.h"
@@ -385,6 +386,7 @@ int main(int argc, char** argv) {
     try {
         if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
             std::fputs(kUsage, argc < 2 ? stderr : stdout);
+            std::fputs(DesktopUsage(), argc < 2 ? stderr : stdout);
             return argc < 2 ? 2 : 0;
         }
         const std::string command = argv[1];
@@ -393,6 +395,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (command == "design") return Design(argc, argv);
+        if (command == "desktop")
+            return RunDesktop(std::vector<std::string>(argv + 2, argv + argc));
         const Options o = Parse(argc, argv, 1);
         if (command == "demo") return Demo(o);
         if (command == "info") return Info(o);
