@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace vurnel::host {
 namespace {
@@ -407,44 +408,48 @@ void AudioWriter::Write(const float* x, long long frames) {
     const double scale = std::ldexp(1.0, bits_ - 1);
     const double hi = scale - 1.0, lo = -scale;
     const int bytes = bits_ / 8;
-    if (ownWav_)
-        bytes_.resize(n * static_cast<std::size_t>(bytes));
-    else
-        ints_.resize(n);
+    ints_.resize(n);
     float peak = peak_;
     long long clipped = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const float v = x[i];
-        peak = std::max(peak, std::fabs(v));
-        double s = static_cast<double>(v) * scale;
-        if (dither_) { // triangular, one LSB each way: the difference of two uniform values
-            auto uniform = [this] {
-                random_ ^= random_ >> 12;
-                random_ ^= random_ << 25;
-                random_ ^= random_ >> 27;
-                return static_cast<double>((random_ * 0x2545F4914F6CDD1Dull) >> 11) * 0x1p-53;
-            };
-            s += uniform() - uniform();
+    // Round to nearest even by adding and taking away 1.5·2^52 (|s| < 2^51; the default
+    // rounding mode), clamp, count what the clamp changed: no call and no branch a sample.
+    auto convert = [&](auto dither) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const float v = x[i];
+            peak = std::max(peak, std::fabs(v));
+            double s = static_cast<double>(v) * scale;
+            if constexpr (decltype(dither)::value) { // triangular, one LSB each way
+                auto uniform = [this] {
+                    random_ ^= random_ >> 12;
+                    random_ ^= random_ << 25;
+                    random_ ^= random_ >> 27;
+                    return static_cast<double>((random_ * 0x2545F4914F6CDD1Dull) >> 11) * 0x1p-53;
+                };
+                s += uniform() - uniform();
+            }
+            const double r = (s + 0x1.8p52) - 0x1.8p52;
+            const double c = r == r ? std::min(std::max(r, lo), hi) : 0.0; // NaN writes silence
+            clipped += c != r && r == r;
+            ints_[i] = static_cast<std::int32_t>(c);
         }
-        double r = std::nearbyint(s);
-        if (r > hi) {
-            r = hi;
-            ++clipped;
-        } else if (r < lo) {
-            r = lo;
-            ++clipped;
-        } else if (std::isnan(r)) {
-            r = 0;
+    };
+    if (dither_)
+        convert(std::true_type{});
+    else
+        convert(std::false_type{});
+    if (ownWav_) {
+        bytes_.resize(n * static_cast<std::size_t>(bytes));
+        unsigned char* p = bytes_.data();
+        for (std::size_t i = 0; i < n; ++i, p += bytes) {
+            const auto u = static_cast<std::uint32_t>(ints_[i]);
+            p[0] = static_cast<unsigned char>(u);
+            p[1] = static_cast<unsigned char>(u >> 8);
+            if (bytes > 2) p[2] = static_cast<unsigned char>(u >> 16);
+            if (bytes > 3) p[3] = static_cast<unsigned char>(u >> 24);
         }
-        const auto q = static_cast<std::int32_t>(r);
-        if (ownWav_) {
-            unsigned char* p = &bytes_[i * static_cast<std::size_t>(bytes)];
-            const auto u = static_cast<std::uint32_t>(q);
-            for (int b = 0; b < bytes; ++b)
-                p[b] = static_cast<unsigned char>(u >> (8 * b));
-        } else {
-            ints_[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(q) << (32 - bits_));
-        }
+    } else {
+        for (auto& q : ints_)
+            q = static_cast<std::int32_t>(static_cast<std::uint32_t>(q) << (32 - bits_));
     }
     peak_ = peak;
     clipped_ += clipped;
