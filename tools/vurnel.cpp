@@ -437,7 +437,8 @@ const Command kCommands[] = {
     {"render", "run an audio file through the tone control",
      "usage: vurnel render IN OUT [OPTIONS]\n"
      "Runs IN through the tone control (or another plug-in) into OUT, block by block. IN or OUT\n"
-     "may be '-' for standard input or output (a WAV stream; --format raw for bare samples).\n"
+     "may be '-' for standard input or output (a WAV or AU stream; --format raw writes bare\n"
+     "samples).\n"
      "OUT keeps IN's container, sample format, rate, channels and tags unless the options or\n"
      "OUT's extension choose others. OUT appears only when it is complete.\n"
      "  --format NAME        wav, flac, aiff, au, caf, ogg or raw (default: OUT's extension,\n"
