@@ -12,7 +12,8 @@ scipy's own sums of the product polynomial b * reversed(a) are accurate in doubl
 accurate to 1e-7 (next to zeros on the unit circle
 double-precision freqz loses more than the tolerance, while our extended sums lose less); the impulse
 response has the very bits of the library's ProcessSample run by another program; the SVG
-renders. Every kind of bad input gets one line, a non-zero exit and no file.
+renders. Every kind of bad input gets one line (and a hint to --help), a non-zero exit and no
+file.
 """
 import os
 import re
@@ -176,8 +177,9 @@ def main():
                 (["--f1"], "needs a value"), (["--bogus", "1"], "unknown option")]:
             r = run("--out", out, "--csv", csv, *args)
             lines = r.stderr.strip().splitlines()
-            check(f"bad input {' '.join(args)}: one line, non-zero exit, no file",
-                  r.returncode != 0 and len(lines) == 1 and phrase in lines[0] and
+            check(f"bad input {' '.join(args)}: one line and the hint, non-zero exit, no file",
+                  r.returncode != 0 and len(lines) == 2 and phrase in lines[0] and
+                  lines[1] == "Try 'vurnel design --help'." and
                   not os.path.exists(out) and not os.path.exists(csv) and not r.stdout,
                   lines[0] if lines else "(silent)")
         r = run("--f1", "1e9", "--ripple", "-2")

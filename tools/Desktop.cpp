@@ -33,6 +33,7 @@ constexpr char kMark[] = "# Written by `vurnel desktop install`";
 constexpr char kRestart[] = "systemctl --user restart pipewire";
 
 const char kUsageText[] =
+    "usage:\n"
     "  vurnel desktop install [--bass DB] [--treble DB] [--bass-cutoff HZ] [--treble-cutoff HZ]\n"
     "  vurnel desktop set [--bass DB] [--treble DB] [--bass-cutoff HZ] [--treble-cutoff HZ]\n"
     "  vurnel desktop show\n"
@@ -574,7 +575,7 @@ int RunDesktop(const std::vector<std::string>& args) {
         if (command == "show") return Show(args);
         if (command == "remove") return Remove(args);
         if (command == "--help" || command == "-h") {
-            std::printf("usage:\n%s", DesktopUsage());
+            std::fputs(DesktopUsage(), stdout);
             return 0;
         }
         throw DesktopUsageError(command.empty() ? "desktop wants install, set, show or remove"
@@ -583,7 +584,7 @@ int RunDesktop(const std::vector<std::string>& args) {
         std::fprintf(stderr, "vurnel: %s\n", e.what());
         return 2;
     } catch (const DesktopUsageError& e) {
-        std::fprintf(stderr, "vurnel: %s\nusage:\n%s", e.what(), DesktopUsage());
+        std::fprintf(stderr, "vurnel: %s\nTry 'vurnel desktop --help'.\n", e.what());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vurnel: %s\n", e.what());

@@ -1,4 +1,4 @@
-// vurnel: a small command-line VST 2 host. Renders audio files through a plug-in, measures its
+// vurnel: a small command-line VST 2 host. Renders audio files through a plug-in, draws its
 // response, shows its parameters, and runs a demonstration of the tone control.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,10 +17,14 @@
 #include <vector>
 
 #include "AudioFile.h"
+#include "AudioStream.h"
 #include "DesignPlot.h"
 #include "Desktop.h"
 #include "FilterDesign.h"
+#include "RenderStream.h"
 #include "Response.h"
+#include "ToneOptions.h"
+#include "ToneResponse.h"
 #include "VstHost.h"
 #include "dspSections.h"
 
@@ -28,24 +32,6 @@ using namespace vurnel;
 using namespace vurnel::host;
 
 namespace {
-
-const char kUsage[] =
-    "usage:\n"
-    "  vurnel demo [--out DIR] [--plugin MODULE]\n"
-    "  vurnel info [MODULE]\n"
-    "  vurnel render IN OUT [--plugin MODULE] [--set NAME=VALUE ...] [--block N] [--accumulate]\n"
-    "  vurnel response --out FILE.svg [--plugin MODULE] [--set NAME=VALUE ...] [--rate R]\n"
-    "  vurnel design [--kind butterworth|chebyshev|bessel]\n"
-    "                [--response lowpass|highpass|bandpass|bandstop] [--order 1..8]\n"
-    "                [--f1 HZ] [--f2 HZ] [--rate HZ] [--ripple DB] [--out FILE.svg]\n"
-    "                [--csv FILE.csv] [--impulse N] [--sections]\n"
-    "  vurnel --version\n"
-    "Parameter values are 0..1, as a host sends them; NAME is a parameter's name or index.\n"
-    "design prints a filter of the library: settings, poles, zeros, coefficients; defaults are\n"
-    "the library's (Butterworth lowpass, order 1, 300 Hz, 44100 Hz, ripple 0); --sections adds\n"
-    "the design as second-order sections and draws and writes their response.\n"
-    "MODULE defaults to $VURNEL_PLUGIN, else the MIRVAK_Vurnel module built with this program\n"
-    "(run from its build tree) or installed with it (/usr/lib/vst/MIRVAK_Vurnel.so).\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -59,6 +45,9 @@ struct Options {
     int block = 512;
     float rate = 44100.0f;
     bool accumulate = false;
+    ToneSettings tone;
+    std::string format, bits;
+    bool dither = false, quiet = false, measure = false;
 };
 
 float ParseNumber(const std::string& text, const std::string& what) {
@@ -72,10 +61,14 @@ float ParseNumber(const std::string& text, const std::string& what) {
 
 Options Parse(int argc, char** argv, int first) {
     Options o;
-    for (int i = first; i < argc; ++i) {
+    const std::vector<std::string> args(argv, argv + argc);
+    for (std::size_t at = static_cast<std::size_t>(first); at < args.size();) {
+        if (ParseToneOption(args, at, o.tone)) continue;
+        int i = static_cast<int>(at++);
         const std::string arg = argv[i];
         auto next = [&]() -> std::string {
             if (i + 1 >= argc) throw UsageError(arg + " needs a value");
+            ++at;
             return argv[++i];
         };
         if (arg == "--plugin") {
@@ -102,6 +95,16 @@ Options Parse(int argc, char** argv, int first) {
             o.out = next();
         } else if (arg == "--accumulate") {
             o.accumulate = true;
+        } else if (arg == "--format") {
+            o.format = next();
+        } else if (arg == "--bits") {
+            o.bits = next();
+        } else if (arg == "--dither") {
+            o.dither = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+        } else if (arg == "--measure") {
+            o.measure = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw UsageError("unknown option " + arg);
         } else {
@@ -113,8 +116,15 @@ Options Parse(int argc, char** argv, int first) {
 }
 
 // Resolves every --set against the instance before anything is processed or written.
+// The tone settings in hertz and decibels come first, mapped as the LV2 ports map them.
 std::vector<std::pair<int, float>> ResolveSettings(const VstInstance& fx, const Options& o) {
     std::vector<std::pair<int, float>> resolved;
+    if (o.tone.Any() && fx.Record()->uniqueID != TMirvakEffect::kUniqueID)
+        throw UsageError("--bass, --treble and the cutoffs set the tone control; use --set "
+                         "NAME=VALUE for " +
+                         o.plugin);
+    for (int c = 0; c < kToneControls; ++c)
+        if (o.tone.value[c]) resolved.emplace_back(c, ToneParameterValue(c, *o.tone.value[c]));
     for (const auto& [name, value] : o.settings) {
         const int index = fx.FindParameter(name);
         if (index < 0) throw UsageError("the plug-in has no parameter '" + name + "'");
@@ -195,25 +205,48 @@ void CheckStereoCapable(const VstInstance& fx, const std::string& path) {
         throw HostError(path + " has no audio inputs or outputs");
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 int Render(const Options& o) {
     if (o.positional.size() != 3) throw UsageError("render wants IN and OUT");
     const std::string& inPath = o.positional[1];
     const std::string& outPath = o.positional[2];
-    CheckWritableFormat(outPath);
-    const Audio in = ReadAudio(inPath);
-    if (in.channels > 2)
-        throw AudioError(inPath + " has " + std::to_string(in.channels) +
+    if (inPath != "-" && outPath != "-" && SameFile(inPath, outPath))
+        throw AudioError(outPath + " is the input file; write the output to another file");
+    AudioReader in(inPath);
+    const StreamInfo& info = in.Info();
+    if (info.channels > 2)
+        throw AudioError(in.Path() + " has " + std::to_string(info.channels) +
                          " channels; only mono and stereo are supported");
+    const int format = ChooseOutputFormat(outPath, info.format, o.format, o.bits);
+    if (o.dither && (format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_16 &&
+        (format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_24 &&
+        (format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_32)
+        throw FormatError("--dither needs integer samples, and the output is " +
+                          FormatName(format) + " (try --bits 16)");
     VstModule module(o.plugin);
     VstInstance fx(module);
     CheckStereoCapable(fx, o.plugin);
     const auto settings = ResolveSettings(fx, o);
-    fx.Start(static_cast<float>(in.sampleRate), o.block);
+    fx.Start(static_cast<float>(info.sampleRate), o.block);
     Apply(fx, settings);
-    const bool progress = isatty(STDERR_FILENO) && in.Frames() > 10LL * in.sampleRate;
-    const Audio out = RenderAudio(fx, in, o.block, o.accumulate, progress);
+    AudioWriter out(outPath, format, info.channels, info.sampleRate, info.frames, info.tags,
+                    o.dither);
+    const bool progress = !o.quiet && isatty(STDERR_FILENO);
+    RenderStream(in, out, fx, o.block, o.accumulate, progress);
     fx.Stop();
-    WriteAudio(outPath, out);
+    out.Commit();
+    if (!o.quiet && out.Clipped() > 0)
+        std::fprintf(stderr,
+                     "vurnel: note: %lld samples beyond full scale were clipped in %s (peak "
+                     "%+.2f dBFS); --bits float keeps them\n",
+                     out.Clipped(), outPath == "-" ? "standard output" : outPath.c_str(),
+                     20.0 * std::log10(static_cast<double>(out.Peak())));
     return 0;
 }
 
@@ -241,11 +274,29 @@ std::string WithoutExtension(const std::string& path) {
                : path.substr(0, dot);
 }
 
-void WriteResponse(const VstInstance& fx, float rate, const std::string& svgPath,
-                   const std::string& title) {
-    const auto response = MeasureResponse(fx, rate);
+void WriteResponse(const std::vector<ResponsePoint>& response, const VstInstance& fx,
+                   const std::string& svgPath, const std::string& title) {
     WriteText(WithoutExtension(svgPath) + ".csv", ResponseCsv(response));
     WriteText(svgPath, ResponseSvg(response, CutoffMarks(fx), title));
+}
+
+// The tone control's response computed from the designs an effect with these settings runs
+// (the editor's curve); any other plug-in's, or with --measure, measured through the module.
+std::vector<ResponsePoint> ResponseOf(const VstInstance& fx, float rate,
+                                      const std::vector<std::pair<int, float>>& settings,
+                                      bool measure) {
+    if (measure || fx.Record()->uniqueID != TMirvakEffect::kUniqueID)
+        return MeasureResponse(fx, rate);
+    TMirvakEffect effect(nullptr, 1, 4);
+    effect.setSampleRate(rate);
+    for (const auto& [index, value] : settings)
+        effect.setParameter(index, value);
+    std::vector<ResponsePoint> response;
+    for (const auto& p : ToneResponse(effect.CurrentDesign(), 20.0L, rate * 0.5L * 0.999L, 200)) {
+        const double db = static_cast<double>(p.magnitudeDb);
+        response.push_back({static_cast<double>(p.hertz), db, db});
+    }
+    return response;
 }
 
 int Response(const Options& o) {
@@ -257,9 +308,13 @@ int Response(const Options& o) {
     fx.Start(o.rate, 512);
     Apply(fx, settings);
     std::string title = "Magnitude response at " + std::to_string(static_cast<int>(o.rate)) + " Hz";
+    for (int c = 0; c < kToneControls; ++c)
+        if (o.tone.value[c])
+            title += std::string(", ") + ToneOptionOf(c).symbol + " " +
+                     ToneValueText(c, *o.tone.value[c]);
     for (const auto& [name, value] : o.settings)
         title += ", " + name + "=" + value;
-    WriteResponse(fx, o.rate, o.out, title);
+    WriteResponse(ResponseOf(fx, o.rate, settings, o.measure), fx, o.out, title);
     std::printf("wrote %s and %s.csv\n", o.out.c_str(), WithoutExtension(o.out).c_str());
     return 0;
 }
@@ -316,7 +371,8 @@ int Demo(const Options& o) {
     VstInstance probe(module);
     probe.Start(static_cast<float>(rate), 512);
     Apply(probe, resolved);
-    WriteResponse(probe, static_cast<float>(rate), dir + "/response.svg",
+    WriteResponse(ResponseOf(probe, static_cast<float>(rate), resolved, false), probe,
+                  dir + "/response.svg",
                   "MIRVAK_Vurnel demo: bass +12 dB below 275 Hz, treble -10 dB above 5100 Hz");
 
     std::printf("Settings:");
@@ -380,35 +436,163 @@ int Design(int argc, char** argv) {
     return 0;
 }
 
+int RunWithOptions(int argc, char** argv) {
+    const std::string command = argv[1];
+    const Options o = Parse(argc, argv, 1);
+    if (command == "demo") return Demo(o);
+    if (command == "info") return Info(o);
+    if (command == "render") return Render(o);
+    return Response(o);
+}
+
+const char kModuleHelp[] =
+    "  --plugin MODULE      another VST 2 module; the default is $VURNEL_PLUGIN, else the\n"
+    "                       MIRVAK_Vurnel module built with this program (run from its build\n"
+    "                       tree) or installed with it (/usr/lib/vst/MIRVAK_Vurnel.so)\n";
+
+// One entry a command: its name, a line for the program's help, its usage (printed by
+// `vurnel COMMAND --help` and `vurnel help COMMAND`), whether the tone settings' lines follow
+// it, and what runs it (argv[1] is the command's name).
+int RunDesktopCommand(int argc, char** argv) {
+    return RunDesktop(std::vector<std::string>(argv + 2, argv + argc));
+}
+
+struct Command {
+    const char* name;
+    const char* summary;
+    const char* usage;
+    bool toneOptions;
+    int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {
+    {"render", "run an audio file through the tone control",
+     "usage: vurnel render IN OUT [OPTIONS]\n"
+     "Runs IN through the tone control (or another plug-in) into OUT, block by block. IN or OUT\n"
+     "may be '-' for standard input or output (a WAV or AU stream; --format raw writes bare\n"
+     "samples).\n"
+     "OUT keeps IN's container, sample format, rate, channels and tags unless the options or\n"
+     "OUT's extension choose others. OUT appears only when it is complete.\n"
+     "  --format NAME        wav, flac, aiff, au, caf, ogg or raw (default: OUT's extension,\n"
+     "                       for '-' IN's container)\n"
+     "  --bits B             16, 24, 32 or float (default: IN's sample format)\n"
+     "  --dither             triangular dither before rounding to integers (for 16-bit)\n"
+     "  --set NAME=VALUE     a parameter as a host sends it, 0..1; NAME is a name or an index\n"
+     "  --block N            frames per call to the plug-in (default 512)\n"
+     "  --accumulate         call process, which adds to the outputs, not processReplacing\n"
+     "  --quiet, -q          no progress bar and no notes, only errors\n",
+     true, RunWithOptions},
+    {"response", "draw the tone control's frequency response",
+     "usage: vurnel response --out FILE.svg [OPTIONS]\n"
+     "Writes FILE.svg and FILE.csv: the magnitude response from 20 Hz to Nyquist. The tone\n"
+     "control's is computed from the filters it runs (as its editor draws it); another\n"
+     "plug-in's is measured with an impulse.\n"
+     "  --rate HZ            sample rate (default 44100)\n"
+     "  --set NAME=VALUE     a parameter as a host sends it, 0..1; NAME is a name or an index\n"
+     "  --measure            measure the tone control with an impulse instead\n",
+     true, RunWithOptions},
+    {"design", "a filter of the library: numbers, response, poles and zeros",
+     "usage: vurnel design [OPTIONS]\n"
+     "Prints a filter of the library: settings, poles, zeros, coefficients; the defaults are\n"
+     "the library's (Butterworth lowpass, order 1, 300 Hz, 44100 Hz, ripple 0).\n"
+     "  --kind butterworth|chebyshev|bessel\n"
+     "  --response lowpass|highpass|bandpass|bandstop\n"
+     "  --order 1..8         --f1 HZ   --f2 HZ (band filters)   --rate HZ   --ripple DB\n"
+     "  --out FILE.svg       the response and the pole/zero plot\n"
+     "  --csv FILE.csv       the response as numbers\n"
+     "  --impulse N          print the first N samples of the impulse response\n"
+     "  --sections           also the design as second-order sections, and their response\n"
+     "                       in the files\n",
+     false, Design},
+    {"info", "show a VST 2 module's record and parameters",
+     "usage: vurnel info [MODULE]\n"
+     "Prints the module's record (id, version, inputs, outputs, flags) and its parameters;\n"
+     "MODULE defaults as --plugin does.\n",
+     false, RunWithOptions},
+    {"demo", "render a test signal and show what the tone control does",
+     "usage: vurnel demo [--out DIR] [--plugin MODULE]\n"
+     "Writes DIR/input.wav, output.wav, response.svg and response.csv (DIR defaults to\n"
+     "vurnel-demo) and prints the level of each test tone before and after.\n",
+     false, RunWithOptions},
+    {"desktop", "set the tone control in the desktop's audio (PipeWire), live",
+     DesktopUsage(), false, RunDesktopCommand},
+};
+
+const Command* FindCommand(const std::string& name) {
+    for (const auto& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+void PrintProgramUsage(std::FILE* to) {
+    std::fputs("usage: vurnel COMMAND [OPTIONS]\n\ncommands:\n", to);
+    for (const auto& c : kCommands)
+        std::fprintf(to, "  %-10s %s\n", c.name, c.summary);
+    std::fputs("  help CMD   the options of a command (also: vurnel CMD --help)\n"
+               "\nvurnel --version prints the version.\n",
+               to);
+}
+
+void PrintUsage(const Command& c) {
+    std::fputs(c.usage, stdout);
+    if (c.toneOptions) {
+        std::fputs("tone settings, as the LV2 plug-in's controls read:\n", stdout);
+        std::fputs(kToneOptionsHelp, stdout);
+    }
+    if (c.run == RunWithOptions && std::strcmp(c.name, "info") != 0)
+        std::fputs(kModuleHelp, stdout);
+}
+
+int Fail(const char* command, const std::string& message) {
+    std::fprintf(stderr, "vurnel: %s\nTry 'vurnel %s--help'.\n", message.c_str(),
+                 command ? (std::string(command) + " ").c_str() : "");
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
-        if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-            std::fputs(kUsage, argc < 2 ? stderr : stdout);
-            std::fputs(DesktopUsage(), argc < 2 ? stderr : stdout);
-            return argc < 2 ? 2 : 0;
-        }
-        const std::string command = argv[1];
-        if (command == "--version") {
-            std::printf("vurnel %s\n", VURNEL_VERSION);
+    if (argc < 2) {
+        PrintProgramUsage(stderr);
+        return 2;
+    }
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        PrintProgramUsage(stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::printf("vurnel %s\n", VURNEL_VERSION);
+        return 0;
+    }
+    if (first == "help") {
+        if (argc < 3) {
+            PrintProgramUsage(stdout);
             return 0;
         }
-        if (command == "design") return Design(argc, argv);
-        if (command == "desktop")
-            return RunDesktop(std::vector<std::string>(argv + 2, argv + argc));
-        const Options o = Parse(argc, argv, 1);
-        if (command == "demo") return Demo(o);
-        if (command == "info") return Info(o);
-        if (command == "render") return Render(o);
-        if (command == "response") return Response(o);
-        throw UsageError("unknown command '" + command + "'");
+        const Command* c = FindCommand(argv[2]);
+        if (!c) return Fail(nullptr, std::string("unknown command '") + argv[2] + "'");
+        PrintUsage(*c);
+        return 0;
+    }
+    const Command* command = FindCommand(first);
+    if (!command) return Fail(nullptr, "unknown command '" + first + "'");
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage(*command);
+            return 0;
+        }
+    }
+    try {
+        return command->run(argc, argv);
     } catch (const DesignError& e) {
-        std::fprintf(stderr, "vurnel: %s\n", e.what());
-        return 2;
+        return Fail(command->name, e.what());
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "vurnel: %s\n%s", e.what(), kUsage);
-        return 2;
+        return Fail(command->name, e.what());
+    } catch (const ToneOptionError& e) {
+        return Fail(command->name, e.what());
+    } catch (const FormatError& e) {
+        return Fail(command->name, e.what());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vurnel: %s\n", e.what());
         return 1;

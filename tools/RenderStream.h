@@ -1,0 +1,24 @@
+// Rendering a file through a plug-in instance block by block: a reader thread decodes, the
+// calling thread runs the instance, a writer thread encodes, with a few fixed buffers passed
+// between them, so memory does not depend on the file's length and the file handling overlaps
+// the processing. The instance sees the same calls as with the whole file in memory.
+#pragma once
+
+#include "AudioStream.h"
+#include "VstHost.h"
+
+namespace vurnel::host {
+
+struct RenderStats {
+    long long frames = 0;
+    double seconds = 0; // wall time
+};
+
+// Runs every frame of `in` through the started instance in calls of `block` frames (mono feeds
+// both inputs and keeps the left output) into `out`, which the caller commits. With `progress`
+// a bar on stderr shows the percentage, the speed and the time left. Rethrows the first error of
+// any of the three threads.
+RenderStats RenderStream(AudioReader& in, AudioWriter& out, const VstInstance& fx, int block,
+                         bool accumulate, bool progress);
+
+} // namespace vurnel::host
