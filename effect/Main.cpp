@@ -152,6 +152,17 @@ void TMirvakEffect::setSampleRate(float rate) {
     PublishDesigns(false);
 }
 
+TMirvakEffect::ToneDesign TMirvakEffect::CurrentDesign() {
+    ToneDesign d;
+    std::lock_guard<std::mutex> guard(setterMutex);
+    d.sampleRate = BassFilterLeft->GetSampleRate();
+    BassFilterLeft->TakeDesignSnapshot(d.bass);
+    TrebleFilterLeft->TakeDesignSnapshot(d.treble);
+    d.bassGain = BassGain.load(std::memory_order_relaxed);
+    d.trebleGain = TrebleGain.load(std::memory_order_relaxed);
+    return d;
+}
+
 void TMirvakEffect::PublishDesigns(bool keepHistories) {
     Designs& back = designs.Back();
     BassFilterLeft->TakeDesignSnapshot(back.filter[kBassLeft]);

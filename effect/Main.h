@@ -51,6 +51,15 @@ public:
     static float ParameterToGain(float x);
     static float GainToParameter(float g);
 
+    // What the left channel runs right now (the right one runs the same), for computing the
+    // effect's response. Any thread but the audio thread of this instance; no allocation.
+    struct ToneDesign {
+        long double sampleRate;
+        dsp::TdspIIRDesignSnapshot bass, treble;
+        float bassGain, trebleGain;
+    };
+    ToneDesign CurrentDesign();
+
 private:
     enum FilterSlot { kBassLeft = 0, kTrebleLeft = 1, kBassRight = 2, kTrebleRight = 3 };
 

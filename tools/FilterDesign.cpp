@@ -7,6 +7,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "dspExtended.h"
+#include "dspResponse.h"
+
 namespace vurnel::host {
 
 namespace {
@@ -68,29 +71,6 @@ const char* RoutineName(dsp::TdspSampleRoutine routine) {
     default:
         return "PassThrough (every output is its input)";
     }
-}
-
-// e^{−jwk}, summed against coefficients: Σ c_k e^{−jwk} and Σ k c_k e^{−jwk}.
-struct Sums {
-    long double re = 0, im = 0, kre = 0, kim = 0, absolute = 0;
-    // How much the rounding of the terms is magnified in the sum.
-    long double Condition() const { return absolute / std::hypot(re, im); }
-};
-Sums Evaluate(const std::vector<long double>& c, long double w) {
-    Sums s;
-    for (std::size_t k = 0; k < c.size(); ++k) {
-        const long double angle = -w * static_cast<long double>(k);
-        const long double cr = c[k] * std::cos(angle), ci = c[k] * std::sin(angle);
-        s.re += cr, s.im += ci, s.absolute += std::fabs(c[k]);
-        s.kre += static_cast<long double>(k) * cr, s.kim += static_cast<long double>(k) * ci;
-    }
-    return s;
-}
-
-// Re(Σ k c_k z^−k / Σ c_k z^−k)
-long double DelayTerm(const Sums& s) {
-    const long double d = s.re * s.re + s.im * s.im;
-    return (s.kre * s.re + s.kim * s.im) / d;
 }
 
 } // namespace
@@ -166,38 +146,20 @@ void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& r) {
 std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, int points) {
     const long double rate = filter.GetSampleRate(), nyquist = rate / 2.0L;
     const long double low = nyquist * 1e-4L, high = nyquist * 0.9999L;
-    const int n = filter.GetNumTaps();
-    const long double g = filter.GetGainFactor();
-    std::vector<long double> b(n + 1), a(n + 1);
-    b[0] = g;
-    a[0] = 1.0L;
-    for (int k = 1; k <= n; ++k) {
-        b[k] = g * filter.GetXCoeffs()[n - k];
-        a[k] = -filter.GetYCoeffs()[n - k];
-    }
-    const auto routine = filter.GetRoutine();
+    dsp::TdspIIRDesignSnapshot design;
+    filter.TakeDesignSnapshot(design);
+    const long double rounding = 0x1p-64L * static_cast<long double>(2 * design.NumTaps + 2);
     std::vector<FrequencyPoint> out;
     for (int i = 0; i < points; ++i) {
         const long double f =
             low * std::pow(high / low, static_cast<long double>(i) / (points - 1));
-        const long double w = 2.0L * 3.141592653589793238462643383279502884L * f / rate;
-        long double re = 1, im = 0, delay = 0;
-        bool reliable = true;
-        if (routine == dsp::TdspSampleRoutine::FilterSample) {
-            const Sums nb = Evaluate(b, w), na = Evaluate(a, w);
-            const long double d = na.re * na.re + na.im * na.im;
-            re = (nb.re * na.re + nb.im * na.im) / d;
-            im = (nb.im * na.re - nb.re * na.im) / d;
-            delay = DelayTerm(nb) - DelayTerm(na);
-            const long double rounding = 0x1p-64L * static_cast<long double>(2 * n + 2);
-            reliable = (nb.Condition() + na.Condition()) * rounding < 1e-3L;
-        } else if (routine == dsp::TdspSampleRoutine::Silence) {
-            re = 0;
-        }
-        const long double magnitude = std::hypot(re, im);
-        long double phase = std::atan2(im, re) * 180.0L / 3.141592653589793238462643383279502884L;
+        const long double w = 2.0L * dsp::Pi * f / rate;
+        const dsp::TdspResponseValue v = dsp::RecursionResponse(design, w);
+        const long double magnitude = std::hypot(v.H.re, v.H.im);
+        long double phase = std::atan2(v.H.im, v.H.re) * 180.0L / dsp::Pi;
         if (phase <= -180.0L) phase += 360.0L;
-        out.push_back({f, 20.0L * std::log10(magnitude), phase, delay, reliable});
+        out.push_back({f, 20.0L * std::log10(magnitude), phase, v.GroupDelay,
+                       v.Condition * rounding < 1e-3L});
     }
     return out;
 }

@@ -1,0 +1,25 @@
+// The frequency response of a designed filter, evaluated from the numbers its per-sample routine
+// runs (the rounded XCoeffs, YCoeffs and GainFactor of the design), not from the poles and zeros
+// the design started from. Every face that draws or prints a response (the design report and
+// plot, the tone control's response, its editor) uses this one computation.
+#pragma once
+
+#include "dspIIRFilters.h"
+#include "dspcomplex.h"
+
+namespace vurnel::dsp {
+
+struct TdspResponseValue {
+    TComplex H;             // H(e^jw)
+    long double GroupDelay; // −d arg H / dw, in samples
+    // How far the rounding of the terms may be magnified in the sums (1 for a well-conditioned
+    // point; large next to zeros on the unit circle).
+    long double Condition;
+};
+
+// The response at w radians per sample of y = g·x + Σ XCoeffs[k]·g·x[n−N+k] + Σ YCoeffs[k]·y[n−N+k]
+// for a FilterSample design; 1 for PassThrough and 0 for Silence. Allocates nothing.
+TdspResponseValue RecursionResponse(const TdspIIRDesignSnapshot& design, long double w);
+TdspResponseValue RecursionResponse(const TdspCustomIIRFilter& filter, long double w);
+
+} // namespace vurnel::dsp
