@@ -6,7 +6,8 @@
 // sample rate, bounded block length), each port its own buffer, noise at the audio inputs and
 // the control inputs at their defaults (ours at a non-neutral setting, so it filters). Each
 // block size is timed in alternating rounds; the table gives each plug-in's median ns per
-// stereo frame. Plug-ins that are not installed are skipped.
+// stereo frame. Plug-ins that are not installed are skipped. A second table times ours while
+// its controls glide.
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
@@ -49,6 +50,7 @@ struct Subject {
     std::vector<std::vector<std::uint64_t>> atoms;         // 8-byte aligned sequence buffers
     std::vector<std::pair<std::uint32_t, bool>> atomPorts; // port, is input
     std::vector<std::uint32_t> inPorts, outPorts;
+    std::map<std::string, std::uint32_t> portOf; // control ports by symbol
 };
 
 bool Load(LilvWorld* world, const LilvPlugins* all, const char* uri, const char* name,
@@ -86,6 +88,7 @@ bool Load(LilvWorld* world, const LilvPlugins* all, const char* uri, const char*
             (in ? s.inPorts : s.outPorts).push_back(p);
         } else if (lilv_port_is_a(plugin, port, control)) {
             const char* symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
+            s.portOf[symbol] = p;
             const auto set = settings.find(symbol);
             s.controls[p] = set != settings.end() ? set->second
                             : std::isnan(defs[p]) ? 0.0f
@@ -135,6 +138,35 @@ double TimeBlocks(Subject& s, int block, double seconds, LV2_URID sequence, LV2_
     do {
         for (int k = 0; k < 16; ++k) {
             ResetAtoms(s, sequence, chunk);
+            lilv_instance_run(s.instance, static_cast<std::uint32_t>(block));
+        }
+        frames += 16LL * block;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return elapsed * 1e9 / static_cast<double>(frames);
+}
+
+// Our plug-in kept gliding: every `glideFrames` frames (rounded up to whole blocks) the named
+// controls flip between their two values, so each run() is part of a glide.
+struct GlideCase {
+    const char* name;
+    std::vector<std::pair<const char*, std::pair<float, float>>> flips;
+};
+double TimeGlides(Subject& s, const GlideCase& c, int block, double seconds, int glideFrames) {
+    for (std::size_t i = 0; i < s.inPorts.size(); ++i)
+        lilv_instance_connect_port(s.instance, s.inPorts[i], s.audioIn[i].data());
+    for (std::size_t i = 0; i < s.outPorts.size(); ++i)
+        lilv_instance_connect_port(s.instance, s.outPorts[i], s.audioOut[i].data());
+    const int period = (glideFrames + block - 1) / block;
+    long long frames = 0, runs = 0;
+    const auto start = Clock::now();
+    double elapsed = 0.0;
+    do {
+        for (int k = 0; k < 16; ++k, ++runs) {
+            if (runs % period == 0)
+                for (const auto& [symbol, values] : c.flips)
+                    s.controls[s.portOf.at(symbol)] =
+                        (runs / period) % 2 ? values.first : values.second;
             lilv_instance_run(s.instance, static_cast<std::uint32_t>(block));
         }
         frames += 16LL * block;
@@ -221,6 +253,36 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < subjects.size(); ++i)
         std::printf("| %s | %.1f | %.1f | %.1f |\n", subjects[i]->name.c_str(), table[i][0],
                     table[i][1], table[i][2]);
+
+    // Ours while its controls glide (20 ms each, a step every 2 frames), beside it at rest.
+    const int glideFrames = static_cast<int>(0.02 * kRate);
+    const GlideCase cases[] = {
+        {"at rest", {}},
+        {"bass gliding (±6 dB)", {{"bass", {6.0f, -6.0f}}}},
+        {"bass cutoff gliding (200/400 Hz)", {{"bass_cutoff", {200.0f, 400.0f}}}},
+        {"all four gliding",
+         {{"bass", {6.0f, -6.0f}},
+          {"treble", {-4.0f, 4.0f}},
+          {"bass_cutoff", {200.0f, 400.0f}},
+          {"treble_cutoff", {5000.0f, 8000.0f}}}},
+    };
+    std::printf("\nMIRVAK_Vurnel, ns per stereo frame while gliding (a new change every %d frames, "
+                "rounded up to whole blocks), median of %d rounds\n\n| case | block 64 | block "
+                "512 |\n|---|---|---|\n",
+                glideFrames, rounds);
+    for (const GlideCase& c : cases) {
+        double cells[2];
+        int column = 0;
+        for (int block : {64, 512}) {
+            std::vector<double> v;
+            TimeGlides(*subjects[0], c, block, 0.05, glideFrames); // warm up
+            for (int round = 0; round < rounds; ++round)
+                v.push_back(TimeGlides(*subjects[0], c, block, 0.1, glideFrames));
+            std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+            cells[column++] = v[v.size() / 2];
+        }
+        std::printf("| %s | %.1f | %.1f |\n", c.name, cells[0], cells[1]);
+    }
     for (auto& s : subjects) {
         lilv_instance_deactivate(s->instance);
         lilv_instance_free(s->instance);

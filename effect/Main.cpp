@@ -20,9 +20,10 @@ namespace vurnel {
 // The audio thread never touches the setter-side filters and never locks, allocates or waits.
 // At the start of each block it takes the newest published snapshot, if there is one; a filter
 // whose design count has changed since its last block starts again from silent histories, as a
-// redesigned filter does. Every sample of a block is therefore processed with one complete
-// design of each filter, the old or the new one, never a mix. Gains are single 32-bit atomics
-// read at the start of each block.
+// redesigned filter does. (SetParameterKeepingState publishes a new design that names the old
+// design's histories as its own, so the filter carries on from them instead.) Every sample of a
+// block is therefore processed with one complete design of each filter, the old or the new one,
+// never a mix. Gains are single 32-bit atomics read at the start of each block.
 //
 // getParameter and the display texts read the cutoffs from a sequence-locked copy written under
 // setterMutex, and the gains from their atomics, so a value set on one thread reads back at once
@@ -58,6 +59,14 @@ template <typename Runner> void StoreState(Runner& r, const FirstOrderState& s) 
 
 bool IsFirstOrder(const dsp::TdspIIRDesignSnapshot& d) {
     return d.Routine == dsp::TdspSampleRoutine::FilterSample && d.NumTaps == 1;
+}
+
+float BassHertz(float x) {
+    return static_cast<float>(450.0L * x + 50.0L);
+}
+
+float TrebleHertz(float x) {
+    return static_cast<float>(7000.0L * x + 3000.0L);
 }
 
 } // namespace
@@ -111,24 +120,24 @@ float TMirvakEffect::GainToParameter(float g) {
 }
 
 void TMirvakEffect::SetBassCutoff(bool normalised, float value) {
-    const float hertz = normalised ? static_cast<float>(450.0L * value + 50.0L) : value;
-    SetCutoff(*BassFilterLeft, *BassFilterRight, hertz);
+    const float hertz = normalised ? BassHertz(value) : value;
+    SetCutoff(*BassFilterLeft, *BassFilterRight, hertz, false);
 }
 
 void TMirvakEffect::SetTrebleCutoff(bool normalised, float value) {
-    const float hertz = normalised ? static_cast<float>(7000.0L * value + 3000.0L) : value;
-    SetCutoff(*TrebleFilterLeft, *TrebleFilterRight, hertz);
+    const float hertz = normalised ? TrebleHertz(value) : value;
+    SetCutoff(*TrebleFilterLeft, *TrebleFilterRight, hertz, false);
 }
 
 void TMirvakEffect::SetCutoff(dsp::TdspIIRFilter& left, dsp::TdspIIRFilter& right,
-                              long double hertz) {
+                              long double hertz, bool keepHistories) {
     std::lock_guard<std::mutex> guard(setterMutex);
     const std::uint64_t before = left.GetDesignCount() + right.GetDesignCount();
     left.SetFrequency(1, hertz);
     right.SetFrequency(1, hertz);
     if (left.GetDesignCount() + right.GetDesignCount() == before) return; // nothing changed
     (&left == BassFilterLeft.get() ? bassCutoff : trebleCutoff).Store(left.GetFrequency(1));
-    PublishDesigns();
+    PublishDesigns(keepHistories);
 }
 
 void TMirvakEffect::setSampleRate(float rate) {
@@ -140,7 +149,7 @@ void TMirvakEffect::setSampleRate(float rate) {
     TrebleFilterRight->SetSampleRate(wide);
     bassCutoff.Store(BassFilterLeft->GetFrequency(1));
     trebleCutoff.Store(TrebleFilterLeft->GetFrequency(1));
-    PublishDesigns();
+    PublishDesigns(false);
 }
 
 TMirvakEffect::ToneDesign TMirvakEffect::CurrentDesign() {
@@ -154,12 +163,22 @@ TMirvakEffect::ToneDesign TMirvakEffect::CurrentDesign() {
     return d;
 }
 
-void TMirvakEffect::PublishDesigns() {
+void TMirvakEffect::PublishDesigns(bool keepHistories) {
     Designs& back = designs.Back();
     BassFilterLeft->TakeDesignSnapshot(back.filter[kBassLeft]);
     TrebleFilterLeft->TakeDesignSnapshot(back.filter[kTrebleLeft]);
     BassFilterRight->TakeDesignSnapshot(back.filter[kBassRight]);
     TrebleFilterRight->TakeDesignSnapshot(back.filter[kTrebleRight]);
+    // A filter redesigned here starts from silence unless asked to keep its histories; one that
+    // was not redesigned goes on with whatever its histories belonged to.
+    for (int slot = 0; slot < 4; ++slot) {
+        const std::uint64_t count = back.filter[slot].DesignCount;
+        if (count != publishedCount[slot]) {
+            publishedCount[slot] = count;
+            if (!keepHistories) historyOf[slot] = count;
+        }
+        back.historyOf[slot] = historyOf[slot];
+    }
     designs.Publish();
 }
 
@@ -181,6 +200,20 @@ void TMirvakEffect::setParameter(std::int32_t index, float value) {
         TrebleGain.store(ParameterToGain(value), std::memory_order_relaxed);
         break;
     default:
+        break;
+    }
+}
+
+void TMirvakEffect::SetParameterKeepingState(std::int32_t index, float value) {
+    switch (index & 0xFF) {
+    case kBassCutoff:
+        SetCutoff(*BassFilterLeft, *BassFilterRight, BassHertz(value), true);
+        break;
+    case kTrebleCutoff:
+        SetCutoff(*TrebleFilterLeft, *TrebleFilterRight, TrebleHertz(value), true);
+        break;
+    default:
+        setParameter(index, value);
         break;
     }
 }
@@ -243,8 +276,8 @@ void TMirvakEffect::AdoptDesigns() {
     const Designs& current = designs.Front();
     for (int slot = 0; slot < 4; ++slot) {
         Runner& runner = runners[slot];
-        if (runner.designCount == current.filter[slot].DesignCount) continue;
-        runner.designCount = current.filter[slot].DesignCount;
+        if (runner.designCount == current.historyOf[slot]) continue;
+        runner.designCount = current.historyOf[slot];
         for (int i = 0; i < dsp::MaxPoleZero; ++i)
             runner.XV[i] = runner.YV[i] = 0.0L;
     }

@@ -40,6 +40,10 @@ public:
     void setParameter(std::int32_t index, float value) override;
     // Any thread; no allocation, no lock.
     float getParameter(std::int32_t index) override;
+    // As setParameter, except that a cutoff change (indices 0 and 1) leaves the redesigned
+    // filters' histories as they are instead of starting them from silence, so a cutoff moved in
+    // small steps keeps the sound going. Same threads as setParameter; no allocation.
+    void SetParameterKeepingState(std::int32_t index, float value);
 
     // Cutoffs in hertz, or mapped from a parameter value when normalised is true.
     void SetBassCutoff(bool normalised, float value);
@@ -59,9 +63,11 @@ public:
 private:
     enum FilterSlot { kBassLeft = 0, kTrebleLeft = 1, kBassRight = 2, kTrebleRight = 3 };
 
-    // Every filter's design as the audio thread runs it.
+    // Every filter's design as the audio thread runs it, and for each the design count of the
+    // design whose histories it continues (its own count unless it kept the histories).
     struct Designs {
         dsp::TdspIIRDesignSnapshot filter[4];
+        std::uint64_t historyOf[4];
     };
     // The audio thread's own state of one filter: its histories and which design they belong to.
     struct Runner {
@@ -70,8 +76,9 @@ private:
         std::uint64_t designCount;
     };
 
-    void SetCutoff(dsp::TdspIIRFilter& left, dsp::TdspIIRFilter& right, long double hertz);
-    void PublishDesigns();
+    void SetCutoff(dsp::TdspIIRFilter& left, dsp::TdspIIRFilter& right, long double hertz,
+                   bool keepHistories);
+    void PublishDesigns(bool keepHistories);
     void AdoptDesigns();
     template <bool Accumulate> void Render(float** inputs, float** outputs, std::int32_t frames);
     template <bool Accumulate>
@@ -93,6 +100,10 @@ private:
     std::mutex setterMutex;
     SeqLockedExtended bassCutoff;
     SeqLockedExtended trebleCutoff;
+    // Each filter's design count when it was last published, and the one its histories belong to.
+    std::uint64_t publishedCount[4] = {~std::uint64_t{0}, ~std::uint64_t{0}, ~std::uint64_t{0},
+                                       ~std::uint64_t{0}};
+    std::uint64_t historyOf[4] = {};
     // Hand-over of finished designs to the audio thread.
     TripleBuffer<Designs> designs;
     // Audio side.

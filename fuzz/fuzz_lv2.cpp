@@ -21,7 +21,7 @@ extern "C" const LV2_Descriptor* lv2_descriptor(std::uint32_t index);
 namespace {
 
 constexpr int kBuffers = 5;
-constexpr std::uint32_t kPorts = 8;
+constexpr std::uint32_t kPorts = 9;
 
 float AnyFloat(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange<int>(0, 2)) {
@@ -58,7 +58,7 @@ struct Host {
     LV2_Handle h = nullptr;
     bool sane = false;
     int slot[4] = {-1, -1, -1, -1}; // audio port -> buffer, -1 when not connected
-    float controls[4] = {50.0f, 10000.0f, 0.0f, 0.0f};
+    float controls[5] = {50.0f, 10000.0f, 0.0f, 0.0f, 1.0f}; // the last: smooth
     std::vector<float> buffers[kBuffers];
 
     void Instantiate(double rate) {
@@ -67,7 +67,7 @@ struct Host {
         sane = std::isfinite(rate) && rate >= 1000.0 && rate <= 768000.0;
         for (int& s : slot)
             s = -1;
-        for (std::uint32_t i = 0; i < 4; ++i)
+        for (std::uint32_t i = 0; i < 5; ++i)
             d->connect_port(h, 4 + i, &controls[i]);
     }
     void Cleanup() {
@@ -115,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             host.slot[port] = in.ConsumeIntegralInRange<int>(-1, kBuffers - 1);
             break;
         }
-        case 1: // a control value, any bits
-            host.controls[in.ConsumeIntegralInRange<int>(0, 3)] = AnyFloat(in);
+        case 1: // a control value (the smooth toggle's too), any bits
+            host.controls[in.ConsumeIntegralInRange<int>(0, 4)] = AnyFloat(in);
             break;
         case 2: { // a control port to nothing, or back to its value; or a port that does not exist
             const std::uint32_t port = in.ConsumeIntegralInRange<std::uint32_t>(4, kPorts + 2);

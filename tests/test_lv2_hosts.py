@@ -108,7 +108,14 @@ def main():
               "error" not in r.stderr and "Class:             Equaliser Plugin" in info,
               r.stderr.strip()[:200])
         ports = re.split(r"\n\s*Port \d+:\n", info)[1:]
-        check("lv2info shows 8 ports", len(ports) == 8, str(len(ports)))
+        check("lv2info shows 9 ports", len(ports) == 9, str(len(ports)))
+        block = next((p for p in ports if re.search(r"Symbol:\s+smooth\n", p)), "")
+        fields = dict(re.findall(r"(Minimum|Maximum|Default):\s+(.+)", block))
+        check("lv2info: control smooth is a toggle, on by default, the last port",
+              ports.index(block) == 8 and "ControlPort" in block and "InputPort" in block
+              and "lv2core#toggled" in block and float(fields.get("Default", "nan")) == 1
+              and float(fields.get("Minimum", "nan")) == 0
+              and float(fields.get("Maximum", "nan")) == 1, str(fields))
         for symbol, (name, lo, hi, default, _, log, _, _) in PORTS.items():
             block = next((p for p in ports if re.search(rf"Symbol:\s+{symbol}\n", p)), "")
             fields = dict(re.findall(r"(Name|Minimum|Maximum|Default):\s+(.+)", block))

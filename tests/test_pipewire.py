@@ -9,7 +9,10 @@ nothing from the user's session, a session bus of its own for WirePlumber) loads
 input and pw-record records the null sink it feeds. Every complete 1024-frame quantum of the
 recording must have the bits of the VST 2 module's render at the drop-in's control values;
 pw-play pads and ends its last, partial quantum its own way, so that one is not compared.
+Then a Props change (pw-cli set-param) mid-stream must make no click, and with the plug-in's
+smooth toggle off must make one.
 """
+import json
 import os
 import re
 import shutil
@@ -100,6 +103,56 @@ def main():
             f"{np.count_nonzero(out[start_at:start_at + whole] != expected[:whole])} differ"
         check("the filter-chain's output has the VST 2 module's bits, quantum for quantum", ok,
               detail)
+
+        # A Props change mid-stream glides: no click by the plug-in's own measure (the largest
+        # sample-to-sample step while playing, over the largest of the settled output before
+        # and after). With the smooth toggle off the same changes click.
+        dump = subprocess.run(["pw-dump"], env=env, capture_output=True, text=True,
+                              timeout=20).stdout
+        node = next((o["id"] for o in json.loads(dump or "[]")
+                     if o.get("info", {}).get("props", {}).get("node.name") ==
+                     "effect_input.vurnel"), None)
+
+        def set_props(params):
+            return subprocess.run(["pw-cli", "set-param", str(node), "Props",
+                                   "{ params = [ " + params + " ] }"], env=env,
+                                  capture_output=True, text=True, timeout=10).returncode == 0
+
+        sine = np.repeat(0.05 * np.sin(2 * np.pi * 100 * t)[:, None], 2, 1).astype(np.float32)
+        wavfile.write(source, RATE, sine)
+        for smooth in (1.0, 0.0):
+            ok = node is not None and set_props(f'"tone:bass" 6.0 "tone:smooth" {smooth}')
+            time.sleep(0.3)
+            os.remove(recorded)
+            recorder = start("pw-record", "--target", "null-sink", "-P",
+                             "{ stream.capture.sink = true }", "--format", "f32", "--rate",
+                             str(RATE), "--channels", "2", recorded)
+            time.sleep(1.0)
+            player = start("pw-play", "--target", "effect_input.vurnel", source)
+            # One change; with smooth off, five (an instant change that lands where the tone's
+            # bass is near zero makes only a small step, five of them cannot all).
+            for k, bass in enumerate([20.0] if smooth else [20.0, 6.0, 20.0, 6.0, 20.0]):
+                time.sleep(1.5 if smooth else 1.0 if k == 0 else 0.2)
+                ok = set_props(f'"tone:bass" {bass}') and ok
+            ok = player.wait(timeout=60) == 0 and ok
+            time.sleep(1.0)
+            recorder.send_signal(signal.SIGINT)
+            recorder.wait(timeout=10)
+            y = wavfile.read(recorded)[1][:, 0].astype(np.float64)
+            playing = np.flatnonzero(np.abs(y) > 1e-6)
+            steps = np.abs(np.diff(y[playing[0]:playing[-1]])) if playing.size else np.zeros(1)
+            inner = steps[QUANTUM:-QUANTUM]
+            settled = max(steps[QUANTUM:RATE // 2].max(), steps[-RATE // 2:-QUANTUM].max())
+            ratio = inner.max() / settled
+            louder = np.abs(y[playing[-1] - RATE // 2:playing[-1]]).max() / \
+                np.abs(y[playing[0]:playing[0] + RATE // 2]).max()
+            if smooth:
+                check(f"a Props change mid-stream glides without a click (ratio {ratio:.2f}, "
+                      f"{louder:.2f} times louder after)", ok and ratio <= 1.5 and louder > 4,
+                      "")
+            else:
+                check(f"with smooth off changes click (ratio {ratio:.2f})",
+                      ok and ratio > 10 and louder > 4, "")
     finally:
         if session:
             session.stop()

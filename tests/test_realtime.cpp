@@ -193,3 +193,41 @@ TEST(Realtime, Lv2RunAllocatesNothingAndNeverWaitsForALock) {
     }
     EXPECT_GT(locks, 0); // the cutoff changes were designed inside run()
 }
+
+// While controls glide the LV2 instance gives the effect a step of each every few frames, cutoff
+// steps designed on the audio thread: run() still allocates nothing and never waits for a lock.
+TEST(Realtime, Lv2GlidesAllocateNothingAndNeverWaitForALock) {
+    vurnel::Lv2ToneControl plugin(48000.0);
+    std::vector<float> l(4096, 0.25f), r(4096, -0.25f), ol(4096), orr(4096);
+    float controls[4] = {50.0f, 10000.0f, 0.0f, 0.0f};
+    float smooth = 1.0f;
+    plugin.ConnectPort(0, l.data());
+    plugin.ConnectPort(1, r.data());
+    plugin.ConnectPort(2, ol.data());
+    plugin.ConnectPort(3, orr.data());
+    for (std::uint32_t i = 0; i < 4; ++i)
+        plugin.ConnectPort(4 + i, &controls[i]);
+    plugin.ConnectPort(vurnel::Lv2ToneControl::kSmooth, &smooth);
+    plugin.Activate();
+    plugin.Run(64); // the first settings apply at once; from here on changes glide
+    std::mt19937 rng(10);
+    int locks = 0;
+    for (std::uint32_t block : {1u, 5u, 64u, 512u, 4096u}) {
+        for (int round = 0; round < 60; ++round) {
+            if (round % 3 == 0) {
+                controls[0] = 50.0f + static_cast<float>(rng() % 450);
+                controls[1] = 3000.0f + static_cast<float>(rng() % 7000);
+                controls[2] = static_cast<float>(rng() % 40) - 20.0f;
+                controls[3] = static_cast<float>(rng() % 40) - 20.0f;
+            }
+            RealtimeGuard guard;
+            plugin.Run(block);
+            locks += g_locks;
+            ASSERT_EQ(g_allocations, 0) << "block " << block;
+            ASSERT_EQ(g_blockingLocks, 0) << "block " << block;
+        }
+    }
+    // Instant changes would take one lock per changed cutoff, at most 200 here; a glide takes one
+    // per step.
+    EXPECT_GT(locks, 2 * 5 * 20);
+}
