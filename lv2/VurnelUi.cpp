@@ -1,14 +1,16 @@
 // The editor as an LV2 UI (ui:X11UI): the one function a host finds in the module
 // (lv2ui_descriptor), an Xlib window of its own connection inside the host's parent (or a
 // top-level window for hosts using ui:showInterface), and the events that drive the model. The
-// editor draws into a pixmap the size of its window and copies what changed; it does nothing
-// between events (the host's idle calls only drain the connection). No C++ exception leaves here.
+// editor draws with cairo into an image of its own the size of its window and puts what changed
+// on the screen; cairo keeps no state on the X connection (its Xlib backend would keep some for
+// every connection ever closed). It does nothing between events: the host's idle calls only
+// drain the connection. No C++ exception leaves here.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo-xlib.h>
+#include <cairo.h>
 #include <lv2/atom/atom.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
@@ -99,6 +101,8 @@ private:
     void InvalidateControls(unsigned changed);
     void WriteControls(unsigned changed);
     void Flush();
+    void Put(int x, int y, int w, int h);
+    void FreeFrame();
 
     ToneEditorModel model;
     LV2UI_Write_Function write;
@@ -111,8 +115,8 @@ private:
     Visual* visual = nullptr;
     int depth = 0;
     GC gc = nullptr;
-    Pixmap backing = 0;
-    cairo_surface_t* surface = nullptr;
+    cairo_surface_t* surface = nullptr; // the frame, in the client's memory
+    XImage* image = nullptr;            // the same pixels, as Xlib puts them
     std::vector<EditorRect> dirty;
 };
 
@@ -153,28 +157,53 @@ VurnelUi::VurnelUi(const Features& f, LV2UI_Write_Function writeFunction,
 
 VurnelUi::~VurnelUi() {
     if (display == nullptr) return;
-    if (surface != nullptr) {
-        cairo_surface_finish(surface);
-        cairo_surface_destroy(surface);
-    }
-    if (backing != 0) XFreePixmap(display, backing);
+    FreeFrame();
     if (gc != nullptr) XFreeGC(display, gc);
     if (window != 0) XDestroyWindow(display, window);
     XCloseDisplay(display);
 }
 
+void VurnelUi::FreeFrame() {
+    if (image != nullptr) {
+        image->data = nullptr; // cairo's memory
+        XDestroyImage(image);
+        image = nullptr;
+    }
+    if (surface != nullptr) cairo_surface_destroy(surface);
+    surface = nullptr;
+}
+
+void VurnelUi::Put(int x, int y, int w, int h) {
+    if (image == nullptr) return;
+    x = std::max(x, 0);
+    y = std::max(y, 0);
+    w = std::min(w, image->width - x);
+    h = std::min(h, image->height - y);
+    if (w <= 0 || h <= 0) return;
+    XPutImage(display, window, gc, image, x, y, x, y, static_cast<unsigned>(w),
+              static_cast<unsigned>(h));
+}
+
 void VurnelUi::Configure(int width, int height) {
-    if (backing != 0 && width == model.Width() && height == model.Height()) return;
+    if (surface != nullptr && width == model.Width() && height == model.Height()) return;
     width = std::max(width, 1);
     height = std::max(height, 1);
-    if (surface != nullptr) {
-        cairo_surface_finish(surface);
-        cairo_surface_destroy(surface);
+    FreeFrame();
+    surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        FreeFrame();
+        return;
     }
-    if (backing != 0) XFreePixmap(display, backing);
-    backing = XCreatePixmap(display, window, static_cast<unsigned>(width),
-                            static_cast<unsigned>(height), static_cast<unsigned>(depth));
-    surface = cairo_xlib_surface_create(display, backing, visual, width, height);
+    // RGB24 is 32 bits a pixel, 0x00RRGGBB in the machine's byte order: the layout of a
+    // 24-bit TrueColor visual's ZPixmap.
+    image = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0,
+                         reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
+                         static_cast<unsigned>(width), static_cast<unsigned>(height), 32,
+                         cairo_image_surface_get_stride(surface));
+    if (image == nullptr) {
+        FreeFrame();
+        return;
+    }
     model.Layout(width, height, model.Scale());
     dirty.clear();
     Invalidate({0, 0, static_cast<double>(width), static_cast<double>(height)});
@@ -215,9 +244,8 @@ void VurnelUi::Flush() {
     cairo_destroy(cr);
     cairo_surface_flush(surface);
     for (const EditorRect& r : dirty)
-        XCopyArea(display, backing, window, gc, static_cast<int>(r.x), static_cast<int>(r.y),
-                  static_cast<unsigned>(r.w), static_cast<unsigned>(r.h), static_cast<int>(r.x),
-                  static_cast<int>(r.y));
+        Put(static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.w),
+            static_cast<int>(r.h));
     dirty.clear();
     // The frame is on the screen when the call that drew it returns.
     XSync(display, False);
@@ -286,10 +314,8 @@ void VurnelUi::Handle(XEvent& e) {
     const int focusBefore = model.Focus();
     switch (e.type) {
     case Expose:
-        // The pixmap holds the frame; only what is still to be drawn waits for Flush.
-        XCopyArea(display, backing, window, gc, e.xexpose.x, e.xexpose.y,
-                  static_cast<unsigned>(e.xexpose.width), static_cast<unsigned>(e.xexpose.height),
-                  e.xexpose.x, e.xexpose.y);
+        // The image holds the frame; only what is still to be drawn waits for Flush.
+        Put(e.xexpose.x, e.xexpose.y, e.xexpose.width, e.xexpose.height);
         break;
     case ConfigureNotify:
         if (e.xconfigure.window == window) Configure(e.xconfigure.width, e.xconfigure.height);

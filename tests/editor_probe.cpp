@@ -1,0 +1,125 @@
+// The editor measured and photographed under Xvfb (not a test):
+//   editor_probe shot OUT.png SCALE   a screenshot with a few settings made, as in the README
+//   editor_probe measure              the editor's CPU over 10 s with nothing moving (the host
+//                                     calling idle 60 times a second) and the time a full
+//                                     frame takes at 2x
+#include <X11/Xlib.h>
+#include <cairo-xlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ToneEditorModel.h"
+#include "ToneEditorView.h"
+#include "ui_host.h"
+
+namespace {
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void Settle(vurnel::test::UiHost& host) {
+    host.PortEvent(4, 120.0f);
+    host.PortEvent(5, 4500.0f);
+    host.PortEvent(6, 6.0f);
+    host.PortEvent(7, -4.0f);
+    host.Pump();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: editor_probe shot OUT.png SCALE | measure\n");
+        return 2;
+    }
+    try {
+        const std::string what = argv[1];
+        if (what == "shot" && argc == 4) {
+            vurnel::test::UiHost host(VURNEL_UI_MODULE, VURNEL_UI_BUNDLE, std::atof(argv[3]));
+            Settle(host);
+            host.Shoot().WritePng(argv[2]);
+            return 0;
+        }
+        if (what != "measure") return 2;
+        {
+            vurnel::test::UiHost host(VURNEL_UI_MODULE, VURNEL_UI_BUNDLE, 1.0);
+            Settle(host);
+            const double cpu0 = CpuSeconds(), t0 = Now();
+            int calls = 0;
+            while (Now() - t0 < 10.0) {
+                host.IdleOnce();
+                ++calls;
+                usleep(1000000 / 60);
+            }
+            const double cpu = CpuSeconds() - cpu0, wall = Now() - t0;
+            std::printf("idle: %.3f %% CPU over %.1f s (%d idle calls)\n", 100.0 * cpu / wall, wall,
+                        calls);
+        }
+        {
+            // A full frame at 2x: the whole editor drawn into a pixmap on the server after a
+            // change of a gain (so the curve is computed anew), until the server has it.
+            Display* d = XOpenDisplay(nullptr);
+            if (d == nullptr) throw std::runtime_error("no X display");
+            const int w = 2 * vurnel::ToneEditorModel::kBaseWidth;
+            const int h = 2 * vurnel::ToneEditorModel::kBaseHeight;
+            const int screen = DefaultScreen(d);
+            Pixmap p = XCreatePixmap(d, RootWindow(d, screen), w, h,
+                                     static_cast<unsigned>(DefaultDepth(d, screen)));
+            cairo_surface_t* s = cairo_xlib_surface_create(d, p, DefaultVisual(d, screen), w, h);
+            vurnel::ToneEditorModel model(48000.0);
+            model.Layout(w, h, 2.0);
+            std::vector<double> times;
+            for (int i = 0; i < 200; ++i) {
+                const double t = Now();
+                model.SetValue(2, i % 2 == 0 ? 6.0f : -3.0f);
+                cairo_t* cr = cairo_create(s);
+                vurnel::DrawToneEditor(cr, model, {0, 0, double(w), double(h)});
+                cairo_destroy(cr);
+                cairo_surface_flush(s);
+                XSync(d, False);
+                times.push_back(Now() - t);
+            }
+            std::sort(times.begin(), times.end());
+            std::printf("full frame at 2x (%dx%d): median %.2f ms, max %.2f ms\n", w, h,
+                        1e3 * times[times.size() / 2], 1e3 * times.back());
+            cairo_surface_destroy(s);
+            XFreePixmap(d, p);
+            XCloseDisplay(d);
+        }
+        {
+            // What a host's change costs in the UI at 2x: the graph and one knob, on the screen.
+            vurnel::test::UiHost host(VURNEL_UI_MODULE, VURNEL_UI_BUNDLE, 2.0);
+            std::vector<double> times;
+            for (int i = 0; i < 200; ++i) {
+                const double t = Now();
+                host.PortEvent(6, i % 2 == 0 ? 6.0f : -3.0f);
+                times.push_back(Now() - t);
+            }
+            std::sort(times.begin(), times.end());
+            std::printf("port event at 2x (graph and knob redrawn): median %.2f ms, max %.2f ms\n",
+                        1e3 * times[times.size() / 2], 1e3 * times.back());
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "editor_probe: %s\n", e.what());
+        return 1;
+    }
+}
