@@ -103,6 +103,7 @@ void DrawGraph(cairo_t* cr, ToneEditorModel& m) {
 
     for (int h : {ToneEditorModel::kBassHandle, ToneEditorModel::kTrebleHandle}) {
         const double x = m.HandleX(h), y = m.HandleY(h);
+        cairo_new_path(cr);
         cairo_arc(cr, x, y, 7.0 * s, 0, 2 * kPi);
         Colour(cr, AccentOf(ToneEditorModel::HandleGain(h)));
         cairo_fill_preserve(cr);
@@ -127,6 +128,7 @@ void DrawKnob(cairo_t* cr, const ToneEditorModel& m, int knob) {
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     cairo_set_line_width(cr, 4.0 * s);
     Colour(cr, kTrack);
+    cairo_new_path(cr); // the label's text leaves a current point an arc would join
     cairo_arc(cr, cx, cy, r, kArcStart, kArcStart + kArcSweep);
     cairo_stroke(cr);
     Colour(cr, AccentOf(c));
