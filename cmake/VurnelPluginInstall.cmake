@@ -1,14 +1,14 @@
-# vurnel_install_plugin(FORMAT <vst|lv2> TYPE <MODULE|DIRECTORY> SOURCE <path> BINARY <path>)
+# vurnel_install_plugin(FORMAT <vst|lv2> TYPE <MODULE|DIRECTORY> SOURCE <path> BINARY <path>...)
 # installs a plug-in where hosts look for it: `cmake --install` without a prefix is a user
 # install into ~/.<format>; with a prefix (a package's /usr included) a system install into
 # <prefix>/lib/<format>, never the multiarch library folder, which hosts do not scan. BINARY is
-# the module's path below that folder, stripped when the install strips.
+# the path of each module below that folder, stripped when the install strips.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
   set(VURNEL_DEFAULT_PREFIX "${CMAKE_INSTALL_PREFIX}" CACHE INTERNAL "the prefix nobody chose")
 endif()
 
 function(vurnel_install_plugin)
-  cmake_parse_arguments(ARG "" "FORMAT;TYPE;SOURCE;BINARY" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "FORMAT;TYPE;SOURCE" "BINARY" ${ARGN})
   set(permissions "")
   if(ARG_TYPE STREQUAL "DIRECTORY")
     set(permissions USE_SOURCE_PERMISSIONS)
@@ -22,8 +22,10 @@ function(vurnel_install_plugin)
     file(INSTALL DESTINATION \"\${vurnel_dir}\" TYPE ${ARG_TYPE} FILES \"${ARG_SOURCE}\"
          ${permissions})
     if(CMAKE_INSTALL_DO_STRIP)
-      execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded
-                      \"\$ENV{DESTDIR}\${vurnel_dir}/${ARG_BINARY}\")
+      foreach(binary ${ARG_BINARY})
+        execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded
+                        \"\$ENV{DESTDIR}\${vurnel_dir}/\${binary}\")
+      endforeach()
     endif()
   " COMPONENT plugin)
 endfunction()

@@ -1,5 +1,6 @@
 # Checks that MODULE defines exactly one dynamic symbol, the function SYMBOL (main unless
-# given), and needs only libc, libm, libstdc++ and libgcc.
+# given), and needs only libc, libm, libstdc++ and libgcc, plus the libraries ALLOW names (a
+# regular expression of library names, e.g. "libcairo|libX11" for the editor). No toolkit ever.
 if(NOT SYMBOL)
   set(SYMBOL main)
 endif()
@@ -14,8 +15,15 @@ if(NOT symbols MATCHES "^[0-9a-f]+ T ${SYMBOL}$")
 endif()
 execute_process(COMMAND objdump -p ${MODULE} OUTPUT_VARIABLE headers)
 string(REGEX MATCHALL "NEEDED +[^\n]+" needed "${headers}")
+set(allowed "libc|libm|libstdc\\+\\+|libgcc_s")
+if(ALLOW)
+  string(APPEND allowed "|${ALLOW}")
+endif()
 foreach(entry IN LISTS needed)
-  if(NOT entry MATCHES "NEEDED +(libc|libm|libstdc\\+\\+|libgcc_s)\\.so")
+  if(entry MATCHES "gtk|gdk|glib|Qt")
+    message(FATAL_ERROR "a toolkit in a plug-in module: ${entry}")
+  endif()
+  if(NOT entry MATCHES "NEEDED +(${allowed})\\.so")
     message(FATAL_ERROR "unexpected dependency: ${entry}")
   endif()
 endforeach()

@@ -90,6 +90,10 @@ def main():
         schemas += ["/usr/lib/lv2/core.lv2/lv2core.ttl", "/usr/lib/lv2/units.lv2/units.ttl",
                     "/usr/lib/lv2/port-props.lv2/port-props.ttl",
                     "/usr/lib/lv2/presets.lv2/presets.ttl"]
+        # The editor's description uses the UI, options and parameters vocabularies (and what
+        # those build on).
+        schemas += [f"/usr/lib/lv2/{name}.lv2/{name}.ttl" for name in
+                    ("ui", "options", "parameters", "urid", "atom", "port-groups")]
         r = run(["sord_validate", *schemas, *ttls], env)
         report = r.stdout + r.stderr
         found = re.search(r"Found (\d+) errors", report)
