@@ -12,8 +12,10 @@ namespace vurnel::dsp {
 struct TdspResponseValue {
     TComplex H;             // H(e^jw)
     long double GroupDelay; // −d arg H / dw, in samples
-    // How far the rounding of the terms may be magnified in the sums (1 for a well-conditioned
-    // point; large next to zeros on the unit circle).
+    // A bound on the relative error of H (and of the group delay, relative to the larger of it
+    // and one sample) in units of the extended rounding 2^−64: about 10 at most points, growing
+    // only as |H′/H| does right next to a pole or zero on the unit circle, where the point's own
+    // ulp matters (the sums themselves are exact to far below the result).
     long double Condition;
 };
 
