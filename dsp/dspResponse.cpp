@@ -12,10 +12,10 @@ namespace {
 // keeps. They are therefore evaluated by Horner's rule in fixed point on integers of 256 bits
 // (512 where even that is short): sums and products are exact but for one truncation of each
 // product, a fixed absolute error far below the result, whatever the cancellation. The
-// coefficients and u enter with every bit; the only error that scales with the cancellation is
+// coefficients and u enter with every bit; the only error left that grows where P is small is
 // that of u itself (cosl and sinl, an ulp), which acts as evaluating at a point moved by 1e−19
-// and changes the sum by |P′|/|P| times that, not by the size of its terms. Integer arithmetic
-// also keeps the result independent of the optimisation level and of the FPU's control word.
+// and changes P by |P′| times that, not by the size of its terms. Integer arithmetic also keeps
+// the sums independent of the optimisation level and of the FPU's control word.
 
 // Limbs of 64 bits where the compiler has a 128-bit product (x86-64), else of 32 bits (i686).
 #ifdef __SIZEOF_INT128__

@@ -13,9 +13,10 @@ struct TdspResponseValue {
     TComplex H;             // H(e^jw)
     long double GroupDelay; // −d arg H / dw, in samples
     // A bound on the relative error of H (and of the group delay, relative to the larger of it
-    // and one sample) in units of the extended rounding 2^−64: about 10 at most points, growing
-    // only as |H′/H| does right next to a pole or zero on the unit circle, where the point's own
-    // ulp matters (the sums themselves are exact to far below the result).
+    // and one sample) in units of the extended rounding 2^−64: tens at most points, growing as
+    // the polynomials' |P′/P| (1/distance to the nearest pole or zero), since the ulp by which
+    // cosl and sinl may miss e^{−jw} moves H by that much; the sums themselves are exact to far
+    // below the result. Below 2e6 (1e−13) across every kind and order 1–8 at 3 Hz to 15 kHz.
     long double Condition;
 };
 

@@ -7,11 +7,15 @@
 // design_dump coefficients KIND RESPONSE ORDER F1 F2 RATE RIPPLE prints the numbers the
 // recursion of one design runs, as hexadecimal floats: "G" and the gain factor, then one "C"
 // line per tap with XCoeffs[i] and YCoeffs[i].
+// design_dump response KIND RESPONSE ORDER F1 F2 RATE RIPPLE W... prints for each W (radians per
+// sample) the design's RecursionResponse: H's real and imaginary parts and the group delay as
+// hexadecimal floats, then the condition.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "dspIIRFilters.h"
+#include "dspResponse.h"
 
 using namespace vurnel::dsp;
 
@@ -35,6 +39,16 @@ int Coefficients(char** argv) {
     return 0;
 }
 
+int Response(int argc, char** argv) {
+    TdspIIRFilter f;
+    Configure(f, argv);
+    for (int i = 8; i < argc; ++i) {
+        const TdspResponseValue v = RecursionResponse(f, std::strtold(argv[i], nullptr));
+        std::printf("%La %La %La %Lg\n", v.H.re, v.H.im, v.GroupDelay, v.Condition);
+    }
+    return 0;
+}
+
 int Impulse(char** argv) {
     TdspIIRFilter f;
     Configure(f, argv);
@@ -47,6 +61,7 @@ int Impulse(char** argv) {
 int main(int argc, char** argv) {
     if (argc == 10 && std::strcmp(argv[1], "impulse") == 0) return Impulse(argv + 1);
     if (argc == 9 && std::strcmp(argv[1], "coefficients") == 0) return Coefficients(argv + 1);
+    if (argc >= 9 && std::strcmp(argv[1], "response") == 0) return Response(argc - 1, argv + 1);
     const long double rates[] = {8000, 44100, 96000};
     const long double edges[][2] = {{0.01L, 0.05L}, {0.05L, 0.2L}, {0.15L, 0.42L}};
     const long double ripples[] = {0.5L, 3};

@@ -17,7 +17,8 @@ double MeasuredDb(const std::vector<float>& impulse, double hz, double rate) {
     std::complex<double> sum = 0;
     for (std::size_t n = 0; n < impulse.size(); ++n)
         sum += static_cast<double>(impulse[n]) *
-               std::polar(1.0, -2.0 * M_PI * hz * static_cast<double>(n) / rate);
+               std::polar(1.0,
+                          -2.0 * static_cast<double>(dsp::Pi) * hz * static_cast<double>(n) / rate);
     return 20.0 * std::log10(std::abs(sum));
 }
 
