@@ -12,8 +12,11 @@ namespace vurnel::dsp {
 struct TdspResponseValue {
     TComplex H;             // H(e^jw)
     long double GroupDelay; // −d arg H / dw, in samples
-    // How far the rounding of the terms may be magnified in the sums (1 for a well-conditioned
-    // point; large next to zeros on the unit circle).
+    // A bound on the relative error of H (and of the group delay, relative to the larger of it
+    // and one sample) in units of the extended rounding 2^−64: tens at most points, growing as
+    // the polynomials' |P′/P| (1/distance to the nearest pole or zero), since the ulp by which
+    // cosl and sinl may miss e^{−jw} moves H by that much; the sums themselves are exact to far
+    // below the result. Below 2e6 (1e−13) across every kind and order 1–8 at 3 Hz to 15 kHz.
     long double Condition;
 };
 

@@ -5,6 +5,12 @@
 //
 // design_dump impulse KIND RESPONSE ORDER F1 F2 RATE RIPPLE N prints instead the first N outputs
 // of one design for a unit impulse, from ProcessSample, as hexadecimal floats (exact bits).
+// design_dump coefficients KIND RESPONSE ORDER F1 F2 RATE RIPPLE prints the numbers the
+// recursion of one design runs, as hexadecimal floats: "G" and the gain factor, then one "C"
+// line per tap with XCoeffs[i] and YCoeffs[i].
+// design_dump response KIND RESPONSE ORDER F1 F2 RATE RIPPLE W... prints for each W (radians per
+// sample) the design's RecursionResponse: H's real and imaginary parts and the group delay as
+// hexadecimal floats, then the condition.
 //
 // design_dump sections prints, for every kind × response × order 1..8 × f1 in 20 … 5000 Hz with
 // f2 = 2·f1 at 44100, 48000 and 96000 Hz (Chebyshev ripple 0.5 dB), the design and its second-order
@@ -22,6 +28,7 @@
 #include <utility>
 
 #include "dspIIRFilters.h"
+#include "dspResponse.h"
 #include "dspSections.h"
 
 using namespace vurnel::dsp;
@@ -33,8 +40,8 @@ std::size_t DesignFaults(const TdspIIRFilter& f) {
     return line == std::string::npos ? f.GetErrorText().size() : line;
 }
 
-int Impulse(char** argv) {
-    TdspIIRFilter f;
+// The design of KIND RESPONSE ORDER F1 F2 RATE RIPPLE (argv[1..7]), set up as `vurnel design` does.
+void Configure(TdspIIRFilter& f, char** argv) {
     f.SetSampleRate(std::strtold(argv[6], nullptr));
     f.SetRipple(std::strtold(argv[7], nullptr));
     f.SetKind(static_cast<TdspIIRFilterKind>(std::atoi(argv[1])));
@@ -42,6 +49,30 @@ int Impulse(char** argv) {
     f.SetOrder(static_cast<TdspIIRFilterOrder>(std::atoi(argv[3])));
     f.SetFrequency(1, std::strtold(argv[4], nullptr));
     f.SetFrequency(2, std::strtold(argv[5], nullptr));
+}
+
+int Coefficients(char** argv) {
+    TdspIIRFilter f;
+    Configure(f, argv);
+    std::printf("G %La\n", f.GetGainFactor());
+    for (int i = 0; i < f.GetNumTaps(); ++i)
+        std::printf("C %La %La\n", f.GetXCoeffs()[i], f.GetYCoeffs()[i]);
+    return 0;
+}
+
+int Response(int argc, char** argv) {
+    TdspIIRFilter f;
+    Configure(f, argv);
+    for (int i = 8; i < argc; ++i) {
+        const TdspResponseValue v = RecursionResponse(f, std::strtold(argv[i], nullptr));
+        std::printf("%La %La %La %Lg\n", v.H.re, v.H.im, v.GroupDelay, v.Condition);
+    }
+    return 0;
+}
+
+int Impulse(char** argv) {
+    TdspIIRFilter f;
+    Configure(f, argv);
     const int n = std::atoi(argv[8]);
     for (int i = 0; i < n; ++i)
         std::printf("%La\n", f.ProcessSample(i == 0 ? 1.0L : 0.0L));
@@ -130,6 +161,8 @@ int Sections() {
 int main(int argc, char** argv) {
     if (argc == 10 && std::strcmp(argv[1], "impulse") == 0) return Impulse(argv + 1);
     if (argc == 2 && std::strcmp(argv[1], "sections") == 0) return Sections();
+    if (argc == 9 && std::strcmp(argv[1], "coefficients") == 0) return Coefficients(argv + 1);
+    if (argc >= 9 && std::strcmp(argv[1], "response") == 0) return Response(argc - 1, argv + 1);
     const long double rates[] = {8000, 44100, 96000};
     const long double edges[][2] = {{0.01L, 0.05L}, {0.05L, 0.2L}, {0.15L, 0.42L}};
     const long double ripples[] = {0.5L, 3};

@@ -151,7 +151,6 @@ std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, 
     const long double low = nyquist * 1e-4L, high = nyquist * 0.9999L;
     dsp::TdspIIRDesignSnapshot design;
     filter.TakeDesignSnapshot(design);
-    const long double rounding = 0x1p-64L * static_cast<long double>(2 * design.NumTaps + 2);
     std::vector<FrequencyPoint> out;
     for (int i = 0; i < points; ++i) {
         const long double f =
@@ -162,7 +161,7 @@ std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, 
         long double phase = std::atan2(v.H.im, v.H.re) * 180.0L / dsp::Pi;
         if (phase <= -180.0L) phase += 360.0L;
         out.push_back({f, 20.0L * std::log10(magnitude), phase, v.GroupDelay,
-                       v.Condition * rounding < 1e-3L});
+                       v.Condition * 0x1p-64L < 1e-3L});
     }
     return out;
 }

@@ -46,9 +46,10 @@ struct FrequencyPoint {
     long double magnitudeDb;
     long double phaseDegrees; // wrapped into (−180, 180]
     long double groupDelay;   // samples
-    // False where the sums cancel so far that extended rounding alone may move the phase or the
-    // group delay by more than 0.1 % (next to zeros on the unit circle, such as z = −1 of a
-    // high-order lowpass near Nyquist); the plot leaves such points out.
+    // False only where the evaluation may be off by more than 0.1 % (at a point within about
+    // 1e−15 of a pole or zero on the unit circle, or where the response is exactly zero); the
+    // plot leaves such points out. Everywhere else the values are those of the exact response
+    // of the rounded coefficients, next to zeros on the unit circle too.
     bool reliable;
 };
 
