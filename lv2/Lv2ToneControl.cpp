@@ -1,6 +1,7 @@
 #include "Lv2ToneControl.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -83,6 +84,17 @@ float Lv2ToneControl::Clamp(std::uint32_t port, float value) {
 float Lv2ToneControl::ToParameter(std::uint32_t port, float clamped) {
     const std::uint32_t i = port - kFirstControl;
     return (clamped + kOffsets[i]) / kSpans[i];
+}
+
+std::string Lv2ToneControl::ValueText(std::uint32_t port, float value) {
+    char text[32];
+    if (port == kBassDb || port == kTrebleDb)
+        std::snprintf(text, sizeof text, "%+.1f dB", static_cast<double>(value));
+    else if (value >= 1000.0f)
+        std::snprintf(text, sizeof text, "%.4g kHz", static_cast<double>(value) / 1000.0);
+    else
+        std::snprintf(text, sizeof text, "%.0f Hz", static_cast<double>(value));
+    return text;
 }
 
 Lv2ToneControl::Lv2ToneControl(double sampleRate)

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "Main.h"
 
@@ -48,6 +49,8 @@ public:
     // The VST 2 parameter value (0..1) of a clamped control value; the port's parameter index is
     // port − kFirstControl (the smooth toggle maps onto itself and no parameter).
     static float ToParameter(std::uint32_t port, float clamped);
+    // A control value as a person reads it: "120 Hz", "4.5 kHz", "+6.0 dB". Allocates.
+    static std::string ValueText(std::uint32_t port, float value);
 
     // The host's instantiation thread; allocates the effect. The second form sets the glide's
     // time and step (tests and measurements compare choices with it).

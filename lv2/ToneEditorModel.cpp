@@ -45,14 +45,7 @@ float ClampControl(int control, float value) {
 } // namespace
 
 std::string ToneControlText(int control, float value) {
-    char text[32];
-    if (IsGain(control))
-        std::snprintf(text, sizeof text, "%+.1f dB", static_cast<double>(value));
-    else if (value >= 1000.0f)
-        std::snprintf(text, sizeof text, "%.4g kHz", static_cast<double>(value) / 1000.0);
-    else
-        std::snprintf(text, sizeof text, "%.0f Hz", static_cast<double>(value));
-    return text;
+    return Lv2ToneControl::ValueText(kFirstPort + static_cast<std::uint32_t>(control), value);
 }
 
 ToneEditorModel::ToneEditorModel(double sampleRate)

@@ -114,14 +114,7 @@ float ToneParameterValue(int control, float value) {
 }
 
 std::string ToneValueText(int control, float value) {
-    char text[32];
-    if (std::strcmp(ToneOptionOf(control).unit, "dB") == 0)
-        std::snprintf(text, sizeof text, "%+.1f dB", static_cast<double>(value));
-    else if (value >= 1000.0f)
-        std::snprintf(text, sizeof text, "%.4g kHz", static_cast<double>(value) / 1000.0);
-    else
-        std::snprintf(text, sizeof text, "%.0f Hz", static_cast<double>(value));
-    return text;
+    return Lv2ToneControl::ValueText(Lv2ToneControl::kFirstControl + std::uint32_t(control), value);
 }
 
 const char kToneOptionsHelp[] =

@@ -514,8 +514,8 @@ const Command kCommands[] = {
      "Writes DIR/input.wav, output.wav, response.svg and response.csv (DIR defaults to\n"
      "vurnel-demo) and prints the level of each test tone before and after.\n",
      false, RunWithOptions},
-    {"desktop", "set the tone control in the desktop's audio (PipeWire), live",
-     DesktopUsage(), false, RunDesktopCommand},
+    {"desktop", "set the tone control in the desktop's audio (PipeWire), live", DesktopUsage(),
+     false, RunDesktopCommand},
 };
 
 const Command* FindCommand(const std::string& name) {
