@@ -93,6 +93,23 @@ def run(*args):
     return subprocess.run([VURNEL, "design", *map(str, args)], capture_output=True, text=True)
 
 
+def sections_case(name, csv, rate, roots):
+    """An unstable recursion's CSV is the response of the second-order sections that run the
+    design: the shape of scipy's sosfreqz of zpk2sos on the same z-plane roots, with the band's
+    top at 0 dB."""
+    hz, db = np.loadtxt(csv, delimiter=",", skiprows=1).T[:2]
+    w = 2 * np.pi * hz / rate
+    sos = signal.zpk2sos(roots["z-plane zeros"], roots["z-plane poles"], 1.0)
+    _, h = signal.sosfreqz(sos, worN=w)
+    band = db > -40
+    shape = db[band] - 20 * np.log10(np.abs(h[band]))
+    spread = shape.max() - shape.min()
+    check(f"{name}: the recursion is unstable, so the CSV is its sections' response: scipy's "
+          "sosfreqz shape, the band's top at 0 dB", band.sum() >= 50 and spread <= 1e-6 and
+          abs(db.max()) <= 0.05, f"shape spread {spread:.2g} dB over {band.sum()} points, "
+          f"top {db.max():.3g} dB")
+
+
 def design_case(work, case):
     kind, response, order, f1, f2, rate, ripple = case
     name = f"{kind} {response} {order} f1={f1}" + (f" f2={f2}" if f2 else "") + f" @ {rate}"
@@ -113,6 +130,10 @@ def design_case(work, case):
     check(f"{name}: z-plane zeros and poles are scipy's", dz <= 1e-9 and dp <= 1e-9,
           f"zeros {dz:.2g}, poles {dp:.2g}")
 
+    with open(csv) as f:
+        if any(line.startswith("#") and "sections" in line for line in f):
+            sections_case(name, csv, rate, sections)
+            return
     # The recursion's transfer function: b = g·[1, xc[N-1], ..., xc[0]], a = [1, -yc[N-1], ...].
     n = len(coefficients)
     b = np.array([gain] + [gain * coefficients[n - k][1] for k in range(1, n + 1)])

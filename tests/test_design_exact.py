@@ -99,6 +99,22 @@ def response(gain, xc, yc, w):
             mpmath.re(kb / sb) - mpmath.re(ka / sa))
 
 
+def recursion_rows(kind, resp, order, f1, f2, rate, ripple, ws):
+    """RecursionResponse at each w (dB, degrees, delay as exact mpmath numbers, in a CSV row's
+    places), from design_dump: the numbers `vurnel design` writes for a stable recursion."""
+    design = [str(KINDS.index(kind)), str(RESPONSES.index(resp)), str(order), f1, f2, rate, ripple]
+    texts = [np.format_float_scientific(w, precision=24, unique=False) for w in ws]
+    assert all(np.longdouble(t) == w for t, w in zip(texts, ws))
+    out = subprocess.run([DUMP, "response", *design, *texts], check=True, capture_output=True,
+                         text=True).stdout.split("\n")
+    rows = []
+    for line in out[:len(ws)]:
+        re_h, im_h, delay = (hex_long_double(x) for x in line.split()[:3])
+        h = mpmath.mpc(re_h, im_h)
+        rows.append([None, 20 * mpmath.log10(abs(h)), mpmath.degrees(mpmath.arg(h)), delay])
+    return rows
+
+
 def main():
     with tempfile.TemporaryDirectory() as work:
         for kind, resp, order, f1, f2, rate, ripple in DESIGNS:
@@ -117,10 +133,14 @@ def main():
             xc = [hex_long_double(x) for x, _ in taps]
             yc = [hex_long_double(y) for _, y in taps]
             with open(csv) as f:
-                # An unstable recursion's CSV ends in a comment line that says so.
-                rows = [line.strip().split(",") for line in f.readlines()[1:]
-                        if not line.startswith("#")]
+                lines = f.readlines()[1:]
+            rows = [line.strip().split(",") for line in lines if not line.startswith("#")]
             frequencies = program_frequencies(rate)
+            # An unstable recursion's CSV is the sections' response (and says so in a comment
+            # line); the recursion's own response is then read from design_dump at the same w.
+            unstable = any(line.startswith("#") and "sections" in line for line in lines)
+            recursion = recursion_rows(kind, resp, order, f1, f2, rate, ripple,
+                                       [w for _, w in frequencies]) if unstable else None
             CHECKS.check(f"{name}: {POINTS} rows, {len(taps)} taps",
                          len(rows) == POINTS and len(taps) == 2 * order if "band" in resp
                          else len(rows) == POINTS and len(taps) == order)
@@ -131,7 +151,9 @@ def main():
                          f"worst relative difference {hertz_off:.1e}")
             worst = {"db": 0.0, "degrees": 0.0, "delay": 0.0}
             compared, lowest = 0, 0.0
-            for (_, w), row in zip(frequencies, rows):
+            for i, ((_, w), row) in enumerate(zip(frequencies, rows)):
+                if recursion:
+                    row = recursion[i]
                 db, degrees, delay = response(gain, xc, yc, exact(w))
                 if db <= FLOOR_DB:
                     continue

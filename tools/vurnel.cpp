@@ -404,33 +404,28 @@ int Design(int argc, char** argv) {
         report += SectionsReport(sections, ImpulseResponse(sections, request.impulse));
     std::fputs(report.c_str(), stdout);
     // What the plot and the CSV show: the recursion's response, or the sections' when asked for
-    // or when the recursion cannot run (its formula is then a curve no filter produces, drawn
-    // dashed beside the sections'). The CSV keeps the recursion's rows unless --sections.
+    // or when the recursion cannot run (its formula is then a curve no filter produces; the plot
+    // draws it dashed beside the sections').
     const bool unstable = !filter.IsStable();
     const std::string unstableNote =
-        unstable ? "the recursion is " + StabilityText(filter) + ": its output grows without bound"
+        unstable ? "the recursion is " + StabilityText(filter) +
+                       ": its output grows without bound, so the sections run this design"
                  : "";
-    std::string csvNote, svgNote;
+    std::string note;
     std::vector<FrequencyPoint> drawn = response, dashed;
     if (request.sections || unstable) {
         drawn = SectionsFrequencyResponse(sections, filter.GetSampleRate());
-        svgNote = "response of the second-order sections" +
-                  (unstable ? "; " + unstableNote : std::string());
+        note = "response of the second-order sections" +
+               (unstable ? "; " + unstableNote : std::string());
         if (unstable) dashed = response;
     }
-    if (request.sections)
-        csvNote = "response of the second-order sections" +
-                  (unstable ? "; " + unstableNote : std::string());
-    else if (unstable)
-        csvNote = "response of the recursion's formula; " + unstableNote +
-                  ", so no filter produces it: vurnel design --sections writes the response of "
-                  "the sections that run this design";
     if (!request.csv.empty()) {
-        WriteText(request.csv, FrequencyCsv(request.sections ? drawn : response, csvNote));
-        std::printf("\nwrote %s\n", request.csv.c_str());
+        WriteText(request.csv, FrequencyCsv(drawn, note));
+        std::printf("\nwrote %s%s\n", request.csv.c_str(),
+                    unstable ? " (the sections' response: the recursion cannot run)" : "");
     }
     if (!request.svg.empty()) {
-        WriteText(request.svg, DesignSvg(filter, drawn, DesignTitle(filter), svgNote, dashed));
+        WriteText(request.svg, DesignSvg(filter, drawn, DesignTitle(filter), note, dashed));
         std::printf("%swrote %s\n", request.csv.empty() ? "\n" : "", request.svg.c_str());
     }
     return 0;
