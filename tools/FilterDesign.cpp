@@ -146,45 +146,22 @@ void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& r) {
     filter.SetFrequency(2, r.f2);
 }
 
-std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, int points) {
-    const long double rate = filter.GetSampleRate(), nyquist = rate / 2.0L;
-    const long double low = nyquist * 1e-4L, high = nyquist * 0.9999L;
-    dsp::TdspIIRDesignSnapshot design;
-    filter.TakeDesignSnapshot(design);
-    std::vector<FrequencyPoint> out;
-    for (int i = 0; i < points; ++i) {
-        const long double f =
-            low * std::pow(high / low, static_cast<long double>(i) / (points - 1));
-        const long double w = 2.0L * dsp::Pi * f / rate;
-        const dsp::TdspResponseValue v = dsp::RecursionResponse(design, w);
-        const long double magnitude = std::hypot(v.H.re, v.H.im);
-        long double phase = std::atan2(v.H.im, v.H.re) * 180.0L / dsp::Pi;
-        if (phase <= -180.0L) phase += 360.0L;
-        out.push_back({f, 20.0L * std::log10(magnitude), phase, v.GroupDelay,
-                       v.Condition * 0x1p-64L < 1e-3L});
-    }
-    return out;
-}
+namespace {
 
-std::vector<long double> ImpulseResponse(dsp::TdspIIRFilter& filter, int n) {
-    std::vector<long double> out;
-    out.reserve(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i)
-        out.push_back(filter.ProcessSample(i == 0 ? 1.0L : 0.0L));
-    return out;
-}
-
-std::vector<FrequencyPoint> SectionsFrequencyResponse(const dsp::TdspIIRSections& sections,
-                                                      long double rate, int points) {
+// A response at `points` log-spaced frequencies from Nyquist/10⁴ to 0.9999·Nyquist; `evaluate`
+// gives the value at w radians per sample, and `rounding` scales its condition into a relative
+// error bound.
+template <typename Evaluate>
+std::vector<FrequencyPoint> Curve(long double rate, int points, long double rounding,
+                                  Evaluate evaluate) {
     const long double nyquist = rate / 2.0L;
     const long double low = nyquist * 1e-4L, high = nyquist * 0.9999L;
-    const long double rounding = 0x1p-64L * 6.0L; // three terms over three per sum
     std::vector<FrequencyPoint> out;
     for (int i = 0; i < points; ++i) {
         const long double f =
             low * std::pow(high / low, static_cast<long double>(i) / (points - 1));
         const long double w = 2.0L * dsp::Pi * f / rate;
-        const dsp::TdspResponseValue v = dsp::SectionsResponse(sections, w);
+        const dsp::TdspResponseValue v = evaluate(w);
         long double phase = std::atan2(v.H.im, v.H.re) * 180.0L / dsp::Pi;
         if (phase <= -180.0L) phase += 360.0L;
         out.push_back({f, 20.0L * std::log10(std::hypot(v.H.re, v.H.im)), phase, v.GroupDelay,
@@ -193,12 +170,38 @@ std::vector<FrequencyPoint> SectionsFrequencyResponse(const dsp::TdspIIRSections
     return out;
 }
 
-std::vector<long double> ImpulseResponse(dsp::TdspIIRSections& sections, int n) {
+// The first n outputs for a unit impulse from a filter's or a cascade's own per-sample routine.
+template <typename Runner> std::vector<long double> FirstOutputs(Runner& runner, int n) {
     std::vector<long double> out;
     out.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
-        out.push_back(sections.ProcessSample(i == 0 ? 1.0L : 0.0L));
+        out.push_back(runner.ProcessSample(i == 0 ? 1.0L : 0.0L));
     return out;
+}
+
+} // namespace
+
+std::vector<FrequencyPoint> FrequencyResponse(const dsp::TdspIIRFilter& filter, int points) {
+    dsp::TdspIIRDesignSnapshot design;
+    filter.TakeDesignSnapshot(design);
+    // The condition is already a bound in units of the extended format's rounding.
+    return Curve(filter.GetSampleRate(), points, 0x1p-64L,
+                 [&](long double w) { return dsp::RecursionResponse(design, w); });
+}
+
+std::vector<long double> ImpulseResponse(dsp::TdspIIRFilter& filter, int n) {
+    return FirstOutputs(filter, n);
+}
+
+std::vector<FrequencyPoint> SectionsFrequencyResponse(const dsp::TdspIIRSections& sections,
+                                                      long double rate, int points) {
+    // Three terms over three per sum.
+    return Curve(rate, points, 0x1p-64L * 6.0L,
+                 [&](long double w) { return dsp::SectionsResponse(sections, w); });
+}
+
+std::vector<long double> ImpulseResponse(dsp::TdspIIRSections& sections, int n) {
+    return FirstOutputs(sections, n);
 }
 
 std::string StabilityText(const dsp::TdspIIRFilter& f) {

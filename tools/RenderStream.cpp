@@ -102,6 +102,41 @@ private:
 
 } // namespace
 
+BlockRunner::BlockRunner(const VstInstance& instance, int frames, bool add)
+    : fx(instance), block(frames), accumulate(add), inL(frames), inR(frames), outL(frames),
+      outR(frames) {}
+
+void BlockRunner::Run(float* samples, long long count, int channels) {
+    for (long long at = 0; at < count; at += block) {
+        const int n = static_cast<int>(std::min<long long>(block, count - at));
+        float* frame = samples + at * channels;
+        if (channels == 2) {
+            for (int i = 0; i < n; ++i) {
+                inL[i] = frame[2 * i];
+                inR[i] = frame[2 * i + 1];
+            }
+        } else {
+            std::copy(frame, frame + n, inL.begin());
+            std::copy(frame, frame + n, inR.begin());
+        }
+        if (accumulate) { // the outputs already hold the dry signal; process adds to it
+            std::copy(inL.begin(), inL.begin() + n, outL.begin());
+            std::copy(inR.begin(), inR.begin() + n, outR.begin());
+        }
+        float* inputs[] = {inL.data(), inR.data()};
+        float* outputs[] = {outL.data(), outR.data()};
+        fx.Process(inputs, outputs, n, accumulate);
+        if (channels == 2) {
+            for (int i = 0; i < n; ++i) {
+                frame[2 * i] = outL[i];
+                frame[2 * i + 1] = outR[i];
+            }
+        } else {
+            std::copy(outL.begin(), outL.begin() + n, frame);
+        }
+    }
+}
+
 RenderStats RenderStream(AudioReader& in, AudioWriter& out, const VstInstance& fx, int block,
                          bool accumulate, bool progress) {
     const auto start = std::chrono::steady_clock::now();
@@ -149,39 +184,11 @@ RenderStats RenderStream(AudioReader& in, AudioWriter& out, const VstInstance& f
         }
     });
 
-    std::vector<float> inL(block), inR(block), outL(block), outR(block);
+    BlockRunner runner(fx, block, accumulate);
     ProgressBar bar(progress, in.Info().frames, in.Info().sampleRate);
     long long done = 0;
     while (Chunk* c = filled.Pop()) {
-        float* s = c->samples.data();
-        for (long long at = 0; at < c->frames; at += block) {
-            const int n = static_cast<int>(std::min<long long>(block, c->frames - at));
-            float* frame = s + at * channels;
-            if (channels == 2) {
-                for (int i = 0; i < n; ++i) {
-                    inL[i] = frame[2 * i];
-                    inR[i] = frame[2 * i + 1];
-                }
-            } else {
-                std::copy(frame, frame + n, inL.begin());
-                std::copy(frame, frame + n, inR.begin());
-            }
-            if (accumulate) { // the outputs already hold the dry signal; process adds to it
-                std::copy(inL.begin(), inL.begin() + n, outL.begin());
-                std::copy(inR.begin(), inR.begin() + n, outR.begin());
-            }
-            float* inputs[] = {inL.data(), inR.data()};
-            float* outputs[] = {outL.data(), outR.data()};
-            fx.Process(inputs, outputs, n, accumulate);
-            if (channels == 2) {
-                for (int i = 0; i < n; ++i) {
-                    frame[2 * i] = outL[i];
-                    frame[2 * i + 1] = outR[i];
-                }
-            } else {
-                std::copy(outL.begin(), outL.begin() + n, frame);
-            }
-        }
+        runner.Run(c->samples.data(), c->frames, channels);
         done += c->frames;
         processed.Push(c);
         bar.Show(done, false);

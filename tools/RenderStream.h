@@ -4,6 +4,8 @@
 // the processing. The instance sees the same calls as with the whole file in memory.
 #pragma once
 
+#include <vector>
+
 #include "AudioStream.h"
 #include "VstHost.h"
 
@@ -12,6 +14,20 @@ namespace vurnel::host {
 struct RenderStats {
     long long frames = 0;
     double seconds = 0; // wall time
+};
+
+// Runs interleaved frames (one or two channels) through a started instance in place, in calls
+// of `block` frames, as a host would: mono feeds both inputs and keeps the left output.
+class BlockRunner {
+public:
+    BlockRunner(const VstInstance& fx, int block, bool accumulate);
+    void Run(float* frames, long long count, int channels);
+
+private:
+    const VstInstance& fx;
+    int block;
+    bool accumulate;
+    std::vector<float> inL, inR, outL, outR;
 };
 
 // Runs every frame of `in` through the started instance in calls of `block` frames (mono feeds

@@ -138,46 +138,6 @@ void Apply(const VstInstance& fx, const std::vector<std::pair<int, float>>& sett
         fx.SetParameter(index, value);
 }
 
-// Runs interleaved audio through the instance in blocks; mono feeds both inputs.
-Audio RenderAudio(const VstInstance& fx, const Audio& in, int block, bool accumulate,
-                  bool progress) {
-    const long long frames = in.Frames();
-    std::vector<float> inL(block), inR(block), outL(block), outR(block);
-    Audio out;
-    out.channels = in.channels;
-    out.sampleRate = in.sampleRate;
-    out.samples.resize(in.samples.size());
-    int shown = -1;
-    for (long long at = 0; at < frames; at += block) {
-        const int n = static_cast<int>(std::min<long long>(block, frames - at));
-        for (int i = 0; i < n; ++i) {
-            inL[i] = in.samples[(at + i) * in.channels];
-            inR[i] = in.channels == 2 ? in.samples[(at + i) * 2 + 1] : inL[i];
-        }
-        if (accumulate) { // the outputs already hold the dry signal; process adds to it
-            std::copy(inL.begin(), inL.begin() + n, outL.begin());
-            std::copy(inR.begin(), inR.begin() + n, outR.begin());
-        }
-        float* inputs[] = {inL.data(), inR.data()};
-        float* outputs[] = {outL.data(), outR.data()};
-        fx.Process(inputs, outputs, n, accumulate);
-        for (int i = 0; i < n; ++i) {
-            out.samples[(at + i) * in.channels] = outL[i];
-            if (in.channels == 2) out.samples[(at + i) * 2 + 1] = outR[i];
-        }
-        if (progress) {
-            const int percent = static_cast<int>(100 * (at + n) / frames);
-            if (percent != shown) {
-                shown = percent;
-                std::fprintf(stderr, "\r[%-40s] %3d%%",
-                             std::string(percent * 40 / 100, '#').c_str(), percent);
-            }
-        }
-    }
-    if (progress) std::fprintf(stderr, "\n");
-    return out;
-}
-
 int Info(const Options& o) {
     const std::string path = o.positional.size() > 1 ? o.positional[1] : o.plugin;
     VstModule module(path);
@@ -364,7 +324,8 @@ int Demo(const Options& o) {
     const auto resolved = ResolveSettings(fx, settings);
     fx.Start(static_cast<float>(rate), 512);
     Apply(fx, resolved);
-    const Audio out = RenderAudio(fx, in, 512, false, false);
+    Audio out = in;
+    BlockRunner(fx, 512, false).Run(out.samples.data(), out.Frames(), out.channels);
     WriteAudio(dir + "/input.wav", in);
     WriteAudio(dir + "/output.wav", out);
     // The response from a fresh instance with the same settings (the first one has history).
