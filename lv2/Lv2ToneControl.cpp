@@ -60,11 +60,18 @@ float FromGlide(std::uint32_t control, double position) {
 }
 
 // Steps of a glide at this rate: at least one, and no more than a glide of ten seconds has.
+// The glide lasts rate × seconds frames, rounded up, where a product within a billionth of a
+// whole number counts as that number (44100 × 0.02 is 882.0000000000000184 where doubles are
+// evaluated in extended precision, 882 where they are not); the steps are counted in frames.
 std::uint32_t GlideSteps(double rate, double seconds, std::uint32_t stepFrames) {
-    const double steps = std::ceil(rate * seconds / stepFrames);
-    if (!(steps >= 1.0)) return 1;
-    if (steps > 1e6) return 1000000;
-    return static_cast<std::uint32_t>(steps);
+    const double product = rate * seconds;
+    if (!(product >= 1.0)) return 1;
+    if (product > 1e6 * stepFrames) return 1000000;
+    const double nearest = std::round(product);
+    const double frames =
+        std::fabs(product - nearest) <= 1e-9 * product ? nearest : std::ceil(product);
+    const auto whole = static_cast<std::uint64_t>(frames);
+    return static_cast<std::uint32_t>((whole + stepFrames - 1) / stepFrames);
 }
 
 } // namespace
@@ -83,7 +90,12 @@ float Lv2ToneControl::Clamp(std::uint32_t port, float value) {
 
 float Lv2ToneControl::ToParameter(std::uint32_t port, float clamped) {
     const std::uint32_t i = port - kFirstControl;
-    return (clamped + kOffsets[i]) / kSpans[i];
+    // Two float operations, each rounded to float as written, wherever float expressions are
+    // evaluated: formed in extended precision and narrowed, a sum or a quotient of floats is
+    // the float the single-precision operation gives, while a float expression kept in the x87
+    // registers would skip the sum's rounding.
+    const float sum = static_cast<float>(static_cast<long double>(clamped) + kOffsets[i]);
+    return static_cast<float>(static_cast<long double>(sum) / kSpans[i]);
 }
 
 std::string Lv2ToneControl::ValueText(std::uint32_t port, float value) {

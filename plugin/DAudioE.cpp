@@ -63,8 +63,10 @@ VstIntPtr AudioEffect::dispatcher(std::int32_t opcode, std::int32_t index, VstIn
         getParameterName(index, static_cast<char*>(ptr));
         return 0;
     case effGetVu:
-        // Rounded by the current rounding mode (to nearest, ties to even, by default).
-        return static_cast<VstIntPtr>(std::lrint(getVu() * 32767.0f));
+        // The exact product (a float times 32767 fits a double), rounded by the current
+        // rounding mode (to nearest, ties to even, by default), whatever precision float
+        // expressions are evaluated in.
+        return static_cast<VstIntPtr>(std::lrint(static_cast<double>(getVu()) * 32767.0));
     case effSetSampleRate:
         setSampleRate(opt);
         return 0;

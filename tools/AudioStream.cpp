@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 namespace vurnel::host {
@@ -26,6 +27,63 @@ extern "C" void RemoveTemporaryAndDie(int signal) {
     if (gTemporary[0]) unlink(gTemporary);
     ::signal(signal, SIG_DFL);
     raise(signal);
+}
+
+// Rounding to integer samples, written so that the result does not depend on the precision
+// the compiler evaluates double expressions in (32-bit x86 keeps them in the x87 registers,
+// where adding and taking away 1.5·2^52 does not round to an integer).
+
+// The nearest integer to s, ties to even; beyond ±2^40 (far outside any sample format) s is
+// held at ±2^40, so the clamp that follows still sees it out of range.
+std::int64_t RoundDouble(double s) {
+    constexpr double kFar = 0x1p40;
+    if (!(s > -kFar)) return s != s ? 0 : -(std::int64_t{1} << 40);
+    if (!(s < kFar)) return std::int64_t{1} << 40;
+    return std::llrint(s); // s is exact here, and rounded by the current mode (to nearest)
+}
+
+// The nearest integer to the double sum s + d as one double addition rounds it (to 53 bits,
+// ties to even) before the integer rounding: the sum is formed in extended precision together
+// with its exact error (two-sum), and its 64-bit significand is rounded to 53 bits with the
+// error breaking a tie, all of it exact in any evaluation of double.
+std::int64_t RoundSumOfDoubles(double s, double d) {
+    static_assert(std::numeric_limits<long double>::digits == 64, "80-bit extended expected");
+    const long double a = s, b = d;
+    const long double sum = a + b;
+    const long double bv = sum - a;
+    const long double err = (a - (sum - bv)) + (b - bv);
+    if (sum != sum) return 0;
+    if (!(std::fabs(sum) < 0x1p40L))
+        return sum < 0 ? -(std::int64_t{1} << 40) : std::int64_t{1} << 40;
+    if (sum == 0) return 0;
+    unsigned char raw[sizeof(long double)];
+    std::memcpy(raw, &sum, sizeof raw);
+    std::uint64_t mant;
+    std::memcpy(&mant, raw, sizeof mant);
+    const int top = raw[8] | (raw[9] << 8);
+    const bool negative = (top & 0x8000) != 0;
+    int exponent =
+        (top & 0x7FFF) - 16383 - 52; // value = (mant >> 11) · 2^exponent, before rounding
+    std::uint64_t m = mant >> 11;
+    const std::uint64_t low = mant & 0x7FF;
+    const bool errAway = err != 0 && ((err < 0) == negative);
+    if (low > 0x400 || (low == 0x400 && (errAway || (err == 0 && (m & 1))))) ++m;
+    if (m >> 53) m >>= 1, ++exponent;
+    // The 53-bit value m·2^exponent to the nearest integer, ties to even.
+    std::uint64_t q;
+    if (exponent >= 0) {
+        q = m << exponent; // |sum| < 2^40, so no bit is lost
+    } else if (exponent < -54) {
+        q = 0; // below a half
+    } else {
+        const int shift = -exponent;
+        q = m >> shift;
+        const std::uint64_t rest = m & ((std::uint64_t{1} << shift) - 1);
+        const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (q & 1))) ++q;
+    }
+    const auto r = static_cast<std::int64_t>(q);
+    return negative ? -r : r;
 }
 
 void InstallSignalHandlers() {
@@ -406,18 +464,19 @@ void AudioWriter::Write(const float* x, long long frames) {
         return;
     }
     const double scale = std::ldexp(1.0, bits_ - 1);
-    const double hi = scale - 1.0, lo = -scale;
+    const std::int64_t hi = (std::int64_t{1} << (bits_ - 1)) - 1, lo = -hi - 1;
     const int bytes = bits_ / 8;
     ints_.resize(n);
     float peak = peak_;
     long long clipped = 0;
-    // Round to nearest even by adding and taking away 1.5·2^52 (|s| < 2^51; the default
-    // rounding mode), clamp, count what the clamp changed: no call and no branch a sample.
+    // v·scale is exact (a float times a power of two); it is rounded to nearest even, clamped,
+    // and what the clamp changed is counted. NaN writes silence.
     auto convert = [&](auto dither) {
         for (std::size_t i = 0; i < n; ++i) {
             const float v = x[i];
             peak = std::max(peak, std::fabs(v));
-            double s = static_cast<double>(v) * scale;
+            const double s = static_cast<double>(v) * scale;
+            std::int64_t r;
             if constexpr (decltype(dither)::value) { // triangular, one LSB each way
                 auto uniform = [this] {
                     random_ ^= random_ >> 12;
@@ -425,11 +484,15 @@ void AudioWriter::Write(const float* x, long long frames) {
                     random_ ^= random_ >> 27;
                     return static_cast<double>((random_ * 0x2545F4914F6CDD1Dull) >> 11) * 0x1p-53;
                 };
-                s += uniform() - uniform();
+                const double u1 = uniform();
+                const double u2 = uniform();
+                r = RoundSumOfDoubles(s, u1 - u2);
+            } else {
+                r = RoundDouble(s);
             }
-            const double r = (s + 0x1.8p52) - 0x1.8p52;
-            const double c = r == r ? std::min(std::max(r, lo), hi) : 0.0; // NaN writes silence
-            clipped += c != r && r == r;
+            if (s != s) r = 0;
+            const std::int64_t c = std::min(std::max(r, lo), hi);
+            clipped += c != r;
             ints_[i] = static_cast<std::int32_t>(c);
         }
     };
