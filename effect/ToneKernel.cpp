@@ -2,7 +2,7 @@
 
 namespace vurnel {
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
 
 // Why the loop is written by hand
 // -------------------------------

@@ -3,10 +3,17 @@
 # the repository, so nothing it builds, tests or installs may read a sibling folder.
 cd "$(dirname "$0")/.." || exit 1
 sibling='\.\./shar''ed([/"'"'"' ]|$)'
-if [ -d .git ] && command -v git >/dev/null; then
-    found=$(git grep -nIE "$sibling" -- . ':!fuzz/corpus' || true)
+# Both greps exit 1 when nothing matches; anything above 1 is the tool failing, not a pass.
+if [ -e .git ] && command -v git >/dev/null; then
+    found=$(git grep -nIE "$sibling" -- . ':!fuzz/corpus')
 else
-    found=$(grep -rnIE "$sibling" --exclude-dir=fuzz --exclude-dir=build . || true)
+    found=$(grep -rnIE "$sibling" --exclude-dir=fuzz --exclude-dir=build .)
+fi
+status=$?
+if [ "$status" -gt 1 ]; then
+    echo "FAIL the search itself failed (exit $status)"
+    echo "0 passed, 1 failed"
+    exit 1
 fi
 if [ -n "$found" ]; then
     echo "FAIL tracked files refer to a folder beside the repository:"

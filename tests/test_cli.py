@@ -16,6 +16,7 @@ from scipy.io import wavfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import vst_ctypes  # noqa: E402
+from checks import unittest_main  # noqa: E402
 
 VURNEL, MODULE, NULL_MODULE = (os.path.abspath(p) for p in sys.argv[1:4])
 del sys.argv[1:4]
@@ -180,7 +181,4 @@ class Demo(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    result = unittest.main(exit=False, verbosity=2).result
-    failed = len(result.failures) + len(result.errors)
-    print(f"{result.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed or not result.testsRun else 0)
+    sys.exit(unittest_main())

@@ -160,7 +160,8 @@ TEST(DecimalSeparator, ComesFromTheEnvironmentsNumericLocale) {
         ::unsetenv("LC_ALL");
     EXPECT_EQ(c, '.');
     EXPECT_EQ(unknown, '.');
-    if (german == '.' && !std::getenv("CI")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    if (german == '.' && !std::getenv("CI") && !std::getenv("VURNEL_STRICT"))
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
     EXPECT_EQ(german, ',');
     char text[16];
     FormatFixed2(text, 1234.5f, german);
