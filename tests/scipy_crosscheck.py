@@ -13,7 +13,9 @@ Reads the output of design_dump (the program named as the first argument). For e
    bounded by (2n+1)·u·cond (u = 2^-64; cond = sum |a_j x^j| / |sum a_j x^j|); for high orders at
    low frequencies cond reaches 1e12 and more, because the poles crowd z = 1. So the check is
    |H(ref)| * GainFactor - 1 within 1e-12 plus that bound; the report counts the designs that
-   needed the bound.
+   needed the bound. The bound itself has a ceiling (GAIN_CEILING, a few times the largest error
+   such a design shows), and at most MAX_NEEDING_BOUND of the designs may need it, so an error
+   in GainFactor of a per cent cannot hide behind a large condition number.
 
 What is not compared: scipy's gain k. scipy normalises even-order Chebyshev filters to the
 bottom of the ripple band at DC and bandpass filters at the geometric centre frequency, while
@@ -32,6 +34,8 @@ KINDS = {0: "butter", 1: "cheby1", 2: "bessel"}
 RESPONSES = {0: "lowpass", 1: "highpass", 2: "bandpass", 3: "bandstop"}
 SET_TOL = 1e-9
 GAIN_TOL = 1e-12
+GAIN_CEILING = 5e-3  # the largest error, 3.6e-3, is a band design of order 8 near 20 Hz
+MAX_NEEDING_BOUND = 150  # of 1152: the high-order band designs at the lowest frequencies
 UNIT_ROUNDOFF = 2.0 ** -64
 
 
@@ -137,7 +141,8 @@ def main():
             worst_strict = max(worst_strict, gain_error)
         else:
             needed_bound += 1
-        if dz > SET_TOL or dp > SET_TOL or gain_error > GAIN_TOL + float(bound) or d["error"]:
+        allowed = min(GAIN_TOL + float(bound), GAIN_CEILING)
+        if dz > SET_TOL or dp > SET_TOL or gain_error > allowed or d["error"]:
             failures += 1
             print(f"MISMATCH {KINDS[d['kind']]} {RESPONSES[d['response']]} order {d['order']} "
                   f"f=({d['f1']}, {d['f2']}) fs={d['rate']}: zeros {dz:.3g}, poles {dp:.3g}, "
@@ -147,6 +152,10 @@ def main():
           f"largest pole/zero distance {worst_set:.3g}; gain at the reference point within "
           f"1e-12 for {len(designs) - needed_bound} (largest {worst_strict:.3g}), within the "
           f"rounding bound of the evaluation for {needed_bound}")
+    if needed_bound > MAX_NEEDING_BOUND:
+        failures += 1
+        print(f"FAIL {needed_bound} designs needed the rounding bound (at most "
+              f"{MAX_NEEDING_BOUND} may)")
     print(f"{len(designs) - failures} passed, {failures} failed")
     return 1 if failures or not designs else 0
 

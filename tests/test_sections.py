@@ -12,8 +12,11 @@ hexadecimal. Checks, independently of the library's own arithmetic:
    scaled by M·(1 ± 1e-9): all roots inside the larger circle, not all inside the smaller one.
 2. Every section of every design has its poles strictly inside the unit circle (|A2| < 1 and
    |A1| < 1 + A2, decided exactly in rational arithmetic).
-3. The sections' response equals scipy's sosfreqz of zpk2sos on the same poles, zeros and gain
-   (the product of the sections' B0) to 1e-9 dB wherever it is within 3 dB of the passband, plus
+3. The sections' gain is the design's: their response, evaluated in mpmath from their exact
+   coefficients, has magnitude 1 at the design's reference point (for a bandstop, the geometric
+   mean of the magnitudes at DC and Nyquist) to 1e-9, unstable recursions included. Their
+   response then equals scipy's sosfreqz of zpk2sos on the same poles, zeros and gain (the
+   product of the sections' B0) to 1e-9 dB wherever it is within 3 dB of the passband, plus
    the rounding of sosfreqz's own double arithmetic (which reaches a few 1e-9 dB for the
    sections of poles crowding z = 1 at 20 Hz).
 4. Where the recursion is well conditioned (each design pole has a root of the rounded
@@ -98,6 +101,18 @@ def reference_points(d):
     return {0: [1], 1: [-1], 2: [mpmath.expjpi(nf1 + nf2)], 3: [1, -1]}[d["response"]]
 
 
+def sections_reference_magnitude(d):
+    """|H| of the cascade at the design's reference point(s), in mpmath from the sections'
+    exact coefficients; a bandstop's is the geometric mean of its DC and Nyquist magnitudes."""
+    magnitudes = []
+    for z in reference_points(d):
+        h = mp.mpc(1)
+        for b0, b1, b2, a1, a2 in d["sections"]:
+            h *= (mpf(b0) * z * z + mpf(b1) * z + mpf(b2)) / (z * z + mpf(a1) * z + mpf(a2))
+        magnitudes.append(abs(h))
+    return mp.sqrt(magnitudes[0] * magnitudes[1]) if len(magnitudes) == 2 else magnitudes[0]
+
+
 def gain_condition(d):
     """How far the design's rounding can move its GainFactor: (2n+1)·u·cond of the expanded
     numerator and denominator at the reference points (Horner's error bound)."""
@@ -172,6 +187,10 @@ def main():
             if not (abs(a2) < 1 and abs(a1) < 1 + a2):
                 faults.append(f"{name}: section with A1 {float(a1)} A2 {float(a2)} is unstable")
         if runs:
+            off = abs(sections_reference_magnitude(d) - 1)
+            if not off <= 1e-9:
+                faults.append(f"{name}: the sections' magnitude at the reference point is off "
+                              f"1 by {float(off):.3g}")
             k = 1.0
             for s in d["sections"]:
                 k *= float(s[0])
