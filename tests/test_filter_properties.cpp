@@ -39,8 +39,8 @@ TEST(Properties, NewFilterReadsBackItsDefaults) {
 TEST(Properties, InvalidEnumerationsAndOrdersChangeNothing) {
     TdspIIRFilter f;
     Dirty(f);
-    f.SetKind(static_cast<TdspIIRFilterKind>(3));
-    f.SetResponse(static_cast<TdspIIRFilterResponse>(4));
+    f.SetKind(static_cast<TdspIIRFilterKind>(fkElliptic + 1));
+    f.SetResponse(static_cast<TdspIIRFilterResponse>(ftHighShelf + 1));
     f.SetOrder(0);
     f.SetOrder(9);
     EXPECT_EQ(f.GetKind(), fkButterworth);
