@@ -368,6 +368,16 @@ void TdspCustomIIRFilter::ComputeCoefficients(DesignWork& w) {
         YCoeffs[i] = -w.DenCoeffs[i].re / leading;
 }
 
+// ∏ (x − ZZeros[i]) / (x − ZPoles[i]) for a design with as many zeros as poles. Where poles and
+// zeros crowd next to x (a high shelf of high order at a low frequency, at DC) this product keeps
+// every digit that the expanded polynomials lose to cancellation.
+TComplex TdspCustomIIRFilter::ZeroPoleRatio(TComplex x) const {
+    TComplex ratio = Complex(1.0L, 0.0L);
+    for (int i = 0; i < ZNumPoles; ++i)
+        ratio = CMul(ratio, CDiv(CSub(x, ZZeros[i]), CSub(x, ZPoles[i])));
+    return ratio;
+}
+
 void TdspCustomIIRFilter::DesignFilter() {
     DesignWork w;
 
@@ -489,11 +499,13 @@ void TdspCustomIIRFilter::DesignFilter() {
         g = w.DCGain;
         break;
     case ftHighpass:
-    case ftLowShelf: // 0 dB at Nyquist
         g = w.HFGain;
         break;
+    case ftLowShelf: // 0 dB at Nyquist
+        g = ZeroPoleRatio(Complex(-1.0L, 0.0L));
+        break;
     case ftHighShelf: // 0 dB at DC
-        g = w.DCGain;
+        g = ZeroPoleRatio(Complex(1.0L, 0.0L));
         break;
     case ftBandpass:
         g = w.CentreGain;

@@ -231,6 +231,7 @@ private:
     void ApplyShelf();
     void Refuse(const char* why);
     void MapToZPlane();
+    TComplex ZeroPoleRatio(TComplex x) const;
     void ComputeCoefficients(DesignWork& w);
 
     void CheckStability();

@@ -1,6 +1,7 @@
 #include "dspStability.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "dspIIRFilters.h"
@@ -73,6 +74,58 @@ template <typename T> bool Aberth(const T* c, int n, Cx<T>* z, int steps, long d
     return false;
 }
 
+// Whether z^n − Σ yCoeffs[k]·z^k vanishes exactly at z = s (s = +1 or −1): the coefficients'
+// sum, formed exactly on integers (each extended value is a 64-bit integer times a power of two).
+// The rounding of the expansion can leave a root exactly on the unit circle there, where the
+// Schur–Cohn steps in 113 bits cannot tell it from one just inside. Coefficients whose exponents
+// span more than the accumulator's 2048 bits are taken not to cancel.
+bool VanishesAt(const long double* yCoeffs, int n, int s) {
+    constexpr int kLimbs = 34; // 2176 bits: the span, the 64 bits of a value and the carries
+    long double terms[MaxPoleZero];
+    int exponents[MaxPoleZero];
+    int lowest = 0;
+    bool any = false;
+    for (int k = 0; k <= n; ++k) {
+        const long double c = k == n ? 1.0L : -yCoeffs[k];
+        terms[k] = (s < 0 && k % 2 == 1) ? -c : c;
+        if (!std::isfinite(terms[k])) return false;
+        if (terms[k] == 0) continue;
+        std::frexp(terms[k], &exponents[k]);
+        if (!any || exponents[k] < lowest) lowest = exponents[k];
+        any = true;
+    }
+    std::uint64_t sum[kLimbs] = {}; // two's complement, least significant limb first
+    for (int k = 0; k <= n; ++k) {
+        if (terms[k] == 0) continue;
+        const int shift = exponents[k] - lowest; // the value is m·2^(lowest − 64 + shift)
+        if (shift > 64 * (kLimbs - 2) - 64) return false;
+        int e = 0;
+        const long double f = std::frexp(std::fabs(terms[k]), &e);
+        const auto m = static_cast<std::uint64_t>(std::ldexp(f, 64));
+        std::uint64_t part[kLimbs] = {};
+        const int limb = shift / 64, bit = shift % 64;
+        part[limb] = m << bit;
+        if (bit) part[limb + 1] = m >> (64 - bit);
+        if (terms[k] < 0) { // negate: invert and add one
+            std::uint64_t carry = 1;
+            for (auto& v : part) {
+                v = ~v + carry;
+                carry = (carry && v == 0) ? 1 : 0;
+            }
+        }
+        std::uint64_t carry = 0;
+        for (int i = 0; i < kLimbs; ++i) {
+            const std::uint64_t a = sum[i] + carry;
+            carry = a < carry ? 1 : 0;
+            sum[i] = a + part[i];
+            if (sum[i] < a) carry = 1;
+        }
+    }
+    for (const auto v : sum)
+        if (v != 0) return false;
+    return any;
+}
+
 } // namespace
 
 bool RecursionIsStable(const long double* yCoeffs, int n) {
@@ -96,7 +149,7 @@ bool RecursionIsStable(const long double* yCoeffs, int n) {
         c = next;
         next = t;
     }
-    return true;
+    return !VanishesAt(yCoeffs, n, 1) && !VanishesAt(yCoeffs, n, -1);
 }
 
 bool RecursionRoots(const long double* yCoeffs, int n, const TComplex* seeds, TComplex* roots) {
