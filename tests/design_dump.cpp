@@ -5,8 +5,9 @@
 // recursion is stable, the attenuation and the shelf gain), then its zeros (Z), poles (P) and
 // recursion coefficients (C: XCoeffs[i] YCoeffs[i]).
 //
-// design_dump impulse KIND RESPONSE ORDER F1 F2 RATE RIPPLE N prints instead the first N outputs
-// of one design for a unit impulse, from ProcessSample, as hexadecimal floats (exact bits).
+// design_dump impulse KIND RESPONSE ORDER F1 F2 RATE RIPPLE N [ATTENUATION GAIN] prints instead
+// the first N outputs of one design for a unit impulse, from ProcessSample, as hexadecimal floats
+// (exact bits).
 // design_dump coefficients KIND RESPONSE ORDER F1 F2 RATE RIPPLE prints the numbers the
 // recursion of one design runs, as hexadecimal floats: "G" and the gain factor, then one "C"
 // line per tap with XCoeffs[i] and YCoeffs[i].
@@ -43,10 +44,14 @@ std::size_t DesignFaults(const TdspIIRFilter& f) {
     return line == std::string::npos ? f.GetErrorText().size() : line;
 }
 
-// The design of KIND RESPONSE ORDER F1 F2 RATE RIPPLE (argv[1..7]), set up as `vurnel design` does.
-void Configure(TdspIIRFilter& f, char** argv) {
+// The design of KIND RESPONSE ORDER F1 F2 RATE RIPPLE (argv[1..7]), with ATTENUATION and GAIN
+// when given, set up as `vurnel design` does.
+void Configure(TdspIIRFilter& f, char** argv, const char* attenuation = nullptr,
+               const char* gain = nullptr) {
     f.SetSampleRate(std::strtold(argv[6], nullptr));
     f.SetRipple(std::strtold(argv[7], nullptr));
+    if (attenuation) f.SetAttenuation(std::strtold(attenuation, nullptr));
+    if (gain) f.SetGain(std::strtold(gain, nullptr));
     f.SetKind(static_cast<TdspIIRFilterKind>(std::atoi(argv[1])));
     f.SetResponse(static_cast<TdspIIRFilterResponse>(std::atoi(argv[2])));
     f.SetOrder(static_cast<TdspIIRFilterOrder>(std::atoi(argv[3])));
@@ -73,9 +78,12 @@ int Response(int argc, char** argv) {
     return 0;
 }
 
-int Impulse(char** argv) {
+int Impulse(int argc, char** argv) {
     TdspIIRFilter f;
-    Configure(f, argv);
+    if (argc == 11)
+        Configure(f, argv, argv[9], argv[10]);
+    else
+        Configure(f, argv);
     const int n = std::atoi(argv[8]);
     for (int i = 0; i < n; ++i)
         std::printf("%La\n", f.ProcessSample(i == 0 ? 1.0L : 0.0L));
@@ -200,7 +208,8 @@ void Dump(int kind, int response, int order, long double f1, long double f2, lon
 }
 
 int main(int argc, char** argv) {
-    if (argc == 10 && std::strcmp(argv[1], "impulse") == 0) return Impulse(argv + 1);
+    if ((argc == 10 || argc == 12) && std::strcmp(argv[1], "impulse") == 0)
+        return Impulse(argc - 1, argv + 1);
     if (argc == 2 && std::strcmp(argv[1], "sections") == 0) return Sections();
     if (argc == 9 && std::strcmp(argv[1], "coefficients") == 0) return Coefficients(argv + 1);
     if (argc >= 9 && std::strcmp(argv[1], "response") == 0) return Response(argc - 1, argv + 1);
