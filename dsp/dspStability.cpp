@@ -94,35 +94,28 @@ bool VanishesAt(const long double* yCoeffs, int n, int s) {
         if (!any || exponents[k] < lowest) lowest = exponents[k];
         any = true;
     }
-    std::uint64_t sum[kLimbs] = {}; // two's complement, least significant limb first
+    // The positive terms and the magnitudes of the negative ones, summed apart; the sum
+    // vanishes when the two agree.
+    std::uint64_t sums[2][kLimbs] = {};
     for (int k = 0; k <= n; ++k) {
         if (terms[k] == 0) continue;
         const int shift = exponents[k] - lowest; // the value is m·2^(lowest − 64 + shift)
-        if (shift > 64 * (kLimbs - 2) - 64) return false;
+        if (shift > 64 * (kLimbs - 3)) return false;
         int e = 0;
-        const long double f = std::frexp(std::fabs(terms[k]), &e);
-        const auto m = static_cast<std::uint64_t>(std::ldexp(f, 64));
-        std::uint64_t part[kLimbs] = {};
+        const auto m =
+            static_cast<std::uint64_t>(std::ldexp(std::frexp(std::fabs(terms[k]), &e), 64));
+        std::uint64_t* sum = sums[terms[k] < 0 ? 1 : 0];
         const int limb = shift / 64, bit = shift % 64;
-        part[limb] = m << bit;
-        if (bit) part[limb + 1] = m >> (64 - bit);
-        if (terms[k] < 0) { // negate: invert and add one
-            std::uint64_t carry = 1;
-            for (auto& v : part) {
-                v = ~v + carry;
-                carry = (carry && v == 0) ? 1 : 0;
-            }
-        }
-        std::uint64_t carry = 0;
-        for (int i = 0; i < kLimbs; ++i) {
-            const std::uint64_t a = sum[i] + carry;
-            carry = a < carry ? 1 : 0;
-            sum[i] = a + part[i];
-            if (sum[i] < a) carry = 1;
-        }
+        const std::uint64_t low = m << bit, high = bit ? m >> (64 - bit) : 0;
+        sum[limb] += low;
+        const std::uint64_t before = sum[limb + 1];
+        sum[limb + 1] += high + (sum[limb] < low ? 1 : 0); // high < 2^63: no overflow here
+        std::uint64_t carry = sum[limb + 1] < before ? 1 : 0;
+        for (int i = limb + 2; carry != 0 && i < kLimbs; ++i)
+            carry = (sum[i] += carry) == 0 ? 1 : 0;
     }
-    for (const auto v : sum)
-        if (v != 0) return false;
+    for (int i = 0; i < kLimbs; ++i)
+        if (sums[0][i] != sums[1][i]) return false;
     return any;
 }
 
