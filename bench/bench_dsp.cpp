@@ -121,7 +121,31 @@ void DesignOrder8Bandstop(benchmark::State& state) {
         benchmark::DoNotOptimize(f.GetGainFactor());
     }
 }
-BENCHMARK(DesignOrder8Bandstop)->Arg(fkButterworth)->Arg(fkChebyshev)->Arg(fkBessel);
+BENCHMARK(DesignOrder8Bandstop)
+    ->Arg(fkButterworth)
+    ->Arg(fkChebyshev)
+    ->Arg(fkBessel)
+    ->Arg(fkChebyshev2)
+    ->Arg(fkElliptic);
+
+// An order-8 lowpass of each kind (elliptic: its prototype's elliptic functions dominate), and
+// the order-8 Butterworth low shelf (the last argument).
+void DesignOrder8Lowpass(benchmark::State& state) {
+    TdspIIRFilter f;
+    const bool shelf = state.range(0) > fkElliptic;
+    f.SetKind(shelf ? fkButterworth : static_cast<TdspIIRFilterKind>(state.range(0)));
+    if (shelf) f.SetResponse(ftLowShelf);
+    f.SetRipple(1);
+    f.SetAttenuation(60);
+    f.SetGain(6);
+    f.SetOrder(8);
+    f.SetFrequency(1, 1000);
+    for (auto _ : state) {
+        f.DesignFilter();
+        benchmark::DoNotOptimize(f.GetGainFactor());
+    }
+}
+BENCHMARK(DesignOrder8Lowpass)->DenseRange(fkButterworth, fkElliptic + 1);
 
 // A cutoff change through setParameter: two first-order designs and the hand-over.
 void CutoffChange(benchmark::State& state) {

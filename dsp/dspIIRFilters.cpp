@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dspElliptic.h"
 #include "dspStability.h"
 
 namespace vurnel::dsp {
@@ -54,6 +55,19 @@ TComplex BilinearMap(TComplex s) {
     return CDiv(CAdd(Complex(2.0L, 0.0L), s), CSub(Complex(2.0L, 0.0L), s));
 }
 
+// The response's frequencies are one edge (lowpass, highpass and the shelves) or two (band).
+bool IsBand(TdspIIRFilterResponse response) {
+    return response == ftBandpass || response == ftBandstop;
+}
+bool IsShelf(TdspIIRFilterResponse response) {
+    return response == ftLowShelf || response == ftHighShelf;
+}
+
+// √(10^(dB/10) − 1), floored at Epsilon: the ε of a ripple or an attenuation in decibels.
+long double EpsilonOfDb(long double db) {
+    return Larger(std::sqrt(std::pow(10.0L, db / 10.0L) - 1.0L), Epsilon);
+}
+
 TComplex EvalPolynomial(const TComplex* a, int n, TComplex x) {
     TComplex acc = Complex(0.0L, 0.0L);
     for (int j = n; j >= 0; --j)
@@ -83,6 +97,7 @@ TdspCustomIIRFilter::TdspCustomIIRFilter(TComponent* owner) : TComponent(owner) 
     Frequency1 = 300.0L;
     Frequency2 = 3000.0L;
     Order = 1;
+    Attenuation = 40.0L;
     DesignFilter();
 }
 
@@ -94,15 +109,31 @@ long double TdspCustomIIRFilter::GetFrequency(std::int32_t index) const {
     return (Response == ftBandpass || Response == ftBandstop) ? Frequency2 : Frequency1;
 }
 
+// A refused setting: ErrorText says why, and nothing else changes.
+void TdspCustomIIRFilter::Refuse(const char* why) {
+    ErrorText = why;
+    FStabilityNote = FStabilitySeparator = std::string::npos;
+}
+
 void TdspCustomIIRFilter::SetKind(TdspIIRFilterKind value) {
-    if (value != Kind && value <= fkBessel) {
+    if (value != Kind && value <= fkElliptic) {
+        if (IsShelf(Response) && value != fkButterworth) {
+            Refuse("Kind refused: shelving responses are designed for Butterworth filters only; "
+                   "choose another response first");
+            return;
+        }
         Kind = value;
         DesignFilter();
     }
 }
 
 void TdspCustomIIRFilter::SetResponse(TdspIIRFilterResponse value) {
-    if (value != Response && value <= ftBandstop) {
+    if (value != Response && value <= ftHighShelf) {
+        if (IsShelf(value) && Kind != fkButterworth) {
+            Refuse("Response refused: shelving responses are designed for Butterworth filters "
+                   "only");
+            return;
+        }
         Response = value;
         DesignFilter();
     }
@@ -140,7 +171,28 @@ void TdspCustomIIRFilter::SetRipple(long double value) {
     const long double magnitude = std::fabs(value);
     if (std::islessgreater(magnitude, Ripple)) {
         Ripple = magnitude;
-        if (Kind == fkChebyshev) DesignFilter();
+        if (Kind == fkChebyshev || Kind == fkElliptic) DesignFilter();
+    }
+}
+
+void TdspCustomIIRFilter::SetAttenuation(long double value) {
+    if (!std::isfinite(value)) return;
+    long double clamped = std::fabs(value);
+    if (clamped < MinAttenuation) clamped = MinAttenuation;
+    if (clamped > MaxAttenuation) clamped = MaxAttenuation;
+    if (std::islessgreater(clamped, Attenuation)) {
+        Attenuation = clamped;
+        if (Kind == fkChebyshev2 || Kind == fkElliptic) DesignFilter();
+    }
+}
+
+void TdspCustomIIRFilter::SetGain(long double value) {
+    if (!std::isfinite(value)) return;
+    const long double clamped =
+        value < -MaxShelfGain ? -MaxShelfGain : (value > MaxShelfGain ? MaxShelfGain : value);
+    if (std::islessgreater(clamped, Gain)) {
+        Gain = clamped;
+        if (IsShelf(Response)) DesignFilter();
     }
 }
 
@@ -229,6 +281,45 @@ void TdspCustomIIRFilter::ApplyChebyshevRipple() {
     }
 }
 
+// The inverse Chebyshev prototype from the Butterworth poles: the type I poles of the ε that puts
+// −Attenuation dB at 1 rad/s, inverted, and zeros at ±j/cos((2i − 1)·π/(2N)) (j over the
+// imaginary part of each non-real Butterworth pole), where T_N(1/ω) vanishes.
+void TdspCustomIIRFilter::ApplyInverseChebyshev() {
+    for (int i = 0; i < SNumPoles; ++i)
+        if (std::fabs(SPoles[i].im) > 0.1L) // the real pole of an odd order has none
+            SZeros[SNumZeros++] = Complex(0.0L, 1.0L / SPoles[i].im);
+    const long double y =
+        std::asinh(std::sqrt(std::pow(10.0L, Attenuation / 10.0L) - 1.0L)) / Order;
+    const long double sh = std::sinh(y);
+    const long double ch = std::cosh(y);
+    for (int i = 0; i < SNumPoles; ++i)
+        SPoles[i] = CDiv(Complex(1.0L, 0.0L), Complex(SPoles[i].re * sh, SPoles[i].im * ch));
+}
+
+// The elliptic prototype in place of the Butterworth poles; with Attenuation not above Ripple
+// there is none, and the Butterworth poles stay.
+void TdspCustomIIRFilter::ApplyElliptic() {
+    const long double epsPass = EpsilonOfDb(Ripple);
+    const long double epsStop = std::sqrt(std::pow(10.0L, Attenuation / 10.0L) - 1.0L);
+    if (!(epsPass < epsStop)) {
+        ErrorText = "Elliptic filter error: attenuation " + FormatGeneral(Attenuation) +
+                    " dB must exceed ripple " + FormatGeneral(Ripple) + " dB";
+        return;
+    }
+    SNumZeros = EllipticPrototype(Order, epsPass, epsStop, SPoles, SZeros);
+}
+
+// The shelf from the Butterworth poles b: poles b/r and zeros b·r with r = g^(1/(2N)), g the
+// linear gain, so that |H(jω)|² = (g + ω^2N) / (1/g + ω^2N): g at 0, 1 at infinity, √g at 1.
+void TdspCustomIIRFilter::ApplyShelf() {
+    const long double r = std::pow(10.0L, Gain / (40.0L * Order));
+    for (int i = 0; i < SNumPoles; ++i) {
+        SZeros[i] = CScale(SPoles[i], r);
+        SPoles[i] = Complex(SPoles[i].re / r, SPoles[i].im / r);
+    }
+    SNumZeros = SNumPoles;
+}
+
 void TdspCustomIIRFilter::MapToZPlane() {
     ZNumPoles = SNumPoles;
     ZNumZeros = SNumZeros;
@@ -277,6 +368,16 @@ void TdspCustomIIRFilter::ComputeCoefficients(DesignWork& w) {
         YCoeffs[i] = -w.DenCoeffs[i].re / leading;
 }
 
+// ∏ (x − ZZeros[i]) / (x − ZPoles[i]) for a design with as many zeros as poles. Where poles and
+// zeros crowd next to x (a high shelf of high order at a low frequency, at DC) this product keeps
+// every digit that the expanded polynomials lose to cancellation.
+TComplex TdspCustomIIRFilter::ZeroPoleRatio(TComplex x) const {
+    TComplex ratio = Complex(1.0L, 0.0L);
+    for (int i = 0; i < ZNumPoles; ++i)
+        ratio = CMul(ratio, CDiv(CSub(x, ZZeros[i]), CSub(x, ZPoles[i])));
+    return ratio;
+}
+
 void TdspCustomIIRFilter::DesignFilter() {
     DesignWork w;
 
@@ -284,7 +385,7 @@ void TdspCustomIIRFilter::DesignFilter() {
     const long double floor = Order * kFloorPerOrder;
     w.NormFreq1 = Larger(GetFrequency(1) / SampleRate, floor);
     w.NormFreq2 = Larger(GetFrequency(2) / SampleRate, floor);
-    if (Response == ftLowpass || Response == ftHighpass) w.NormFreq2 = w.NormFreq1;
+    if (!IsBand(Response)) w.NormFreq2 = w.NormFreq1;
 
     // 2. Reset the pole/zero sets. All-zero bytes are +0 in the extended format, and a block
     // clear is far cheaper than storing 264 extended zeros one by one.
@@ -309,25 +410,34 @@ void TdspCustomIIRFilter::DesignFilter() {
         }
     }
 
-    // 4. Chebyshev ripple.
+    // 4. Chebyshev ripple; the prototypes that have zeros (inverse Chebyshev, elliptic, shelf).
     if (Kind == fkChebyshev) ApplyChebyshevRipple();
+    if (Kind == fkChebyshev2) ApplyInverseChebyshev();
+    if (Kind == fkElliptic) ApplyElliptic();
+    if (IsShelf(Response)) ApplyShelf();
 
     // 5. Pre-warping.
     w.Warped1 = 2.0L * std::tan(Pi * w.NormFreq1);
     w.Warped2 = 2.0L * std::tan(Pi * w.NormFreq2);
 
-    // 6. Response transformation.
+    // 6. Response transformation. The prototype's finite zeros (nz ≤ n) go where its poles go;
+    // its n − nz zeros at infinity go to z = −1 (lowpass, added by the bilinear transform), to
+    // s = 0 (highpass, bandpass) or to ±j·CentreW (bandstop).
     const int n = SNumPoles;
+    const int nz = SNumZeros;
     switch (Response) {
     case ftLowpass:
-        SNumZeros = 0;
+    case ftLowShelf:
         for (int i = 0; i < n; ++i)
             SPoles[i] = CScale(SPoles[i], w.Warped1);
+        for (int i = 0; i < nz; ++i)
+            SZeros[i] = CScale(SZeros[i], w.Warped1);
         break;
     case ftHighpass:
+    case ftHighShelf:
         for (int i = 0; i < n; ++i) {
             SPoles[i] = CDiv(Complex(w.Warped1, 0.0L), SPoles[i]);
-            SZeros[i] = Complex(0.0L, 0.0L);
+            SZeros[i] = i < nz ? CDiv(Complex(w.Warped1, 0.0L), SZeros[i]) : Complex(0.0L, 0.0L);
         }
         SNumZeros = n;
         break;
@@ -341,24 +451,30 @@ void TdspCustomIIRFilter::DesignFilter() {
         w.CentreW = std::sqrt(w.Warped1 * w.Warped2);
         w.BandW = Larger(w.Warped2 - w.Warped1, floor);
         const TComplex one = Complex(1.0L, 0.0L);
-        for (int i = 0; i < n; ++i) {
-            const TComplex h = Response == ftBandpass
-                                   ? CScale(SPoles[i], w.BandW * 0.5L)
-                                   : CDiv(Complex(w.BandW * 0.5L, 0.0L), SPoles[i]);
-            const TComplex t = CSqrt(CSub(one, CSqr(CDiv(Complex(w.CentreW, 0.0L), h))));
-            SPoles[i] = CMul(h, CAdd(one, t));
-            SPoles[n + i] = CMul(h, CSub(one, t));
-        }
-        if (Response == ftBandpass) {
-            for (int i = 0; i < n; ++i)
-                SZeros[i] = Complex(0.0L, 0.0L);
-            SNumZeros = n;
-        } else {
-            for (int i = 0; i < n; ++i) {
-                SZeros[i] = Complex(0.0L, w.CentreW);
-                SZeros[n + i] = Complex(0.0L, -w.CentreW);
+        // Each root r of the prototype gives the two roots h·(1 ± t) of the band design.
+        auto split = [&](TComplex* roots, int count) {
+            for (int i = 0; i < count; ++i) {
+                const TComplex h = Response == ftBandpass
+                                       ? CScale(roots[i], w.BandW * 0.5L)
+                                       : CDiv(Complex(w.BandW * 0.5L, 0.0L), roots[i]);
+                const TComplex t = CSqrt(CSub(one, CSqr(CDiv(Complex(w.CentreW, 0.0L), h))));
+                roots[i] = CMul(h, CAdd(one, t));
+                roots[count + i] = CMul(h, CSub(one, t));
             }
-            SNumZeros = 2 * n;
+        };
+        split(SPoles, n);
+        split(SZeros, nz);
+        const int atInfinity = n - nz;
+        if (Response == ftBandpass) {
+            for (int i = 0; i < atInfinity; ++i)
+                SZeros[2 * nz + i] = Complex(0.0L, 0.0L);
+            SNumZeros = 2 * nz + atInfinity;
+        } else {
+            for (int i = 0; i < atInfinity; ++i) {
+                SZeros[2 * nz + i] = Complex(0.0L, w.CentreW);
+                SZeros[2 * nz + atInfinity + i] = Complex(0.0L, -w.CentreW);
+            }
+            SNumZeros = 2 * nz + 2 * atInfinity;
         }
         SNumPoles = 2 * n;
         break;
@@ -384,6 +500,12 @@ void TdspCustomIIRFilter::DesignFilter() {
         break;
     case ftHighpass:
         g = w.HFGain;
+        break;
+    case ftLowShelf: // 0 dB at Nyquist
+        g = ZeroPoleRatio(Complex(-1.0L, 0.0L));
+        break;
+    case ftHighShelf: // 0 dB at DC
+        g = ZeroPoleRatio(Complex(1.0L, 0.0L));
         break;
     case ftBandpass:
         g = w.CentreGain;

@@ -1,6 +1,7 @@
-// IIR filters: Butterworth, Chebyshev and Bessel; lowpass, highpass, bandpass and bandstop;
-// orders 1 to 8. Designed from an analog prototype through the bilinear transform and run
-// sample by sample, all in the extended format.
+// IIR filters: Butterworth, Chebyshev (type I), Bessel, inverse Chebyshev (type II) and elliptic
+// (Cauer); lowpass, highpass, bandpass and bandstop, and for Butterworth low and high shelves;
+// orders 1 to 8. Designed from an analog prototype through the bilinear transform and run sample
+// by sample, all in the extended format.
 //
 // The object holds two things, kept apart below: the design (settings in, coefficients and the
 // chosen per-sample routine out; runs inside every setter that changes a value) and the
@@ -16,12 +17,33 @@
 
 namespace vurnel::dsp {
 
-enum TdspIIRFilterKind : std::uint8_t { fkButterworth = 0, fkChebyshev = 1, fkBessel = 2 };
+// The prototype's family.
+// - fkButterworth: maximally flat; Frequency1 (and Frequency2) are the −3 dB points.
+// - fkChebyshev: equiripple passband of Ripple dB; the frequencies are the passband edges.
+// - fkBessel: maximally flat group delay (the magnitude-normalised prototype, −3 dB at the edge).
+// - fkChebyshev2 (inverse Chebyshev): flat passband, equiripple stopband Attenuation dB down; the
+//   frequencies are where the stopband begins (the response first reaches −Attenuation dB).
+// - fkElliptic (Cauer): equiripple passband of Ripple dB and stopband Attenuation dB down, the
+//   steepest transition of all; the frequencies are the passband edges.
+// As the existing kinds do, every kind normalises its gain to 1 at the response's reference point
+// (DC for a lowpass), so the ripple of an even-order Chebyshev or elliptic filter rises above 0 dB.
+enum TdspIIRFilterKind : std::uint8_t {
+    fkButterworth = 0,
+    fkChebyshev = 1,
+    fkBessel = 2,
+    fkChebyshev2 = 3,
+    fkElliptic = 4
+};
+// The response. The shelves are Butterworth only: a low shelf has Gain dB at 0 Hz and 0 dB at
+// Nyquist, a high shelf the reverse; between them the magnitude is monotone and at Frequency1 it
+// is exactly half the shelf's gain in decibels.
 enum TdspIIRFilterResponse : std::uint8_t {
     ftLowpass = 0,
     ftHighpass = 1,
     ftBandpass = 2,
-    ftBandstop = 3
+    ftBandstop = 3,
+    ftLowShelf = 4,
+    ftHighShelf = 5
 };
 using TdspIIRFilterOrder = std::uint8_t; // 1..8
 
@@ -29,6 +51,10 @@ using TdspIIRFilterOrder = std::uint8_t; // 1..8
 constexpr int MaxPoleZero = 33;
 // The lowest frequency the setter stores, and the tolerance for non-real coefficients.
 constexpr long double Epsilon = 1e-10L;
+// The range of the stopband attenuation (dB) and of a shelf's gain (dB, either sign).
+constexpr long double MinAttenuation = 1.0L;
+constexpr long double MaxAttenuation = 200.0L;
+constexpr long double MaxShelfGain = 30.0L;
 
 // Which per-sample routine a design chose.
 enum class TdspSampleRoutine : std::uint8_t { PassThrough, Silence, FilterSample };
@@ -65,13 +91,17 @@ struct TdspIIRDesignSnapshot {
 class TdspCustomIIRFilter : public TComponent {
 public:
     // Defaults: Butterworth lowpass, order 1, 300 Hz (second edge 3000 Hz) at 44100 Hz,
-    // ripple 0; designed before the constructor returns.
+    // ripple 0, attenuation 40 dB, shelf gain 0 dB; designed before the constructor returns.
     explicit TdspCustomIIRFilter(TComponent* owner = nullptr);
 
     // --- Properties. A setter that stores a changed value redesigns at once (clearing the
     // histories); one that stores nothing does nothing.
+    // Ignores values beyond fkElliptic; refuses a kind other than Butterworth while the response
+    // is a shelf (ErrorText says why).
     TdspIIRFilterKind GetKind() const { return Kind; }
     void SetKind(TdspIIRFilterKind value);
+    // Ignores values beyond ftHighShelf; refuses a shelf unless the kind is Butterworth
+    // (ErrorText says why).
     TdspIIRFilterResponse GetResponse() const { return Response; }
     void SetResponse(TdspIIRFilterResponse value);
     TdspIIRFilterOrder GetOrder() const { return Order; }
@@ -85,9 +115,24 @@ public:
     long double GetSampleRate() const { return SampleRate; }
     // Ignores values that are not greater than 0; lowers frequencies above the new bound.
     void SetSampleRate(long double value);
+    // The passband ripple in dB of Chebyshev and elliptic filters (for an elliptic filter, the
+    // response at Frequency1 lies Ripple dB below the passband's top).
     long double GetRipple() const { return Ripple; }
-    // Stores the magnitude; redesigns only a Chebyshev filter.
+    // Stores the magnitude; redesigns only a Chebyshev or elliptic filter.
     void SetRipple(long double value);
+    // The stopband attenuation in dB of inverse Chebyshev and elliptic filters (default 40). An
+    // elliptic filter needs Attenuation above Ripple (else ErrorText says so and the design is
+    // Butterworth's).
+    long double GetAttenuation() const { return Attenuation; }
+    // Stores the magnitude clamped into [MinAttenuation, MaxAttenuation]; ignores a value that is
+    // not finite; redesigns only an inverse Chebyshev or elliptic filter.
+    void SetAttenuation(long double value);
+    // The gain in dB of a shelving response at its shelf (0 Hz for a low shelf, Nyquist for a
+    // high shelf); default 0.
+    long double GetGain() const { return Gain; }
+    // Stores the value clamped into [−MaxShelfGain, MaxShelfGain]; ignores a value that is not
+    // finite; redesigns only a shelf.
+    void SetGain(long double value);
 
     // --- The design's results, for inspection.
     const std::string& GetErrorText() const { return ErrorText; }
@@ -155,6 +200,8 @@ protected:
     long double Frequency2 = 0;
     long double SampleRate = 0;
     long double Ripple = 0;
+    long double Attenuation = 0;
+    long double Gain = 0;
     long double GainFactor = 0;
     std::string ErrorText;
     TComplex SPoles[MaxPoleZero] = {};
@@ -179,7 +226,12 @@ private:
     struct DesignWork;
     void AcceptPole(TComplex p);
     void ApplyChebyshevRipple();
+    void ApplyInverseChebyshev();
+    void ApplyElliptic();
+    void ApplyShelf();
+    void Refuse(const char* why);
     void MapToZPlane();
+    TComplex ZeroPoleRatio(TComplex x) const;
     void ComputeCoefficients(DesignWork& w);
 
     void CheckStability();
@@ -194,7 +246,7 @@ private:
 };
 
 // The filter callers create: publishes Kind, Response, Order, Frequency1, Frequency2,
-// SampleRate and Ripple through the accessors above.
+// SampleRate, Ripple, Attenuation and Gain through the accessors above.
 class TdspIIRFilter : public TdspCustomIIRFilter {
 public:
     using TdspCustomIIRFilter::TdspCustomIIRFilter;

@@ -172,7 +172,7 @@ void TdspIIRSections::Design(const TdspCustomIIRFilter& f) {
     const long double floor = f.GetOrder() * kFloorPerOrder;
     long double nf1 = Larger(f.GetFrequency(1) / f.GetSampleRate(), floor);
     long double nf2 = Larger(f.GetFrequency(2) / f.GetSampleRate(), floor);
-    if (f.GetResponse() == ftLowpass || f.GetResponse() == ftHighpass) nf2 = nf1;
+    if (f.GetResponse() != ftBandpass && f.GetResponse() != ftBandstop) nf2 = nf1;
     const TComplex one = Complex(1.0L, 0.0L), minusOne = Complex(-1.0L, 0.0L);
     const TComplex centre = CConj(CFromAngle(Pi * (nf1 + nf2))); // e^−jw
     const TComplex centre2 = CMul(centre, centre);
@@ -185,7 +185,11 @@ void TdspIIRSections::Design(const TdspCustomIIRFilter& f) {
             gain = SectionMagnitude(num[i], den[i], one, one);
             break;
         case ftHighpass:
+        case ftLowShelf: // 0 dB at Nyquist
             gain = SectionMagnitude(num[i], den[i], minusOne, one);
+            break;
+        case ftHighShelf: // 0 dB at DC
+            gain = SectionMagnitude(num[i], den[i], one, one);
             break;
         case ftBandpass:
             gain = SectionMagnitude(num[i], den[i], centre, centre2);

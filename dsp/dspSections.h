@@ -4,9 +4,9 @@
 // stable whenever the design's poles lie inside the unit circle, at every order and frequency,
 // where the recursion of a band design of high order at low frequencies may not be
 // (TdspCustomIIRFilter::IsStable). The poles nearest the unit circle come last; each section has
-// unit gain at the frequency where the design normalises (DC for lowpass, Nyquist for highpass,
-// the band's centre for bandpass, the geometric mean of DC and Nyquist for bandstop), computed
-// from the sections' own coefficients.
+// unit gain at the frequency where the design normalises (DC for lowpass and high shelf, Nyquist
+// for highpass and low shelf, the band's centre for bandpass, the geometric mean of DC and Nyquist
+// for bandstop), computed from the sections' own coefficients.
 //
 //   TdspIIRSections sections(filter);          // after the filter's design
 //   y = sections.ProcessSample(x);             // or ProcessBlock

@@ -1,7 +1,9 @@
 #include "dspStability.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "dspIIRFilters.h"
 
@@ -73,6 +75,67 @@ template <typename T> bool Aberth(const T* c, int n, Cx<T>* z, int steps, long d
     return false;
 }
 
+// Whether z^n − Σ yCoeffs[k]·z^k vanishes exactly at z = s (s = +1 or −1). The rounding of the
+// expansion can leave a root exactly on the unit circle there, where the Schur–Cohn steps in 113
+// bits cannot tell it from one just inside. A sum in the extended format that stays clear of 0 by
+// far more than its rounding (even at the 24-bit precision a host may set) settles it at once;
+// otherwise the coefficients are summed exactly on integers, each extended value being its 64-bit
+// significand times a power of two. Coefficients whose exponents span more than the
+// accumulator's 1984 bits are taken not to cancel.
+bool VanishesAt(const long double* yCoeffs, int n, int s) {
+    long double terms[MaxPoleZero];
+    long double sum = 0.0L, magnitude = 0.0L;
+    for (int k = 0; k <= n; ++k) {
+        const long double c = k == n ? 1.0L : -yCoeffs[k];
+        terms[k] = (s < 0 && k % 2 == 1) ? -c : c;
+        if (!std::isfinite(terms[k])) return false;
+        sum += terms[k];
+        magnitude += std::fabs(terms[k]);
+    }
+    if (std::fabs(sum) > magnitude * (n + 1) * 0x1p-20L) return false;
+
+    // The significand, the biased exponent and the sign of each term (x87 extended layout:
+    // 64-bit significand with its integer bit, then sign and 15-bit exponent).
+    constexpr int kLimbs = 34;
+    std::uint64_t significand[MaxPoleZero];
+    int exponent[MaxPoleZero];
+    bool negative[MaxPoleZero];
+    int lowest = 0x7fff;
+    for (int k = 0; k <= n; ++k) {
+        unsigned char bytes[sizeof(long double)];
+        std::memcpy(bytes, &terms[k], sizeof bytes);
+        std::memcpy(&significand[k], bytes, 8);
+        const unsigned top = bytes[8] | (static_cast<unsigned>(bytes[9]) << 8);
+        negative[k] = (top & 0x8000u) != 0;
+        exponent[k] = static_cast<int>(top & 0x7fffu);
+        if (exponent[k] == 0) exponent[k] = 1; // subnormal: the same scale as the smallest normal
+        if (significand[k] != 0 && exponent[k] < lowest) lowest = exponent[k];
+    }
+    // The positive terms and the magnitudes of the negative ones, summed apart; the sum
+    // vanishes when the two agree.
+    std::uint64_t sums[2][kLimbs] = {};
+    bool any = false;
+    for (int k = 0; k <= n; ++k) {
+        const std::uint64_t m = significand[k];
+        if (m == 0) continue;
+        any = true;
+        const int shift = exponent[k] - lowest;
+        if (shift > 64 * (kLimbs - 3)) return false;
+        std::uint64_t* acc = sums[negative[k] ? 1 : 0];
+        const int limb = shift / 64, bit = shift % 64;
+        const std::uint64_t low = m << bit, high = bit ? m >> (64 - bit) : 0;
+        acc[limb] += low;
+        const std::uint64_t before = acc[limb + 1];
+        acc[limb + 1] += high + (acc[limb] < low ? 1 : 0); // high < 2^63: no overflow here
+        std::uint64_t carry = acc[limb + 1] < before ? 1 : 0;
+        for (int i = limb + 2; carry != 0 && i < kLimbs; ++i)
+            carry = (acc[i] += carry) == 0 ? 1 : 0;
+    }
+    for (int i = 0; i < kLimbs; ++i)
+        if (sums[0][i] != sums[1][i]) return false;
+    return any;
+}
+
 } // namespace
 
 bool RecursionIsStable(const long double* yCoeffs, int n) {
@@ -96,7 +159,7 @@ bool RecursionIsStable(const long double* yCoeffs, int n) {
         c = next;
         next = t;
     }
-    return true;
+    return !VanishesAt(yCoeffs, n, 1) && !VanishesAt(yCoeffs, n, -1);
 }
 
 bool RecursionRoots(const long double* yCoeffs, int n, const TComplex* seeds, TComplex* roots) {

@@ -39,8 +39,8 @@ TEST(Properties, NewFilterReadsBackItsDefaults) {
 TEST(Properties, InvalidEnumerationsAndOrdersChangeNothing) {
     TdspIIRFilter f;
     Dirty(f);
-    f.SetKind(static_cast<TdspIIRFilterKind>(3));
-    f.SetResponse(static_cast<TdspIIRFilterResponse>(4));
+    f.SetKind(static_cast<TdspIIRFilterKind>(fkElliptic + 1));
+    f.SetResponse(static_cast<TdspIIRFilterResponse>(ftHighShelf + 1));
     f.SetOrder(0);
     f.SetOrder(9);
     EXPECT_EQ(f.GetKind(), fkButterworth);
@@ -123,6 +123,71 @@ TEST(Properties, RippleIsStoredAsItsMagnitudeAndDesignsOnlyChebyshev) {
     EXPECT_EQ(f.GetDesignCount(), designs);
     f.SetRipple(2);
     EXPECT_EQ(f.GetDesignCount(), designs + 1);
+}
+
+TEST(Properties, AttenuationIsClampedIgnoresNonFiniteAndDesignsOnlyItsKinds) {
+    TdspIIRFilter f;
+    EXPECT_EQ(f.GetAttenuation(), 40);
+    Dirty(f);
+    f.SetAttenuation(-60); // stored as its magnitude; Butterworth does not use it
+    EXPECT_EQ(f.GetAttenuation(), 60);
+    EXPECT_EQ(f.GetDesignCount(), 1u);
+    EXPECT_FALSE(HistoriesClear(f));
+    for (long double bad : {kNaN, std::numeric_limits<long double>::infinity()})
+        f.SetAttenuation(bad);
+    EXPECT_EQ(f.GetAttenuation(), 60);
+    f.SetAttenuation(1000);
+    EXPECT_EQ(f.GetAttenuation(), MaxAttenuation);
+    f.SetAttenuation(0.01L);
+    EXPECT_EQ(f.GetAttenuation(), MinAttenuation);
+    for (auto kind : {fkChebyshev2, fkElliptic}) {
+        f.SetKind(kind);
+        const auto designs = f.GetDesignCount();
+        f.SetAttenuation(50);
+        f.SetRipple(kind == fkElliptic ? 0.5L : 0.25L); // only the elliptic filter uses it
+        EXPECT_EQ(f.GetDesignCount(), designs + (kind == fkElliptic ? 2u : 1u)) << kind;
+        f.SetAttenuation(50);
+        EXPECT_EQ(f.GetDesignCount(), designs + (kind == fkElliptic ? 2u : 1u)) << kind;
+        f.SetAttenuation(1);
+    }
+}
+
+TEST(Properties, EllipticNeedsAttenuationAboveRippleElseItIsButterworth) {
+    TdspIIRFilter f, butterworth;
+    f.SetRipple(3);
+    f.SetAttenuation(3);
+    f.SetOrder(4);
+    butterworth.SetOrder(4);
+    f.SetKind(fkElliptic);
+    EXPECT_EQ(f.GetErrorText(), "Elliptic filter error: attenuation 3 dB must exceed ripple 3 dB");
+    EXPECT_EQ(Coeffs(f.GetYCoeffs(), 4), Coeffs(butterworth.GetYCoeffs(), 4));
+}
+
+TEST(Properties, ShelvesAreButterworthOnlyAndGainIsClamped) {
+    TdspIIRFilter f;
+    EXPECT_EQ(f.GetGain(), 0);
+    f.SetGain(12); // no shelf yet: stored, no design
+    EXPECT_EQ(f.GetDesignCount(), 1u);
+    f.SetResponse(ftLowShelf);
+    EXPECT_EQ(f.GetDesignCount(), 2u);
+    f.SetGain(99);
+    EXPECT_EQ(f.GetGain(), MaxShelfGain);
+    f.SetGain(-99);
+    EXPECT_EQ(f.GetGain(), -MaxShelfGain);
+    f.SetGain(kNaN);
+    EXPECT_EQ(f.GetGain(), -MaxShelfGain);
+    EXPECT_EQ(f.GetDesignCount(), 4u);
+    EXPECT_TRUE(f.GetErrorText().empty());
+    f.SetKind(fkChebyshev); // refused while the response is a shelf
+    EXPECT_EQ(f.GetKind(), fkButterworth);
+    EXPECT_NE(f.GetErrorText().find("Butterworth filters only"), std::string::npos);
+    TdspIIRFilter e;
+    e.SetKind(fkElliptic);
+    const auto designs = e.GetDesignCount();
+    e.SetResponse(ftHighShelf); // refused for any kind but Butterworth
+    EXPECT_EQ(e.GetResponse(), ftLowpass);
+    EXPECT_EQ(e.GetDesignCount(), designs);
+    EXPECT_NE(e.GetErrorText().find("Butterworth filters only"), std::string::npos);
 }
 
 TEST(Processing, FirstOutputAfterADesignIsTheGainFactor) {

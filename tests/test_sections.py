@@ -2,7 +2,8 @@
 """The stability verdict of every design's recursion, and its second-order sections.
 
 Reads `design_dump sections` (the program named as the first argument): every kind × response ×
-order 1..8 × f1 in 20 … 5000 Hz with f2 = 2·f1, at 44100, 48000 and 96000 Hz, with the rounded
+order 1..8 × f1 in 20 … 5000 Hz with f2 = 2·f1, at 44100, 48000 and 96000 Hz, and the Butterworth
+low and high shelves at +12 and −12 dB, with the rounded
 feedback coefficients, the z-plane poles and zeros, and the sections' coefficients in exact
 hexadecimal. Checks, independently of the library's own arithmetic:
 
@@ -23,7 +24,7 @@ hexadecimal. Checks, independently of the library's own arithmetic:
    denominator within 1e-12: Newton's iteration from the pole in mpmath; and the design's gain
    factor, evaluated from the expanded polynomials, is rounded by less than 1e-10), the sections'
    impulse response agrees with ProcessSample's to a relative 1e-9 over the first 1000 samples.
-Prints the number of unstable designs at each sample rate.
+Prints the number of unstable designs at each sample rate, and of each kind.
 """
 import re
 import subprocess
@@ -62,7 +63,7 @@ def parse(text):
                                 order=int(fields[2]), f1=float(fields[3]), f2=float(fields[4]),
                                 rate=float(fields[5]), routine=int(fields[6]),
                                 stable=fields[7] == "1", largest=float(exact(fields[8])),
-                                taps=int(fields[9])))
+                                taps=int(fields[9]), gain=float(fields[10])))
         elif tag in ("X", "Y"):
             designs[-1][tag.lower()] = [exact(v) for v in fields]
         elif tag in ("P", "Z"):
@@ -98,7 +99,8 @@ def reference_points(d):
     floor = d["order"] * 1e-4
     nf1 = max(mp.mpf(d["f1"]) / d["rate"], floor)
     nf2 = nf1 if d["response"] < 2 else max(mp.mpf(d["f2"]) / d["rate"], floor)
-    return {0: [1], 1: [-1], 2: [mpmath.expjpi(nf1 + nf2)], 3: [1, -1]}[d["response"]]
+    return {0: [1], 1: [-1], 2: [mpmath.expjpi(nf1 + nf2)], 3: [1, -1], 4: [-1],
+            5: [1]}[d["response"]]
 
 
 def sections_reference_magnitude(d):
@@ -168,9 +170,10 @@ def main():
     text = subprocess.run([sys.argv[1], "sections"], check=True, capture_output=True,
                           text=True).stdout
     designs = parse(text)
-    assert len(designs) == 3 * 4 * 8 * 8 * 3, len(designs)
+    variants = 5 * 4 + 2 * 2  # kinds × responses, and the shelves at two gains
+    assert len(designs) == 3 * variants * 8 * 8, len(designs)
     mp.prec = 1024
-    faults, unstable, compared = [], {}, 0
+    faults, unstable, unstable_kinds, compared = [], {}, {}, 0
     for d in designs:
         name = "kind {kind} response {response} order {order} f1 {f1:g} at {rate:g}".format(**d)
         runs = d["routine"] == 2  # FilterSample
@@ -179,6 +182,10 @@ def main():
             faults.append(f"{name}: IsStable {d['stable']}, Schur-Cohn {verdict}")
         if not verdict:
             unstable[d["rate"]] = unstable.get(d["rate"], 0) + 1
+            kind = ("butterworth", "chebyshev", "bessel", "chebyshev2", "elliptic")[d["kind"]]
+            if d["response"] >= 4:
+                kind += " shelf"
+            unstable_kinds[kind] = unstable_kinds.get(kind, 0) + 1
             m = d["largest"]
             if not (schur_cohn(d["y"], m * (1 + 1e-9)) and not schur_cohn(d["y"], m * (1 - 1e-9))):
                 faults.append(f"{name}: largest root {m} is not the largest root's magnitude")
@@ -196,7 +203,9 @@ def main():
                 k *= float(s[0])
             sos = signal.zpk2sos(d["Z"], d["P"], k)
             _, h = signal.sosfreqz(sos, worN=2 * np.pi * d["hz"] / d["rate"])
-            band = d["mag"] >= 10 ** (-3 / 20)
+            # Within 3 dB of the passband, or of the largest response where the passband lies
+            # below the frequencies listed (an inverse Chebyshev lowpass at 20 Hz).
+            band = d["mag"] >= min(1, d["mag"].max()) * 10 ** (-3 / 20)
             err = np.abs(20 * np.log10(np.abs(h[band])) - 20 * np.log10(d["mag"][band]))
             if not band.any() or (err > 1e-9 + double_rounding_db(d, band)).any():
                 faults.append(f"{name}: sections differ from sosfreqz by {err.max() if band.any() else 'no passband'} dB")
@@ -205,7 +214,9 @@ def main():
                 if not d["impulse"] <= 1e-9:
                     faults.append(f"{name}: impulse responses differ by {d['impulse']:.3g} (relative)")
     for rate in sorted(unstable):
-        print(f"{unstable[rate]} of 768 designs unstable as a recursion at {rate:g} Hz")
+        print(f"{unstable[rate]} of {variants * 64} designs unstable as a recursion at {rate:g} Hz")
+    for kind in sorted(unstable_kinds):
+        print(f"{unstable_kinds[kind]} {kind} designs unstable as a recursion (all rates)")
     print(f"impulse responses compared for {compared} well-conditioned designs")
     if compared < 500:
         faults.append(f"only {compared} well-conditioned designs to compare")

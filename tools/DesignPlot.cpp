@@ -203,7 +203,8 @@ std::string DesignSvg(const dsp::TdspIIRFilter& f, const std::vector<FrequencyPo
     const double fMin = r.empty() ? 1 : static_cast<double>(r.front().hertz);
     const double fMax = r.empty() ? 2 : static_cast<double>(r.back().hertz);
     std::vector<double> edges{static_cast<double>(f.GetFrequency(1))};
-    if (f.GetResponse() >= dsp::ftBandpass) edges.push_back(static_cast<double>(f.GetFrequency(2)));
+    const bool band = f.GetResponse() == dsp::ftBandpass || f.GetResponse() == dsp::ftBandstop;
+    if (band) edges.push_back(static_cast<double>(f.GetFrequency(2)));
 
     // Magnitude: from 10 dB above the peak down at most 120 dB.
     double peak = -300, floorDb = 300;
@@ -265,10 +266,15 @@ std::string DesignSvg(const dsp::TdspIIRFilter& f, const std::vector<FrequencyPo
     line(Printf("order %d, %d poles, %d zeros", static_cast<int>(f.GetOrder()), f.GetZNumPoles(),
                 f.GetZNumZeros()));
     line(Printf("f1 %.6Lg Hz", f.GetFrequency(1)) +
-         (f.GetResponse() >= dsp::ftBandpass ? Printf(", f2 %.6Lg Hz", f.GetFrequency(2)) : ""));
+         (band ? Printf(", f2 %.6Lg Hz", f.GetFrequency(2)) : ""));
     line(Printf("sample rate %.6Lg Hz (Nyquist %.6Lg Hz)", f.GetSampleRate(),
                 f.GetSampleRate() / 2));
-    if (f.GetKind() == dsp::fkChebyshev) line(Printf("ripple %.4Lg dB", f.GetRipple()));
+    if (f.GetKind() == dsp::fkChebyshev || f.GetKind() == dsp::fkElliptic)
+        line(Printf("ripple %.4Lg dB", f.GetRipple()));
+    if (f.GetKind() == dsp::fkChebyshev2 || f.GetKind() == dsp::fkElliptic)
+        line(Printf("attenuation %.4Lg dB", f.GetAttenuation()));
+    if (f.GetResponse() == dsp::ftLowShelf || f.GetResponse() == dsp::ftHighShelf)
+        line(Printf("shelf gain %.4Lg dB", f.GetGain()));
     line(Printf("gain factor %.6Lg", f.GetGainFactor()));
     // The design's own faults; the line about an unstable recursion becomes a line of its own.
     const std::string& error = f.GetErrorText();

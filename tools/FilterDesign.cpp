@@ -15,8 +15,26 @@ namespace vurnel::host {
 
 namespace {
 
-const char* const kKinds[] = {"butterworth", "chebyshev", "bessel"};
-const char* const kResponses[] = {"lowpass", "highpass", "bandpass", "bandstop"};
+const char* const kKinds[] = {"butterworth", "chebyshev", "bessel", "chebyshev2", "elliptic"};
+const char* const kResponses[] = {"lowpass",  "highpass", "bandpass",
+                                  "bandstop", "lowshelf", "highshelf"};
+
+bool IsBand(dsp::TdspIIRFilterResponse response) {
+    return response == dsp::ftBandpass || response == dsp::ftBandstop;
+}
+bool IsShelf(dsp::TdspIIRFilterResponse response) {
+    return response == dsp::ftLowShelf || response == dsp::ftHighShelf;
+}
+bool UsesRipple(dsp::TdspIIRFilterKind kind) {
+    return kind == dsp::fkChebyshev || kind == dsp::fkElliptic;
+}
+bool UsesAttenuation(dsp::TdspIIRFilterKind kind) {
+    return kind == dsp::fkChebyshev2 || kind == dsp::fkElliptic;
+}
+// The attenuation as the library stores it: the magnitude, clamped into its range.
+long double StoredAttenuation(long double value) {
+    return std::fmin(std::fmax(std::fabs(value), dsp::MinAttenuation), dsp::MaxAttenuation);
+}
 
 long double ParseValue(const std::string& option, const std::string& text) {
     char* end = nullptr;
@@ -88,14 +106,16 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             const std::string v = value();
             const std::size_t k = IndexOf(v, kKinds);
             if (k == std::size(kKinds))
-                throw DesignError("unknown kind '" + v + "' (butterworth, chebyshev or bessel)");
+                throw DesignError("unknown kind '" + v +
+                                  "' (butterworth, chebyshev, bessel, chebyshev2 or elliptic)");
             r.kind = static_cast<dsp::TdspIIRFilterKind>(k);
         } else if (option == "--response") {
             const std::string v = value();
             const std::size_t k = IndexOf(v, kResponses);
             if (k == std::size(kResponses))
                 throw DesignError("unknown response '" + v +
-                                  "' (lowpass, highpass, bandpass or bandstop)");
+                                  "' (lowpass, highpass, bandpass, bandstop, lowshelf or "
+                                  "highshelf)");
             r.response = static_cast<dsp::TdspIIRFilterResponse>(k);
         } else if (option == "--order") {
             const std::string v = value();
@@ -114,6 +134,12 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             if (!(r.rate > 0)) throw DesignError("sample rate '" + v + "' must be above 0");
         } else if (option == "--ripple") {
             r.ripple = ParseValue(option, value());
+        } else if (option == "--attenuation") {
+            r.attenuation = ParseValue(option, value());
+            r.attenuationGiven = true;
+        } else if (option == "--gain") {
+            r.gain = ParseValue(option, value());
+            r.gainGiven = true;
         } else if (option == "--out") {
             r.svg = value();
         } else if (option == "--csv") {
@@ -130,15 +156,24 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             throw DesignError("unknown option '" + option + "' for design");
         }
     }
-    if ((r.response == dsp::ftBandpass || r.response == dsp::ftBandstop) && !r.f2Given)
+    if (IsBand(r.response) && !r.f2Given)
         throw DesignError(std::string("a ") + kResponses[r.response] +
                           " filter needs --f2, its upper band edge");
+    if (IsShelf(r.response) && r.kind != dsp::fkButterworth)
+        throw DesignError(std::string("a ") + kResponses[r.response] +
+                          " is designed for butterworth filters only, not " + kKinds[r.kind]);
+    if (r.kind == dsp::fkElliptic && !(std::fabs(r.ripple) < StoredAttenuation(r.attenuation)))
+        throw DesignError("an elliptic filter needs --attenuation (" +
+                          Format("%.10Lg", StoredAttenuation(r.attenuation)) +
+                          " dB) above --ripple (" + Format("%.10Lg", std::fabs(r.ripple)) + " dB)");
     return r;
 }
 
 void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& r) {
     filter.SetSampleRate(r.rate);
     filter.SetRipple(r.ripple);
+    filter.SetAttenuation(r.attenuation);
+    filter.SetGain(r.gain);
     filter.SetKind(r.kind);
     filter.SetResponse(r.response);
     filter.SetOrder(static_cast<dsp::TdspIIRFilterOrder>(r.order));
@@ -259,31 +294,33 @@ std::string SectionsReport(const dsp::TdspIIRSections& s, const std::vector<long
 }
 
 std::string KindName(dsp::TdspIIRFilterKind kind) {
-    return kind <= dsp::fkBessel ? kKinds[kind] : "?";
+    return kind <= dsp::fkElliptic ? kKinds[kind] : "?";
 }
 
 std::string ResponseName(dsp::TdspIIRFilterResponse response) {
-    return response <= dsp::ftBandstop ? kResponses[response] : "?";
+    return response <= dsp::ftHighShelf ? kResponses[response] : "?";
 }
 
 std::string DesignTitle(const dsp::TdspIIRFilter& f) {
     std::string title = KindName(f.GetKind()) + " " + ResponseName(f.GetResponse()) + ", order " +
                         std::to_string(f.GetOrder()) + ", ";
-    if (f.GetResponse() >= dsp::ftBandpass)
+    if (IsBand(f.GetResponse()))
         title +=
             Format("%.6Lg", f.GetFrequency(1)) + "–" + Format("%.6Lg", f.GetFrequency(2)) + " Hz";
     else
         title += Format("%.6Lg", f.GetFrequency(1)) + " Hz";
     title += " at " + Format("%.6Lg", f.GetSampleRate()) + " Hz";
-    if (f.GetKind() == dsp::fkChebyshev)
-        title += ", ripple " + Format("%.4Lg", f.GetRipple()) + " dB";
+    if (UsesRipple(f.GetKind())) title += ", ripple " + Format("%.4Lg", f.GetRipple()) + " dB";
+    if (UsesAttenuation(f.GetKind()))
+        title += ", attenuation " + Format("%.4Lg", f.GetAttenuation()) + " dB";
+    if (IsShelf(f.GetResponse())) title += ", gain " + Format("%.4Lg", f.GetGain()) + " dB";
     title[0] = static_cast<char>(title[0] - 'a' + 'A');
     return title;
 }
 
 std::string DesignReport(const dsp::TdspIIRFilter& f, const DesignRequest& r,
                          const std::vector<long double>& impulse) {
-    const bool band = f.GetResponse() >= dsp::ftBandpass;
+    const bool band = IsBand(f.GetResponse());
     std::ostringstream out;
     out << DesignTitle(f) << "\n\nsettings as stored\n"
         << "  kind        " << KindName(f.GetKind()) << "\n"
@@ -295,7 +332,17 @@ std::string DesignReport(const dsp::TdspIIRFilter& f, const DesignRequest& r,
         << "\n"
         << "  rate        " << Hertz(f.GetSampleRate()) << "\n"
         << "  ripple      " << Format("%.10Lg", f.GetRipple()) << " dB"
-        << (f.GetKind() != dsp::fkChebyshev ? "  (used by Chebyshev filters only)" : "") << "\n";
+        << (UsesRipple(f.GetKind()) ? "" : "  (used by Chebyshev and elliptic filters only)")
+        << "\n";
+    // Attenuation and gain where the design uses them or they were asked for.
+    if (UsesAttenuation(f.GetKind()) || r.attenuationGiven)
+        out << "  attenuation " << Format("%.10Lg", f.GetAttenuation()) << " dB"
+            << (UsesAttenuation(f.GetKind()) ? ""
+                                             : "  (used by Chebyshev2 and elliptic filters only)")
+            << "\n";
+    if (IsShelf(f.GetResponse()) || r.gainGiven)
+        out << "  gain        " << Format("%.10Lg", f.GetGain()) << " dB"
+            << (IsShelf(f.GetResponse()) ? "" : "  (used by shelves only)") << "\n";
     auto note = [&](const char* what, long double asked, long double stored,
                     const std::string& why) {
         if (asked != stored)
@@ -307,6 +354,13 @@ std::string DesignReport(const dsp::TdspIIRFilter& f, const DesignRequest& r,
     note("f1", r.f1, f.GetFrequency(1), edgeRule);
     if (band) note("f2", r.f2, f.GetFrequency(2), edgeRule);
     note("ripple", r.ripple, f.GetRipple(), "the ripple is stored as its magnitude");
+    note("attenuation", r.attenuation, f.GetAttenuation(),
+         "the attenuation is stored as its magnitude, between " +
+             Format("%.10Lg", dsp::MinAttenuation) + " and " +
+             Format("%.10Lg", dsp::MaxAttenuation) + " dB");
+    note("gain", r.gain, f.GetGain(),
+         "a shelf's gain lies between -" + Format("%.10Lg", dsp::MaxShelfGain) + " and " +
+             Format("%.10Lg", dsp::MaxShelfGain) + " dB");
     out << "\nroutine     " << RoutineName(f.GetRoutine()) << "\n"
         << "recursion   " << StabilityText(f) << "\n";
     if (f.GetRoutine() == dsp::TdspSampleRoutine::FilterSample) {

@@ -27,6 +27,9 @@ struct DesignRequest {
     bool f2Given = false;
     long double rate = 44100.0L;
     long double ripple = 0.0L;
+    long double attenuation = 40.0L; // the library's default
+    long double gain = 0.0L;         // of a shelf
+    bool attenuationGiven = false, gainGiven = false;
     std::string svg, csv;  // output files, empty for none
     int impulse = 0;       // how many impulse-response samples to print
     bool sections = false; // report, draw and write the second-order sections
@@ -34,11 +37,12 @@ struct DesignRequest {
 
 // Reads the options after `design`; throws DesignError for an unknown kind or response, an
 // order outside 1..8, a value that is not a number, a missing --f2 for a band filter, a rate
-// that is not above 0, or an unknown option.
+// that is not above 0, a shelf of another kind than Butterworth, an elliptic filter whose
+// attenuation is not above its ripple, or an unknown option.
 DesignRequest ParseDesignArguments(const std::vector<std::string>& args);
 
 // Sets the filter's properties through its public setters, as any caller would: rate first,
-// then ripple, kind, response, order and the band edges.
+// then ripple, attenuation, gain, kind, response, order and the band edges.
 void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& request);
 
 struct FrequencyPoint {
