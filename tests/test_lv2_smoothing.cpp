@@ -1,7 +1,9 @@
 // Gliding controls in the LV2 instance: a step of any control, at any rate and block length,
 // makes no click (no sample-to-sample step above 1.5 times the settled output's largest), ends
-// exactly at the value set, and reads back as set; without a change, or with the smooth toggle
-// off, the output is the VST 2 effect's, bit for bit.
+// exactly at the value set, and reads back as set; neither does continuous automation; without a
+// change, or with the smooth toggle off, the output is the VST 2 effect's, bit for bit. And the
+// effect's glides underneath: the same bits in every buffer layout, segment ends that are the
+// library's first-order designs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
