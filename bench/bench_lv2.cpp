@@ -6,8 +6,8 @@
 // sample rate, bounded block length), each port its own buffer, noise at the audio inputs and
 // the control inputs at their defaults (ours at a non-neutral setting, so it filters). Each
 // block size is timed in alternating rounds; the table gives each plug-in's median ns per
-// stereo frame. Plug-ins that are not installed are skipped. A second table times ours while
-// its controls glide.
+// stereo frame. Plug-ins that are not installed are skipped. A second table times ours under
+// automation: a new control value every block, against ours at rest.
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -146,33 +147,45 @@ double TimeBlocks(Subject& s, int block, double seconds, LV2_URID sequence, LV2_
     return elapsed * 1e9 / static_cast<double>(frames);
 }
 
-// Our plug-in kept gliding: every `glideFrames` frames (rounded up to whole blocks) the named
-// controls flip between their two values, so each run() is part of a glide.
-struct GlideCase {
+// Our plug-in under automation, as a host's automation lane drives it: before every run() each
+// automated control takes its next value on a 0.5 Hz sine between its two ends, so every block
+// brings a new value and a glide is always under way. The sweep's phase carries on from one
+// timing round to the next.
+struct AutomationScene {
     const char* name;
-    std::vector<std::pair<const char*, std::pair<float, float>>> flips;
+    std::vector<std::pair<const char*, std::pair<float, float>>> sweeps; // symbol, (low, high)
 };
-double TimeGlides(Subject& s, const GlideCase& c, int block, double seconds, int glideFrames) {
+double TimeAutomation(Subject& s, const AutomationScene& scene, int block, double seconds,
+                      long long& framesSoFar) {
     for (std::size_t i = 0; i < s.inPorts.size(); ++i)
         lilv_instance_connect_port(s.instance, s.inPorts[i], s.audioIn[i].data());
     for (std::size_t i = 0; i < s.outPorts.size(); ++i)
         lilv_instance_connect_port(s.instance, s.outPorts[i], s.audioOut[i].data());
-    const int period = (glideFrames + block - 1) / block;
-    long long frames = 0, runs = 0;
+    std::vector<std::pair<float*, std::pair<float, float>>> ports;
+    for (const auto& [symbol, range] : scene.sweeps)
+        ports.emplace_back(&s.controls[s.portOf.at(symbol)], range);
+    constexpr double kTwoPi = 6.283185307179586;
+    long long frames = 0;
     const auto start = Clock::now();
     double elapsed = 0.0;
     do {
-        for (int k = 0; k < 16; ++k, ++runs) {
-            if (runs % period == 0)
-                for (const auto& [symbol, values] : c.flips)
-                    s.controls[s.portOf.at(symbol)] =
-                        (runs / period) % 2 ? values.first : values.second;
+        for (int k = 0; k < 16; ++k) {
+            const double phase = std::sin(kTwoPi * 0.5 * static_cast<double>(framesSoFar) / kRate);
+            for (auto& [port, range] : ports)
+                *port = static_cast<float>(range.first +
+                                           (range.second - range.first) * (0.5 + 0.5 * phase));
             lilv_instance_run(s.instance, static_cast<std::uint32_t>(block));
+            framesSoFar += block;
         }
         frames += 16LL * block;
         elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     } while (elapsed < seconds);
     return elapsed * 1e9 / static_cast<double>(frames);
+}
+
+double Median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
 }
 
 } // namespace
@@ -254,35 +267,54 @@ int main(int argc, char** argv) {
         std::printf("| %s | %.1f | %.1f | %.1f |\n", subjects[i]->name.c_str(), table[i][0],
                     table[i][1], table[i][2]);
 
-    // Ours while its controls glide (20 ms each, a step every 2 frames), beside it at rest.
-    const int glideFrames = static_cast<int>(0.02 * kRate);
-    const GlideCase cases[] = {
+    // Ours under automation: a new value every block (the smooth port at its default, on), beside
+    // ours at rest in the same alternating rounds; x rest is the median of the per-round ratios.
+    const AutomationScene scenes[] = {
         {"at rest", {}},
-        {"bass gliding (±6 dB)", {{"bass", {6.0f, -6.0f}}}},
-        {"bass cutoff gliding (200/400 Hz)", {{"bass_cutoff", {200.0f, 400.0f}}}},
-        {"all four gliding",
-         {{"bass", {6.0f, -6.0f}},
-          {"treble", {-4.0f, 4.0f}},
-          {"bass_cutoff", {200.0f, 400.0f}},
-          {"treble_cutoff", {5000.0f, 8000.0f}}}},
+        {"bass gain automated (±12 dB)", {{"bass", {-12.0f, 12.0f}}}},
+        {"bass cutoff automated (80–400 Hz)", {{"bass_cutoff", {80.0f, 400.0f}}}},
+        {"treble cutoff automated (3–9 kHz)", {{"treble_cutoff", {3000.0f, 9000.0f}}}},
+        {"all four automated",
+         {{"bass", {-12.0f, 12.0f}},
+          {"treble", {-12.0f, 12.0f}},
+          {"bass_cutoff", {80.0f, 400.0f}},
+          {"treble_cutoff", {3000.0f, 9000.0f}}}},
     };
-    std::printf("\nMIRVAK_Vurnel, ns per stereo frame while gliding (a new change every %d frames, "
-                "rounded up to whole blocks), median of %d rounds\n\n| case | block 64 | block "
-                "512 |\n|---|---|---|\n",
-                glideFrames, rounds);
-    for (const GlideCase& c : cases) {
-        double cells[2];
-        int column = 0;
-        for (int block : {64, 512}) {
-            std::vector<double> v;
-            TimeGlides(*subjects[0], c, block, 0.05, glideFrames); // warm up
-            for (int round = 0; round < rounds; ++round)
-                v.push_back(TimeGlides(*subjects[0], c, block, 0.1, glideFrames));
-            std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-            cells[column++] = v[v.size() / 2];
+    constexpr std::size_t kScenes = sizeof scenes / sizeof scenes[0];
+    const int automationBlocks[] = {64, 256, 1024};
+    double ns[kScenes][3], times[kScenes][3];
+    std::printf(
+        "\nMIRVAK_Vurnel under automation (a 0.5 Hz sweep, a new value every block), ns per "
+        "stereo frame and x rest, median of %d alternating rounds\n\n| scene | block 64 | "
+        "block 256 | block 1024 |\n|---|---|---|---|\n",
+        rounds);
+    Subject& ours = *subjects[0];
+    const std::map<std::string, float> settled = wanted[0].settings;
+    for (int b = 0; b < 3; ++b) {
+        const int block = automationBlocks[b];
+        std::vector<std::vector<double>> samples(kScenes), ratios(kScenes);
+        long long framesSoFar[kScenes] = {};
+        for (std::size_t c = 0; c < kScenes; ++c) // warm up
+            TimeAutomation(ours, scenes[c], block, 0.05, framesSoFar[c]);
+        for (int round = 0; round < rounds; ++round) {
+            for (std::size_t c = 0; c < kScenes; ++c) {
+                // Each scene starts from the plug-in's settings, so at rest is at rest.
+                for (const auto& [symbol, value] : settled)
+                    ours.controls[ours.portOf.at(symbol)] = value;
+                TimeAutomation(ours, scenes[0], block, 0.03, framesSoFar[0]); // settle
+                samples[c].push_back(TimeAutomation(ours, scenes[c], block, 0.1, framesSoFar[c]));
+            }
+            for (std::size_t c = 0; c < kScenes; ++c)
+                ratios[c].push_back(samples[c].back() / samples[0].back());
         }
-        std::printf("| %s | %.1f | %.1f |\n", c.name, cells[0], cells[1]);
+        for (std::size_t c = 0; c < kScenes; ++c) {
+            ns[c][b] = Median(samples[c]);
+            times[c][b] = Median(ratios[c]);
+        }
     }
+    for (std::size_t c = 0; c < kScenes; ++c)
+        std::printf("| %s | %.1f (%.2fx) | %.1f (%.2fx) | %.1f (%.2fx) |\n", scenes[c].name,
+                    ns[c][0], times[c][0], ns[c][1], times[c][1], ns[c][2], times[c][2]);
     for (auto& s : subjects) {
         lilv_instance_deactivate(s->instance);
         lilv_instance_free(s->instance);

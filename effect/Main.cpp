@@ -119,6 +119,10 @@ float TMirvakEffect::GainToParameter(float g) {
     return static_cast<float>((std::log10(static_cast<long double>(g) + 1.0L) + 1.0L) / 2.0L);
 }
 
+float TMirvakEffect::ParameterToHertz(std::int32_t index, float x) {
+    return (index & 0xFF) == kBassCutoff ? BassHertz(x) : TrebleHertz(x);
+}
+
 void TMirvakEffect::SetBassCutoff(bool normalised, float value) {
     const float hertz = normalised ? BassHertz(value) : value;
     SetCutoff(*BassFilterLeft, *BassFilterRight, hertz, false);
@@ -169,6 +173,7 @@ void TMirvakEffect::PublishDesigns(bool keepHistories) {
     TrebleFilterLeft->TakeDesignSnapshot(back.filter[kTrebleLeft]);
     BassFilterRight->TakeDesignSnapshot(back.filter[kBassRight]);
     TrebleFilterRight->TakeDesignSnapshot(back.filter[kTrebleRight]);
+    back.sampleRate = BassFilterLeft->GetSampleRate();
     // A filter redesigned here starts from silence unless asked to keep its histories; one that
     // was not redesigned goes on with whatever its histories belonged to.
     for (int slot = 0; slot < 4; ++slot) {

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "DAudioE.h"
+#include "GlideKernel.h"
 #include "LockFree.h"
 #include "dspIIRFilters.h"
 
@@ -50,6 +51,34 @@ public:
     void SetTrebleCutoff(bool normalised, float value);
     static float ParameterToGain(float x);
     static float GainToParameter(float g);
+    // The cutoff in hertz of a parameter value of index 0 (bass) or 1 (treble), before the
+    // filters limit it.
+    static float ParameterToHertz(std::int32_t index, float x);
+
+    // Glides, for hosts whose controls move smoothly (the LV2 plug-in's smooth switch). A glide
+    // takes a parameter from where it is to `value` over `frames` frames, a little every sample:
+    // a gain evenly in decibels, a cutoff evenly in the logarithm of its frequency. It ends
+    // exactly where setParameter(index, value) puts the parameter, the gain's bits and the
+    // cutoff's design included (the cutoff's filters keep their histories), and getParameter
+    // reports the new value by the time it is over (a cutoff's from its last segment on). A glide
+    // of a gliding parameter starts from where that glide is. Glides move only in
+    // ProcessReplacingGliding and ProcessGliding; processReplacing and process leave them where
+    // they are.
+    // The thread that runs the audio; no allocation, no lock. A change that cannot glide
+    // (frames < 1, a value the path cannot reach) is made at once by setParameter, with its
+    // lock; false if that failed (the caller may try again).
+    bool GlideParameter(std::int32_t index, float value, std::int32_t frames) noexcept;
+    // Every glide ends at once, as setParameter of its value would end it. The thread that runs
+    // the audio; no allocation; may wait for a setter on another thread, as setParameter does.
+    void FinishGlides();
+    // Whether any parameter glides. The thread that runs the audio.
+    bool Gliding() const noexcept { return glidingMask != 0; }
+    // processReplacing and process with the glides moving: the same calls while nothing glides.
+    // The host's audio thread; never allocate, lock or wait (a cutoff glide designs its end under
+    // a try-lock, and holds still while another thread is designing).
+    void ProcessReplacingGliding(float** inputs, float** outputs,
+                                 std::int32_t sampleFrames) noexcept;
+    void ProcessGliding(float** inputs, float** outputs, std::int32_t sampleFrames) noexcept;
 
     // What the left channel runs right now (the right one runs the same), for computing the
     // effect's response. Any thread but the audio thread of this instance; no allocation.
@@ -68,6 +97,7 @@ private:
     struct Designs {
         dsp::TdspIIRDesignSnapshot filter[4];
         std::uint64_t historyOf[4];
+        long double sampleRate;
     };
     // The audio thread's own state of one filter: its histories and which design they belong to.
     struct Runner {
@@ -108,6 +138,41 @@ private:
     TripleBuffer<Designs> designs;
     // Audio side.
     Runner runners[4]{};
+
+    // A parameter on its way to a new value, in segments of at most kGainSegment or
+    // kCutoffSegment frames: along the path (1 + gain, or hertz) the segments' ends are even
+    // steps in its logarithm, and in between the gain or the band's coefficients move on a
+    // straight line, a step per sample. A cutoff's last segment ends on the filters' own design.
+    // The audio thread's own (GlideParameter, FinishGlides and the gliding renders).
+    struct Glide {
+        float value = 0.0f;                // the parameter value it ends on
+        std::int32_t frames = 0, done = 0; // its length, and the frames gone
+        // The current segment, in frames from the glide's start, and the path at its two ends.
+        std::int32_t segmentStart = 0, segmentEnd = 0;
+        long double startValue = 0.0L, endValue = 0.0L;
+        long double finalValue = 0.0L; // a cutoff's path at the glide's end
+        long double ratio = 1.0L;      // the path's factor from one segment end to the next
+        long double gainStep = 0.0L;   // a gain's step per sample in this segment
+        bool holding = false;          // a cutoff waiting to design its end
+    };
+    static constexpr std::int32_t kGainSegment = 256;
+    static constexpr std::int32_t kCutoffSegment = 64;
+    static constexpr std::int32_t kGlideChunk = kGainSegment;
+
+    template <bool Accumulate>
+    void RenderGliding(float** inputs, float** outputs, std::int32_t frames) noexcept;
+    template <bool Accumulate>
+    void RenderGlideChunk(float** inputs, float** outputs, std::int32_t offset, std::int32_t frames,
+                          bool interleaved) noexcept;
+    std::int32_t StartGlideSegments(std::int32_t frames) noexcept;
+    void AdvanceGlides(std::int32_t frames) noexcept;
+    long double GlidePosition(const Glide& glide) const noexcept;
+    bool TryDesignCutoff(std::int32_t index, float value) noexcept;
+
+    Glide glides[4];
+    std::uint8_t glidingMask = 0; // bit i: parameter i glides
+    GlideCoefficients glideBands[2] = {};
+    float glideGains[2][kGlideChunk] = {};
 };
 
 } // namespace vurnel

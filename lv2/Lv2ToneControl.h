@@ -1,9 +1,8 @@
 // The tone control as an LV2 plug-in instance: four audio ports and four control ports in the
 // units a user thinks in, mapped onto the one TMirvakEffect it owns, and a toggle that makes a
-// changed control glide to its new value instead of jumping. The effect, its filters and its
-// audio kernels are used as they are; this class only translates ports into the effect's
-// parameter values and blocks (or, while a control glides, short sub-blocks) into
-// processReplacing.
+// changed control glide to its new value instead of jumping. The effect, its filters, its audio
+// kernels and its glides are used as they are; this class only translates ports into the
+// effect's parameter values (or glides to them) and blocks into the effect's render.
 #pragma once
 
 #include <cstdint>
@@ -32,11 +31,11 @@ public:
     // The controls the effect maps onto its parameters (the smooth toggle is not one of them).
     static constexpr std::uint32_t kControlCount = 4;
 
-    // How a changed control glides: over this long, in steps of this many frames (each step one
-    // sub-block run with the effect at one value of every control). Gains glide in decibels,
-    // cutoffs in the logarithm of their frequency, both at an even pace.
-    static constexpr double kGlideSeconds = 0.02;
-    static constexpr std::uint32_t kStepFrames = 2;
+    // How long a changed control glides (TMirvakEffect::GlideParameter: gains evenly in
+    // decibels, cutoffs in the logarithm of their frequency, a little every sample), and its
+    // length in frames at a sample rate: the whole frames that cover it, at least one.
+    static constexpr std::int32_t kGlideMilliseconds = 20;
+    static std::int32_t GlideFrames(double sampleRate);
 
     // A control port's declared range and default, in its own units.
     struct ControlRange {
@@ -52,10 +51,8 @@ public:
     // A control value as a person reads it: "120 Hz", "4.5 kHz", "+6.0 dB". Allocates.
     static std::string ValueText(std::uint32_t port, float value);
 
-    // The host's instantiation thread; allocates the effect. The second form sets the glide's
-    // time and step (tests and measurements compare choices with it).
+    // The host's instantiation thread; allocates the effect.
     explicit Lv2ToneControl(double sampleRate);
-    Lv2ToneControl(double sampleRate, double glideSeconds, std::uint32_t stepFrames);
 
     // Any host thread that does not run this instance's other functions at the same time; no
     // allocation. A null pointer disconnects the port; with the smooth port disconnected,
@@ -71,21 +68,10 @@ public:
     TMirvakEffect& Effect() noexcept { return *effect; }
 
 private:
-    // One control's way to its value: positions in glide units (dB, or ln Hz for a cutoff).
-    struct Glide {
-        double from = 0.0, to = 0.0, now = 0.0;
-        std::uint32_t step = 0; // steps taken, of glideSteps
-        bool active = false;
-    };
-
     void ApplyControls() noexcept;
-    void StepGlides() noexcept;
-    bool Give(std::uint32_t control, float value, bool keepHistories) noexcept;
-    void Process(std::uint32_t offset, std::uint32_t frames) noexcept;
 
     double rate;
-    std::uint32_t stepFrames;
-    std::uint32_t glideSteps;
+    std::int32_t glideFrames;
     std::unique_ptr<TMirvakEffect> effect;
     float* audio[4] = {};
     const float* controls[kControlCount] = {};
@@ -94,9 +80,6 @@ private:
     // has been given none.
     std::uint32_t applied[kControlCount] = {};
     bool appliedValid[kControlCount] = {};
-    Glide glides[kControlCount];
-    bool gliding = false;
-    std::uint32_t untilStep = 0; // frames until the next glide step
 };
 
 } // namespace vurnel

@@ -1,10 +1,13 @@
 // Gliding controls in the LV2 instance: a step of any control, at any rate and block length,
 // makes no click (no sample-to-sample step above 1.5 times the settled output's largest), ends
-// exactly at the value set, and reads back as set; without a change, or with the smooth toggle
-// off, the output is the VST 2 effect's, bit for bit.
+// exactly at the value set, and reads back as set; neither does continuous automation; without a
+// change, or with the smooth toggle off, the output is the VST 2 effect's, bit for bit. And the
+// effect's glides underneath: the same bits in every buffer layout, segment ends that are the
+// library's first-order designs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -101,6 +104,12 @@ Render RenderSteps(double rate, std::size_t block, const std::vector<float>& sig
                        [](std::size_t, Lv2ToneControl&) {});
 }
 
+// The glide's length at a whole sample rate, counted here independently of the plug-in.
+std::size_t GlideFramesAt(double rate) {
+    const auto whole = static_cast<std::size_t>(rate);
+    return (whole * Lv2ToneControl::kGlideMilliseconds + 999) / 1000;
+}
+
 double LargestStep(const std::vector<float>& y, std::size_t from, std::size_t to) {
     double most = 0.0;
     for (std::size_t i = std::max<std::size_t>(from, 1); i < to && i < y.size(); ++i)
@@ -112,8 +121,7 @@ double LargestStep(const std::vector<float>& y, std::size_t from, std::size_t to
 // glide, over the largest step of the settled output in 100 ms before and after that.
 double ClickRatio(const std::vector<float>& y, double rate, std::size_t first, std::size_t last) {
     const auto window = static_cast<std::size_t>(0.1 * rate);
-    const std::size_t settled =
-        last + static_cast<std::size_t>(std::ceil((Lv2ToneControl::kGlideSeconds + 0.05) * rate));
+    const std::size_t settled = last + GlideFramesAt(rate) + static_cast<std::size_t>(0.05 * rate);
     const double around = LargestStep(y, first, settled);
     return around / std::max(LargestStep(y, first - window, first),
                              LargestStep(y, settled, settled + window));
@@ -131,8 +139,7 @@ TEST(Lv2Smoothing, StepsOfEveryControlGlideWithoutAClickToTheExactValueInTime) {
     int cases = 0;
     double worst = 0.0;
     for (double rate : {44100.0, 48000.0, 96000.0}) {
-        const auto glide =
-            static_cast<std::size_t>(std::ceil(Lv2ToneControl::kGlideSeconds * rate));
+        const std::size_t glide = GlideFramesAt(rate);
         const std::size_t length = static_cast<std::size_t>(0.45 * rate) + 8192;
         const std::vector<std::vector<float>> signals = {
             Sine(length, 100.0, rate), Sine(length, 1000.0, rate), Noise(length, 17)};
@@ -292,4 +299,150 @@ TEST(EffectKeepingState, KeptHistoriesSurviveAChangeOfTheOtherPair) {
     const std::vector<float> kept = render(0), keptThenTreble = render(1), cleared = render(2);
     EXPECT_TRUE(SameBits(kept.data(), keptThenTreble.data(), 512));
     EXPECT_FALSE(SameBits(kept.data() + 256, cleared.data() + 256, 256));
+}
+
+// The effect's glides give the same bits whatever the buffers: separate and in-place buffers run
+// the kernel channel by channel (by hand on x86-64), a right output that is the left input runs
+// the plain loop position by position; replacing and accumulating, every band moving or not, and
+// blocks that cut the glides' segments anywhere.
+TEST(EffectGlides, EveryBufferLayoutGivesTheSameBits) {
+    std::mt19937 rng(41);
+    const std::vector<float> left = Noise(12000, 3), right = Noise(12000, 4); // 60 blocks of 200
+    for (int trial = 0; trial < 12; ++trial) {
+        const bool accumulate = trial % 2 == 1;
+        // Glides: at a block, parameter, value, length.
+        struct Event {
+            int block, index;
+            float value;
+            std::int32_t frames;
+        };
+        std::vector<Event> events;
+        std::vector<std::int32_t> blocks;
+        for (int k = 0; k < 60; ++k) {
+            blocks.push_back(static_cast<std::int32_t>(1 + rng() % 200));
+            if (rng() % 3 == 0)
+                events.push_back({k, static_cast<int>(rng() % 4), (rng() % 1001) / 1000.0f,
+                                  static_cast<std::int32_t>(1 + rng() % 2000)});
+        }
+        // Separate buffers whose outputs start as in place, in place, separate buffers whose
+        // right output starts as the left input, the right output on the left input.
+        std::vector<float> results[4][2];
+        for (int layout = 0; layout < 4; ++layout) {
+            TMirvakEffect fx(nullptr, 0, 0);
+            fx.setSampleRate(48000.0f);
+            fx.setParameter(TMirvakEffect::kBass, 0.8f);
+            fx.setParameter(TMirvakEffect::kTreble, 0.3f);
+            std::vector<float> inL(left), inR(right), outL(layout < 2 ? left : right),
+                outR(layout < 2 ? right : left);
+            std::size_t at = 0, next = 0;
+            for (std::size_t k = 0; k < blocks.size(); ++k) {
+                for (; next < events.size() && events[next].block == static_cast<int>(k); ++next)
+                    ASSERT_TRUE(fx.GlideParameter(events[next].index, events[next].value,
+                                                  events[next].frames));
+                float* in[2] = {inL.data() + at, inR.data() + at};
+                float* out[2] = {outL.data() + at, outR.data() + at};
+                if (layout == 1) out[0] = in[0], out[1] = in[1];
+                if (layout == 3) out[1] = in[0];
+                if (accumulate)
+                    fx.ProcessGliding(in, out, blocks[k]);
+                else
+                    fx.ProcessReplacingGliding(in, out, blocks[k]);
+                at += static_cast<std::size_t>(blocks[k]);
+            }
+            results[layout][0] = layout == 1 ? inL : outL;
+            results[layout][1] = layout == 1 ? inR : layout == 3 ? inL : outR;
+            results[layout][0].resize(at);
+            results[layout][1].resize(at);
+        }
+        for (int layout : {1, 3})
+            for (int c = 0; c < 2; ++c)
+                EXPECT_TRUE(SameBits(results[layout - 1][c].data(), results[layout][c].data(),
+                                     results[layout][c].size()))
+                    << "trial " << trial << " layout " << layout << " channel " << c;
+    }
+}
+
+// Under automation, a new value every block on a 2 Hz sweep over the whole range (a glide always
+// under way), the output of a low, middle or high sine moves no faster than the settled output
+// at the automation's most extreme setting: its largest sample-to-sample step stays within 1.5
+// times the largest of the settled outputs' at the corners of the automated range.
+TEST(Lv2Smoothing, ContinuousAutomationStepsNoFasterThanTheMostExtremeSettledOutput) {
+    const double rate = 48000.0;
+    const std::size_t length = 72000; // 1.5 s
+    const std::size_t skip = 12000;   // the first quarter second, from a fresh instance
+    const std::vector<std::vector<std::uint32_t>> automated = {{0}, {1}, {2}, {3}, {0, 1, 2, 3}};
+    // Cutoffs are heard through their gain at +20 dB; all four sweep out of phase.
+    const float start[4] = {50.0f, 10000.0f, 20.0f, 20.0f};
+    double worst = 0.0;
+    for (double hz : {60.0, 1000.0, 8000.0}) {
+        const std::vector<float> tone = Sine(length, hz, rate);
+        for (const auto& controls : automated) {
+            // The settled outputs at the corners of the automated range.
+            double settled = 0.0;
+            for (std::uint32_t corner = 0; corner < (1u << controls.size()); ++corner) {
+                float fixed[4];
+                std::copy(start, start + 4, fixed);
+                for (std::size_t k = 0; k < controls.size(); ++k) {
+                    const auto& range =
+                        Lv2ToneControl::RangeOf(Lv2ToneControl::kFirstControl + controls[k]);
+                    fixed[controls[k]] = (corner >> k) & 1 ? range.maximum : range.minimum;
+                }
+                const std::vector<float> part(tone.begin(), tone.begin() + 24000);
+                const Render r = RenderSteps(rate, 256, part, fixed, {}, 0.0f, false, true);
+                settled = std::max(settled, LargestStep(r.left, skip, part.size()));
+            }
+            for (std::size_t block : {64u, 256u, 1024u}) {
+                std::vector<Change> changes;
+                for (std::size_t at = 0; at < length; at += block)
+                    for (std::size_t k = 0; k < controls.size(); ++k) {
+                        const auto& range =
+                            Lv2ToneControl::RangeOf(Lv2ToneControl::kFirstControl + controls[k]);
+                        const double phase = 2.0 * kPi * 2.0 * static_cast<double>(at) / rate +
+                                             static_cast<double>(k);
+                        changes.push_back({at, controls[k],
+                                           static_cast<float>(range.minimum +
+                                                              (range.maximum - range.minimum) *
+                                                                  (0.5 + 0.5 * std::sin(phase)))});
+                    }
+                const Render got =
+                    RenderSteps(rate, block, tone, start, changes, 1.0f, false, false);
+                const double ratio = LargestStep(got.left, skip, length) / settled;
+                EXPECT_LE(ratio, 1.5) << hz << " Hz, block " << block << ", " << controls.size()
+                                      << " control(s) from " << controls[0];
+                worst = std::max(worst, ratio);
+            }
+        }
+    }
+    std::printf("largest step under automation over the settled extreme's: %.3f\n", worst);
+}
+
+// The glide's segment ends are first-order designs of the library's kind: the lowpass and
+// highpass the library designs have g = G and 1 − G with yc = 1 − 2G, G = K/(1 + K) (so a
+// straight line between two of them is one of them), and FirstOrderAt gives them within a few
+// units in the last place, from 1 Hz to above the Nyquist limit at three rates.
+TEST(EffectGlides, SegmentEndsAreTheLibrarysFirstOrderDesigns) {
+    using namespace vurnel::dsp;
+    long double worst = 0.0L;
+    for (long double rate : {44100.0L, 48000.0L, 96000.0L}) {
+        TdspIIRFilter lowpass, highpass;
+        highpass.SetResponse(ftHighpass);
+        for (auto f : {&lowpass, &highpass})
+            f->SetSampleRate(rate);
+        for (int k = 0; k <= 400; ++k) {
+            const long double hz = std::pow(10.0L, 5.0L * k / 400); // 1 Hz .. 100 kHz
+            for (auto f : {&lowpass, &highpass}) {
+                f->SetFrequency(1, hz);
+                const bool high = f == &highpass;
+                const vurnel::GlideCoefficients c = vurnel::FirstOrderAt(hz, rate, high);
+                const long double g = f->GetGainFactor(), yc = f->GetYCoeffs()[0];
+                const long double G = high ? 1.0L - g : g;
+                EXPECT_EQ(f->GetXCoeffs()[0], high ? -1.0L : 1.0L);
+                worst = std::max({worst, std::fabs(yc - (1.0L - 2.0L * G)), std::fabs(c.g - g),
+                                  std::fabs(c.yc - yc)});
+            }
+        }
+    }
+    EXPECT_LT(worst, 16 * LDBL_EPSILON);
+    std::printf("largest difference from the library's designs: %.2Lg (%.1Lf ulp of 1)\n", worst,
+                worst / LDBL_EPSILON);
 }
