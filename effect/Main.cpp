@@ -1,6 +1,7 @@
 #include "Main.h"
 
 #include "ToneKernel.h"
+#include "dspExtendedBits.h"
 
 #include <cmath>
 #include <cstring>
@@ -41,6 +42,11 @@ bool Overlaps(const float* a, const float* b, std::int32_t frames) {
     const auto b0 = reinterpret_cast<std::uintptr_t>(b);
     const auto bytes = static_cast<std::uintptr_t>(frames) * sizeof(float);
     return a0 < b0 + bytes && b0 < a0 + bytes;
+}
+
+// Buffers that share memory without being the same buffer.
+bool OverlapsShifted(const float* a, const float* b, std::int32_t frames) {
+    return a != b && Overlaps(a, b, frames);
 }
 
 int SignOf(long double coefficient) {
@@ -281,10 +287,36 @@ void TMirvakEffect::AdoptDesigns() {
     const Designs& current = designs.Front();
     for (int slot = 0; slot < 4; ++slot) {
         Runner& runner = runners[slot];
+        runner.decay =
+            IsFirstOrder(current.filter[slot]) ? DecayBound(current.filter[slot].YCoeffs[0]) : 0;
         if (runner.designCount == current.historyOf[slot]) continue;
         runner.designCount = current.historyOf[slot];
         for (int i = 0; i < dsp::MaxPoleZero; ++i)
             runner.XV[i] = runner.YV[i] = 0.0L;
+    }
+}
+
+SilentFilter TMirvakEffect::Silent(int slot) {
+    const dsp::TdspIIRDesignSnapshot& d = designs.Front().filter[slot];
+    Runner& r = runners[slot];
+    return {d.GainFactor, d.YCoeffs[0], r.decay, d.DesignCount, r.XV[1], r.YV[1]};
+}
+
+// A NaN or an infinity that reached a filter stays in its histories and makes every later
+// output NaN; a filter whose histories are no longer finite after a block starts again from
+// silence, as a redesign starts it, so the output is finite again from the next block on.
+// Finite input never makes them so: the states stay within a few times the input's range.
+void TMirvakEffect::ClearNonFiniteHistories() {
+    const Designs& current = designs.Front();
+    for (int slot = 0; slot < 4; ++slot) {
+        Runner& r = runners[slot];
+        const int n = current.filter[slot].NumTaps;
+        bool finite = true;
+        for (int i = 0; i <= n; ++i) // as bits: an x87 test of a subnormal would take an assist
+            finite = finite && dsp::ToBits(r.XV[i]).IsFinite() && dsp::ToBits(r.YV[i]).IsFinite();
+        if (finite) continue;
+        for (int i = 0; i < dsp::MaxPoleZero; ++i)
+            r.XV[i] = r.YV[i] = 0.0L;
     }
 }
 
@@ -322,23 +354,43 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
     float* outL = outputs[0];
     float* outR = outputs[1];
     // Channel by channel gives the same bits as position by position unless a channel's output
-    // feeds the other channel's reads.
-    if (Overlaps(outL, inR, frames) || Overlaps(outL, outR, frames) ||
-        Overlaps(outR, inL, frames)) {
+    // feeds the other channel's reads at another position: where they share memory they must
+    // be the same buffer (then the right channel reads at each position what the left one
+    // wrote there, and the left one reads what the right one has yet to write, either way).
+    if (OverlapsShifted(outL, inR, frames) || OverlapsShifted(outL, outR, frames) ||
+        OverlapsShifted(outR, inL, frames)) {
         RenderInterleaved<Accumulate>(inputs, outputs, frames, bassGain, trebleGain);
-        return;
+    } else {
+        RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain, trebleGain);
+        RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain,
+                                  trebleGain);
     }
-    RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain, trebleGain);
-    RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain, trebleGain);
+    ClearNonFiniteHistories();
 }
 
 template <bool Accumulate>
 void TMirvakEffect::RenderInterleaved(float** inputs, float** outputs, std::int32_t frames,
                                       float bassGain, float trebleGain) {
+    for (SilentPlan& plan : plans) // the states move here otherwise
+        plan.Forget();
     const Designs& d = designs.Front();
     bool firstOrder = true;
     for (const auto& design : d.filter)
         firstOrder = firstOrder && IsFirstOrder(design);
+    bool standard = firstOrder;
+    for (int slot = 0; slot < 4 && standard; ++slot)
+        standard = SignOf(d.filter[slot].XCoeffs[0]) == (slot % 2 == 0 ? 1 : -1);
+    if (standard) {
+        const SilentFilter silent[4] = {Silent(0), Silent(1), Silent(2), Silent(3)};
+        const SilentFilter* const order[4] = {&silent[kBassLeft], &silent[kTrebleLeft],
+                                              &silent[kBassRight], &silent[kTrebleRight]};
+        const SilentPath path = SilentInterleavedBlock<Accumulate>(order, inputs, outputs, frames,
+                                                                   bassGain, trebleGain);
+        silentBlocks[static_cast<int>(path)] += 2;
+        if (path != SilentPath::Usual) return;
+    } else {
+        silentBlocks[static_cast<int>(SilentPath::Usual)] += 2;
+    }
     if (firstOrder) {
         // The same position-by-position order with the four states in locals.
         FirstOrderDesign design[4];
@@ -394,9 +446,10 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
     Runner& br = runners[bassSlot];
     Runner& tr = runners[trebleSlot];
     if (SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1) {
-        ToneChannelBlock<Accumulate>({bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
-                                     {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in, out,
-                                     frames, bassGain, trebleGain);
+        const SilentPath path =
+            ChannelBlock<Accumulate>(Silent(bassSlot), Silent(trebleSlot), in, out, frames,
+                                     bassGain, trebleGain, plans[bassSlot == kBassLeft ? 0 : 1]);
+        ++silentBlocks[static_cast<int>(path)];
         return;
     }
     const FirstOrderDesign bass{bd.GainFactor, bd.XCoeffs[0], bd.YCoeffs[0]};

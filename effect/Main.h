@@ -11,6 +11,7 @@
 #include "DAudioE.h"
 #include "GlideKernel.h"
 #include "LockFree.h"
+#include "ToneSilence.h"
 #include "dspIIRFilters.h"
 
 namespace vurnel {
@@ -89,6 +90,12 @@ public:
     };
     ToneDesign CurrentDesign();
 
+    // How many channel blocks have run on each of the silent paths (SilentPath::None: the usual
+    // kernels), for measurements and tests. The audio thread's own counts: read them on it.
+    std::uint64_t SilentBlocks(SilentPath path) const {
+        return silentBlocks[static_cast<int>(path)];
+    }
+
 private:
     enum FilterSlot { kBassLeft = 0, kTrebleLeft = 1, kBassRight = 2, kTrebleRight = 3 };
 
@@ -104,6 +111,7 @@ private:
         long double XV[dsp::MaxPoleZero];
         long double YV[dsp::MaxPoleZero];
         std::uint64_t designCount;
+        std::uint32_t decay; // DecayBound of a first-order design's feedback coefficient
     };
 
     void SetCutoff(dsp::TdspIIRFilter& left, dsp::TdspIIRFilter& right, long double hertz,
@@ -118,6 +126,8 @@ private:
     void RenderChannel(const float* in, float* out, std::int32_t frames, int bassSlot,
                        int trebleSlot, float bassGain, float trebleGain);
     long double RunFilter(int slot, long double x);
+    SilentFilter Silent(int slot);
+    void ClearNonFiniteHistories();
 
     std::atomic<float> BassGain{0.0f};
     std::atomic<float> TrebleGain{0.0f};
@@ -173,6 +183,8 @@ private:
     std::uint8_t glidingMask = 0; // bit i: parameter i glides
     GlideCoefficients glideBands[2] = {};
     float glideGains[2][kGlideChunk] = {};
+    std::uint64_t silentBlocks[static_cast<int>(SilentPath::Count)] = {};
+    SilentPlan plans[2]; // each channel's, for the next block of the same silence
 };
 
 } // namespace vurnel

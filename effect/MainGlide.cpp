@@ -276,6 +276,8 @@ void TMirvakEffect::RenderGliding(float** inputs, float** outputs, std::int32_t 
     std::int32_t done = 0;
     if (glidingMask != 0) {
         AdoptDesigns();
+        for (SilentPlan& plan : plans) // the states move here otherwise
+            plan.Forget();
         // Channel by channel unless a channel's output feeds the other channel's reads, as at
         // rest.
         const bool interleaved = Overlaps(outputs[0], inputs[1], frames) ||
@@ -287,6 +289,7 @@ void TMirvakEffect::RenderGliding(float** inputs, float** outputs, std::int32_t 
             AdvanceGlides(n);
             done += n;
         }
+        ClearNonFiniteHistories();
     }
     if (done == frames) return;
     float* in[2] = {inputs[0] + done, inputs[1] + done};

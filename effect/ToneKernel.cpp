@@ -29,7 +29,7 @@ namespace vurnel {
 // Stack between samples: st0 gB, st1 ycB, st2 yB, st3 gT, st4 ycT, st5 yT.
 // One sample up to t: both recursions, x saved as the next sample's x₋₁, then bassGain·a and
 // T_FORM (+ x, or + (out + x) when accumulating). U_BASS and U_TREBLE push u₋₁ of each filter.
-#define VURNEL_TONE_SAMPLE(U_BASS, U_TREBLE, T_FORM)                                               \
+#define VURNEL_TONE_SAMPLE(U_BASS, U_TREBLE, T_FORM, STORE)                                        \
     "flds (%[in],%[i],4)\n\t"                                                                      \
     "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
     "fxch %%st(3)\n\t"                                                                             \
@@ -45,9 +45,7 @@ namespace vurnel {
     "flds %[bg]\n\t"                                                                               \
     "fmul %%st(3), %%st\n\t" T_FORM "flds %[tg]\n\t"                                               \
     "fmul %%st(7), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(1)\n\t"                                                                      \
-    "fstps (%[out],%[i],4)\n\t"                                                                    \
-    "inc %[i]\n\t"
+    "faddp %%st, %%st(1)\n\t" STORE "inc %[i]\n\t"
 // u₋₁ as stored, for the first sample; x₋₁·g for the others (8 registers in use).
 #define VURNEL_STORED_U(NAME) "fldt %[" NAME "]\n\t"
 #define VURNEL_FORMED_U(G_SLOT)                                                                    \
@@ -55,24 +53,24 @@ namespace vurnel {
     "fmul %%st(" G_SLOT "), %%st\n\t"
 // Load the six registers, run the block, store the two outputs and empty the stack, in one
 // statement, so the compiler never sees the x87 stack between them.
-#define VURNEL_TONE_BLOCK(T_FORM)                                                                  \
+#define VURNEL_TONE_BLOCK(T_FORM, STORE)                                                           \
     "fldt %[yT]\n\t"                                                                               \
     "fldt %[ycT]\n\t"                                                                              \
     "fldt %[gT]\n\t"                                                                               \
     "fldt %[yB]\n\t"                                                                               \
     "fldt %[ycB]\n\t"                                                                              \
-    "fldt %[gB]\n\t" VURNEL_TONE_SAMPLE(VURNEL_STORED_U("uB"), VURNEL_STORED_U("uT"),              \
-                                        T_FORM) "jz 2f\n\t"                                        \
-                                                "1:\n\t" VURNEL_TONE_SAMPLE(                       \
-                                                    VURNEL_FORMED_U("2"), VURNEL_FORMED_U("5"),    \
-                                                    T_FORM) "jnz 1b\n\t"                           \
-                                                            "2:\n\t"                               \
-                                                            "fstp %%st(0)\n\t"                     \
-                                                            "fstp %%st(0)\n\t"                     \
-                                                            "fstpt %[yB]\n\t"                      \
-                                                            "fstp %%st(0)\n\t"                     \
-                                                            "fstp %%st(0)\n\t"                     \
-                                                            "fstpt %[yT]\n\t"
+    "fldt %[gB]\n\t" VURNEL_TONE_SAMPLE(                                                           \
+        VURNEL_STORED_U("uB"), VURNEL_STORED_U("uT"), T_FORM,                                      \
+        STORE) "jz 2f\n\t"                                                                         \
+               "1:\n\t" VURNEL_TONE_SAMPLE(VURNEL_FORMED_U("2"), VURNEL_FORMED_U("5"), T_FORM,     \
+                                           STORE) "jnz 1b\n\t"                                     \
+                                                  "2:\n\t"                                         \
+                                                  "fstp %%st(0)\n\t"                               \
+                                                  "fstp %%st(0)\n\t"                               \
+                                                  "fstpt %[yB]\n\t"                                \
+                                                  "fstp %%st(0)\n\t"                               \
+                                                  "fstp %%st(0)\n\t"                               \
+                                                  "fstpt %[yT]\n\t"
 #define VURNEL_TONE_OPERANDS                                                                       \
     [i] "+r"(i), [xp] "=m"(xp), [yB] "+m"(bass.prevY),                                             \
         [yT] "+m"(treble.prevY)                                                                    \
@@ -82,19 +80,47 @@ namespace vurnel {
         : "memory", "cc", "eax", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",       \
           "st(7)"
 
-template <bool Accumulate>
+// The store of one output: narrowed to float; or, when it is certain to round to a zero, that
+// zero's sign from fxam's C1 (bit 9 of the status word) moved to bit 31, with no underflow, and
+// when accumulating a nonzero old output left as it is (the tiny sum cannot change it).
+#define VURNEL_STORE_FLOAT "fstps (%[out],%[i],4)\n\t"
+#define VURNEL_STORE_SIGN                                                                          \
+    "fxam\n\t"                                                                                     \
+    "fnstsw %%ax\n\t"                                                                              \
+    "fstp %%st(0)\n\t"                                                                             \
+    "shll $22, %%eax\n\t"                                                                          \
+    "andl $0x80000000, %%eax\n\t"
+#define VURNEL_STORE_SIGN_REPLACING VURNEL_STORE_SIGN "movl %%eax, (%[out],%[i],4)\n\t"
+#define VURNEL_STORE_SIGN_ACCUMULATING                                                             \
+    VURNEL_STORE_SIGN                                                                              \
+    "movl (%[out],%[i],4), %%edx\n\t"                                                              \
+    "testl $0x7FFFFFFF, %%edx\n\t"                                                                 \
+    "cmovnz %%edx, %%eax\n\t"                                                                      \
+    "movl %%eax, (%[out],%[i],4)\n\t"
+#define VURNEL_ACCUMULATE_T                                                                        \
+    "flds (%[out],%[i],4)\n\t"                                                                     \
+    "fadds (%[in],%[i],4)\n\t"                                                                     \
+    "faddp %%st, %%st(1)\n\t"
+#define VURNEL_REPLACE_T "fadds (%[in],%[i],4)\n\t"
+
+template <bool Accumulate, ToneStore Store>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
     if (frames <= 0) return;
     std::intptr_t i = -static_cast<std::intptr_t>(frames);
     float xp;
-    if constexpr (Accumulate)
-        __asm__ volatile(VURNEL_TONE_BLOCK("flds (%[out],%[i],4)\n\t"
-                                           "fadds (%[in],%[i],4)\n\t"
-                                           "faddp %%st, %%st(1)\n\t")
+    if constexpr (Accumulate && Store == ToneStore::Float)
+        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_FLOAT)
+                         : VURNEL_TONE_OPERANDS);
+    else if constexpr (Accumulate)
+        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_SIGN_ACCUMULATING)
+                         : VURNEL_TONE_OPERANDS, "edx");
+    else if constexpr (Store == ToneStore::Float)
+        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_REPLACE_T, VURNEL_STORE_FLOAT)
                          : VURNEL_TONE_OPERANDS);
     else
-        __asm__ volatile(VURNEL_TONE_BLOCK("fadds (%[in],%[i],4)\n\t") : VURNEL_TONE_OPERANDS);
+        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_REPLACE_T, VURNEL_STORE_SIGN_REPLACING)
+                         : VURNEL_TONE_OPERANDS);
     // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
     bass.prevT = static_cast<long double>(xp) * bass.g;
     treble.prevT = static_cast<long double>(xp) * treble.g;
@@ -102,21 +128,29 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
 
 #else
 
-template <bool Accumulate>
+template <bool Accumulate, ToneStore Store>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
     const FirstOrderDesign bd{bass.g, 1.0L, bass.yc}, td{treble.g, -1.0L, treble.yc};
     FirstOrderState bs{bass.prevT, bass.prevY}, ts{treble.prevT, treble.prevY};
-    PlainToneBlock<Accumulate, 1, -1>(bd, bs, td, ts, in, out, frames, bassGain, trebleGain);
+    PlainToneBlock<Accumulate, 1, -1, Store>(bd, bs, td, ts, in, out, frames, bassGain, trebleGain);
     bass.prevT = bs.prevT, bass.prevY = bs.prevY;
     treble.prevT = ts.prevT, treble.prevY = ts.prevY;
 }
 
 #endif
 
-template void ToneChannelBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
-                                      const float*, float*, std::int32_t, float, float);
-template void ToneChannelBlock<true>(const FirstOrderFilter&, const FirstOrderFilter&, const float*,
-                                     float*, std::int32_t, float, float);
+template void ToneChannelBlock<false, ToneStore::Float>(const FirstOrderFilter&,
+                                                        const FirstOrderFilter&, const float*,
+                                                        float*, std::int32_t, float, float);
+template void ToneChannelBlock<true, ToneStore::Float>(const FirstOrderFilter&,
+                                                       const FirstOrderFilter&, const float*,
+                                                       float*, std::int32_t, float, float);
+template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFilter&,
+                                                       const FirstOrderFilter&, const float*,
+                                                       float*, std::int32_t, float, float);
+template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
+                                                      const FirstOrderFilter&, const float*, float*,
+                                                      std::int32_t, float, float);
 
 } // namespace vurnel

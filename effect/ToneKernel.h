@@ -4,7 +4,9 @@
 // the loop keeps every extended value in the x87 registers (see ToneKernel.cpp).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace vurnel {
 
@@ -35,9 +37,26 @@ inline long double FirstOrderStep(long double g, long double xc, long double yc,
     return acc;
 }
 
+// How an output reaches its buffer. Float: narrowed to float. Sign: the output is certain to
+// round to a zero (it lies below half the smallest float and the rounding is to nearest), and
+// only its sign is taken, which takes no underflow; accumulating, a nonzero old output, which
+// such a sum cannot change, is left as it is.
+enum class ToneStore { Float, Sign };
+
+template <bool Accumulate, ToneStore Store> inline float StoreOutput(long double v, float old) {
+    if constexpr (Store == ToneStore::Float) {
+        return static_cast<float>(v);
+    } else {
+        std::uint32_t bits;
+        std::memcpy(&bits, &old, sizeof bits);
+        if (Accumulate && (bits & 0x7FFFFFFFu) != 0) return old;
+        return std::signbit(v) ? -0.0f : 0.0f;
+    }
+}
+
 // One sample of one channel: a = bass step, t = a·bassGain + x (accumulating: + (out + x)),
 // b = treble step, out = b·trebleGain + t narrowed to float.
-template <bool Accumulate, int BassSign, int TrebleSign>
+template <bool Accumulate, int BassSign, int TrebleSign, ToneStore Store = ToneStore::Float>
 inline float ToneStep(const FirstOrderDesign& bd, FirstOrderState& bs, const FirstOrderDesign& td,
                       FirstOrderState& ts, float in, float out, float bassGain, float trebleGain) {
     const long double x = in;
@@ -48,11 +67,11 @@ inline float ToneStep(const FirstOrderDesign& bd, FirstOrderState& bs, const Fir
     else
         t = a * bassGain + x;
     const long double b = FirstOrderStep<TrebleSign>(td.g, td.xc, td.yc, ts.prevT, ts.prevY, x);
-    return static_cast<float>(b * trebleGain + t);
+    return StoreOutput<Accumulate, Store>(b * trebleGain + t, out);
 }
 
 // A block of one channel the plain way, sample by sample, the states in locals.
-template <bool Accumulate, int BassSign, int TrebleSign>
+template <bool Accumulate, int BassSign, int TrebleSign, ToneStore Store = ToneStore::Float>
 inline void PlainToneBlock(const FirstOrderDesign& bassDesign, FirstOrderState& bassState,
                            const FirstOrderDesign& trebleDesign, FirstOrderState& trebleState,
                            const float* in, float* out, std::int32_t frames, float bassGain,
@@ -60,8 +79,8 @@ inline void PlainToneBlock(const FirstOrderDesign& bassDesign, FirstOrderState& 
     const FirstOrderDesign bd = bassDesign, td = trebleDesign;
     FirstOrderState bs = bassState, ts = trebleState;
     for (std::int32_t i = 0; i < frames; ++i)
-        out[i] = ToneStep<Accumulate, BassSign, TrebleSign>(bd, bs, td, ts, in[i], out[i], bassGain,
-                                                            trebleGain);
+        out[i] = ToneStep<Accumulate, BassSign, TrebleSign, Store>(bd, bs, td, ts, in[i], out[i],
+                                                                   bassGain, trebleGain);
     bassState = bs;
     trebleState = ts;
 }
@@ -78,13 +97,22 @@ struct FirstOrderFilter {
 // A block of one channel whose bass design has feed-forward +1 and treble design −1 (the
 // first-order Butterworth lowpass and highpass). in and out may be the same buffer. The states
 // are read at the start and written back at the end.
-template <bool Accumulate>
+template <bool Accumulate, ToneStore Store = ToneStore::Float>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain);
 
-extern template void ToneChannelBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
-                                             const float*, float*, std::int32_t, float, float);
-extern template void ToneChannelBlock<true>(const FirstOrderFilter&, const FirstOrderFilter&,
-                                            const float*, float*, std::int32_t, float, float);
+extern template void ToneChannelBlock<false, ToneStore::Float>(const FirstOrderFilter&,
+                                                               const FirstOrderFilter&,
+                                                               const float*, float*, std::int32_t,
+                                                               float, float);
+extern template void ToneChannelBlock<true, ToneStore::Float>(const FirstOrderFilter&,
+                                                              const FirstOrderFilter&, const float*,
+                                                              float*, std::int32_t, float, float);
+extern template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFilter&,
+                                                              const FirstOrderFilter&, const float*,
+                                                              float*, std::int32_t, float, float);
+extern template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
+                                                             const FirstOrderFilter&, const float*,
+                                                             float*, std::int32_t, float, float);
 
 } // namespace vurnel

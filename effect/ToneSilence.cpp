@@ -1,0 +1,964 @@
+#include "ToneSilence.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "ToneKernel.h"
+#include "dspExtendedBits.h"
+
+namespace vurnel {
+namespace {
+
+using dsp::AddZeros;
+using dsp::MulBits;
+using dsp::SumIsNegative;
+using dsp::TExtendedBits;
+using dsp::ToBits;
+
+// The loops live in functions of their own, so the compiler allocates the x87 registers for
+// each loop alone (inlined into the large dispatcher, their values would go through memory).
+#if defined(__GNUC__)
+#define VURNEL_LOOP __attribute__((noinline))
+#else
+#define VURNEL_LOOP
+#endif
+
+// Values at or above 2^kSafe, their products by values of the same kind, and the nonzero
+// differences of two of them (at least a unit in the last place of the smaller) are normal.
+constexpr int kSafe = -16382 + 64;
+// The binary exponent given to a zero: below every other.
+constexpr int kZeroExponent = INT_MIN / 4;
+// Outputs below 2^kZeroOutput round to a zero (half the smallest float is 2^-150).
+constexpr int kZeroOutput = -151;
+// Outputs at or above 2^kNormalOutput are normal floats.
+constexpr int kNormalOutput = -126;
+
+// These helpers read values as bits: an x87 comparison or classification of a subnormal takes
+// the same microcode assist as arithmetic on it.
+bool IsZero(const long double& v) {
+    return ToBits(v).IsZero();
+}
+
+int ExponentOf(const long double& v) {
+    const TExtendedBits b = ToBits(v);
+    return b.IsZero() ? kZeroExponent : dsp::BinaryExponent(b);
+}
+
+std::uint32_t FloatBits(float f) {
+    std::uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+bool IsNegative(float f) {
+    return (FloatBits(f) >> 31) != 0;
+}
+
+bool IsZero(float f) {
+    return (FloatBits(f) & 0x7FFFFFFFu) == 0;
+}
+
+float FloatOfBits(std::uint32_t b) {
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    return f;
+}
+
+int ExponentOf(float v) {
+    return IsZero(v) ? kZeroExponent : dsp::BinaryExponent(static_cast<long double>(v));
+}
+
+// The current rounding mode's nearest integer to v, |v| < 2^62, by the x87 itself.
+long long RoundToInteger(long double v) {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    long long n;
+    __asm__("fistpll %0" : "=m"(n) : "t"(v) : "st");
+    return n;
+#else
+    return std::llrint(v);
+#endif
+}
+
+// v narrowed to float exactly as a store narrows it, without the assist a store takes when the
+// result is below the normal floats: there the result is a multiple of 2^-149, v·2^149 (exact)
+// rounded to an integer by the current rounding mode, with v's sign.
+inline float NarrowWithoutUnderflow(long double v) {
+    if (!(std::fabs(v) < 0x1p-126L)) return static_cast<float>(v);
+    const long long n = RoundToInteger(v * 0x1p149L);
+    const std::uint32_t magnitude = static_cast<std::uint32_t>(n < 0 ? -n : n);
+    return FloatOfBits((std::signbit(v) ? 0x80000000u : 0u) | magnitude);
+}
+
+// A value certain to round to a zero under rounding to nearest: the zero of its sign.
+inline float ZeroOfSign(long double v) {
+    return std::signbit(v) ? -0.0f : 0.0f;
+}
+
+template <bool SignOnly> inline float Narrow(long double v) {
+    if constexpr (SignOnly)
+        return ZeroOfSign(v);
+    else
+        return NarrowWithoutUnderflow(v);
+}
+
+struct ControlWord {
+    bool nearest;  // rounding to nearest even
+    bool extended; // 64-bit significands (what MulBits reproduces)
+};
+
+ControlWord ReadControlWord() {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    std::uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return {(word & 0x0C00u) == 0, (word & 0x0300u) == 0x0300u};
+#else
+    return {false, false};
+#endif
+}
+
+// What the block's input is: all zeros, and whether all the same zero.
+struct InputKind {
+    bool zero;
+    bool same;
+    std::uint32_t bits; // the first sample's
+};
+
+InputKind Scan(const float* in, std::int32_t frames) {
+    const std::uint32_t first = FloatBits(in[0]);
+    if (first & 0x7FFFFFFFu) return {false, false, first}; // sound: at once
+    std::uint32_t any = 0, differ = 0;
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const std::uint32_t b = FloatBits(in[i]);
+        any |= b & 0x7FFFFFFFu;
+        differ |= b ^ first;
+    }
+    return {any == 0, differ == 0, first};
+}
+
+// How one filter's state can move over a block of zeros: |state| < 2^high throughout, and,
+// unless it stays zero, |state| ≥ 2^low or it is zero.
+struct Outlook {
+    int low, high;
+    bool zero; // the state is zero and stays zero
+};
+
+Outlook Foresee(const SilentFilter& f, std::int32_t frames) {
+    const int ey = ExponentOf(f.prevY), eu = ExponentOf(f.prevT);
+    if (IsZero(f.prevY) && IsZero(f.prevT)) return {kZeroExponent, kZeroExponent, true};
+    if (f.decay == 0) return {kZeroExponent, INT_MAX / 4, false}; // it may not shrink at all
+    const int loss =
+        static_cast<int>(
+            (static_cast<std::uint64_t>(f.decay) * static_cast<std::uint64_t>(frames) + 0xFFFFu) >>
+            16) +
+        1;
+    const int high = (ey > eu ? ey : eu) + 2;
+    int start;
+    if (IsZero(f.prevT))
+        start = ey; // the feedback product alone: it only shrinks
+    else if (IsZero(f.prevY))
+        start = eu; // the first state is ±prevT
+    else            // a sum that may cancel down to a unit in its last place
+        start = (eu < ey + ExponentOf(f.yc) ? eu : ey + ExponentOf(f.yc)) - 64;
+    return {start - loss, high, false};
+}
+
+// Whether the plain x87 computation meets no subnormal on this block: each state zero or
+// safely normal, and so each product by a gain.
+bool StaysNormal(const Outlook& o, float gain) {
+    if (o.zero) return true;
+    if (o.low < kSafe) return false;
+    return gain == 0.0f || o.low + ExponentOf(gain) >= kSafe;
+}
+
+// A filter's contribution to the output, |state · gain| < 2^ContributionHigh throughout.
+int ContributionHigh(const Outlook& o, float gain) {
+    return o.zero || gain == 0.0f ? kZeroExponent : o.high + ExponentOf(gain) + 1;
+}
+
+// |output| < 2^OutputBound (the sum of the two filters' contributions; the dry input is zero).
+int OutputBound(const Outlook& bass, float bassGain, const Outlook& treble, float trebleGain) {
+    const int b = ContributionHigh(bass, bassGain), t = ContributionHigh(treble, trebleGain);
+    return (b > t ? b : t) + 1;
+}
+
+// Whether a filter contributes to the output at all (a nonzero gain and a state that is not
+// zero for good).
+bool Contributes(const Outlook& o, float gain) {
+    return !o.zero && !IsZero(gain);
+}
+
+// Whether a contribution stays at or above 2^floor.
+bool StaysAbove(const Outlook& o, float gain, int floor) {
+    return o.low + ExponentOf(gain) - 1 >= floor;
+}
+
+// Whether every nonzero output of the block is certain to be a normal float (the usual
+// kernel's stores then take no assist). The dry input is zero, so with one contribution the
+// output is that contribution; with two, a sum of values at or above 2^(kNormalOutput + 64),
+// each with 64 significant bits, is zero or at least 2^kNormalOutput.
+bool OutputsStayNormal(const Outlook& bass, float bassGain, const Outlook& treble,
+                       float trebleGain) {
+    const bool b = Contributes(bass, bassGain), t = Contributes(treble, trebleGain);
+    if (b && t)
+        return StaysAbove(bass, bassGain, kNormalOutput + 64) &&
+               StaysAbove(treble, trebleGain, kNormalOutput + 64);
+    if (b) return StaysAbove(bass, bassGain, kNormalOutput);
+    if (t) return StaysAbove(treble, trebleGain, kNormalOutput);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The x87 paths: the plain computation, and the steady one.
+
+// One channel sample the plain way; returns the output before narrowing.
+template <bool Accumulate>
+inline long double PlainSample(long double gB, long double cB, long double& uB, long double& yB,
+                               long double gT, long double cT, long double& uT, long double& yT,
+                               long double x, float old, float bassGain, float trebleGain) {
+    const long double tb = x * gB;
+    long double a = tb + uB;
+    a = a + yB * cB;
+    uB = tb;
+    yB = a;
+    long double t;
+    if constexpr (Accumulate)
+        t = a * bassGain + (old + x);
+    else
+        t = a * bassGain + x;
+    const long double tt = x * gT;
+    long double b = tt - uT;
+    b = b + yT * cT;
+    uT = tt;
+    yT = b;
+    return b * trebleGain + t;
+}
+
+template <bool Accumulate, bool SignOnly>
+VURNEL_LOOP void PlainBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
+                            float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    const long double gB = bass.g, cB = bass.yc, gT = treble.g, cT = treble.yc;
+    long double uB = bass.prevT, yB = bass.prevY, uT = treble.prevT, yT = treble.prevY;
+    for (std::int32_t i = 0; i < frames; ++i)
+        out[i] = Narrow<SignOnly>(PlainSample<Accumulate>(gB, cB, uB, yB, gT, cT, uT, yT, in[i],
+                                                          out[i], bassGain, trebleGain));
+    bass.prevT = uB, bass.prevY = yB, treble.prevT = uT, treble.prevY = yT;
+}
+
+// The Fill path: every input the same zero x and each filter's previous scaled input x·g, so
+// the sums s = x·g ± u₋₁ are the same zero every sample and a nonzero state moves as
+// y := yc·y exactly (a zero added to a nonzero product changes nothing), one multiply a sample;
+// every output rounds to a zero, and its sign does not change within the block. Only the states
+// move, and the block is filled.
+template <bool BassMoving, bool TrebleMoving>
+VURNEL_LOOP void Advance(const SilentFilter& bass, const SilentFilter& treble,
+                         std::int32_t frames) {
+    const long double cB = bass.yc, cT = treble.yc;
+    long double yB = bass.prevY, yT = treble.prevY;
+    for (std::int32_t i = 0; i < frames; ++i) {
+        if constexpr (BassMoving) yB = yB * cB;
+        if constexpr (TrebleMoving) yT = yT * cT;
+    }
+    if constexpr (BassMoving) bass.prevY = yB;
+    if constexpr (TrebleMoving) treble.prevY = yT;
+}
+
+// The outputs of a plan on a block: value[phase] for each sample, the phase alternating when
+// the two phases differ; accumulating, only over zero old outputs, by the old zero's sign.
+template <bool Accumulate>
+VURNEL_LOOP void FillOutputs(const float (&value)[2][2], unsigned phase, float* out,
+                             std::int32_t frames) {
+    if constexpr (Accumulate) {
+        for (std::int32_t i = 0; i < frames; ++i)
+            if (IsZero(out[i]))
+                out[i] = value[(phase + static_cast<unsigned>(i)) & 1][IsNegative(out[i]) ? 1 : 0];
+    } else if (FloatBits(value[0][0]) == FloatBits(value[1][0])) {
+        const float v = value[0][0];
+        for (std::int32_t i = 0; i < frames; ++i)
+            out[i] = v;
+    } else {
+        for (std::int32_t i = 0; i < frames; ++i)
+            out[i] = value[(phase + static_cast<unsigned>(i)) & 1][0];
+    }
+}
+
+// Runs a Fill plan on a block: its moving states advance, its outputs fill the block.
+template <bool Accumulate>
+void RunFill(const SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+             float* out, std::int32_t frames) {
+    if (plan.bassMoving && plan.trebleMoving)
+        Advance<true, true>(bass, treble, frames);
+    else if (plan.bassMoving)
+        Advance<true, false>(bass, treble, frames);
+    else if (plan.trebleMoving)
+        Advance<false, true>(bass, treble, frames);
+    FillOutputs<Accumulate>(plan.value, 0, out, frames);
+}
+
+// Runs the Fill path if it applies, and makes it the plan; false otherwise, with nothing
+// touched.
+template <bool Accumulate>
+bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, float* out,
+          std::int32_t frames, float bassGain, float trebleGain, SilentPlan& plan) {
+    const long double x = zero;
+    if (ToBits(x * bass.g) != ToBits(bass.prevT) || ToBits(x * treble.g) != ToBits(treble.prevT))
+        return false;
+    const long double sB = x * bass.g + bass.prevT, sT = x * treble.g - treble.prevT;
+    const bool bassMoving = !IsZero(bass.prevY), trebleMoving = !IsZero(treble.prevY);
+    // A moving state keeps its sign (yc > 0); a zero state must stay the zero it is.
+    if (bassMoving ? !(bass.yc > 0) : ToBits(sB + bass.prevY * bass.yc) != ToBits(bass.prevY))
+        return false;
+    if (trebleMoving ? !(treble.yc > 0)
+                     : ToBits(sT + treble.prevY * treble.yc) != ToBits(treble.prevY))
+        return false;
+    // Two nonzero contributions of opposite signs: their sizes decide the sign, sample by sample.
+    if (bassMoving && !IsZero(bassGain) && trebleMoving && !IsZero(trebleGain) &&
+        (std::signbit(bass.prevY) != IsNegative(bassGain)) !=
+            (std::signbit(treble.prevY) != IsNegative(trebleGain)))
+        return false;
+    const long double yB = bassMoving ? bass.prevY * bass.yc : bass.prevY;
+    const long double yT = trebleMoving ? treble.prevY * treble.yc : treble.prevY;
+    // The dry part is x, or the old output plus x: for a zero old output, one of two zeros (a
+    // nonzero old output stays as it is).
+    const long double w[2] = {Accumulate ? 0.0L + x : x, Accumulate ? -0.0L + x : x};
+    plan.valid = true;
+    plan.path = SilentPath::Fill;
+    plan.bassMoving = bassMoving, plan.trebleMoving = trebleMoving;
+    plan.bassStill = !bassMoving, plan.trebleStill = !trebleMoving;
+    for (int k = 0; k < 2; ++k)
+        plan.value[0][k] = plan.value[1][k] = ZeroOfSign(yT * trebleGain + (yB * bassGain + w[k]));
+    RunFill<Accumulate>(plan, bass, treble, out, frames);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The integer paths: states anywhere down to zero, every input and every output a zero.
+
+inline TExtendedBits ZeroBits(bool negative) {
+    return {0, static_cast<std::uint16_t>(negative ? 0x8000u : 0u)};
+}
+
+inline TExtendedBits Negated(TExtendedBits v) {
+    v.signExponent ^= 0x8000u;
+    return v;
+}
+
+struct IntegerFilter {
+    TExtendedBits c, y, u; // feedback coefficient, state, previous scaled input (a zero)
+    bool gNegative;
+};
+
+struct IntegerChannel {
+    IntegerFilter bass, treble;
+    TExtendedBits bassGain, trebleGain;
+};
+
+IntegerFilter Load(const SilentFilter& f) {
+    return {ToBits(f.yc), ToBits(f.prevY), ToBits(f.prevT), std::signbit(f.g)};
+}
+
+void Store(const IntegerFilter& i, const SilentFilter& f) {
+    f.prevY = dsp::FromBits(i.y);
+    f.prevT = dsp::FromBits(i.u);
+}
+
+// One recursion step on a zero input of the given sign: u = x·g, s = u ± u₋₁, y = s + yc·y₋₁.
+template <bool Treble> inline void Step(IntegerFilter& f, bool xNegative) {
+    const TExtendedBits u = ZeroBits(xNegative != f.gNegative);
+    const TExtendedBits s = AddZeros(u, Treble ? Negated(f.u) : f.u);
+    const TExtendedBits p = MulBits(f.y, f.c);
+    f.y = p.IsZero() ? AddZeros(s, p) : p;
+    f.u = u;
+}
+
+// The sign of one output, from the states after this sample's step and the zero w the dry
+// part contributes (x, or the old output plus x when accumulating): t = a·bassGain + w,
+// out = b·trebleGain + t.
+inline bool OutputNegative(const IntegerChannel& ch, TExtendedBits w) {
+    const TExtendedBits p = MulBits(ch.bass.y, ch.bassGain);
+    const TExtendedBits t = p.IsZero() ? AddZeros(p, w) : p;
+    return SumIsNegative(MulBits(ch.treble.y, ch.trebleGain), t);
+}
+
+// One sample: steps both filters; returns the output (the old one when accumulating onto a
+// nonzero value, which the tiny sum cannot change).
+template <bool Accumulate> inline float IntegerSample(IntegerChannel& ch, float x, float old) {
+    const bool xNegative = IsNegative(x);
+    Step<false>(ch.bass, xNegative);
+    Step<true>(ch.treble, xNegative);
+    TExtendedBits w = ZeroBits(xNegative);
+    if constexpr (Accumulate) {
+        if (!IsZero(old)) return old;
+        w = AddZeros(ZeroBits(IsNegative(old)), w);
+    }
+    return OutputNegative(ch, w) ? -0.0f : 0.0f;
+}
+
+IntegerChannel LoadChannel(const SilentFilter& bass, const SilentFilter& treble, float bassGain,
+                           float trebleGain) {
+    return {Load(bass), Load(treble), ToBits(static_cast<long double>(bassGain)),
+            ToBits(static_cast<long double>(trebleGain))};
+}
+
+// The Frozen path: the same zero on every input, the previous scaled inputs that zero times
+// the gain factors, and states that come back to themselves within two steps. The outputs then
+// alternate between two values (or repeat one). Returns false when the states do not.
+template <bool Accumulate>
+bool FrozenBlock(IntegerChannel& ch, float zero, float* out, std::int32_t frames,
+                 SilentPlan& plan) {
+    const bool xNegative = IsNegative(zero);
+    IntegerChannel one = ch;
+    Step<false>(one.bass, xNegative);
+    Step<true>(one.treble, xNegative);
+    IntegerChannel two = one;
+    Step<false>(two.bass, xNegative);
+    Step<true>(two.treble, xNegative);
+    if (two.bass.y != ch.bass.y || two.treble.y != ch.treble.y || one.bass.u != ch.bass.u ||
+        one.treble.u != ch.treble.u)
+        return false;
+    // Sample k runs on the states after k + 1 steps: one, two (= ch), one, two, ... A block
+    // that starts on phase 0 has ch's states, one on phase 1 one's.
+    const IntegerChannel* after[2] = {&one, &two};
+    plan.valid = true;
+    plan.path = SilentPath::Frozen;
+    plan.phase = 0;
+    for (int p = 0; p < 2; ++p)
+        for (int k = 0; k < 2; ++k) {
+            const TExtendedBits w =
+                Accumulate ? AddZeros(ZeroBits(k != 0), ZeroBits(xNegative)) : ZeroBits(xNegative);
+            plan.value[p][k] = OutputNegative(*after[p], w) ? -0.0f : 0.0f;
+        }
+    plan.state[0][0] = ch.bass.y, plan.state[0][1] = ch.treble.y;
+    plan.state[1][0] = one.bass.y, plan.state[1][1] = one.treble.y;
+    FillOutputs<Accumulate>(plan.value, 0, out, frames);
+    plan.phase = static_cast<unsigned>(frames) & 1;
+    if (frames & 1) ch = one;
+    return true;
+}
+
+// The Mixed path: one filter's state low (at or near the subnormal range) while the other's
+// stays safely normal, every input a zero and both previous scaled inputs zeros. The low filter
+// runs on integers and stands in the x87 computation as a zero of its contribution's sign. That
+// gives the exact sum when its contribution is a zero (a zero gain), or too small to change any
+// nonzero value it meets (MixedApplies); and where the x87 sum it would join is exactly zero,
+// its integer value decides the output's sign. Low: the bass filter, or the treble filter.
+template <bool Accumulate, bool BassLow>
+VURNEL_LOOP void MixedBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
+                            float* out, std::int32_t frames, float bassGain, float trebleGain,
+                            bool lowFrozen) {
+    const SilentFilter& low = BassLow ? bass : treble;
+    const SilentFilter& normal = BassLow ? treble : bass;
+    IntegerFilter li = Load(low);
+    const TExtendedBits lowGain = ToBits(static_cast<long double>(BassLow ? bassGain : trebleGain));
+    const bool lowGainNegative = lowGain.IsNegative();
+    const long double g = normal.g, c = normal.yc;
+    long double u = normal.prevT, y = normal.prevY;
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const float xf = in[i];
+        const long double x = xf;
+        if (!lowFrozen) Step<!BassLow>(li, IsNegative(xf));
+        const long double proxy = li.y.IsNegative() != lowGainNegative ? -0.0L : 0.0L;
+        long double w;
+        if constexpr (Accumulate)
+            w = out[i] + x;
+        else
+            w = x;
+        if constexpr (BassLow) {
+            const long double t = proxy + w;
+            const long double tt = x * g;
+            long double b = tt - u;
+            b = b + y * c;
+            u = tt;
+            y = b;
+            out[i] = NarrowWithoutUnderflow(b * trebleGain + t);
+        } else {
+            const long double tb = x * g;
+            long double a = tb + u;
+            a = a + y * c;
+            u = tb;
+            y = a;
+            const long double t = a * bassGain + w;
+            if (t != 0) {
+                out[i] = NarrowWithoutUnderflow(proxy + t);
+            } else {
+                const TExtendedBits q = MulBits(li.y, lowGain);
+                out[i] = q.IsZero() ? ZeroOfSign(proxy + t) : (q.IsNegative() ? -0.0f : 0.0f);
+            }
+        }
+    }
+    Store(li, low);
+    normal.prevT = u;
+    normal.prevY = y;
+}
+
+// Whether the Mixed path gives the exact sums: the low filter's contribution is a zero, or the
+// normal filter's contribution is never zero and the low one stays below it, and below the
+// smallest float, by more than the 64 bits of a sum and the 64 of a cancellation in it.
+bool MixedApplies(const Outlook& low, float lowGain, const Outlook& normal, float normalGain) {
+    if (lowGain == 0.0f) return true;
+    if (normalGain == 0.0f || normal.zero) return false;
+    const int normalLow = normal.low + ExponentOf(normalGain) - 1;
+    const int floor = normalLow < -149 ? normalLow : -149;
+    return ContributionHigh(low, lowGain) <= floor - 130;
+}
+
+// Whether a filter's integer state comes back to itself after one step on the zero x, its
+// previous scaled input being x times its gain factor already.
+template <bool Treble> bool FixedPoint(const IntegerFilter& f, bool xNegative) {
+    IntegerFilter next = f;
+    Step<Treble>(next, xNegative);
+    return next.y == f.y && next.u == f.u;
+}
+
+// What the integer paths need besides zero inputs: rounding to nearest with 64-bit
+// significands, previous scaled inputs that are zeros, outputs that all round to zeros.
+// The usual kernel, its outputs narrowed or (ToneStore::Sign) only their signs taken.
+template <bool Accumulate, ToneStore Store>
+void Usual(const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
+           std::int32_t frames, float bassGain, float trebleGain) {
+    ToneChannelBlock<Accumulate, Store>({bass.g, bass.yc, bass.prevT, bass.prevY},
+                                        {treble.g, treble.yc, treble.prevT, treble.prevY}, in, out,
+                                        frames, bassGain, trebleGain);
+}
+
+// A block of zeros on which no x87 operation meets a subnormal: the usual kernel where every
+// output is a normal float or zero, its sign-taking store where every output rounds to a zero
+// (the Fill path where that zero does not change), and between the two, where outputs may be
+// float subnormals, the plain computation with outputs narrowed by integer means.
+template <bool Accumulate>
+SilentPath X87Block(const SilentFilter& bass, const Outlook& ob, const SilentFilter& treble,
+                    const Outlook& ot, const InputKind& input, const ControlWord& cw,
+                    const float* in, float* out, std::int32_t frames, float bassGain,
+                    float trebleGain, SilentPlan& plan) {
+    plan.valid = true;
+    plan.bassStill = plan.trebleStill = false;
+    if (OutputsStayNormal(ob, bassGain, ot, trebleGain)) {
+        Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
+        plan.path = SilentPath::Usual;
+        return SilentPath::Usual;
+    }
+    if (cw.nearest && OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput) {
+        if (input.same && Fill<Accumulate>(bass, treble, FloatOfBits(input.bits), out, frames,
+                                           bassGain, trebleGain, plan))
+            return SilentPath::Fill;
+        Usual<Accumulate, ToneStore::Sign>(bass, treble, in, out, frames, bassGain, trebleGain);
+        plan.path = SilentPath::Signs;
+        return SilentPath::Signs;
+    }
+    plan.valid = false;
+    PlainBlock<Accumulate, false>(bass, treble, in, out, frames, bassGain, trebleGain);
+    return SilentPath::Narrowed;
+}
+
+// The Untouched path: every input +0 and neither filter contributing (each gain zero, or each
+// state zero for good), so every output is +0 (the sum of +0 and zeros), and an accumulated
+// nonzero old output stays as it is. Only the states move: on the x87 where they are safely
+// normal (one multiply a sample), in integers where they are low. False, with nothing touched,
+// where a state would move otherwise.
+template <bool Treble> int Period(const IntegerFilter& f, bool xNegative, IntegerFilter& next);
+// How a state moves in the Untouched path: not at all, by x87 multiplies, between two values,
+// step by step in integers, or (Stuck) in none of these ways.
+enum class Motion { Stuck, Still, X87, Alternating, Integers };
+
+template <bool Treble>
+Motion MoveState(const SilentFilter& f, const Outlook& o, bool safe, std::int32_t frames,
+                 bool dryRun) {
+    if (o.zero) {
+        // Zeros stay zeros, but their signs may change once: one step on the x87 (zeros take
+        // no assist), then no more if that step led to a fixed point.
+        const long double u = 0.0L * f.g;
+        const long double y = (Treble ? u - f.prevT : u + f.prevT) + f.prevY * f.yc;
+        const long double again = (Treble ? u - u : u + u) + y * f.yc;
+        if (ToBits(again) != ToBits(y)) return Motion::Stuck;
+        if (!dryRun) f.prevT = u, f.prevY = y;
+        return Motion::Still;
+    }
+    if (safe) {
+        // A nonzero state moves as y := yc·y; a zero one must stay the zero it is.
+        const long double s = Treble ? 0.0L * f.g - f.prevT : 0.0L * f.g + f.prevT;
+        if (ToBits(0.0L * f.g) != ToBits(f.prevT)) return Motion::Stuck;
+        if (IsZero(f.prevY))
+            return ToBits(s + f.prevY * f.yc) == ToBits(f.prevY) ? Motion::Still : Motion::Stuck;
+        if (dryRun) return Motion::X87;
+        const SilentFilter none{f.g, f.yc, 0, 0, f.prevT, f.prevY};
+        if constexpr (Treble)
+            Advance<false, true>(none, f, frames);
+        else
+            Advance<true, false>(f, none, frames);
+        return Motion::X87;
+    }
+    IntegerFilter i = Load(f), next = i;
+    const int period = Period<Treble>(i, false, next);
+    if (period == 1) return Motion::Still;
+    if (period == 2) {
+        if (dryRun) return Motion::Alternating;
+        if (frames & 1) Store(next, f);
+        return Motion::Alternating;
+    }
+    if (dryRun) return Motion::Integers;
+    for (std::int32_t k = 0; k < frames; ++k)
+        Step<Treble>(i, false);
+    Store(i, f);
+    return Motion::Integers;
+}
+
+template <bool Accumulate>
+bool Untouched(const SilentFilter& bass, const Outlook& ob, bool bassSafe,
+               const SilentFilter& treble, const Outlook& ot, bool trebleSafe, float* out,
+               std::int32_t frames, SilentPlan& plan) {
+    const Motion b = MoveState<false>(bass, ob, bassSafe, frames, true);
+    const Motion t = MoveState<true>(treble, ot, trebleSafe, frames, true);
+    if (b == Motion::Stuck || t == Motion::Stuck) return false;
+    // A plan as Fill's, its value +0, unless a state moves step by step in integers; one that
+    // alternates stands in as a zero, its two values kept.
+    plan.valid = b != Motion::Integers && t != Motion::Integers &&
+                 !(b == Motion::Alternating && t == Motion::Alternating);
+    if (b == Motion::Alternating || t == Motion::Alternating) {
+        const SilentFilter& low = b == Motion::Alternating ? bass : treble;
+        IntegerFilter i = Load(low), next = i;
+        if (b == Motion::Alternating)
+            Period<false>(i, false, next);
+        else
+            Period<true>(i, false, next);
+        plan.standIn = b == Motion::Alternating ? 1 : 2;
+        plan.outweighed = false;
+        const bool odd = (frames & 1) != 0;
+        plan.lowState[0] = odd ? next.y : i.y, plan.lowState[1] = odd ? i.y : next.y;
+    }
+    MoveState<false>(bass, ob, bassSafe, frames, false);
+    MoveState<true>(treble, ot, trebleSafe, frames, false);
+    plan.path = SilentPath::Fill;
+    plan.bassMoving = b == Motion::X87, plan.trebleMoving = t == Motion::X87;
+    plan.bassStill = b == Motion::Still, plan.trebleStill = t == Motion::Still;
+    for (auto& phase : plan.value)
+        phase[0] = phase[1] = 0.0f;
+    FillOutputs<Accumulate>(plan.value, 0, out, frames);
+    return true;
+}
+
+// How many steps on the zero x bring a filter's integer state (and previous scaled input) back
+// to itself: 1, 2, or 0 for neither; next is the state after one step.
+template <bool Treble> int Period(const IntegerFilter& f, bool xNegative, IntegerFilter& next) {
+    next = f;
+    Step<Treble>(next, xNegative);
+    if (next.y == f.y && next.u == f.u) return 1;
+    IntegerFilter two = next;
+    Step<Treble>(two, xNegative);
+    return two.y == f.y && two.u == f.u ? 2 : 0;
+}
+
+// Whether the other filter's contribution is never zero and outweighs the low one's by more
+// than the 64 bits of a sum and the 64 of a cancellation in it (and the smallest float too), so
+// the low one, a zero in its place included, changes no sum it enters.
+bool Dominated(const Outlook& low, float lowGain, const Outlook& normal, float normalGain) {
+    if (IsZero(normalGain) || normal.zero) return false;
+    if (IsZero(lowGain)) return true;
+    const int normalLow = normal.low + ExponentOf(normalGain) - 1;
+    const int floor = normalLow < -149 ? normalLow : -149;
+    return ContributionHigh(low, lowGain) <= floor - 130;
+}
+
+bool IntegerPathsApply(const ControlWord& cw, const SilentFilter& bass, const Outlook& ob,
+                       float bassGain, const SilentFilter& treble, const Outlook& ot,
+                       float trebleGain) {
+    return cw.nearest && cw.extended && IsZero(bass.prevT) && IsZero(treble.prevT) &&
+           OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput;
+}
+
+bool Finite(const SilentFilter& f) {
+    return ToBits(f.g).IsFinite() && ToBits(f.yc).IsFinite() && ToBits(f.prevT).IsFinite() &&
+           ToBits(f.prevY).IsFinite();
+}
+
+} // namespace
+
+std::uint32_t DecayBound(long double yc) {
+    const long double magnitude = std::fabs(yc);
+    if (!(magnitude < 1.0L)) return 0;
+    if (magnitude == 0) return 0xFFFFFFu;
+    // Above the logarithm by one part in 2^20 and one unit (the roundings of the products
+    // shrink a state by far less, a relative 2^-64 a step).
+    const long double bits = -std::log2(magnitude);
+    const long double units = std::ceil(bits * 65536.0L * (1.0L + 0x1p-20L)) + 1.0L;
+    return units > 0xFFFFFFL ? 0xFFFFFFu : static_cast<std::uint32_t>(units);
+}
+
+template <bool Accumulate>
+SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const InputKind& input,
+                const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
+                SilentPlan& plan) {
+    if (!input.zero || !Finite(bass) || !Finite(treble) || !std::isfinite(bassGain) ||
+        !std::isfinite(trebleGain)) {
+        Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return SilentPath::Usual;
+    }
+    const ControlWord cw = ReadControlWord();
+    const Outlook ob = Foresee(bass, frames), ot = Foresee(treble, frames);
+    const bool bassSafe = StaysNormal(ob, bassGain), trebleSafe = StaysNormal(ot, trebleGain);
+    const bool integers = cw.nearest && cw.extended && IsZero(bass.prevT) && IsZero(treble.prevT);
+    if (integers && input.same && input.bits == 0 && !Contributes(ob, bassGain) &&
+        !Contributes(ot, trebleGain) &&
+        Untouched<Accumulate>(bass, ob, bassSafe, treble, ot, trebleSafe, out, frames, plan))
+        return SilentPath::Untouched;
+    if (bassSafe && trebleSafe)
+        return X87Block<Accumulate>(bass, ob, treble, ot, input, cw, in, out, frames, bassGain,
+                                    trebleGain, plan);
+    if (bassSafe != trebleSafe && integers) {
+        const bool bassLow = !bassSafe;
+        const SilentFilter& low = bassLow ? bass : treble;
+        const Outlook& lowO = bassLow ? ob : ot;
+        const Outlook& normalO = bassLow ? ot : ob;
+        const float lowGain = bassLow ? bassGain : trebleGain;
+        const float normalGain = bassLow ? trebleGain : bassGain;
+        const bool xNegative = (input.bits >> 31) != 0;
+        const IntegerFilter li = Load(low);
+        IntegerFilter next = li;
+        const int period = input.same ? (bassLow ? Period<false>(li, xNegative, next)
+                                                 : Period<true>(li, xNegative, next))
+                                      : 0;
+        // A low filter that has stopped moving, under a contribution that outweighs it: the
+        // x87 paths run with a zero state in its place, and its own state comes back after.
+        // Accumulating onto a low treble filter, only where every output rounds to a zero: an
+        // old output could otherwise cancel the bass contribution exactly, and the treble one
+        // would decide the zero's sign.
+        const Outlook zero{kZeroExponent, kZeroExponent, true};
+        const bool zeros =
+            cw.nearest && (bassLow ? OutputBound(zero, bassGain, ot, trebleGain)
+                                   : OutputBound(ob, bassGain, zero, trebleGain)) <= kZeroOutput;
+        if (period != 0 && (!Accumulate || bassLow || zeros) &&
+            Dominated(lowO, lowGain, normalO, normalGain)) {
+            long double standInY = 0.0L, standInU = low.prevT;
+            const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
+            if (bassLow)
+                X87Block<Accumulate>(standIn, zero, treble, ot, input, cw, in, out, frames,
+                                     bassGain, trebleGain, plan);
+            else
+                X87Block<Accumulate>(bass, ob, standIn, zero, input, cw, in, out, frames, bassGain,
+                                     trebleGain, plan);
+            plan.standIn = bassLow ? 1 : 2;
+            plan.outweighed = true;
+            plan.lowState[0] = li.y, plan.lowState[1] = next.y;
+            if (period == 2 && (frames & 1)) {
+                Store(next, low);
+                plan.lowState[0] = next.y, plan.lowState[1] = li.y;
+            }
+            return SilentPath::Mixed;
+        }
+        if (MixedApplies(lowO, lowGain, normalO, normalGain)) {
+            if (bassLow)
+                MixedBlock<Accumulate, true>(bass, treble, in, out, frames, bassGain, trebleGain,
+                                             period == 1);
+            else
+                MixedBlock<Accumulate, false>(bass, treble, in, out, frames, bassGain, trebleGain,
+                                              period == 1);
+            return SilentPath::Mixed;
+        }
+    }
+    if (integers && OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput) {
+        IntegerChannel ch = LoadChannel(bass, treble, bassGain, trebleGain);
+        SilentPath path = SilentPath::Integer;
+        if (input.same && FrozenBlock<Accumulate>(ch, FloatOfBits(input.bits), out, frames, plan)) {
+            path = SilentPath::Frozen;
+        } else {
+            for (std::int32_t i = 0; i < frames; ++i)
+                out[i] = IntegerSample<Accumulate>(ch, in[i], out[i]);
+        }
+        Store(ch.bass, bass);
+        Store(ch.treble, treble);
+        return path;
+    }
+    Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
+    return SilentPath::Usual;
+}
+
+// How many samples a plan made on this block holds for: the largest of a few horizons over
+// which its conditions hold (the states, but for those it leaves still, safely normal; for the
+// usual stores, outputs that stay normal floats; a stand-in still outweighed).
+std::int64_t Horizon(const SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+                     float bassGain, float trebleGain) {
+    if (plan.path == SilentPath::Frozen) return INT64_MAX; // it holds its states as its key
+    const Outlook zero{kZeroExponent, kZeroExponent, true};
+    for (std::int32_t h = 1 << 16; h >= 16; h >>= 3) {
+        const Outlook ob = plan.standIn == 1 || plan.bassStill ? zero : Foresee(bass, h);
+        const Outlook ot = plan.standIn == 2 || plan.trebleStill ? zero : Foresee(treble, h);
+        bool holds = StaysNormal(ob, bassGain) && StaysNormal(ot, trebleGain);
+        if (plan.path == SilentPath::Usual)
+            holds = holds && OutputsStayNormal(ob, bassGain, ot, trebleGain);
+        if (plan.standIn == 1 && plan.outweighed)
+            holds = holds && Dominated(Foresee(bass, h), bassGain, ot, trebleGain);
+        if (plan.standIn == 2 && plan.outweighed)
+            holds = holds && Dominated(Foresee(treble, h), trebleGain, ob, bassGain);
+        if (holds) return h;
+    }
+    return 0;
+}
+
+std::uint16_t ControlWordBits() {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    std::uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return word;
+#else
+    return 0;
+#endif
+}
+
+// Whether the plan holds for this block: the same zero on every sample, the same gains,
+// designs and control word, frames within its horizon, and the states it expects.
+bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+               const float* in, std::int32_t frames, float bassGain, float trebleGain) {
+    if (!plan.valid || frames > plan.left) return false;
+    if (FloatBits(bassGain) != plan.bassGain || FloatBits(trebleGain) != plan.trebleGain ||
+        bass.design != plan.bassDesign || treble.design != plan.trebleDesign ||
+        ControlWordBits() != plan.control)
+        return false;
+    if (plan.path == SilentPath::Frozen && (ToBits(bass.prevY) != plan.state[plan.phase][0] ||
+                                            ToBits(treble.prevY) != plan.state[plan.phase][1]))
+        return false;
+    if (plan.standIn != 0 && ToBits((plan.standIn == 1 ? bass : treble).prevY) != plan.lowState[0])
+        return false;
+    std::uint32_t differ = 0;
+    for (std::int32_t i = 0; i < frames; ++i)
+        differ |= FloatBits(in[i]) ^ plan.zero;
+    return differ == 0;
+}
+
+// Runs a plan on a block.
+template <bool Accumulate>
+void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+             const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    long double standInY = 0.0L, standInU = 0.0L;
+    const SilentFilter* b = &bass;
+    const SilentFilter* t = &treble;
+    if (plan.standIn != 0) {
+        const SilentFilter& low = plan.standIn == 1 ? bass : treble;
+        standInU = low.prevT;
+        static_cast<void>(standInY);
+    }
+    const SilentFilter bassStandIn{bass.g, bass.yc, bass.decay, bass.design, standInU, standInY};
+    const SilentFilter trebleStandIn{treble.g,      treble.yc, treble.decay,
+                                     treble.design, standInU,  standInY};
+    if (plan.standIn == 1) b = &bassStandIn;
+    if (plan.standIn == 2) t = &trebleStandIn;
+    switch (plan.path) {
+    case SilentPath::Usual:
+        Usual<Accumulate, ToneStore::Float>(*b, *t, in, out, frames, bassGain, trebleGain);
+        break;
+    case SilentPath::Signs:
+        Usual<Accumulate, ToneStore::Sign>(*b, *t, in, out, frames, bassGain, trebleGain);
+        break;
+    case SilentPath::Fill:
+        RunFill<Accumulate>(plan, *b, *t, out, frames);
+        break;
+    default: { // Frozen
+        FillOutputs<Accumulate>(plan.value, plan.phase, out, frames);
+        plan.phase = (plan.phase + static_cast<unsigned>(frames)) & 1;
+        bass.prevY = dsp::FromBits(plan.state[plan.phase][0]);
+        treble.prevY = dsp::FromBits(plan.state[plan.phase][1]);
+        break;
+    }
+    }
+    if (plan.standIn != 0 && (frames & 1) && plan.lowState[1] != plan.lowState[0]) {
+        const dsp::TExtendedBits now = plan.lowState[1];
+        plan.lowState[1] = plan.lowState[0];
+        plan.lowState[0] = now;
+        (plan.standIn == 1 ? bass : treble).prevY = dsp::FromBits(now);
+    }
+    plan.left -= frames;
+}
+
+template <bool Accumulate>
+SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
+                        float* out, std::int32_t frames, float bassGain, float trebleGain,
+                        SilentPlan& plan) {
+    if (PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain)) {
+        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain);
+        return plan.standIn != 0 ? SilentPath::Mixed : plan.path;
+    }
+    plan.Forget();
+    plan.standIn = 0;
+    const InputKind input = Scan(in, frames);
+    const SilentPath path =
+        Look<Accumulate>(bass, treble, input, in, out, frames, bassGain, trebleGain, plan);
+    const bool plannable =
+        plan.valid && input.zero && input.same &&
+        (path == SilentPath::Usual || path == SilentPath::Signs || path == SilentPath::Fill ||
+         path == SilentPath::Untouched || path == SilentPath::Frozen ||
+         (path == SilentPath::Mixed && plan.standIn));
+    if (!plannable) {
+        plan.Forget();
+        return path;
+    }
+    plan.zero = input.bits;
+    plan.bassGain = FloatBits(bassGain), plan.trebleGain = FloatBits(trebleGain);
+    plan.bassDesign = bass.design, plan.trebleDesign = treble.design;
+    plan.control = ControlWordBits();
+    plan.left = Horizon(plan, bass, treble, bassGain, trebleGain);
+    if (plan.left == 0) plan.Forget();
+    return path;
+}
+
+template <bool Accumulate>
+SilentPath SilentInterleavedBlock(const SilentFilter* const filters[4], float** inputs,
+                                  float** outputs, std::int32_t frames, float bassGain,
+                                  float trebleGain) {
+    // Every output these paths write is a zero, or (accumulating) the old output unchanged, so
+    // an input that is another channel's output stays what it was or a zero: the scan before
+    // the block holds for the whole block.
+    if (!Scan(inputs[0], frames).zero || !Scan(inputs[1], frames).zero) return SilentPath::Usual;
+    for (int f = 0; f < 4; ++f)
+        if (!Finite(*filters[f])) return SilentPath::Usual;
+    if (!std::isfinite(bassGain) || !std::isfinite(trebleGain)) return SilentPath::Usual;
+    const ControlWord cw = ReadControlWord();
+    Outlook o[4];
+    for (int f = 0; f < 4; ++f)
+        o[f] = Foresee(*filters[f], frames);
+    bool normal = true, zeros = cw.nearest;
+    for (int c = 0; c < 2; ++c) {
+        normal = normal && StaysNormal(o[2 * c], bassGain) && StaysNormal(o[2 * c + 1], trebleGain);
+        zeros = zeros && OutputBound(o[2 * c], bassGain, o[2 * c + 1], trebleGain) <= kZeroOutput;
+    }
+    if (!zeros) return SilentPath::Usual;
+    if (normal) {
+        long double u[4], y[4];
+        for (int f = 0; f < 4; ++f)
+            u[f] = filters[f]->prevT, y[f] = filters[f]->prevY;
+        for (std::int32_t i = 0; i < frames; ++i)
+            for (int c = 0; c < 2; ++c) {
+                const SilentFilter& b = *filters[2 * c];
+                const SilentFilter& t = *filters[2 * c + 1];
+                outputs[c][i] = Narrow<!Accumulate>(PlainSample<Accumulate>(
+                    b.g, b.yc, u[2 * c], y[2 * c], t.g, t.yc, u[2 * c + 1], y[2 * c + 1],
+                    inputs[c][i], outputs[c][i], bassGain, trebleGain));
+            }
+        for (int f = 0; f < 4; ++f)
+            filters[f]->prevT = u[f], filters[f]->prevY = y[f];
+        return SilentPath::Signs;
+    }
+    for (int c = 0; c < 2; ++c)
+        if (!IntegerPathsApply(cw, *filters[2 * c], o[2 * c], bassGain, *filters[2 * c + 1],
+                               o[2 * c + 1], trebleGain))
+            return SilentPath::Usual;
+    IntegerChannel ch[2] = {LoadChannel(*filters[0], *filters[1], bassGain, trebleGain),
+                            LoadChannel(*filters[2], *filters[3], bassGain, trebleGain)};
+    for (std::int32_t i = 0; i < frames; ++i)
+        for (int c = 0; c < 2; ++c)
+            outputs[c][i] = IntegerSample<Accumulate>(ch[c], inputs[c][i], outputs[c][i]);
+    for (int c = 0; c < 2; ++c) {
+        Store(ch[c].bass, *filters[2 * c]);
+        Store(ch[c].treble, *filters[2 * c + 1]);
+    }
+    return SilentPath::Integer;
+}
+
+template SilentPath ChannelBlock<false>(const SilentFilter&, const SilentFilter&, const float*,
+                                        float*, std::int32_t, float, float, SilentPlan&);
+template SilentPath ChannelBlock<true>(const SilentFilter&, const SilentFilter&, const float*,
+                                       float*, std::int32_t, float, float, SilentPlan&);
+template SilentPath SilentInterleavedBlock<false>(const SilentFilter* const[4], float**, float**,
+                                                  std::int32_t, float, float);
+template SilentPath SilentInterleavedBlock<true>(const SilentFilter* const[4], float**, float**,
+                                                 std::int32_t, float, float);
+
+} // namespace vurnel

@@ -1,0 +1,123 @@
+// The tone control's channel loop, and its paths for silent input that take none of the x87's
+// slow paths.
+//
+// When the input falls silent the filters' states decay geometrically. On the way down the
+// x87 takes microcode assists, hundreds of cycles each, in two places: a float store whose
+// result is smaller than the smallest normal float (an underflow), and any operation on a
+// value below 2^-16382, the extended format's subnormal range, where a state that has stopped
+// decaying (the nearest value to y·yc is y itself) stays for good. Each block of zeros is looked
+// at (its input, the states, the gains, the x87 control word) and runs on a path certain to
+// give the bits of the plain computation without an assist:
+//
+// - Usual: the usual kernel, where every output is certain to be a normal float or zero.
+// - Narrowed: where outputs may be float subnormals, the plain computation with each output
+//   narrowed by integer means (v·2^149 rounded to an integer).
+// - Signs: the usual kernel where every output is certain to round to a zero, storing only
+//   the zero's sign.
+// - Fill: the same where that zero is certain not to change: only the states move (one
+//   multiply a sample each), and the block is filled.
+// - Untouched: every input +0 and neither filter contributing (zero gains, or states that are
+//   zero for good): every output is +0, and only the states move, on the x87 or in integers.
+// - Mixed: one filter's state at or near the subnormal range while the other's is normal. The
+//   low one runs on integers (MulBits) beside the other on the x87, its contribution entering
+//   the sums as a zero of its sign, which gives the exact sum since it is too small to change
+//   any nonzero value it is added to (where the sum is exactly zero, its integer value
+//   decides); once it has stopped moving, the paths above run with a zero in its place.
+// - Integer: both states low: the recursions carried on by MulBits, only the sign of each
+//   output formed, since every output rounds to a zero.
+// - Frozen: the integer recursions at a fixed point, or a pair of values they alternate
+//   between: the outputs repeat, and the block is filled with them.
+//
+// Anything else, sound above all, runs the usual kernel.
+#pragma once
+
+#include <cstdint>
+
+#include "dspExtendedBits.h"
+
+namespace vurnel {
+
+enum class SilentPath : std::uint8_t {
+    Usual = 0,
+    Narrowed,
+    Signs,
+    Fill,
+    Untouched,
+    Mixed,
+    Integer,
+    Frozen,
+    Count
+};
+
+// One first-order filter of a channel as the silent paths see it: the bass filter's
+// feed-forward coefficient is +1, the treble filter's −1 (the Butterworth lowpass and
+// highpass); the state is where the audio thread keeps it.
+struct SilentFilter {
+    const long double& g;
+    const long double& yc;
+    std::uint32_t decay;  // DecayBound(yc)
+    std::uint64_t design; // which design g and yc belong to
+    long double& prevT;
+    long double& prevY;
+};
+
+// What the silent paths found on one block, kept to run the next blocks of the same zero
+// without looking again: with blocks of a few frames, looking would cost more than running. A
+// plan holds for `left` samples, as long as the input is that zero and the gains, the designs
+// and the x87 control word stay as they were. A channel's own, on the audio thread; Forget() it
+// whenever anything else moves the channel's states.
+struct SilentPlan {
+    bool valid = false;
+    SilentPath path = SilentPath::Usual; // Usual, Signs, Fill or Frozen
+    std::uint16_t control = 0;
+    std::uint32_t zero = 0, bassGain = 0, trebleGain = 0;
+    std::uint64_t bassDesign = 0, trebleDesign = 0;
+    std::int64_t left = 0;
+    bool bassMoving = false, trebleMoving = false; // Fill: the states that move on the x87
+    bool bassStill = false, trebleStill = false;   // states this plan does not move
+    float value[2][2] = {};                        // Fill, Frozen: [phase][old output zero's sign]
+    unsigned phase = 0;                            // Frozen: the next sample's phase
+    dsp::TExtendedBits state[2][2] = {};           // Frozen: [phase][bass, treble] states
+    // A low filter that has stopped moving, its state replaced by a zero in the x87 paths
+    // (0: none, 1: bass, 2: treble), and its states now and after one step (it may alternate).
+    int standIn = 0;
+    bool outweighed = false; // the stand-in's contribution is outweighed (else it is a zero)
+    dsp::TExtendedBits lowState[2] = {};
+    void Forget() { valid = false; }
+};
+
+// An upper bound of the binary orders a state loses per sample, −log2 |yc|, in units of 2^-16;
+// 0 when |yc| is not below 1 (no decay to count on).
+std::uint32_t DecayBound(long double yc);
+
+// Runs one channel's block of `frames` samples (frames > 0) and returns the path it took. The
+// bass filter's feed-forward coefficient is +1 and the treble filter's −1. in and out may be
+// the same buffer. Audio thread; no allocation.
+template <bool Accumulate>
+SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
+                        float* out, std::int32_t frames, float bassGain, float trebleGain,
+                        SilentPlan& plan);
+
+// Both channels position by position, left then right, for buffers where one channel's output
+// may be the other channel's input: the paths that read each input sample as it comes and
+// write nothing but zeros (or an accumulated old output unchanged), Signs and Integer, in plain
+// code. Returns SilentPath::Usual, touching nothing, where neither applies (the caller runs
+// its position-by-position loop). filters: bass left, treble left, bass right, treble right.
+// Audio thread; no allocation.
+template <bool Accumulate>
+SilentPath SilentInterleavedBlock(const SilentFilter* const filters[4], float** inputs,
+                                  float** outputs, std::int32_t frames, float bassGain,
+                                  float trebleGain);
+
+extern template SilentPath ChannelBlock<false>(const SilentFilter&, const SilentFilter&,
+                                               const float*, float*, std::int32_t, float, float,
+                                               SilentPlan&);
+extern template SilentPath ChannelBlock<true>(const SilentFilter&, const SilentFilter&,
+                                              const float*, float*, std::int32_t, float, float,
+                                              SilentPlan&);
+extern template SilentPath SilentInterleavedBlock<false>(const SilentFilter* const[4], float**,
+                                                         float**, std::int32_t, float, float);
+extern template SilentPath SilentInterleavedBlock<true>(const SilentFilter* const[4], float**,
+                                                        float**, std::int32_t, float, float);
+
+} // namespace vurnel

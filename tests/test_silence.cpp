@@ -1,0 +1,174 @@
+// The tone control on silence after sound: every block keeps the plain computation's bits, on
+// every path the effect takes down to the states' fixed points, and no silent block takes one
+// of the x87's slow paths. Those are recorded by the unit itself in its sticky exception flags:
+// an operation on a subnormal sets the denormal-operand flag, a store below the normal floats
+// the underflow flag; so the test proves the mechanism on any CPU, however slow or fast its
+// microcode is.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Main.h"
+#include "reference_tone.h"
+
+using namespace vurnel;
+using vurnel::test::ReferenceTone;
+
+namespace {
+
+// The x87 status word's and (on x86-64) MXCSR's denormal-operand and underflow flags.
+constexpr unsigned kDenormal = 0x02, kUnderflow = 0x10;
+
+void ClearFlags() {
+#if defined(__i386__) || defined(__x86_64__)
+    __asm__ volatile("fnclex");
+#endif
+#if defined(__x86_64__)
+    unsigned mxcsr;
+    __asm__ volatile("stmxcsr %0" : "=m"(mxcsr));
+    mxcsr &= ~0x3Fu;
+    __asm__ volatile("ldmxcsr %0" : : "m"(mxcsr));
+#endif
+}
+
+unsigned SlowFlags() {
+    unsigned flags = 0;
+#if defined(__i386__) || defined(__x86_64__)
+    std::uint16_t status;
+    __asm__ volatile("fnstsw %0" : "=m"(status));
+    flags |= status;
+#endif
+#if defined(__x86_64__)
+    unsigned mxcsr;
+    __asm__ volatile("stmxcsr %0" : "=m"(mxcsr));
+    flags |= mxcsr;
+#endif
+    return flags & (kDenormal | kUnderflow);
+}
+
+struct Setting {
+    const char* name;
+    float rate;
+    float parameters[4]; // bass cutoff, treble cutoff, bass, treble (0..1)
+    long silence;        // frames of silence: past the slowest state's fixed point
+};
+
+// Decays fast enough at low rates for a plain reference to follow them to the fixed points:
+// boosts and cuts, a treble filter with a negative pole (3000 Hz at 8 kHz), a flat setting
+// whose bass state decays slowly, a zero bass gain beside a treble boost.
+const Setting kSettings[] = {
+    {"boost and cut", 8000, {1.0f, 0.0f, 0.9f, 0.2f}, 40000},
+    {"flat", 8000, {0.0f, 0.0f, 0.5f, 0.5f}, 300000},
+    {"both boosted", 8000, {0.3f, 0.0f, 1.0f, 1.0f}, 90000},
+    {"cut and boost", 8000, {0.2f, 0.0f, 0.1f, 0.9f}, 115000},
+    {"treble pole near zero", 22050, {1.0f, 0.3f, 0.7f, 0.3f}, 90000},
+    {"bass gain zero", 8000, {1.0f, 0.0f, 0.5f, 0.8f}, 40000},
+};
+
+} // namespace
+
+TEST(Silence, LongTailsKeepThePlainBitsOnEveryPathAndTakeNoSlowPath) {
+    std::uint64_t taken[static_cast<int>(SilentPath::Count)] = {};
+    std::mt19937 rng(29);
+    int run = 0;
+    for (const Setting& setting : kSettings) {
+        // 0 separate buffers, 1 in place, 2 the left output is the right input, 3 the right
+        // output overlaps the left output shifted by one sample (position by position).
+        for (int layout = 0; layout < 4; ++layout) {
+            for (bool accumulate : {false, true}) {
+                const int zeros = run % 3; // +0, −0, or either, sample by sample
+                const std::uint32_t most = run % 2 ? 16 : 4096;
+                ++run;
+                const std::string where = std::string(setting.name) + ", layout " +
+                                          std::to_string(layout) +
+                                          (accumulate ? ", accumulating" : ", replacing") +
+                                          ", zeros " + std::to_string(zeros);
+                TMirvakEffect fx(nullptr, 0, 0);
+                ReferenceTone ref;
+                fx.setSampleRate(setting.rate);
+                ref.SetSampleRate(setting.rate);
+                for (int p = 0; p < 4; ++p) {
+                    fx.setParameter(p, setting.parameters[p]);
+                    ref.SetParameter(p, setting.parameters[p]);
+                }
+                const long noise = 4000, total = noise + setting.silence;
+                for (long at = 0; at < total;) {
+                    const auto frames = static_cast<std::int32_t>(
+                        std::min<long>(rng() % most + 1, at < noise ? noise - at : total - at));
+                    const bool silent = at >= noise;
+                    std::vector<float> l(frames), r(frames);
+                    for (std::int32_t i = 0; i < frames; ++i) {
+                        if (silent) {
+                            const bool negative = zeros == 1 || (zeros == 2 && (rng() & 1));
+                            l[i] = r[i] = negative ? -0.0f : 0.0f;
+                        } else {
+                            l[i] = std::uniform_real_distribution<float>(-1, 1)(rng);
+                            r[i] = std::uniform_real_distribution<float>(-1, 1)(rng);
+                        }
+                    }
+                    // Output buffers: zeros of either sign and, now and then, old samples.
+                    std::vector<float> fxBuf(2 * static_cast<std::size_t>(frames) + 1);
+                    for (float& v : fxBuf)
+                        v = rng() % 8 == 0 ? std::uniform_real_distribution<float>(-1, 1)(rng)
+                                           : (rng() & 1 ? -0.0f : 0.0f);
+                    float* fxOut[2] = {fxBuf.data(), fxBuf.data() + frames};
+                    float* fxIn[2] = {l.data(), r.data()};
+                    if (layout == 1) {
+                        std::copy(l.begin(), l.end(), fxOut[0]);
+                        std::copy(r.begin(), r.end(), fxOut[1]);
+                        fxIn[0] = fxOut[0], fxIn[1] = fxOut[1];
+                    } else if (layout == 2) {
+                        std::copy(r.begin(), r.end(), fxOut[0]);
+                        fxIn[1] = fxOut[0];
+                    } else if (layout == 3) {
+                        fxOut[1] = fxOut[0] + 1;
+                    }
+                    std::vector<float> refBuf = fxBuf;
+                    std::vector<float> refL = l, refR = r;
+                    float* refOut[2] = {refBuf.data() + (fxOut[0] - fxBuf.data()),
+                                        refBuf.data() + (fxOut[1] - fxBuf.data())};
+                    float* refIn[2] = {refL.data(), refR.data()};
+                    for (int c = 0; c < 2; ++c)
+                        if (fxIn[c] >= fxBuf.data() && fxIn[c] < fxBuf.data() + fxBuf.size())
+                            refIn[c] = refBuf.data() + (fxIn[c] - fxBuf.data());
+                    std::uint64_t before[static_cast<int>(SilentPath::Count)];
+                    for (int k = 0; k < static_cast<int>(SilentPath::Count); ++k)
+                        before[k] = fx.SilentBlocks(static_cast<SilentPath>(k));
+                    ClearFlags();
+                    if (accumulate)
+                        fx.process(fxIn, fxOut, frames);
+                    else
+                        fx.processReplacing(fxIn, fxOut, frames);
+                    const unsigned flags = SlowFlags();
+                    ref.Process(refIn, refOut, frames, accumulate);
+                    std::string paths;
+                    for (int k = 0; k < static_cast<int>(SilentPath::Count); ++k)
+                        if (fx.SilentBlocks(static_cast<SilentPath>(k)) != before[k])
+                            paths += " " + std::to_string(k);
+                    ASSERT_EQ(
+                        0, std::memcmp(fxBuf.data(), refBuf.data(), fxBuf.size() * sizeof(float)))
+                        << where << ", frame " << at << ", paths" << paths;
+                    for (int k = 0; k < static_cast<int>(SilentPath::Count); ++k)
+                        taken[k] += fx.SilentBlocks(static_cast<SilentPath>(k)) - before[k];
+                    // Every input zero: in layout 2 the right input is the left output.
+                    bool zeroIn = silent;
+                    for (std::int32_t i = 0; layout == 2 && i < frames; ++i)
+                        zeroIn = zeroIn && fxOut[0][i] == 0.0f;
+                    if (zeroIn && layout < 3) {
+                        ASSERT_EQ(flags, 0u) << where << ", frame " << at << ": "
+                                             << (flags & kDenormal ? "a subnormal operand " : "")
+                                             << (flags & kUnderflow ? "an underflow" : "");
+                    }
+                    at += frames;
+                }
+            }
+        }
+    }
+    // The sweep went down every silent path.
+    for (int k = 1; k < static_cast<int>(SilentPath::Count); ++k)
+        EXPECT_GT(taken[k], 0u) << "silent path " << k << " never taken";
+}
