@@ -195,3 +195,59 @@ TEST(Lv2Audio, InPlaceAndReconnectedBuffersGiveTheSameBits) {
     EXPECT_TRUE(SameBits(tailL, sepOutL));
     EXPECT_TRUE(SameBits(tailR, sepOutR));
 }
+
+// One NaN in the left input and an infinity in the right, in every face of the effect: the VST 2
+// effect replacing, accumulating and with a channel's output overlapping the other's shifted
+// (position by position), and the LV2 instance at rest and while a control glides. The samples
+// from the bad ones to the end of their block may be anything; every later block is finite.
+TEST(BadSamples, OutputIsFiniteAgainFromTheNextBlockOnInEveryFace) {
+    const std::int32_t block = 256, blocks = 40;
+    auto input = [&](int c, int b, std::int32_t i) {
+        const long frame = static_cast<long>(b) * block + i;
+        if (c == 0 && frame == 1000) return kNaN;
+        if (c == 1 && frame == 2000) return kInf;
+        return Noise(1, static_cast<std::uint32_t>(frame * 2 + c))[0];
+    };
+    auto finiteAfterBadBlocks = [&](int b, const float* l, const float* r, const char* face) {
+        if (b * block <= 2000) return;
+        for (std::int32_t i = 0; i < block; ++i)
+            ASSERT_TRUE(std::isfinite(l[i]) && std::isfinite(r[i]))
+                << face << ", block " << b << " frame " << i;
+    };
+    for (int face = 0; face < 3; ++face) {
+        TMirvakEffect fx(nullptr, 0, 0);
+        for (int p = 0; p < 4; ++p)
+            fx.setParameter(p, 0.3f + 0.1f * p);
+        std::vector<float> buffer(2 * block + 1);
+        for (int b = 0; b < blocks; ++b) {
+            std::vector<float> l(block), r(block);
+            for (std::int32_t i = 0; i < block; ++i)
+                l[i] = input(0, b, i), r[i] = input(1, b, i);
+            float* in[2] = {l.data(), r.data()};
+            float* out[2] = {buffer.data(), buffer.data() + (face == 2 ? 1 : block)};
+            std::fill(buffer.begin(), buffer.end(), 0.0f);
+            if (face == 1)
+                fx.process(in, out, block);
+            else
+                fx.processReplacing(in, out, block);
+            finiteAfterBadBlocks(b, out[0], out[1], face == 1 ? "accumulating" : "replacing");
+        }
+    }
+    for (bool glide : {false, true}) {
+        Lv2Host host(48000, block);
+        float smooth = 1.0f;
+        if (glide) host.plugin.ConnectPort(Lv2ToneControl::kSmooth, &smooth);
+        host.plugin.Run(block); // the first values apply at once
+        for (int b = 0; b < blocks; ++b) {
+            if (glide && b % 4 == 0) { // a control always on its way somewhere
+                host.controls[2] = b % 8 == 0 ? 12.0f : -12.0f;
+                host.controls[0] = b % 8 == 0 ? 400.0f : 80.0f;
+            }
+            for (std::int32_t i = 0; i < block; ++i)
+                host.inL[i] = input(0, b, i), host.inR[i] = input(1, b, i);
+            host.plugin.Run(block);
+            finiteAfterBadBlocks(b, host.outL.data(), host.outR.data(),
+                                 glide ? "LV2 gliding" : "LV2");
+        }
+    }
+}

@@ -134,6 +134,22 @@ class Samples(Case):
         np.testing.assert_array_equal(d.ravel(), np.clip(np.rint(f.ravel() + tpdf(f.size)),
                                                          -32768, 32767))
 
+    def test_a_bad_sample_is_counted_and_the_output_is_finite_after_its_block(self):
+        src = self.path("in.wav")
+        data = noise(3 * RATE).astype(np.float32)
+        data[RATE, 0] = np.nan
+        data[RATE + 700, 1] = np.inf
+        wavfile.write(src, RATE, data)
+        r = self.render(src, self.path("out.wav"), *TONE, "--block", "256")
+        out = wav_data(self.path("out.wav"))
+        bad = np.nonzero(~np.isfinite(out).all(axis=1))[0]
+        self.assertGreater(len(bad), 0)
+        self.assertLess(bad.max(), (RATE + 700) // 256 * 256 + 256)  # not past the bad block
+        self.assertIn("vurnel: note: 2 input samples were NaN or infinite", r.stderr.decode())
+        self.assertEqual(len(r.stderr.decode().splitlines()), 1)
+        quiet = self.render(src, self.path("q.wav"), *TONE, "--quiet")
+        self.assertEqual(quiet.stderr, b"")
+
     @unittest.skipUnless(shutil.which("lv2apply"), "lv2apply (lilv-utils) is not installed")
     def test_hertz_and_decibels_give_lv2applys_samples(self):
         src = self.path("in.wav")

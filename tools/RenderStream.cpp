@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -107,6 +108,13 @@ BlockRunner::BlockRunner(const VstInstance& instance, int frames, bool add)
       outR(frames) {}
 
 void BlockRunner::Run(float* samples, long long count, int channels) {
+    long long bad = 0;
+    for (long long i = 0; i < count * channels; ++i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &samples[i], sizeof bits);
+        bad += (bits & 0x7F800000u) == 0x7F800000u;
+    }
+    nonFinite += bad;
     for (long long at = 0; at < count; at += block) {
         const int n = static_cast<int>(std::min<long long>(block, count - at));
         float* frame = samples + at * channels;
@@ -200,6 +208,7 @@ RenderStats RenderStream(AudioReader& in, AudioWriter& out, const VstInstance& f
     bar.Show(done, true);
     RenderStats stats;
     stats.frames = done;
+    stats.nonFinite = runner.NonFinite();
     stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return stats;
 }

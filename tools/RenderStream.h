@@ -13,7 +13,8 @@ namespace vurnel::host {
 
 struct RenderStats {
     long long frames = 0;
-    double seconds = 0; // wall time
+    double seconds = 0;      // wall time
+    long long nonFinite = 0; // input samples that were NaN or infinite
 };
 
 // Runs interleaved frames (one or two channels) through a started instance in place, in calls
@@ -22,11 +23,14 @@ class BlockRunner {
 public:
     BlockRunner(const VstInstance& fx, int block, bool accumulate);
     void Run(float* frames, long long count, int channels);
+    // Input samples so far that were NaN or infinite.
+    long long NonFinite() const { return nonFinite; }
 
 private:
     const VstInstance& fx;
     int block;
     bool accumulate;
+    long long nonFinite = 0;
     std::vector<float> inL, inR, outL, outR;
 };
 

@@ -198,9 +198,14 @@ int Render(const Options& o) {
     AudioWriter out(outPath, format, info.channels, info.sampleRate, info.frames, info.tags,
                     o.dither);
     const bool progress = !o.quiet && isatty(STDERR_FILENO);
-    RenderStream(in, out, fx, o.block, o.accumulate, progress);
+    const RenderStats stats = RenderStream(in, out, fx, o.block, o.accumulate, progress);
     fx.Stop();
     out.Commit();
+    if (!o.quiet && stats.nonFinite > 0)
+        std::fprintf(stderr,
+                     "vurnel: note: %lld input samples were NaN or infinite in %s; the output is "
+                     "finite again from the block after each\n",
+                     stats.nonFinite, in.Path() == "-" ? "standard input" : in.Path().c_str());
     if (!o.quiet && out.Clipped() > 0)
         std::fprintf(stderr,
                      "vurnel: note: %lld samples beyond full scale were clipped in %s (peak "
