@@ -11,7 +11,9 @@
 // faster on the machine that runs it.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -134,6 +136,76 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// What real sessions are made of: a fresh instance at the given settings plays one second of
+// noise, then `seconds` of digital silence, in blocks of `block` frames. Returns ns per frame
+// of the noise second and of the worst ten-second window of the silence.
+struct SilenceCost {
+    double noise, worstSilence;
+};
+SilenceCost TimeSilenceAfterSound(const VstModule& module,
+                                  const std::vector<std::pair<std::string, float>>& settings,
+                                  float rate, int block, int seconds) {
+    VstInstance fx(module);
+    fx.Start(rate, block);
+    for (const auto& [param, value] : settings)
+        fx.SetParameter(fx.FindParameter(param), value);
+    std::vector<float> l(block), r(block), ol(block), orr(block);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+    float* in[] = {l.data(), r.data()};
+    float* out[] = {ol.data(), orr.data()};
+    const long perWindow = static_cast<long>(rate) * 10;
+    SilenceCost cost{0, 0};
+    double t = 0;
+    long frames = 0;
+    for (long at = 0; at < static_cast<long>(rate) * (1 + seconds); at += block) {
+        const bool silent = at >= static_cast<long>(rate);
+        for (int i = 0; i < block; ++i) {
+            l[i] = silent ? 0.0f : d(rng);
+            r[i] = silent ? 0.0f : d(rng);
+        }
+        const auto start = Clock::now();
+        fx.Process(in, out, block, false);
+        t += std::chrono::duration<double>(Clock::now() - start).count();
+        frames += block;
+        if (!silent && at + block >= static_cast<long>(rate)) {
+            cost.noise = t * 1e9 / static_cast<double>(frames);
+            t = 0, frames = 0;
+        } else if (silent && frames >= perWindow) {
+            cost.worstSilence = std::max(cost.worstSilence, t * 1e9 / static_cast<double>(frames));
+            t = 0, frames = 0;
+        }
+    }
+    return cost;
+}
+
+// One NaN in the left input and one infinity in the right, in the first second of three
+// seconds of noise: how many frames of the last second come out non-finite.
+long NonFiniteAfterABadSample(const VstModule& module,
+                              const std::vector<std::pair<std::string, float>>& settings) {
+    VstInstance fx(module);
+    const int block = 256;
+    fx.Start(48000.0f, block);
+    for (const auto& [param, value] : settings)
+        fx.SetParameter(fx.FindParameter(param), value);
+    std::vector<float> l(block), r(block), ol(block), orr(block);
+    std::mt19937 rng(6);
+    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
+    float* in[] = {l.data(), r.data()};
+    float* out[] = {ol.data(), orr.data()};
+    long bad = 0;
+    for (long at = 0; at < 3 * 48000; at += block) {
+        for (int i = 0; i < block; ++i) {
+            l[i] = at + i == 1000 ? std::numeric_limits<float>::quiet_NaN() : d(rng);
+            r[i] = at + i == 2000 ? std::numeric_limits<float>::infinity() : d(rng);
+        }
+        fx.Process(in, out, block, false);
+        for (int i = 0; i < block; ++i)
+            bad += at >= 2 * 48000 && !(std::isfinite(ol[i]) && std::isfinite(orr[i]));
+    }
+    return bad;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +242,44 @@ int main(int argc, char** argv) {
                         Median(tAccumulating), Median(tPeer), Median(tLimit), Median(ratio),
                         Median(ratioAccumulating));
         }
+        // Silence after sound, at the settings of a desktop filter left flat, a gentle tone
+        // setting and a strong one; the peer at its settings.
+        std::printf("\nsilence after sound: 1 s of noise, then 60 s of zeros; ns per frame on the "
+                    "noise and in the worst 10 s window of the silence\n\n");
+        std::printf("%-40s %6s %6s  %8s %8s %6s\n", "", "rate", "block", "noise", "silence",
+                    "ratio");
+        const std::vector<std::pair<std::string, std::vector<std::pair<std::string, float>>>>
+            scenes = {
+                {"flat", {}},
+                {"bass +6 dB 200 Hz, treble -4 dB 5 kHz",
+                 {{"Bass cutoff", 150.0f / 450},
+                  {"Treble cutoff", 2000.0f / 7000},
+                  {"Bass", 26.0f / 40},
+                  {"Treble", 16.0f / 40}}},
+                {"bass +12 dB 50 Hz, treble +12 dB 10 kHz",
+                 {{"Bass cutoff", 0.0f},
+                  {"Treble cutoff", 1.0f},
+                  {"Bass", 32.0f / 40},
+                  {"Treble", 32.0f / 40}}},
+            };
+        for (const auto& [name, settings] : scenes)
+            for (float rate : {44100.0f, 96000.0f})
+                for (int block : {1, 64, 512, 4096}) {
+                    const SilenceCost c =
+                        TimeSilenceAfterSound(a.module, settings, rate, block, 60);
+                    std::printf("%-40s %6.0f %6d  %8.2f %8.2f %6.2f\n", name.c_str(), rate, block,
+                                c.noise, c.worstSilence, c.worstSilence / c.noise);
+                }
+        const SilenceCost peerCost = TimeSilenceAfterSound(
+            b.module, {{"Low", 0.7f}, {"Mid", 0.4f}, {"High", 0.3f}}, 44100.0f, 512, 60);
+        std::printf("%-40s %6d %6d  %8.2f %8.2f %6.2f\n", "3 Band EQ (peer)", 44100, 512,
+                    peerCost.noise, peerCost.worstSilence, peerCost.worstSilence / peerCost.noise);
+        std::printf(
+            "\none NaN and one infinity in 3 s of noise (48 kHz, blocks of 256): non-finite "
+            "frames in the last second: ours %ld, 3 Band EQ %ld\n",
+            NonFiniteAfterABadSample(a.module, scenes[1].second),
+            NonFiniteAfterABadSample(b.module, {{"Low", 0.7f}}));
+
         // Creating and closing an instance through main, as a host does on insert and remove.
         std::vector<double> create;
         for (int round = 0; round < 7; ++round) {

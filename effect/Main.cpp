@@ -306,15 +306,30 @@ SilentFilter TMirvakEffect::Silent(int slot) {
 // output NaN; a filter whose histories are no longer finite after a block starts again from
 // silence, as a redesign starts it, so the output is finite again from the next block on.
 // Finite input never makes them so: the states stay within a few times the input's range.
-void TMirvakEffect::ClearNonFiniteHistories() {
+// outputs: the block's, frames > 0.
+void TMirvakEffect::ClearNonFiniteHistories(float** outputs, std::int32_t frames) {
+    // A state that is not finite makes every output that reads it NaN or infinite, the last one
+    // of its channel included; the states are looked at only then.
+    auto finite = [](float v) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        return (bits & 0x7F800000u) != 0x7F800000u;
+    };
+    if (finite(outputs[0][frames - 1]) && finite(outputs[1][frames - 1])) return;
+    // As bits, the exponent fields alone: an x87 test of a subnormal would take an assist.
+    auto infinite = [](const long double& v) {
+        unsigned char raw[sizeof(long double)];
+        std::memcpy(raw, &v, sizeof raw);
+        return (raw[8] | (raw[9] << 8) | 0x8000) == 0xFFFF;
+    };
     const Designs& current = designs.Front();
     for (int slot = 0; slot < 4; ++slot) {
         Runner& r = runners[slot];
         const int n = current.filter[slot].NumTaps;
-        bool finite = true;
-        for (int i = 0; i <= n; ++i) // as bits: an x87 test of a subnormal would take an assist
-            finite = finite && dsp::ToBits(r.XV[i]).IsFinite() && dsp::ToBits(r.YV[i]).IsFinite();
-        if (finite) continue;
+        bool bad = false;
+        for (int i = n == 1 ? 1 : 0; i <= n; ++i) // a first-order step reads entry 1 alone
+            bad = bad || infinite(r.XV[i]) || infinite(r.YV[i]);
+        if (!bad) continue;
         for (int i = 0; i < dsp::MaxPoleZero; ++i)
             r.XV[i] = r.YV[i] = 0.0L;
     }
@@ -365,7 +380,7 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
         RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain,
                                   trebleGain);
     }
-    ClearNonFiniteHistories();
+    ClearNonFiniteHistories(outputs, frames);
 }
 
 template <bool Accumulate>
@@ -446,9 +461,19 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
     Runner& br = runners[bassSlot];
     Runner& tr = runners[trebleSlot];
     if (SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1) {
-        const SilentPath path =
-            ChannelBlock<Accumulate>(Silent(bassSlot), Silent(trebleSlot), in, out, frames,
-                                     bassGain, trebleGain, plans[bassSlot == kBassLeft ? 0 : 1]);
+        SilentPlan& plan = plans[bassSlot == kBassLeft ? 0 : 1];
+        std::uint32_t first;
+        std::memcpy(&first, in, sizeof first);
+        if (first & 0x7FFFFFFFu) { // sound: the usual kernel, nothing to look at
+            plan.Forget();
+            ToneChannelBlock<Accumulate>({bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
+                                         {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in,
+                                         out, frames, bassGain, trebleGain);
+            ++silentBlocks[static_cast<int>(SilentPath::Usual)];
+            return;
+        }
+        const SilentPath path = ChannelBlock<Accumulate>(Silent(bassSlot), Silent(trebleSlot), in,
+                                                         out, frames, bassGain, trebleGain, plan);
         ++silentBlocks[static_cast<int>(path)];
         return;
     }

@@ -127,7 +127,7 @@ private:
                        int trebleSlot, float bassGain, float trebleGain);
     long double RunFilter(int slot, long double x);
     SilentFilter Silent(int slot);
-    void ClearNonFiniteHistories();
+    void ClearNonFiniteHistories(float** outputs, std::int32_t frames);
 
     std::atomic<float> BassGain{0.0f};
     std::atomic<float> TrebleGain{0.0f};

@@ -289,7 +289,7 @@ void TMirvakEffect::RenderGliding(float** inputs, float** outputs, std::int32_t 
             AdvanceGlides(n);
             done += n;
         }
-        ClearNonFiniteHistories();
+        ClearNonFiniteHistories(outputs, frames);
     }
     if (done == frames) return;
     float* in[2] = {inputs[0] + done, inputs[1] + done};

@@ -872,6 +872,11 @@ template <bool Accumulate>
 SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                         float* out, std::int32_t frames, float bassGain, float trebleGain,
                         SilentPlan& plan) {
+    if (FloatBits(in[0]) & 0x7FFFFFFFu) { // sound: the usual kernel, at once
+        plan.valid = false;
+        Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return SilentPath::Usual;
+    }
     if (PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain)) {
         RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain);
         return plan.standIn != 0 ? SilentPath::Mixed : plan.path;
