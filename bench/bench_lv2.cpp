@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -145,6 +146,77 @@ double TimeBlocks(Subject& s, int block, double seconds, LV2_URID sequence, LV2_
         elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     } while (elapsed < seconds);
     return elapsed * 1e9 / static_cast<double>(frames);
+}
+
+// What real sessions are made of: one second of noise, then `seconds` of digital silence, in
+// blocks of `block` frames; ns per stereo frame on the noise and in the worst ten-second window
+// of the silence.
+struct SilenceCost {
+    double noise = 0, worstSilence = 0;
+};
+SilenceCost SilenceAfterSound(Subject& s, int block, int seconds, LV2_URID sequence,
+                              LV2_URID chunk) {
+    std::vector<std::vector<float>> in(s.inPorts.size(), std::vector<float>(block));
+    for (std::size_t i = 0; i < s.inPorts.size(); ++i)
+        lilv_instance_connect_port(s.instance, s.inPorts[i], in[i].data());
+    for (std::size_t i = 0; i < s.outPorts.size(); ++i)
+        lilv_instance_connect_port(s.instance, s.outPorts[i], s.audioOut[i].data());
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    const long second = static_cast<long>(kRate), window = 10 * second;
+    SilenceCost cost;
+    double t = 0;
+    long frames = 0;
+    for (long at = 0; at < second * (1 + seconds); at += block) {
+        const bool silent = at >= second;
+        for (auto& channel : in)
+            for (float& x : channel)
+                x = silent ? 0.0f : noise(rng);
+        ResetAtoms(s, sequence, chunk);
+        const auto start = Clock::now();
+        lilv_instance_run(s.instance, static_cast<std::uint32_t>(block));
+        t += std::chrono::duration<double>(Clock::now() - start).count();
+        frames += block;
+        if (!silent && at + block >= second) {
+            cost.noise = t * 1e9 / static_cast<double>(frames);
+            t = 0, frames = 0;
+        } else if (silent && frames >= window) {
+            cost.worstSilence = std::max(cost.worstSilence, t * 1e9 / static_cast<double>(frames));
+            t = 0, frames = 0;
+        }
+    }
+    return cost;
+}
+
+// One NaN in the first input and an infinity in the second, within the first second of three
+// of noise: how many frames of the last second have an output that is not finite.
+long NonFiniteAfterBadSamples(Subject& s, LV2_URID sequence, LV2_URID chunk) {
+    const int block = 256;
+    std::vector<std::vector<float>> in(s.inPorts.size(), std::vector<float>(block));
+    for (std::size_t i = 0; i < s.inPorts.size(); ++i)
+        lilv_instance_connect_port(s.instance, s.inPorts[i], in[i].data());
+    for (std::size_t i = 0; i < s.outPorts.size(); ++i)
+        lilv_instance_connect_port(s.instance, s.outPorts[i], s.audioOut[i].data());
+    std::mt19937 rng(12);
+    std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+    const long second = static_cast<long>(kRate);
+    long bad = 0;
+    for (long at = 0; at < 3 * second; at += block) {
+        for (std::size_t c = 0; c < in.size(); ++c)
+            for (int i = 0; i < block; ++i)
+                in[c][i] = c == 0 && at + i == 1000   ? std::numeric_limits<float>::quiet_NaN()
+                           : c == 1 && at + i == 2000 ? std::numeric_limits<float>::infinity()
+                                                      : noise(rng);
+        ResetAtoms(s, sequence, chunk);
+        lilv_instance_run(s.instance, static_cast<std::uint32_t>(block));
+        for (int i = 0; i < block && at >= 2 * second; ++i) {
+            bool finite = true;
+            for (const auto& out : s.audioOut)
+                finite = finite && std::isfinite(out[i]);
+            bad += !finite;
+        }
+    }
+    return bad;
 }
 
 // Our plug-in under automation, as a host's automation lane drives it: before every run() each
@@ -315,6 +387,20 @@ int main(int argc, char** argv) {
     for (std::size_t c = 0; c < kScenes; ++c)
         std::printf("| %s | %.1f (%.2fx) | %.1f (%.2fx) | %.1f (%.2fx) |\n", scenes[c].name,
                     ns[c][0], times[c][0], ns[c][1], times[c][1], ns[c][2], times[c][2]);
+    // Silence after sound, then a bad sample (last: it may leave a peer's output NaN for good).
+    for (const auto& [symbol, value] : settled)
+        ours.controls[ours.portOf.at(symbol)] = value;
+    std::printf("\nSilence after sound (1 s of noise, then 60 s of zeros, blocks of 256), ns per "
+                "stereo frame on the noise and in the worst 10 s window of the silence; then one "
+                "NaN and one infinity in 3 s of noise: frames of the last second that are not "
+                "finite\n\n| plug-in | noise | silence (worst window) | x noise | non-finite "
+                "frames |\n|---|---|---|---|---|\n");
+    for (auto& s : subjects) {
+        const SilenceCost c = SilenceAfterSound(*s, 256, 60, sequence, chunk);
+        const long bad = NonFiniteAfterBadSamples(*s, sequence, chunk);
+        std::printf("| %s | %.1f | %.1f | %.2f | %ld |\n", s->name.c_str(), c.noise,
+                    c.worstSilence, c.worstSilence / c.noise, bad);
+    }
     for (auto& s : subjects) {
         lilv_instance_deactivate(s->instance);
         lilv_instance_free(s->instance);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # vurnel render against sox on a 10-minute 48 kHz stereo 24-bit file: the median wall time of
 # alternating rounds (vurnel with all four settings, sox bass/treble, sox only copying) and each
-# one's peak resident memory; then vurnel's peak memory on a 60-minute file.
+# one's peak resident memory; then the same for a file that is mostly silence (2 s of noise and
+# 60 s of zeros) against 62 s of noise; then vurnel's peak memory on a 60-minute file.
 # Usage: bench/bench_render.sh VURNEL [ROUNDS] [WORKDIR]   (needs sox and GNU time)
 set -eu
 VURNEL=$(realpath "$1")
@@ -47,6 +48,32 @@ for what in vurnel sox copy; do
         "$(median "$what" 4)" "$(echo "$m / 1024" | bc -l)"
 done
 rm -f out.wav sox.wav copy.wav
+
+# Silence after sound: a file of 2 s of noise and 60 s of zeros against 62 s of noise, both
+# float (the zeros are exact), vurnel and sox alternating.
+[ -f rests.wav ] || { sox -n -r 48000 -c 2 -b 32 -e float n.wav synth 2 pinknoise vol 0.3 &&
+    sox -n -r 48000 -c 2 -b 32 -e float z.wav trim 0 60 &&
+    sox n.wav z.wav rests.wav && rm -f n.wav z.wav; }
+[ -f sound.wav ] || sox -n -r 48000 -c 2 -b 32 -e float sound.wav synth 62 pinknoise vol 0.3
+: > rounds.txt
+i=0
+while [ "$i" -lt "$ROUNDS" ]; do
+    for what in rests sound; do
+        measure "vurnel-$what" "$VURNEL" render "$what.wav" out.wav --bass 6 --bass-cutoff 200 \
+            --treble -4 --treble-cutoff 5000 --quiet
+        measure "sox-$what" sox "$what.wav" sox.wav bass +6 200 treble -4 5000
+    done
+    i=$((i + 1))
+done
+echo
+echo "2 s of noise then 60 s of zeros, against 62 s of noise (48 kHz stereo float), median of $ROUNDS"
+printf '| %s | %s | %s |\n' command "rests (s)" "sound (s)"
+printf '|---|---:|---:|\n'
+printf '| vurnel render (bass +6 dB 200 Hz, treble -4 dB 5 kHz) | %s | %s |\n' \
+    "$(median vurnel-rests 2)" "$(median vurnel-sound 2)"
+printf '| sox bass +6 200 treble -4 5000 | %s | %s |\n' "$(median sox-rests 2)" \
+    "$(median sox-sound 2)"
+rm -f out.wav sox.wav
 
 if [ "${SKIP_HOUR:-}" = "" ]; then
     [ -f hour.wav ] || sox -n -r 48000 -c 2 -b 24 hour.wav synth 3600 pinknoise vol 0.3
