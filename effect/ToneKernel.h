@@ -37,15 +37,40 @@ inline long double FirstOrderStep(long double g, long double xc, long double yc,
     return acc;
 }
 
-// How an output reaches its buffer. Float: narrowed to float. Sign: the output is certain to
-// round to a zero (it lies below half the smallest float and the rounding is to nearest), and
-// only its sign is taken, which takes no underflow; accumulating, a nonzero old output, which
-// such a sum cannot change, is left as it is.
-enum class ToneStore { Float, Sign };
+// How an output reaches its buffer. Float: narrowed to float. Narrow: the same bits, without
+// the assist the x87 takes on a store whose result is below the normal floats: there the result
+// is a multiple of 2^-149, v·2^149 (exact) rounded to an integer by the current rounding mode,
+// with v's sign. Sign: the output is certain to round to a zero (it lies below half the smallest
+// float and the rounding is to nearest), and only its sign is taken; accumulating, a nonzero old
+// output, which such a sum cannot change, is left as it is.
+enum class ToneStore { Float, Narrow, Sign };
+
+// The current rounding mode's nearest integer to v, |v| < 2^62, by the x87 itself.
+inline long long RoundToInteger(long double v) {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    long long n;
+    __asm__("fistpll %0" : "=m"(n) : "t"(v) : "st");
+    return n;
+#else
+    return std::llrint(v);
+#endif
+}
+
+inline float NarrowWithoutUnderflow(long double v) {
+    if (!(std::fabs(v) < 0x1p-126L)) return static_cast<float>(v);
+    const long long n = RoundToInteger(v * 0x1p149L);
+    const auto bits =
+        (std::signbit(v) ? 0x80000000u : 0u) | static_cast<std::uint32_t>(n < 0 ? -n : n);
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
 
 template <bool Accumulate, ToneStore Store> inline float StoreOutput(long double v, float old) {
     if constexpr (Store == ToneStore::Float) {
         return static_cast<float>(v);
+    } else if constexpr (Store == ToneStore::Narrow) {
+        return NarrowWithoutUnderflow(v);
     } else {
         std::uint32_t bits;
         std::memcpy(&bits, &old, sizeof bits);

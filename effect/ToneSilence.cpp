@@ -70,37 +70,9 @@ int ExponentOf(float v) {
     return IsZero(v) ? kZeroExponent : dsp::BinaryExponent(static_cast<long double>(v));
 }
 
-// The current rounding mode's nearest integer to v, |v| < 2^62, by the x87 itself.
-long long RoundToInteger(long double v) {
-#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
-    long long n;
-    __asm__("fistpll %0" : "=m"(n) : "t"(v) : "st");
-    return n;
-#else
-    return std::llrint(v);
-#endif
-}
-
-// v narrowed to float exactly as a store narrows it, without the assist a store takes when the
-// result is below the normal floats: there the result is a multiple of 2^-149, v·2^149 (exact)
-// rounded to an integer by the current rounding mode, with v's sign.
-inline float NarrowWithoutUnderflow(long double v) {
-    if (!(std::fabs(v) < 0x1p-126L)) return static_cast<float>(v);
-    const long long n = RoundToInteger(v * 0x1p149L);
-    const std::uint32_t magnitude = static_cast<std::uint32_t>(n < 0 ? -n : n);
-    return FloatOfBits((std::signbit(v) ? 0x80000000u : 0u) | magnitude);
-}
-
 // A value certain to round to a zero under rounding to nearest: the zero of its sign.
 inline float ZeroOfSign(long double v) {
     return std::signbit(v) ? -0.0f : 0.0f;
-}
-
-template <bool SignOnly> inline float Narrow(long double v) {
-    if constexpr (SignOnly)
-        return ZeroOfSign(v);
-    else
-        return NarrowWithoutUnderflow(v);
 }
 
 struct ControlWord {
@@ -210,40 +182,18 @@ bool OutputsStayNormal(const Outlook& bass, float bassGain, const Outlook& trebl
 }
 
 // ---------------------------------------------------------------------------------------------
-// The x87 paths: the plain computation, and the steady one.
+// The x87 paths beside the usual kernel.
 
-// One channel sample the plain way; returns the output before narrowing.
-template <bool Accumulate>
-inline long double PlainSample(long double gB, long double cB, long double& uB, long double& yB,
-                               long double gT, long double cT, long double& uT, long double& yT,
-                               long double x, float old, float bassGain, float trebleGain) {
-    const long double tb = x * gB;
-    long double a = tb + uB;
-    a = a + yB * cB;
-    uB = tb;
-    yB = a;
-    long double t;
-    if constexpr (Accumulate)
-        t = a * bassGain + (old + x);
-    else
-        t = a * bassGain + x;
-    const long double tt = x * gT;
-    long double b = tt - uT;
-    b = b + yT * cT;
-    uT = tt;
-    yT = b;
-    return b * trebleGain + t;
-}
-
-template <bool Accumulate, bool SignOnly>
+// The plain computation, its outputs narrowed without underflow (ToneStore::Narrow) or, when
+// every output rounds to a zero, only their signs taken (ToneStore::Sign).
+template <bool Accumulate, ToneStore Store>
 VURNEL_LOOP void PlainBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                             float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    const long double gB = bass.g, cB = bass.yc, gT = treble.g, cT = treble.yc;
-    long double uB = bass.prevT, yB = bass.prevY, uT = treble.prevT, yT = treble.prevY;
-    for (std::int32_t i = 0; i < frames; ++i)
-        out[i] = Narrow<SignOnly>(PlainSample<Accumulate>(gB, cB, uB, yB, gT, cT, uT, yT, in[i],
-                                                          out[i], bassGain, trebleGain));
-    bass.prevT = uB, bass.prevY = yB, treble.prevT = uT, treble.prevY = yT;
+    FirstOrderState bs{bass.prevT, bass.prevY}, ts{treble.prevT, treble.prevY};
+    PlainToneBlock<Accumulate, 1, -1, Store>({bass.g, 1.0L, bass.yc}, bs,
+                                             {treble.g, -1.0L, treble.yc}, ts, in, out, frames,
+                                             bassGain, trebleGain);
+    bass.prevT = bs.prevT, bass.prevY = bs.prevY, treble.prevT = ts.prevT, treble.prevY = ts.prevY;
 }
 
 // The Fill path: every input the same zero x and each filter's previous scaled input x·g, so
@@ -547,7 +497,7 @@ SilentPath X87Block(const SilentFilter& bass, const Outlook& ob, const SilentFil
         return SilentPath::Signs;
     }
     plan.valid = false;
-    PlainBlock<Accumulate, false>(bass, treble, in, out, frames, bassGain, trebleGain);
+    PlainBlock<Accumulate, ToneStore::Narrow>(bass, treble, in, out, frames, bassGain, trebleGain);
     return SilentPath::Narrowed;
 }
 
@@ -926,19 +876,21 @@ SilentPath SilentInterleavedBlock(const SilentFilter* const filters[4], float** 
     }
     if (!zeros) return SilentPath::Usual;
     if (normal) {
-        long double u[4], y[4];
-        for (int f = 0; f < 4; ++f)
-            u[f] = filters[f]->prevT, y[f] = filters[f]->prevY;
+        // Accumulating, an old output that is not zero stays; the store narrows it back.
+        constexpr ToneStore kStore = Accumulate ? ToneStore::Narrow : ToneStore::Sign;
+        FirstOrderDesign design[4];
+        FirstOrderState state[4];
+        for (int f = 0; f < 4; ++f) {
+            design[f] = {filters[f]->g, f % 2 ? -1.0L : 1.0L, filters[f]->yc};
+            state[f] = {filters[f]->prevT, filters[f]->prevY};
+        }
         for (std::int32_t i = 0; i < frames; ++i)
-            for (int c = 0; c < 2; ++c) {
-                const SilentFilter& b = *filters[2 * c];
-                const SilentFilter& t = *filters[2 * c + 1];
-                outputs[c][i] = Narrow<!Accumulate>(PlainSample<Accumulate>(
-                    b.g, b.yc, u[2 * c], y[2 * c], t.g, t.yc, u[2 * c + 1], y[2 * c + 1],
-                    inputs[c][i], outputs[c][i], bassGain, trebleGain));
-            }
+            for (int c = 0; c < 2; ++c)
+                outputs[c][i] = ToneStep<Accumulate, 1, -1, kStore>(
+                    design[2 * c], state[2 * c], design[2 * c + 1], state[2 * c + 1], inputs[c][i],
+                    outputs[c][i], bassGain, trebleGain);
         for (int f = 0; f < 4; ++f)
-            filters[f]->prevT = u[f], filters[f]->prevY = y[f];
+            filters[f]->prevT = state[f].prevT, filters[f]->prevY = state[f].prevY;
         return SilentPath::Signs;
     }
     for (int c = 0; c < 2; ++c)
