@@ -15,7 +15,8 @@ TEST(ExtendedBits, MulBitsGivesTheX87sProductBitForBit) {
         TExtendedBits b{rng() | (std::uint64_t{1} << 63), 0};
         int e = low + static_cast<int>(rng() % static_cast<std::uint64_t>(high - low + 1));
         if (e <= 0) {
-            b.mantissa >>= 1 - e + static_cast<int>(rng() % 64);
+            const int shift = 1 - e + static_cast<int>(rng() % 64);
+            b.mantissa = shift < 64 ? b.mantissa >> shift : 0;
             e = 0;
         }
         b.signExponent = static_cast<std::uint16_t>(e | ((rng() & 1) << 15));
