@@ -104,6 +104,25 @@ def wav_shape(path):
                 f.seek(size + (size & 1), 1)
 
 
+def written_frames(path):
+    """The frames a WAV file holds on disk, whatever its header's data size says yet (a writer
+    stopped short of closing the file leaves that size unwritten)."""
+    with open(path, "rb") as f:
+        f.seek(12)
+        channels = bits = None
+        while True:
+            header = f.read(8)
+            if len(header) < 8:
+                raise ArdourError(f"{path} has no data")
+            chunk, size = struct.unpack("<4sI", header)
+            if chunk == b"fmt ":
+                _, channels, _, _, _, bits = struct.unpack("<HHIIHH", f.read(size)[:16])
+            elif chunk == b"data":
+                return (os.path.getsize(path) - f.tell()) // (channels * bits // 8)
+            else:
+                f.seek(size + (size & 1), 1)
+
+
 def place_region(session_file, track, wav):
     """Puts WAV on TRACK's playlist at position 0, sample-exact (no fades, gain 1, the file
     referenced where it is), and makes the session range the file's length."""
@@ -194,25 +213,33 @@ class Ardour:
         with open(os.path.join(export_dir, "Vurnel float WAV.preset"), "w") as f:
             f.write(EXPORT_PRESET)
 
-    def _run(self, what, command, timeout, done):
+    def _run(self, what, command, timeout, done, complete=lambda: False, prepare=lambda: None):
         """Runs an ardour7-lua script. Ardour's headless host crashes in its own teardown now
-        and then (about one run in six, with or without a plug-in), after the script has printed
-        DONE, the line it prints when its work is complete: only that failure is retried, and
-        each retry is printed with its reason. Any other failure fails at once."""
+        and then (about one run in six, with or without a plug-in): after the script has printed
+        DONE, the line it prints when its work is complete, or, for an export, while Ardour
+        frees its export graph once the whole file is written (a core dump's stack:
+        ExportHandler::finish_timespan → ExportGraphBuilder::reset → a free in AudioGrapher),
+        which COMPLETE recognises. Only those failures are retried, and each retry is printed
+        with its reason. Any other failure fails at once. PREPARE runs before every attempt."""
         for attempt in range(1, self.attempts + 1):
+            prepare()
             r = subprocess.run(command, capture_output=True, text=True, env=self.env,
                                timeout=timeout)
             if r.returncode == 0:
                 return r.stdout
             log = f"{r.stdout[-1500:]}{r.stderr[-1500:]}"
             crashed = r.returncode < 0 or r.returncode >= 128  # killed by a signal
-            if not (crashed and done in r.stdout):
+            if crashed and done in r.stdout:
+                reason = f"in its teardown after '{done}'"
+            elif crashed and complete():
+                reason = "freeing its export graph after writing the whole file"
+            else:
                 raise ArdourError(f"{what} failed (exit {r.returncode})\n{log}")
             if attempt < self.attempts:
                 self.log(f"{what}: RETRY {attempt + 1} of {self.attempts}: ardour7-lua crashed "
-                         f"(exit {r.returncode}) in its teardown after '{done}', a fault of "
-                         f"Ardour's headless host\n{log}")
-        raise ArdourError(f"{what}: ardour7-lua crashed in its teardown {self.attempts} times")
+                         f"(exit {r.returncode}) {reason}, a fault of Ardour's headless host\n"
+                         f"{log}")
+        raise ArdourError(f"{what}: ardour7-lua crashed after its work {self.attempts} times")
 
     def scan_vst(self, module):
         """Scans a VST 2 module with Ardour's scanner; returns the cached fields (id, name,
@@ -257,11 +284,21 @@ class Ardour:
                                        case, str(rate), kind, plugin, *params], 120,
                   done=f"saved {session}/{case}.ardour")
         place_region(os.path.join(session, case + ".ardour"), "T", source)
-        if os.path.exists(out):
-            os.remove(out)
+        frames = wav_shape(source)[2]
+
+        def no_output():
+            if os.path.exists(out):
+                os.remove(out)
+
+        def whole_file():
+            try:
+                return os.path.exists(out) and written_frames(out) >= frames
+            except (ArdourError, struct.error, TypeError):
+                return False
+
         self._run(f"{case}: export", ["ardour7-lua", os.path.join(HERE, "export.lua"), session,
                                       case, self.work, case, PRESET_ID], 300,
-                  done=f"exported {self.work}/{case}.wav")
+                  done=f"exported {self.work}/{case}.wav", complete=whole_file, prepare=no_output)
         if not os.path.getsize(out):
             raise ArdourError(f"{case}: the export is empty")
         return out
