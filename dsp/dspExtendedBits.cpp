@@ -143,14 +143,4 @@ bool SumIsNegative(TExtendedBits a, TExtendedBits b) {
     return c == 0 ? false : (c > 0 ? a.IsNegative() : b.IsNegative());
 }
 
-bool X87RoundsToNearestExtended() {
-#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
-    std::uint16_t word;
-    __asm__ volatile("fnstcw %0" : "=m"(word));
-    return (word & 0x0F00u) == 0x0300u;
-#else
-    return false;
-#endif
-}
-
 } // namespace vurnel::dsp

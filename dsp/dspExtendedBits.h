@@ -73,8 +73,4 @@ inline TExtendedBits AddZeros(TExtendedBits a, TExtendedBits b) {
 // the sign of the larger magnitude, +0 when they cancel, and for two zeros AddZeros's.
 bool SumIsNegative(TExtendedBits a, TExtendedBits b);
 
-// The x87 control word's precision control is 64 bits and its rounding control is to nearest
-// (the settings MulBits reproduces).
-bool X87RoundsToNearestExtended();
-
 } // namespace vurnel::dsp

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ToneKernelAsm.h"
 #include "dspIIRFilters.h"
 
 namespace vurnel {
@@ -97,34 +98,7 @@ GlideCoefficients FirstOrderAt(long double hertz, long double rate, bool highpas
 // sample a moving band's g and yc take their steps, each an fadd of its stored double with an
 // fxch around it, which costs no register. The coefficients are stored back once, at the end.
 //
-// Stack between samples: st0 gB, st1 ycB, st2 yB, st3 gT, st4 ycT, st5 yT.
-#define VURNEL_GLIDE_SAMPLE(U_BASS, U_TREBLE, T_FORM, STEPS)                                       \
-    "flds (%[in],%[i],4)\n\t"                                                                      \
-    "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
-    "fxch %%st(3)\n\t"                                                                             \
-    "fmul %%st(2), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(3)\n\t"                                                                      \
-    "flds (%[in],%[i],4)\n\t"                                                                      \
-    "fmul %%st(4), %%st\n\t" U_TREBLE "fsubrp %%st, %%st(1)\n\t"                                   \
-    "fxch %%st(6)\n\t"                                                                             \
-    "fmul %%st(5), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(6)\n\t"                                                                      \
-    "movl (%[in],%[i],4), %%eax\n\t"                                                               \
-    "movl %%eax, %[xp]\n\t"                                                                        \
-    "flds (%[bg],%[i],4)\n\t"                                                                      \
-    "fmul %%st(3), %%st\n\t" T_FORM "flds (%[tg],%[i],4)\n\t"                                      \
-    "fmul %%st(7), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(1)\n\t"                                                                      \
-    "fstps (%[out],%[i],4)\n\t" STEPS "inc %[i]\n\t"
-#define VURNEL_GLIDE_STORED_U(NAME) "fldt %[" NAME "]\n\t"
-#define VURNEL_GLIDE_FORMED_U(G_SLOT)                                                              \
-    "flds %[xp]\n\t"                                                                               \
-    "fmul %%st(" G_SLOT "), %%st\n\t"
-#define VURNEL_GLIDE_REPLACE "fadds (%[in],%[i],4)\n\t"
-#define VURNEL_GLIDE_ACCUMULATE                                                                    \
-    "flds (%[out],%[i],4)\n\t"                                                                     \
-    "fadds (%[in],%[i],4)\n\t"                                                                     \
-    "faddp %%st, %%st(1)\n\t"
+// Stack between samples: st0 gB, st1 ycB, st2 yB, st3 gT, st4 ycT, st5 yT (ToneKernelAsm.h).
 #define VURNEL_GLIDE_STEP_BASS                                                                     \
     "faddl %[dgB]\n\t"                                                                             \
     "fxch %%st(1)\n\t"                                                                             \
@@ -142,19 +116,21 @@ GlideCoefficients FirstOrderAt(long double hertz, long double rate, bool highpas
 // Load the six registers, run the block, store what changed and empty the stack, in one
 // statement, so the compiler never sees the x87 stack between them.
 #define VURNEL_GLIDE_BLOCK(T_FORM, STEPS, END_BASS, END_TREBLE)                                    \
-    "fldt %[yT]\n\t"                                                                               \
-    "fldt %[ycT]\n\t"                                                                              \
-    "fldt %[gT]\n\t"                                                                               \
-    "fldt %[yB]\n\t"                                                                               \
-    "fldt %[ycB]\n\t"                                                                              \
-    "fldt %[gB]\n\t" VURNEL_GLIDE_SAMPLE(                                                          \
-        VURNEL_GLIDE_STORED_U("uB"), VURNEL_GLIDE_STORED_U("uT"), T_FORM,                          \
-        STEPS) "jz 2f\n\t"                                                                         \
-               "1:\n\t" VURNEL_GLIDE_SAMPLE(VURNEL_GLIDE_FORMED_U("2"),                            \
-                                            VURNEL_GLIDE_FORMED_U("5"), T_FORM,                    \
-                                            STEPS) "jnz 1b\n\t"                                    \
-                                                   "2:\n\t" END_BASS "fstpt %[yB]\n\t" END_TREBLE  \
-                                                   "fstpt %[yT]\n\t"
+    VURNEL_TONE_LOAD VURNEL_TONE_SAMPLE(                                                           \
+        VURNEL_STORED_U("uB"), VURNEL_STORED_U("uT"), "(%[bg],%[i],4)", "(%[tg],%[i],4)", T_FORM,  \
+        "fstps (%[out],%[i],4)\n\t" STEPS) "jz 2f\n\t"                                             \
+                                           "1:\n\t" VURNEL_TONE_SAMPLE(                            \
+                                               VURNEL_FORMED_U("2"), VURNEL_FORMED_U("5"),         \
+                                               "(%[bg],%[i],4)", "(%[tg],%[i],4)", T_FORM,         \
+                                               "fstps (%[out],%[i],4)\n\t" STEPS) "jnz 1b\n\t"     \
+                                                                                  "2:"             \
+                                                                                  "\n\t" END_BASS  \
+                                                                                  "fstpt "         \
+                                                                                  "%[yB]"          \
+                                                                                  "\n"             \
+                                                                                  "\t" END_TREBLE  \
+                                                                                  "fstpt "         \
+                                                                                  "%[yT]\n\t"
 #define VURNEL_GLIDE_ASM(T_FORM, STEPS, END_BASS, END_TREBLE)                                      \
     __asm__ volatile(VURNEL_GLIDE_BLOCK(T_FORM, STEPS, END_BASS, END_TREBLE)                       \
                      : [i] "+r"(i), [xp] "=m"(xp), [yB] "+m"(bassHistory.prevY),                   \
@@ -189,9 +165,9 @@ void GlideChannelBlock(GlideCoefficients& bass, const GlideHistory& bassHistory,
     std::intptr_t i = -static_cast<std::intptr_t>(frames);
     float xp;
     if constexpr (Accumulate) {
-        VURNEL_GLIDE_VARIANTS(VURNEL_GLIDE_ACCUMULATE)
+        VURNEL_GLIDE_VARIANTS(VURNEL_ACCUMULATE_T)
     } else {
-        VURNEL_GLIDE_VARIANTS(VURNEL_GLIDE_REPLACE)
+        VURNEL_GLIDE_VARIANTS(VURNEL_REPLACE_T)
     }
     // As the plain loop leaves it: the last input times the next sample's gain factor.
     bassHistory.prevT = xp * b.g;

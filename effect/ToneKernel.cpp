@@ -1,5 +1,7 @@
 #include "ToneKernel.h"
 
+#include "ToneKernelAsm.h"
+
 namespace vurnel {
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
@@ -26,51 +28,21 @@ namespace vurnel {
 // previous block, which clears it); the others form it from x₋₁, and it is stored at the end as
 // x₋₁·g.
 //
-// Stack between samples: st0 gB, st1 ycB, st2 yB, st3 gT, st4 ycT, st5 yT.
-// One sample up to t: both recursions, x saved as the next sample's x₋₁, then bassGain·a and
-// T_FORM (+ x, or + (out + x) when accumulating). U_BASS and U_TREBLE push u₋₁ of each filter.
-#define VURNEL_TONE_SAMPLE(U_BASS, U_TREBLE, T_FORM, STORE)                                        \
-    "flds (%[in],%[i],4)\n\t"                                                                      \
-    "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
-    "fxch %%st(3)\n\t"                                                                             \
-    "fmul %%st(2), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(3)\n\t"                                                                      \
-    "flds (%[in],%[i],4)\n\t"                                                                      \
-    "fmul %%st(4), %%st\n\t" U_TREBLE "fsubrp %%st, %%st(1)\n\t"                                   \
-    "fxch %%st(6)\n\t"                                                                             \
-    "fmul %%st(5), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(6)\n\t"                                                                      \
-    "movl (%[in],%[i],4), %%eax\n\t"                                                               \
-    "movl %%eax, %[xp]\n\t"                                                                        \
-    "flds %[bg]\n\t"                                                                               \
-    "fmul %%st(3), %%st\n\t" T_FORM "flds %[tg]\n\t"                                               \
-    "fmul %%st(7), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(1)\n\t" STORE "inc %[i]\n\t"
-// u₋₁ as stored, for the first sample; x₋₁·g for the others (8 registers in use).
-#define VURNEL_STORED_U(NAME) "fldt %[" NAME "]\n\t"
-#define VURNEL_FORMED_U(G_SLOT)                                                                    \
-    "flds %[xp]\n\t"                                                                               \
-    "fmul %%st(" G_SLOT "), %%st\n\t"
 // Load the six registers, run the block, store the two outputs and empty the stack, in one
 // statement, so the compiler never sees the x87 stack between them.
 #define VURNEL_TONE_BLOCK(T_FORM, STORE)                                                           \
-    "fldt %[yT]\n\t"                                                                               \
-    "fldt %[ycT]\n\t"                                                                              \
-    "fldt %[gT]\n\t"                                                                               \
-    "fldt %[yB]\n\t"                                                                               \
-    "fldt %[ycB]\n\t"                                                                              \
-    "fldt %[gB]\n\t" VURNEL_TONE_SAMPLE(                                                           \
-        VURNEL_STORED_U("uB"), VURNEL_STORED_U("uT"), T_FORM,                                      \
+    VURNEL_TONE_LOAD VURNEL_TONE_SAMPLE(                                                           \
+        VURNEL_STORED_U("uB"), VURNEL_STORED_U("uT"), "%[bg]", "%[tg]", T_FORM,                    \
         STORE) "jz 2f\n\t"                                                                         \
-               "1:\n\t" VURNEL_TONE_SAMPLE(VURNEL_FORMED_U("2"), VURNEL_FORMED_U("5"), T_FORM,     \
-                                           STORE) "jnz 1b\n\t"                                     \
-                                                  "2:\n\t"                                         \
-                                                  "fstp %%st(0)\n\t"                               \
-                                                  "fstp %%st(0)\n\t"                               \
-                                                  "fstpt %[yB]\n\t"                                \
-                                                  "fstp %%st(0)\n\t"                               \
-                                                  "fstp %%st(0)\n\t"                               \
-                                                  "fstpt %[yT]\n\t"
+               "1:\n\t" VURNEL_TONE_SAMPLE(VURNEL_FORMED_U("2"), VURNEL_FORMED_U("5"), "%[bg]",    \
+                                           "%[tg]", T_FORM, STORE) "jnz 1b\n\t"                    \
+                                                                   "2:\n\t"                        \
+                                                                   "fstp %%st(0)\n\t"              \
+                                                                   "fstp %%st(0)\n\t"              \
+                                                                   "fstpt %[yB]\n\t"               \
+                                                                   "fstp %%st(0)\n\t"              \
+                                                                   "fstp %%st(0)\n\t"              \
+                                                                   "fstpt %[yT]\n\t"
 #define VURNEL_TONE_OPERANDS                                                                       \
     [i] "+r"(i), [xp] "=m"(xp), [yB] "+m"(bass.prevY),                                             \
         [yT] "+m"(treble.prevY)                                                                    \
@@ -97,11 +69,6 @@ namespace vurnel {
     "testl $0x7FFFFFFF, %%edx\n\t"                                                                 \
     "cmovnz %%edx, %%eax\n\t"                                                                      \
     "movl %%eax, (%[out],%[i],4)\n\t"
-#define VURNEL_ACCUMULATE_T                                                                        \
-    "flds (%[out],%[i],4)\n\t"                                                                     \
-    "fadds (%[in],%[i],4)\n\t"                                                                     \
-    "faddp %%st, %%st(1)\n\t"
-#define VURNEL_REPLACE_T "fadds (%[in],%[i],4)\n\t"
 
 template <bool Accumulate, ToneStore Store>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,

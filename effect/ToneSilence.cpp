@@ -80,14 +80,19 @@ struct ControlWord {
     bool extended; // 64-bit significands (what MulBits reproduces)
 };
 
-ControlWord ReadControlWord() {
+std::uint16_t ControlWordBits() {
 #if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
     std::uint16_t word;
     __asm__ volatile("fnstcw %0" : "=m"(word));
-    return {(word & 0x0C00u) == 0, (word & 0x0300u) == 0x0300u};
+    return word;
 #else
-    return {false, false};
+    return 0x0C00; // not known: no path that needs rounding to nearest
 #endif
+}
+
+ControlWord ReadControlWord() {
+    const std::uint16_t word = ControlWordBits();
+    return {(word & 0x0C00u) == 0, (word & 0x0300u) == 0x0300u};
 }
 
 // What the block's input is: all zeros, and whether all the same zero.
@@ -453,14 +458,6 @@ bool MixedApplies(const Outlook& low, float lowGain, const Outlook& normal, floa
     return ContributionHigh(low, lowGain) <= floor - 130;
 }
 
-// Whether a filter's integer state comes back to itself after one step on the zero x, its
-// previous scaled input being x times its gain factor already.
-template <bool Treble> bool FixedPoint(const IntegerFilter& f, bool xNegative) {
-    IntegerFilter next = f;
-    Step<Treble>(next, xNegative);
-    return next.y == f.y && next.u == f.u;
-}
-
 // What the integer paths need besides zero inputs: rounding to nearest with 64-bit
 // significands, previous scaled inputs that are zeros, outputs that all round to zeros.
 // The usual kernel, its outputs narrowed or (ToneStore::Sign) only their signs taken.
@@ -744,16 +741,6 @@ std::int64_t Horizon(const SilentPlan& plan, const SilentFilter& bass, const Sil
     return 0;
 }
 
-std::uint16_t ControlWordBits() {
-#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
-    std::uint16_t word;
-    __asm__ volatile("fnstcw %0" : "=m"(word));
-    return word;
-#else
-    return 0;
-#endif
-}
-
 // Whether the plan holds for this block: the same zero on every sample, the same gains,
 // designs and control word, frames within its horizon, and the states it expects.
 bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
@@ -778,28 +765,21 @@ bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFil
 template <bool Accumulate>
 void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
              const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    long double standInY = 0.0L, standInU = 0.0L;
-    const SilentFilter* b = &bass;
-    const SilentFilter* t = &treble;
-    if (plan.standIn != 0) {
-        const SilentFilter& low = plan.standIn == 1 ? bass : treble;
-        standInU = low.prevT;
-        static_cast<void>(standInY);
-    }
-    const SilentFilter bassStandIn{bass.g, bass.yc, bass.decay, bass.design, standInU, standInY};
-    const SilentFilter trebleStandIn{treble.g,      treble.yc, treble.decay,
-                                     treble.design, standInU,  standInY};
-    if (plan.standIn == 1) b = &bassStandIn;
-    if (plan.standIn == 2) t = &trebleStandIn;
+    // A stopped low filter runs as a zero state beside its own previous scaled input.
+    const SilentFilter& low = plan.standIn == 1 ? bass : treble;
+    long double standInY = 0.0L, standInU = low.prevT;
+    const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
+    const SilentFilter& b = plan.standIn == 1 ? standIn : bass;
+    const SilentFilter& t = plan.standIn == 2 ? standIn : treble;
     switch (plan.path) {
     case SilentPath::Usual:
-        Usual<Accumulate, ToneStore::Float>(*b, *t, in, out, frames, bassGain, trebleGain);
+        Usual<Accumulate, ToneStore::Float>(b, t, in, out, frames, bassGain, trebleGain);
         break;
     case SilentPath::Signs:
-        Usual<Accumulate, ToneStore::Sign>(*b, *t, in, out, frames, bassGain, trebleGain);
+        Usual<Accumulate, ToneStore::Sign>(b, t, in, out, frames, bassGain, trebleGain);
         break;
     case SilentPath::Fill:
-        RunFill<Accumulate>(plan, *b, *t, out, frames);
+        RunFill<Accumulate>(plan, b, t, out, frames);
         break;
     default: { // Frozen
         FillOutputs<Accumulate>(plan.value, plan.phase, out, frames);
@@ -822,11 +802,6 @@ template <bool Accumulate>
 SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                         float* out, std::int32_t frames, float bassGain, float trebleGain,
                         SilentPlan& plan) {
-    if (FloatBits(in[0]) & 0x7FFFFFFFu) { // sound: the usual kernel, at once
-        plan.valid = false;
-        Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
-        return SilentPath::Usual;
-    }
     if (PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain)) {
         RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain);
         return plan.standIn != 0 ? SilentPath::Mixed : plan.path;

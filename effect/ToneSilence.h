@@ -90,9 +90,10 @@ struct SilentPlan {
 // 0 when |yc| is not below 1 (no decay to count on).
 std::uint32_t DecayBound(long double yc);
 
-// Runs one channel's block of `frames` samples (frames > 0) and returns the path it took. The
-// bass filter's feed-forward coefficient is +1 and the treble filter's −1. in and out may be
-// the same buffer. Audio thread; no allocation.
+// Runs one channel's block of `frames` samples (frames > 0) and returns the path it took (a
+// block of sound too, though the caller sends one whose first sample is sound straight to the
+// usual kernel). The bass filter's feed-forward coefficient is +1 and the treble filter's −1.
+// in and out may be the same buffer. Audio thread; no allocation.
 template <bool Accumulate>
 SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                         float* out, std::int32_t frames, float bassGain, float trebleGain,

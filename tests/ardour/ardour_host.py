@@ -84,8 +84,9 @@ class ArdourError(RuntimeError):
     pass
 
 
-def wav_shape(path):
-    """(channels, rate, frames) from a RIFF/WAVE header."""
+def data_chunk(path):
+    """(channels, rate, bytes per frame, data size in the header, data offset) of a RIFF/WAVE
+    file."""
     with open(path, "rb") as f:
         riff, _, wave = struct.unpack("<4sI4s", f.read(12))
         if riff != b"RIFF" or wave != b"WAVE":
@@ -99,28 +100,22 @@ def wav_shape(path):
             if chunk == b"fmt ":
                 _, channels, rate, _, _, bits = struct.unpack("<HHIIHH", f.read(size)[:16])
             elif chunk == b"data":
-                return channels, rate, size // (channels * bits // 8)
+                return channels, rate, channels * bits // 8, size, f.tell()
             else:
                 f.seek(size + (size & 1), 1)
+
+
+def wav_shape(path):
+    """(channels, rate, frames) from a RIFF/WAVE header."""
+    channels, rate, frame_bytes, size, _ = data_chunk(path)
+    return channels, rate, size // frame_bytes
 
 
 def written_frames(path):
     """The frames a WAV file holds on disk, whatever its header's data size says yet (a writer
     stopped short of closing the file leaves that size unwritten)."""
-    with open(path, "rb") as f:
-        f.seek(12)
-        channels = bits = None
-        while True:
-            header = f.read(8)
-            if len(header) < 8:
-                raise ArdourError(f"{path} has no data")
-            chunk, size = struct.unpack("<4sI", header)
-            if chunk == b"fmt ":
-                _, channels, _, _, _, bits = struct.unpack("<HHIIHH", f.read(size)[:16])
-            elif chunk == b"data":
-                return (os.path.getsize(path) - f.tell()) // (channels * bits // 8)
-            else:
-                f.seek(size + (size & 1), 1)
+    _, _, frame_bytes, _, offset = data_chunk(path)
+    return (os.path.getsize(path) - offset) // frame_bytes
 
 
 def place_region(session_file, track, wav):
