@@ -37,6 +37,16 @@ def start_xvfb(log):
     return xvfb, ":" + number.decode().strip()
 
 
+def waited(condition, seconds):
+    """The condition's first true value within the given seconds, polled; else None."""
+    deadline = time.time() + seconds
+    while True:
+        value = condition()
+        if value or time.time() > deadline:
+            return value or None
+        time.sleep(0.2)
+
+
 def editor_window(env):
     """The editor's window (the deepest 640x380 window) and its position on the screen."""
     tree = subprocess.run(["xwininfo", "-root", "-tree"], env=env, capture_output=True,
@@ -81,26 +91,28 @@ def main():
                                 env=env, stdout=log, stderr=log)
         jalv = None
         try:
-            time.sleep(2)
+            # Waits are for a condition, with room for a slow or busy machine: none of them
+            # asserts how fast the host, the server or the editor is.
+            waited(lambda: subprocess.run(["jack_lsp", "-s", server],
+                                          env=dict(env, JACK_NO_START_SERVER="1"),
+                                          capture_output=True).returncode == 0, 60)
             out = open(os.path.join(tmp, "jalv.out"), "w+")
             jalv = subprocess.Popen(["jalv.gtk3", "-d", URI], env=env, stdout=out,
                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-            window = None
-            for _ in range(100):
-                window = editor_window(env)
-                if window or jalv.poll() is not None:
-                    break
-                time.sleep(0.1)
+            window = waited(lambda: editor_window(env) if jalv.poll() is None else None, 60)
             checks.check(f"jalv embeds the editor at {WIDTH}x{HEIGHT}", window is not None,
                          "" if window else "no such window")
             if window:
                 _, x, y = window
-                time.sleep(0.5)
                 shot = os.path.join(tmp, "jalv.png")
-                subprocess.run(["import", "-window", "root", shot], env=env, check=True)
-                pixels = curve_pixels(env, shot, x, y)
-                checks.check("the screenshot shows the editor's curve", pixels > 300,
-                             f"{pixels:.0f} curve pixels")
+
+                def screenshot():
+                    subprocess.run(["import", "-window", "root", shot], env=env, check=True)
+                    return shot
+
+                pixels = waited(lambda: curve_pixels(env, screenshot(), x, y) > 300, 20)
+                checks.check("the screenshot shows the editor's curve", pixels,
+                             f"{curve_pixels(env, shot, x, y):.0f} curve pixels")
                 # The curve at 25 Hz (the graph spans 48..628 pixels on a log axis from 20 Hz).
                 column = x + 48 + round(580 * math.log10(25 / 20) / 3)
                 before = curve_row(env, shot, column, y + 12, y + 242)
@@ -109,14 +121,17 @@ def main():
                                 "sleep", "0.2", "mousemove", str(kx), str(ky - 30), "sleep", "0.2",
                                 "mousemove", str(kx), str(ky - 60), "sleep", "0.3", "mouseup", "1"],
                                env=env, check=True)
-                time.sleep(1.0)
-                subprocess.run(["import", "-window", "root", shot], env=env, check=True)
-                after = curve_row(env, shot, column, y + 12, y + 242)
                 # 60 pixels of drag turn the Bass knob by a fifth of its 40 dB: about +8 dB, so
                 # the curve at 25 Hz rises by about 40 pixels of the graph's 230 for 40 dB.
+                after = None
+
+                def risen():
+                    nonlocal after
+                    after = curve_row(env, screenshot(), column, y + 12, y + 242)
+                    return before is not None and after is not None and before - after > 25
+
                 checks.check("a knob dragged in jalv's editor raises the bass of its curve",
-                             before is not None and after is not None and before - after > 25,
-                             f"curve row at 25 Hz {before} -> {after}")
+                             waited(risen, 20), f"curve row at 25 Hz {before} -> {after}")
         finally:
             for p in (jalv, jack, xvfb):
                 if p is not None and p.poll() is None:
