@@ -6,51 +6,18 @@ namespace vurnel::vst3 {
 
 Vst3Controller::Vst3Controller() {
     for (int i = 0; i < kParameterCount; ++i)
-        values[i] = DefaultNormalized(static_cast<ParamID>(i));
+        values[i].store(DefaultNormalized(static_cast<ParamID>(i)), std::memory_order_relaxed);
 }
 
 Vst3Controller::~Vst3Controller() {
     if (handler != nullptr) handler->release();
 }
 
-tresult Vst3Controller::queryInterface(const TUID iid, void** obj) {
-    if (obj == nullptr) return kInvalidArgument;
-    if (SameUid(iid, kFUnknownIid) || SameUid(iid, kIPluginBaseIid) ||
-        SameUid(iid, kIEditControllerIid)) {
-        *obj = static_cast<IEditController*>(this);
-        addRef();
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 Vst3Controller::addRef() {
-    return references.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
-uint32 Vst3Controller::release() {
-    const std::uint32_t left = references.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0) delete this;
-    return left;
-}
-
-tresult Vst3Controller::initialize(FUnknown* /*context*/) {
-    ++initialized;
-    return kResultOk;
-}
-
-tresult Vst3Controller::terminate() {
-    if (initialized > 0) --initialized;
-    if (initialized == 0) setComponentHandler(nullptr);
-    return kResultOk;
-}
-
 tresult Vst3Controller::setComponentState(IBStream* state) {
     double loaded[kParameterCount];
     if (!ReadProcessorState(state, loaded)) return kResultFalse;
     for (int i = 0; i < kParameterCount; ++i)
-        values[i] = loaded[i];
+        values[i].store(loaded[i], std::memory_order_relaxed);
     return kResultOk;
 }
 
@@ -92,12 +59,12 @@ ParamValue Vst3Controller::plainParamToNormalized(ParamID id, ParamValue plainVa
 }
 
 ParamValue Vst3Controller::getParamNormalized(ParamID id) {
-    return IsParameter(id) ? values[id] : 0.0;
+    return IsParameter(id) ? values[id].load(std::memory_order_relaxed) : 0.0;
 }
 
 tresult Vst3Controller::setParamNormalized(ParamID id, ParamValue value) {
     if (!IsParameter(id) || std::isnan(value)) return kInvalidArgument;
-    values[id] = value < 0.0 ? 0.0 : value > 1.0 ? 1.0 : value;
+    values[id].store(value < 0.0 ? 0.0 : value > 1.0 ? 1.0 : value, std::memory_order_relaxed);
     return kResultOk;
 }
 

@@ -1,6 +1,8 @@
-// The tone control's VST 3 edit controller: the parameters a host shows and automates, their
-// texts, and the controller's copy of the values (from the host, or from the processor's state).
-// No editor yet: createView gives none, so hosts show their own controls.
+// The edit-controller half of the tone control's VST 3 plug-in object: the parameters a host
+// shows and automates, their texts, and the one set of parameter values the object keeps (what
+// the host set last, from either half; the processor's state saves it). No editor yet:
+// createView gives none, so hosts show their own controls. FUnknown and IPluginBase are the
+// object's (Vst3Processor).
 #pragma once
 
 #include <atomic>
@@ -11,22 +13,16 @@
 
 namespace vurnel::vst3 {
 
-class Vst3Controller final : public IEditController {
+class Vst3Controller : public IEditController {
 public:
-    // Any thread; the reference count starts at 1.
+    // Any thread.
     Vst3Controller();
 
-    // FUnknown: any thread; no allocation. The last release deletes the object.
-    tresult VURNEL_VST3_API queryInterface(const TUID iid, void** obj) override;
-    uint32 VURNEL_VST3_API addRef() override;
-    uint32 VURNEL_VST3_API release() override;
-
-    // Everything else: the UI thread; no allocation.
-    tresult VURNEL_VST3_API initialize(FUnknown* context) override;
-    tresult VURNEL_VST3_API terminate() override;
+    // The UI thread; no allocation. setComponentState takes the processor's state into the
+    // values; setState and getState are the controller's own (a version, nothing else yet).
     tresult VURNEL_VST3_API setComponentState(IBStream* state) override;
-    tresult VURNEL_VST3_API setState(IBStream* state) override;
-    tresult VURNEL_VST3_API getState(IBStream* state) override;
+    tresult VURNEL_VST3_API setState(IBStream* state) final;
+    tresult VURNEL_VST3_API getState(IBStream* state) final;
     int32 VURNEL_VST3_API getParameterCount() override;
     tresult VURNEL_VST3_API getParameterInfo(int32 paramIndex, ParameterInfo& info) override;
     tresult VURNEL_VST3_API getParamStringByValue(ParamID id, ParamValue valueNormalized,
@@ -43,13 +39,17 @@ public:
     // Null: no editor of its own yet.
     IPlugView* VURNEL_VST3_API createView(FIDString name) override;
 
-private:
+protected:
     ~Vst3Controller();
+    // Drops the handler (terminate).
+    void ForgetHandler() noexcept { setComponentHandler(nullptr); }
 
-    std::atomic<std::uint32_t> references{1};
-    int initialized = 0;
+    // Every parameter's normalized value, as the host last set it through either half or
+    // through a state: written by the UI thread and the audio thread, read by both.
+    std::atomic<double> values[kParameterCount];
+
+private:
     IComponentHandler* handler = nullptr;
-    double values[kParameterCount];
 };
 
 } // namespace vurnel::vst3

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "Vst3Controller.h"
 #include "Vst3Processor.h"
 
 #ifndef VURNEL_VERSION
@@ -29,9 +28,8 @@ struct ClassDescription {
 };
 const ClassDescription kClasses[] = {
     {&kProcessorCid, kAudioEffectClass, "MIRVAK_Vurnel", kDistributable, "Fx|EQ"},
-    {&kControllerCid, kComponentControllerClass, "MIRVAK_Vurnel", 0, ""},
 };
-constexpr int kClassCount = 2;
+constexpr int kClassCount = 1;
 
 template <std::size_t N> void CopyText(char (&to)[N], const char* from) {
     std::snprintf(to, N, "%s", from);
@@ -119,12 +117,8 @@ public:
         if (iid == nullptr) return kInvalidArgument;
         FUnknown* made = nullptr;
         try {
-            if (SameUid(cid, kProcessorCid))
-                made = static_cast<IComponent*>(new Vst3Processor());
-            else if (SameUid(cid, kControllerCid))
-                made = new Vst3Controller();
-            else
-                return kInvalidArgument;
+            if (!SameUid(cid, kProcessorCid)) return kInvalidArgument;
+            made = static_cast<IComponent*>(new Vst3Processor());
         } catch (...) {
             return kOutOfMemory;
         }

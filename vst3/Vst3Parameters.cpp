@@ -131,8 +131,14 @@ double ToPlain(ParamID id, double normalized) {
     if (IsSwitch(id)) return n >= 0.5 ? 1.0 : 0.0;
     const ToneControlRange& r = RangeOfControl(kParameters[id].control);
     const double lo = r.minimum, hi = r.maximum;
-    if (kParameters[id].logarithmic) return lo * std::exp(n * std::log(hi / lo));
-    return lo + n * (hi - lo);
+    // On a grid of 0.01 Hz or 0.001 dB: hosts keep normalized values as 32-bit floats (Ardour
+    // does), which moves a value set as 6 dB to 5.9999990 dB; on the grid it is 6 again, and
+    // the sound is the LV2 plug-in's and `vurnel render`'s for 6 dB, bit for bit.
+    const double plain =
+        kParameters[id].logarithmic ? lo * std::exp(n * std::log(hi / lo)) : lo + n * (hi - lo);
+    const double grid = kParameters[id].logarithmic ? 100.0 : 1000.0;
+    const double snapped = std::round(plain * grid) / grid;
+    return snapped < lo ? lo : snapped > hi ? hi : snapped;
 }
 
 double ToNormalized(ParamID id, double plain) {

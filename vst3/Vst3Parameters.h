@@ -31,7 +31,7 @@ inline bool IsParameter(ParamID id) {
 bool DescribeParameter(std::int32_t index, ParameterInfo& info);
 double DefaultNormalized(ParamID id);
 // Plain ↔ normalized, each clamped into its range (NaN gives the default); a switch's plain value
-// is 0 or 1.
+// is 0 or 1, a cutoff's on a grid of 0.01 Hz, a gain's of 0.001 dB.
 double ToPlain(ParamID id, double normalized);
 double ToNormalized(ParamID id, double plain);
 // The text a user reads ("+6.0 dB", "3.5 kHz", "on") and the value a typed text means ("6 dB",

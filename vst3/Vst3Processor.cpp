@@ -56,11 +56,9 @@ bool SameUid(const char* id, const Uid& uid) noexcept {
 
 Vst3Processor::Vst3Processor()
     : glideFrames(ControlGlideFrames(sampleRate)), effect(FreshEffect(sampleRate)) {
-    for (int i = 0; i < kParameterCount; ++i) {
-        const double n = DefaultNormalized(static_cast<ParamID>(i));
-        shared[i].store(n, std::memory_order_relaxed);
-        controls[i] = static_cast<float>(ToPlain(static_cast<ParamID>(i), n));
-    }
+    for (int i = 0; i < kParameterCount; ++i)
+        controls[i] = static_cast<float>(
+            ToPlain(static_cast<ParamID>(i), values[i].load(std::memory_order_relaxed)));
 }
 
 tresult Vst3Processor::queryInterface(const TUID iid, void** obj) {
@@ -68,6 +66,8 @@ tresult Vst3Processor::queryInterface(const TUID iid, void** obj) {
     void* found = nullptr;
     if (IsUid(iid, kFUnknownIid) || IsUid(iid, kIPluginBaseIid) || IsUid(iid, kIComponentIid))
         found = static_cast<IComponent*>(this);
+    else if (IsUid(iid, kIEditControllerIid))
+        found = static_cast<IEditController*>(this);
     else if (IsUid(iid, kIAudioProcessorIid))
         found = static_cast<IAudioProcessor*>(this);
     else if (IsUid(iid, kIProcessContextRequirementsIid))
@@ -95,13 +95,12 @@ tresult Vst3Processor::initialize(FUnknown* /*context*/) {
 
 tresult Vst3Processor::terminate() {
     if (initialized > 0) --initialized;
+    if (initialized == 0) ForgetHandler();
     return kResultOk;
 }
 
-tresult Vst3Processor::getControllerClassId(TUID classId) {
-    if (classId == nullptr) return kInvalidArgument;
-    std::memcpy(classId, kControllerCid.bytes, sizeof kControllerCid.bytes);
-    return kResultOk;
+tresult Vst3Processor::getControllerClassId(TUID /*classId*/) {
+    return kNotImplemented; // the component is its own controller
 }
 
 tresult Vst3Processor::setIoMode(IoMode /*mode*/) {
@@ -148,25 +147,25 @@ tresult Vst3Processor::setActive(TBool state) {
     follower.Reset();
     loadsTaken = loadCount.load(std::memory_order_acquire);
     for (int i = 0; i < kParameterCount; ++i)
-        SetControl(static_cast<ParamID>(i), shared[i].load(std::memory_order_relaxed));
+        SetControl(static_cast<ParamID>(i), values[i].load(std::memory_order_relaxed));
     active = true;
     return kResultOk;
 }
 
-tresult Vst3Processor::setState(IBStream* state) {
-    double values[kParameterCount];
-    if (!ReadProcessorState(state, values)) return kResultFalse;
+tresult Vst3Processor::SetProcessorState(IBStream* state) {
+    double loaded[kParameterCount];
+    if (!ReadProcessorState(state, loaded)) return kResultFalse;
     for (int i = 0; i < kParameterCount; ++i)
-        shared[i].store(values[i], std::memory_order_relaxed);
+        values[i].store(loaded[i], std::memory_order_relaxed);
     loadCount.fetch_add(1, std::memory_order_release);
     return kResultOk;
 }
 
-tresult Vst3Processor::getState(IBStream* state) {
-    double values[kParameterCount];
+tresult Vst3Processor::GetProcessorState(IBStream* state) {
+    double saved[kParameterCount];
     for (int i = 0; i < kParameterCount; ++i)
-        values[i] = shared[i].load(std::memory_order_relaxed);
-    return WriteProcessorState(state, values) ? kResultOk : kResultFalse;
+        saved[i] = values[i].load(std::memory_order_relaxed);
+    return WriteProcessorState(state, saved) ? kResultOk : kResultFalse;
 }
 
 tresult Vst3Processor::setBusArrangements(SpeakerArrangement* inputs, int32 numIns,
@@ -216,17 +215,17 @@ void Vst3Processor::SetControl(ParamID id, double normalized) noexcept {
     if (!IsParameter(id) || std::isnan(normalized)) return;
     const double n = normalized < 0.0 ? 0.0 : normalized > 1.0 ? 1.0 : normalized;
     controls[id] = static_cast<float>(ToPlain(id, n));
-    shared[id].store(n, std::memory_order_relaxed);
+    values[id].store(n, std::memory_order_relaxed);
 }
 
 void Vst3Processor::ApplyControls() noexcept {
     // Bypass sets both gains to 0 dB (and back) as a person turning them would.
     const bool bypass = controls[kBypassId] > 0.0f;
     static const float kFlat = 0.0f;
-    const float* values[kToneParameterControls] = {
+    const float* given[kToneParameterControls] = {
         &controls[kBassCutoffId], &controls[kTrebleCutoffId], bypass ? &kFlat : &controls[kBassId],
         bypass ? &kFlat : &controls[kTrebleId]};
-    follower.Apply(*effect, values, controls[kSmoothId] > 0.0f, glideFrames);
+    follower.Apply(*effect, given, controls[kSmoothId] > 0.0f, glideFrames);
 }
 
 void Vst3Processor::Render(ProcessData& data, std::int32_t from, std::int32_t to) noexcept {
@@ -250,7 +249,7 @@ tresult Vst3Processor::process(ProcessData& data) {
         }
         follower.Reset();
         for (int i = 0; i < kParameterCount; ++i) {
-            const double n = shared[i].load(std::memory_order_relaxed);
+            const double n = values[i].load(std::memory_order_relaxed);
             controls[i] = static_cast<float>(ToPlain(static_cast<ParamID>(i), n));
         }
     }

@@ -12,23 +12,37 @@
 
 #include "Main.h"
 #include "ToneControls.h"
+#include "Vst3Controller.h"
 #include "Vst3Interface.h"
 #include "Vst3Parameters.h"
 
 namespace vurnel::vst3 {
 
-// The classes' IDs, fixed for good: hosts store them in saved sessions. Text form (hosts and
-// session files): E92586ADA6044FD4BEAC46943C77699E and BD64102EEDD2421E8DBFE41AC3D9F5EC.
+// The class ID, fixed for good: hosts store it in saved sessions. Text form (hosts and session
+// files): E92586ADA6044FD4BEAC46943C77699E.
 constexpr std::uint32_t kProcessorWords[4] = {0xE92586AD, 0xA6044FD4, 0xBEAC4694, 0x3C77699E};
-constexpr std::uint32_t kControllerWords[4] = {0xBD64102E, 0xEDD2421E, 0x8DBFE41A, 0xC3D9F5EC};
 constexpr Uid kProcessorCid =
     MakeUid(kProcessorWords[0], kProcessorWords[1], kProcessorWords[2], kProcessorWords[3]);
-constexpr Uid kControllerCid =
-    MakeUid(kControllerWords[0], kControllerWords[1], kControllerWords[2], kControllerWords[3]);
 
-class Vst3Processor final : public IComponent,
+// IComponent's setState and getState under names of their own: the edit controller has methods
+// of the same names for its own state.
+class Vst3ComponentState : public IComponent {
+public:
+    tresult VURNEL_VST3_API setState(IBStream* state) final { return SetProcessorState(state); }
+    tresult VURNEL_VST3_API getState(IBStream* state) final { return GetProcessorState(state); }
+
+protected:
+    ~Vst3ComponentState() = default;
+    virtual tresult SetProcessorState(IBStream* state) = 0;
+    virtual tresult GetProcessorState(IBStream* state) = 0;
+};
+
+// The plug-in object: processor and edit controller in one (hosts ask the component for its
+// IEditController first), so the state a host saves always holds the values it set last.
+class Vst3Processor final : public Vst3ComponentState,
                             public IAudioProcessor,
-                            public IProcessContextRequirements {
+                            public IProcessContextRequirements,
+                            public Vst3Controller {
 public:
     // Any thread; allocates the effect (throws std::bad_alloc). The reference count starts at 1.
     Vst3Processor();
@@ -38,8 +52,8 @@ public:
     uint32 VURNEL_VST3_API addRef() override;
     uint32 VURNEL_VST3_API release() override;
 
-    // IPluginBase: the UI thread; no allocation. A second initialize (a host that treats the
-    // component as its controller too) is counted and harmless.
+    // IPluginBase (both halves'): the UI thread; no allocation. The second initialize (as the
+    // controller) is counted and harmless.
     tresult VURNEL_VST3_API initialize(FUnknown* context) override;
     tresult VURNEL_VST3_API terminate() override;
 
@@ -53,10 +67,11 @@ public:
     tresult VURNEL_VST3_API activateBus(MediaType type, BusDirection dir, int32 index,
                                         TBool state) override;
     tresult VURNEL_VST3_API setActive(TBool state) override;
-    // The UI thread, also while process runs on the audio thread (values handed over
-    // lock-free: the next process call applies a loaded state at once); no allocation.
-    tresult VURNEL_VST3_API setState(IBStream* state) override;
-    tresult VURNEL_VST3_API getState(IBStream* state) override;
+    // IComponent's setState and getState: the UI thread, also while process runs on the audio
+    // thread (values handed over lock-free: the next process call applies a loaded state at
+    // once); no allocation.
+    tresult SetProcessorState(IBStream* state) override;
+    tresult GetProcessorState(IBStream* state) override;
 
     // IAudioProcessor: the UI thread while inactive; no allocation.
     tresult VURNEL_VST3_API setBusArrangements(SpeakerArrangement* inputs, int32 numIns,
@@ -93,10 +108,8 @@ private:
     std::unique_ptr<TMirvakEffect> effect;
     ToneControlFollower follower;
 
-    // The processor's parameter values (normalized), as state reports them: the audio thread
-    // stores what it applies; setState stores what it loads and bumps loadCount, which tells
+    // IComponent's setState stores what it loads in values and bumps loadCount, which tells
     // the audio thread to take them all.
-    std::atomic<double> shared[kParameterCount];
     std::atomic<std::uint32_t> loadCount{0};
     // The audio thread's own: the loads it has taken, and the controls in their own units.
     std::uint32_t loadsTaken = 0;
