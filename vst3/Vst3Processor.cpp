@@ -291,29 +291,14 @@ tresult Vst3Processor::process(ProcessData& data) {
     // The frames the walk covers: none in a flush (its points all apply at "the end").
     const std::int32_t end = audio ? frames : 0;
 
-    ApplyControls();
     std::int32_t position = 0;
     for (;;) {
-        // The earliest pending point (offsets before the position, or out of order, count as
-        // the position; at or past the end, as the end).
+        // Every point at this frame (offsets before it, out of order, count as it; offsets at or
+        // past the end, as the end), queue by queue: a queue's last point at a frame wins. The
+        // points at frame 0 of the first block after activation apply at once, as the LV2
+        // plug-in's first control values do.
         std::int32_t at = end;
-        bool any = false;
-        for (int q = 0; q < queueCount; ++q) {
-            if (next[q] >= counts[q]) continue;
-            std::int32_t offset;
-            ParamValue value;
-            if (queues[q]->getPoint(next[q], offset, value) != kResultOk) {
-                next[q] = counts[q];
-                continue;
-            }
-            offset = offset < position ? position : offset > end ? end : offset;
-            if (!any || offset < at) at = offset;
-            any = true;
-        }
-        if (!any) break;
-        if (audio) Render(data, position, at);
-        position = at;
-        // Every point at this frame, queue by queue (a queue's last point at a frame wins).
+        bool pending = false;
         for (int q = 0; q < queueCount; ++q) {
             while (next[q] < counts[q]) {
                 std::int32_t offset;
@@ -323,12 +308,19 @@ tresult Vst3Processor::process(ProcessData& data) {
                     break;
                 }
                 offset = offset < position ? position : offset > end ? end : offset;
-                if (offset != position) break;
+                if (offset != position) {
+                    if (!pending || offset < at) at = offset;
+                    pending = true;
+                    break;
+                }
                 SetControl(queues[q]->getParameterId(), value);
                 ++next[q];
             }
         }
         ApplyControls();
+        if (!pending) break;
+        if (audio) Render(data, position, at);
+        position = at;
     }
     if (!audio) {
         // No audio to make: outputs the host gave anyway are silenced.
