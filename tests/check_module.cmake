@@ -1,5 +1,5 @@
 # Checks that MODULE defines exactly one dynamic symbol, the function SYMBOL (main unless
-# given; a list of names for a module that exports several, e.g. the VST 3 module's three), and needs only libc, libm, libstdc++ and libgcc, plus the libraries ALLOW names (a
+# given; names separated by commas for a module that exports several, e.g. the VST 3 module's three), and needs only libc, libm, libstdc++ and libgcc, plus the libraries ALLOW names (a
 # regular expression of library names, e.g. "libcairo|libX11" for the editor). No toolkit ever.
 if(NOT SYMBOL)
   set(SYMBOL main)
@@ -10,6 +10,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${MODULE}")
 endif()
 string(STRIP "${symbols}" symbols)
+string(REPLACE "," ";" SYMBOL "${SYMBOL}")
 list(SORT SYMBOL)
 list(TRANSFORM SYMBOL PREPEND "[0-9a-f]+ T ")
 list(JOIN SYMBOL "\n" expected)
