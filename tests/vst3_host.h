@@ -55,8 +55,8 @@ protected:
 // A memory stream whose read and write move at most `chunk` bytes per call.
 class Stream final : public HostObject<IBStream> {
 public:
-    explicit Stream(std::vector<unsigned char> bytes = {}, int chunk = 1 << 30)
-        : data(std::move(bytes)), chunk(chunk) {}
+    explicit Stream(std::vector<unsigned char> bytes = {}, int most = 1 << 30)
+        : data(std::move(bytes)), chunk(most) {}
     tresult VURNEL_VST3_API read(void* buffer, int32 numBytes, int32* numBytesRead) override;
     tresult VURNEL_VST3_API write(void* buffer, int32 numBytes, int32* numBytesWritten) override;
     tresult VURNEL_VST3_API seek(int64 pos, int32 mode, int64* result) override;
@@ -72,7 +72,7 @@ private:
 
 class Queue final : public HostObject<IParamValueQueue> {
 public:
-    explicit Queue(ParamID id) : id(id) {}
+    explicit Queue(ParamID parameter) : id(parameter) {}
     ParamID VURNEL_VST3_API getParameterId() override { return id; }
     int32 VURNEL_VST3_API getPointCount() override { return int32(points.size()); }
     tresult VURNEL_VST3_API getPoint(int32 index, int32& offset, ParamValue& value) override;
