@@ -37,10 +37,29 @@ void CopyName(TChar* to, const char* from) {
     to[i] = 0;
 }
 
-// Whether every sample of a channel is zero (of either sign).
+// Whether every sample of a channel is zero (of either sign): the bits of 64 samples at a time
+// or'ed together eight bytes at a load, stopping at the first stretch with sound.
 bool AllZero(const float* samples, std::int32_t frames) {
-    for (std::int32_t i = 0; i < frames; ++i)
-        if (samples[i] != 0.0f) return false;
+    constexpr std::uint64_t kMagnitudes = 0x7FFFFFFF7FFFFFFFull;
+    std::int32_t i = 0;
+    while (i < frames) {
+        const std::int32_t end = frames - i > 64 ? i + 64 : frames;
+        std::uint64_t bits = 0;
+        for (; i + 8 <= end; i += 8) {
+            std::uint64_t a, b, c, d;
+            std::memcpy(&a, samples + i, 8);
+            std::memcpy(&b, samples + i + 2, 8);
+            std::memcpy(&c, samples + i + 4, 8);
+            std::memcpy(&d, samples + i + 6, 8);
+            bits |= a | b | c | d;
+        }
+        for (; i < end; ++i) {
+            std::uint32_t one;
+            std::memcpy(&one, samples + i, 4);
+            bits |= one;
+        }
+        if ((bits & kMagnitudes) != 0) return false;
+    }
     return true;
 }
 
