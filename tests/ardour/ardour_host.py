@@ -267,8 +267,8 @@ class Ardour:
 
     def scan_vst3(self, bundle):
         """Scans a VST 3 bundle with Ardour's scanner; returns the cached class fields (uid,
-        name, vendor, category, n_inputs, n_outputs, ...) of its first audio class. A bundle is
-        scanned once per driver: a second scan of a fresh copy can leave Ardour ignoring it."""
+        name, vendor, category, n_inputs, n_outputs, ...) of its first audio class, scanning a
+        bundle once per driver."""
         copy = os.path.join(self.vst3_dir, os.path.basename(bundle.rstrip("/")))
         if copy in self.scanned3:
             return self.scanned3[copy]
