@@ -419,6 +419,19 @@ constexpr Uid kIHostApplicationIid = MakeUid(0x58E595CC, 0xDB2D4969, 0x8B6AAF8C,
 constexpr Uid kIConnectionPointIid = MakeUid(0x70A4156F, 0x6E6E4026, 0x989148BF, 0xAA60D8D1);
 constexpr Uid kIEditController2Iid = MakeUid(0x7F4EFE59, 0xF3204967, 0xAC27A3AE, 0xAFB63038);
 
+// IComponent's bytes as each platform lays them out.
+#ifdef _WIN32
+static_assert(kIComponentIid.bytes[0] == '\x31' && kIComponentIid.bytes[3] == '\xE8' &&
+              kIComponentIid.bytes[4] == '\xD5' && kIComponentIid.bytes[5] == '\xF2' &&
+              kIComponentIid.bytes[6] == '\x01' && kIComponentIid.bytes[7] == '\x43' &&
+              kIComponentIid.bytes[8] == '\x92' && kIComponentIid.bytes[15] == '\x02');
+#else
+static_assert(kIComponentIid.bytes[0] == '\xE8' && kIComponentIid.bytes[3] == '\x31' &&
+              kIComponentIid.bytes[4] == '\xF2' && kIComponentIid.bytes[5] == '\xD5' &&
+              kIComponentIid.bytes[6] == '\x43' && kIComponentIid.bytes[7] == '\x01' &&
+              kIComponentIid.bytes[8] == '\x92' && kIComponentIid.bytes[15] == '\x02');
+#endif
+
 // Class categories.
 constexpr const char kAudioEffectClass[] = "Audio Module Class";
 constexpr const char kComponentControllerClass[] = "Component Controller Class";
