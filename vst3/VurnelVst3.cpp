@@ -6,7 +6,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#define VURNEL_VST3_EXPORT extern "C" __declspec(dllexport)
+// The module definition file (vurnel_vst3.def) exports the names, undecorated.
+#define VURNEL_VST3_EXPORT extern "C"
 #else
 #define VURNEL_VST3_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
