@@ -567,3 +567,34 @@ TEST(Vst3Render, GivesTheLinuxModulesBits) {
     }
     EXPECT_EQ(Hash(all), VURNEL_VST3_RENDER_HASH) << std::hex << Hash(all);
 }
+
+// The vtable slots as the interface numbers them, called by index rather than through the
+// declarations (which the plug-in and this host share).
+TEST(Vst3Abi, MethodsSitInTheirNumberedVtableSlots) {
+    auto slot = [](void* object, int index) { return (*static_cast<void***>(object))[index]; };
+    using Count = int32(VURNEL_VST3_API*)(void*);
+    using BusCount = int32(VURNEL_VST3_API*)(void*, MediaType, BusDirection);
+    using WithStream = tresult(VURNEL_VST3_API*)(void*, IBStream*);
+    using SampleSize = tresult(VURNEL_VST3_API*)(void*, int32);
+    using Tail = uint32(VURNEL_VST3_API*)(void*);
+    using Normalized = ParamValue(VURNEL_VST3_API*)(void*, ParamID);
+    using View = void*(VURNEL_VST3_API*)(void*, FIDString);
+    IPluginFactory* factory = Factory();
+    EXPECT_EQ(reinterpret_cast<Count>(slot(factory, 4))(factory), 1);
+    Instance plugin(factory, kCid);
+    ASSERT_TRUE(plugin.Ok());
+    void* c = plugin.component;
+    void* p = plugin.processor;
+    void* e = plugin.controller;
+    EXPECT_EQ(reinterpret_cast<BusCount>(slot(c, 7))(c, kAudio, kOutput), 1);
+    Stream state;
+    EXPECT_EQ(reinterpret_cast<WithStream>(slot(c, 13))(c, &state), kResultOk);
+    EXPECT_EQ(state.data.size(), 56u);
+    EXPECT_EQ(reinterpret_cast<WithStream>(slot(c, 12))(c, nullptr), kResultFalse);
+    EXPECT_EQ(reinterpret_cast<SampleSize>(slot(p, 5))(p, kSample64), kResultFalse);
+    EXPECT_GT(reinterpret_cast<Tail>(slot(p, 10))(p), 0u);
+    EXPECT_EQ(reinterpret_cast<WithStream>(slot(e, 5))(e, nullptr), kResultFalse);
+    EXPECT_EQ(reinterpret_cast<Count>(slot(e, 8))(e), 6);
+    EXPECT_EQ(reinterpret_cast<Normalized>(slot(e, 14))(e, 1), 1.0);
+    EXPECT_EQ(reinterpret_cast<View>(slot(e, 17))(e, "editor"), nullptr);
+}
