@@ -52,12 +52,13 @@ set(CPACK_DEBIAN_VURNEL_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_NAME libvurnel-dev)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_VURNEL_DESCRIPTION
-"stereo bass and treble tone control (VST 2 and LV2) and its host
+"stereo bass and treble tone control (VST 3, VST 2 and LV2) and its host
 MIRVAK_Vurnel is a stereo bass and treble tone control computed in 80-bit
 extended precision: the dry signal plus a first-order lowpass copy scaled by
 the bass gain plus a first-order highpass copy scaled by the treble gain.
-This package holds the VST 2 module (/usr/lib/vst), the same effect as an LV2
-plug-in with an editor that shows its response curve (/usr/lib/lv2), and
+This package holds the VST 2 module (/usr/lib/vst), the same effect as a VST 3
+plug-in (/usr/lib/vst3) and as an LV2 plug-in with an editor that shows its
+response curve (/usr/lib/lv2), and
 vurnel, a command-line host that renders audio files through VST 2 plug-ins
 and shows the designs of the filter library.")
 set(CPACK_DEBIAN_DEVEL_DESCRIPTION

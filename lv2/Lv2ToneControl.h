@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Main.h"
+#include "ToneControls.h"
 
 namespace vurnel {
 
@@ -31,25 +32,25 @@ public:
     // The controls the effect maps onto its parameters (the smooth toggle is not one of them).
     static constexpr std::uint32_t kControlCount = 4;
 
-    // How long a changed control glides (TMirvakEffect::GlideParameter: gains evenly in
-    // decibels, cutoffs in the logarithm of their frequency, a little every sample), and its
-    // length in frames at a sample rate: the whole frames that cover it, at least one.
-    static constexpr std::int32_t kGlideMilliseconds = 20;
-    static std::int32_t GlideFrames(double sampleRate);
-
-    // A control port's declared range and default, in its own units.
-    struct ControlRange {
-        float minimum, maximum, defaultValue;
-    };
-    static const ControlRange& RangeOf(std::uint32_t port);
-    // The value a control port takes: NaN gives the default, anything else (±∞ included) is
-    // clamped into the declared range.
-    static float Clamp(std::uint32_t port, float value);
+    // The controls' ranges, texts and mapping, and the glides' length: those of
+    // ToneControls.h, shared with every face that shows the controls in these units; a control
+    // port's control is port − kFirstControl.
+    static constexpr std::int32_t kGlideMilliseconds = kControlGlideMilliseconds;
+    static std::int32_t GlideFrames(double sampleRate) { return ControlGlideFrames(sampleRate); }
+    using ControlRange = ToneControlRange;
+    static const ControlRange& RangeOf(std::uint32_t port) { return RangeOfControl(Control(port)); }
+    static float Clamp(std::uint32_t port, float value) {
+        return ClampControl(Control(port), value);
+    }
     // The VST 2 parameter value (0..1) of a clamped control value; the port's parameter index is
-    // port − kFirstControl (the smooth toggle maps onto itself and no parameter).
-    static float ToParameter(std::uint32_t port, float clamped);
+    // port − kFirstControl.
+    static float ToParameter(std::uint32_t port, float clamped) {
+        return ControlToParameter(Control(port), clamped);
+    }
     // A control value as a person reads it: "120 Hz", "4.5 kHz", "+6.0 dB". Allocates.
-    static std::string ValueText(std::uint32_t port, float value);
+    static std::string ValueText(std::uint32_t port, float value) {
+        return ControlText(Control(port), value);
+    }
 
     // The host's instantiation thread; allocates the effect.
     explicit Lv2ToneControl(double sampleRate);
@@ -68,7 +69,7 @@ public:
     TMirvakEffect& Effect() noexcept { return *effect; }
 
 private:
-    void ApplyControls() noexcept;
+    static int Control(std::uint32_t port) { return static_cast<int>(port - kFirstControl); }
 
     double rate;
     std::int32_t glideFrames;
@@ -76,10 +77,7 @@ private:
     float* audio[4] = {};
     const float* controls[kControlCount] = {};
     const float* smooth = nullptr;
-    // The control values the effect was last given or is gliding to, as bits; a fresh effect
-    // has been given none.
-    std::uint32_t applied[kControlCount] = {};
-    bool appliedValid[kControlCount] = {};
+    ToneControlFollower follower;
 };
 
 } // namespace vurnel

@@ -38,10 +38,6 @@ const Lv2ToneControl::ControlRange& RangeOf(int control) {
     return Lv2ToneControl::RangeOf(kFirstPort + static_cast<std::uint32_t>(control));
 }
 
-float ClampControl(int control, float value) {
-    return Lv2ToneControl::Clamp(kFirstPort + static_cast<std::uint32_t>(control), value);
-}
-
 } // namespace
 
 std::string ToneControlText(int control, float value) {

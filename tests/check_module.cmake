@@ -1,5 +1,5 @@
 # Checks that MODULE defines exactly one dynamic symbol, the function SYMBOL (main unless
-# given), and needs only libc, libm, libstdc++ and libgcc, plus the libraries ALLOW names (a
+# given; names separated by commas for a module that exports several, e.g. the VST 3 module's three), and needs only libc, libm, libstdc++ and libgcc, plus the libraries ALLOW names (a
 # regular expression of library names, e.g. "libcairo|libX11" for the editor). No toolkit ever.
 if(NOT SYMBOL)
   set(SYMBOL main)
@@ -10,8 +10,12 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${MODULE}")
 endif()
 string(STRIP "${symbols}" symbols)
-if(NOT symbols MATCHES "^[0-9a-f]+ T ${SYMBOL}$")
-  message(FATAL_ERROR "expected only 'T ${SYMBOL}', found:\n${symbols}")
+string(REPLACE "," ";" SYMBOL "${SYMBOL}")
+list(SORT SYMBOL)
+list(TRANSFORM SYMBOL PREPEND "[0-9a-f]+ T ")
+list(JOIN SYMBOL "\n" expected)
+if(NOT symbols MATCHES "^${expected}$")
+  message(FATAL_ERROR "expected only '${expected}', found:\n${symbols}")
 endif()
 execute_process(COMMAND objdump -p ${MODULE} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -62,6 +62,12 @@ check "Ardour's scanner loads /usr/lib/vst/MIRVAK_Vurnel.so" \
            -f /usr/lib/vst/MIRVAK_Vurnel.so &&
            grep -l 'id=\"1514885719\"' $work/ardour/cache/ardour7/vst/*.v2i |
            xargs grep -q 'n_inputs=\"2\"'"
+check "Ardour's VST 3 scanner loads /usr/lib/vst3/vurnel.vst3" \
+    sh -c "LD_LIBRARY_PATH=/usr/lib/ardour7 XDG_CACHE_HOME=$work/ardour/cache \
+           XDG_CONFIG_HOME=$work/ardour/config timeout 60 /usr/lib/ardour7/ardour-vst3-scanner \
+           -f /usr/lib/vst3/vurnel.vst3 &&
+           grep -l 'uid=\"E92586ADA6044FD4BEAC46943C77699E\"' $work/ardour/cache/ardour7/vst/*.v3i |
+           xargs grep -q 'n_inputs=\"2\"'"
 check "lv2ls finds the plug-in on the system path" \
     sh -c "env -u LV2_PATH lv2ls | grep -qx urn:mirvak:vurnel &&
            env -u LV2_PATH lv2info urn:mirvak:vurnel | grep -q 'Bundle: *file:///usr/lib/lv2/vurnel.lv2/'"
@@ -111,7 +117,7 @@ EOF2"
 
 purge
 left=$(while read -r f; do [ -f "$f" ] && echo "$f"; done <"$work/files")
-for d in /usr/include/vurnel /usr/lib/cmake/vurnel /usr/lib/lv2/vurnel.lv2 \
+for d in /usr/include/vurnel /usr/lib/cmake/vurnel /usr/lib/lv2/vurnel.lv2 /usr/lib/vst3/vurnel.vst3 \
     /usr/share/doc/vurnel /usr/share/doc/libvurnel-dev; do
     [ -e "$d" ] && left="$left $d"
 done
@@ -125,6 +131,7 @@ check "the Windows zip unpacks to win32, win64, README and licence" \
     sh -c "cd $work/zip && cmake -E tar xf $zip &&
            test -f vurnel-$version-windows/win32/MIRVAK_Vurnel.dll &&
            test -f vurnel-$version-windows/win64/MIRVAK_Vurnel.dll &&
+           test -f vurnel-$version-windows/vurnel.vst3/Contents/x86_64-win/vurnel.vst3 &&
            test -f vurnel-$version-windows/README.txt &&
            grep -q 'MIT License' vurnel-$version-windows/LICENSE.txt"
 export WINEDEBUG=-all

@@ -3,16 +3,19 @@
 
 Used by the tests as a module, and from the shell:
 
-    ardour_host.py render IN.wav OUT.wav [--vst MODULE.so | --lv2 URI] [--set KEY=VALUE ...]
+    ardour_host.py render IN.wav OUT.wav [--vst MODULE.so | --lv2 URI | --vst3 BUNDLE.vst3]
+                   [--set KEY=VALUE ...]
     ardour_host.py scan MODULE.so
 
-`--set` takes a VST 2 parameter index and its 0..1 value, or an LV2 port symbol and its value
-in the port's own units. Nothing needs a display or a sound card: the "None (Dummy)" backend
+`--set` takes a VST 2 parameter index and its 0..1 value, an LV2 port symbol and its value
+in the port's own units, or a VST 3 parameter's number (Ardour's: the n-th automatable one) and
+its plain value (Hz, dB). Nothing needs a display or a sound card: the "None (Dummy)" backend
 runs the session and the master bus is exported faster than real time as 32-bit float WAV.
 
 Ardour 7.3's habits the driver works around:
-- Headless Ardour never scans VST 2 modules; it reads the cache that `ardour-vst-scanner`
-  writes, and only when the cache file is newer, in whole seconds, than the module.
+- Headless Ardour never scans VST 2 or VST 3 modules; it reads the cache that
+  `ardour-vst-scanner` or `ardour-vst3-scanner` writes, and only when the cache file is newer,
+  in whole seconds, than the module.
 - `LXVST_PATH` is ignored once a user configuration has saved its own path, so each driver
   keeps its configuration and caches in a folder of its own (XDG_CONFIG_HOME, XDG_CACHE_HOME).
 - Its Lua host cannot import audio: the driver writes the region into the saved session file.
@@ -28,11 +31,13 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import xml.etree.ElementTree as ET
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARDOUR_LIBS = "/usr/lib/ardour7"
 SCANNER = os.path.join(ARDOUR_LIBS, "ardour-vst-scanner")
+SCANNER3 = os.path.join(ARDOUR_LIBS, "ardour-vst3-scanner")
 SUPERCLOCK = 282240000  # Ardour 7's superclock ticks per second (session positions)
 PRESET_ID = "9f6f1d2a-3c1e-4e0b-8a57-56757276656c"
 FORMAT_ID = "9f6f1d2a-3c1e-4e0b-8a57-56757276656d"
@@ -196,12 +201,15 @@ class Ardour:
         self.attempts = attempts
         self.log = log
         self.vst_dir = os.path.join(self.work, "vst")
+        self.vst3_dir = os.path.join(self.work, "vst3-bundles")
+        self.scanned3 = {}
         config = os.path.join(self.work, "home", "config")
         self.cache = os.path.join(self.work, "home", "cache")
         self.env = dict(os.environ, LD_LIBRARY_PATH=ARDOUR_LIBS, XDG_CONFIG_HOME=config,
-                        XDG_CACHE_HOME=self.cache, LXVST_PATH=self.vst_dir)
+                        XDG_CACHE_HOME=self.cache, LXVST_PATH=self.vst_dir,
+                        VST3_PATH=self.vst3_dir)
         export_dir = os.path.join(config, "ardour7", "export")
-        for d in (export_dir, self.cache, self.vst_dir):
+        for d in (export_dir, self.cache, self.vst_dir, self.vst3_dir):
             os.makedirs(d, exist_ok=True)
         with open(os.path.join(export_dir, "Vurnel float WAV.format"), "w") as f:
             f.write(EXPORT_FORMAT)
@@ -257,15 +265,50 @@ class Ardour:
                 fields = dict(re.findall(r'\b([a-z_]+)="([^"]*)"', text))
         return fields
 
-    def render(self, case, source, vst=None, lv2=None, settings=(), rate=None):
+    def scan_vst3(self, bundle):
+        """Scans a VST 3 bundle with Ardour's scanner; returns the cached class fields (uid,
+        name, vendor, category, n_inputs, n_outputs, ...) of its first audio class, scanning a
+        bundle once per driver."""
+        copy = os.path.join(self.vst3_dir, os.path.basename(bundle.rstrip("/")))
+        if copy in self.scanned3:
+            return self.scanned3[copy]
+        shutil.rmtree(copy, ignore_errors=True)
+        shutil.copytree(bundle, copy)
+        # The cache counts only when it is newer, in whole seconds, than the module.
+        stamp = time.time() - 60
+        for d, _, files in os.walk(copy):
+            for f in files:
+                os.utime(os.path.join(d, f), (stamp, stamp))
+        out = self._run("ardour-vst3-scanner", [SCANNER3, "-f", "-v", copy], 60, done="\0")
+        if "Found Plugin:" not in out:
+            raise ArdourError(f"the VST 3 scanner found no plug-in in {bundle}: {out}")
+        for d, _, files in os.walk(self.cache):
+            for f in files:
+                if f.endswith(".v3i"):
+                    with open(os.path.join(d, f)) as cache:
+                        text = cache.read()
+                    if copy in text:
+                        info = re.search(r"<VST3Info ([^>]*)>", text)
+                        fields = dict(re.findall(r'\b([a-z_-]+)="([^"]*)"', info.group(1)))
+                        self.scanned3[copy] = fields
+                        return fields
+        raise ArdourError(f"the VST 3 scanner cached nothing for {bundle}: {out}")
+
+    def render(self, case, source, vst=None, lv2=None, vst3=None, settings=(), rate=None):
         """Renders SOURCE (a stereo WAV) through a session with one track and at most one
         plug-in; returns the path of the exported 32-bit float WAV. SETTINGS are (index, value)
-        pairs for a VST 2 plug-in (0..1 values), (symbol, value) pairs for an LV2 one."""
+        pairs for a VST 2 plug-in (0..1 values), (symbol, value) pairs for an LV2 one, (number,
+        plain value) pairs for a VST 3 one (VST3 is its bundle). The session is saved by one
+        ardour7-lua process and exported by another, which loads it: the export also shows
+        what a reloaded session restores. Its printed lines are kept in self.last_export."""
         source = os.path.abspath(source)
         rate = rate or wav_shape(source)[1]
         if vst:
             plugin = self.scan_vst(vst).get("id")
             kind, params = "vst", [f"{int(i)}={float(v)!r}" for i, v in settings]
+        elif vst3:
+            plugin, kind = self.scan_vst3(vst3)["uid"], "vst3"
+            params = [f"{int(i)}={float(v)!r}" for i, v in settings]
         elif lv2:
             plugin, kind = lv2, "lv2"
             numbers = lv2_control_numbers(lv2, self.env)
@@ -291,7 +334,7 @@ class Ardour:
             except (ArdourError, struct.error, TypeError):
                 return False
 
-        self._run(f"{case}: export", ["ardour7-lua", os.path.join(HERE, "export.lua"), session,
+        self.last_export = self._run(f"{case}: export", ["ardour7-lua", os.path.join(HERE, "export.lua"), session,
                                       case, self.work, case, PRESET_ID], 300,
                   done=f"exported {self.work}/{case}.wav", complete=whole_file, prepare=no_output)
         if not os.path.getsize(out):
@@ -310,6 +353,7 @@ def main():
     which = render.add_mutually_exclusive_group()
     which.add_argument("--vst", metavar="MODULE")
     which.add_argument("--lv2", metavar="URI")
+    which.add_argument("--vst3", metavar="BUNDLE")
     render.add_argument("--set", action="append", default=[], metavar="KEY=VALUE")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="ardour-host-")
@@ -321,7 +365,7 @@ def main():
             return 0
         settings = [tuple(s.split("=", 1)) for s in args.set]
         shutil.copyfile(ardour.render("render", args.source, vst=args.vst, lv2=args.lv2,
-                                      settings=settings), args.output)
+                                      vst3=args.vst3, settings=settings), args.output)
         return 0
     except (ArdourError, subprocess.TimeoutExpired, KeyError, ValueError) as e:
         print(f"ardour_host: {e}", file=sys.stderr)

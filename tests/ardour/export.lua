@@ -16,8 +16,15 @@ assert(Session:unknown_processors():empty(), "the session has plug-ins Ardour co
 for route in Session:get_routes():iter() do
   local i = 0
   while not route:nth_plugin(i):isnil() do
-    print(string.format("route %s plug-in %d: %s", route:name(), i,
-                        route:nth_plugin(i):display_name()))
+    local proc = route:nth_plugin(i)
+    print(string.format("route %s plug-in %d: %s", route:name(), i, proc:display_name()))
+    local plug = proc:to_insert():plugin(0)
+    for j = 0, plug:parameter_count() - 1 do
+      if plug:parameter_is_control(j) and plug:parameter_is_input(j) then
+        print(string.format("param %d %s = %.9g", j, plug:parameter_label(j),
+                            ARDOUR.LuaAPI.get_processor_param(proc, j)))
+      end
+    end
     i = i + 1
   end
 end

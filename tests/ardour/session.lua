@@ -6,6 +6,8 @@
 --                PARAM is the parameter index, VALUE the 0..1 value a VST 2 host sends.
 --   KIND "lv2":  PLUGIN is the LV2 URI; PARAM is Ardour's control-port number (the n-th
 --                control port, not the LV2 port index), VALUE in the port's own units.
+--   KIND "vst3": PLUGIN is the class ID (32 hex digits) the VST 3 scanner cached; PARAM is
+--                Ardour's number of the parameter (the n-th automatable one), VALUE plain.
 io.stdout:setvbuf("no")
 local dir, name, rate, kind, plugin = arg[1], arg[2], tonumber(arg[3]), arg[4], arg[5]
 assert(dir and name and rate and kind and plugin, "usage: session.lua DIR NAME RATE KIND PLUGIN [P=V ...]")
@@ -43,7 +45,8 @@ end
 assert(wired(), "the track is not wired to the master bus")
 
 if kind ~= "none" then
-  local types = { vst = ARDOUR.PluginType.LXVST, lv2 = ARDOUR.PluginType.LV2 }
+  local types = { vst = ARDOUR.PluginType.LXVST, lv2 = ARDOUR.PluginType.LV2,
+                  vst3 = ARDOUR.PluginType.VST3 }
   local ptype = assert(types[kind], "unknown plug-in kind " .. kind)
   local listed = false
   for p in ARDOUR.LuaAPI.list_plugins():iter() do
