@@ -21,5 +21,10 @@ sections) with their exact response and a stability verdict; lfilter and
 sosfilt run them over numpy arrays in extended precision, keeping their state
 between calls. vurnel.signal offers scipy.signal's butter, cheby1, cheby2,
 ellip and bessel with scipy's arguments and gain conventions.")
+# Byte-compiled on install and cleaned on removal, as Debian's own Python packages are.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/python3-vurnel/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/python3-vurnel/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 cpack_add_component_group(python)
 cpack_add_component(python GROUP python)
