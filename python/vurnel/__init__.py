@@ -137,7 +137,8 @@ class Filter:
         if x.ndim not in (1, 2):
             raise ValueError(f"vurnel filters 1-D and 2-D arrays, not {x.ndim}-D")
         moved = np.moveaxis(x, axis, -1)
-        rows = np.ascontiguousarray(moved.reshape(-1, moved.shape[-1]))
+        channels = 1 if x.ndim == 1 else moved.shape[0]
+        rows = np.ascontiguousarray(moved).reshape(channels, moved.shape[-1])
         y = self._f._run(rows, sections)
         return np.moveaxis(y.reshape(moved.shape), -1, axis)
 
