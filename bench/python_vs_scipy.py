@@ -149,7 +149,7 @@ def ba_error(b, a, z, p, k, w):
     worst = peak = mpmath.mpf(0)
     for x in w:
         e = mpmath.expj(mpmath.mpf(float(x)))
-        h_ba = abs(mpmath.polyval(bm, e) / mpmath.polyval(am, e)) * abs(e) ** 0
+        h_ba = abs(mpmath.polyval(bm, e) / mpmath.polyval(am, e))
         h = abs(km * mpmath.fprod(e - q for q in zm) / mpmath.fprod(e - q for q in pm))
         worst, peak = max(worst, abs(h_ba - h)), max(peak, h)
     return float(worst / peak)
