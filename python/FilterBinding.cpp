@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -239,36 +238,45 @@ private:
     std::vector<std::unique_ptr<dsp::TdspIIRSections>> sectionStates_;
 };
 
-std::unique_ptr<Filter> Make(const std::string& kind, const std::string& response, double order,
-                             double f1, std::optional<double> f2, double fs, double ripple,
-                             double attenuation, double gain) {
+// The text of a setting in a message, as Python prints it.
+std::string Text(const py::handle& value) {
+    return py::str(value).cast<std::string>();
+}
+
+// A setting as the extended value it names: a str is read as `vurnel design` reads its options
+// (strtold), anything else (int, float, numpy longdouble) through numpy's longdouble, exactly.
+// DesignError when it is no finite number.
+long double Number(const char* option, const py::handle& value) {
+    const std::string text = Text(value);
+    if (py::isinstance<py::str>(value)) return vurnel::host::ParseNumber(option, text);
+    const auto array = py::array_t<long double, py::array::forcecast>::ensure(value);
+    if (!array || array.ndim() != 0 || py::isinstance<py::bool_>(value))
+        throw DesignError(std::string(option) + " wants a number, not '" + text + "'");
+    const long double v = *array.data();
+    vurnel::host::CheckNumber(option, v, text);
+    return v;
+}
+
+std::unique_ptr<Filter> Make(const std::string& kind, const std::string& response,
+                             const py::object& order, const py::object& f1, const py::object& f2,
+                             const py::object& fs, const py::object& ripple,
+                             const py::object& attenuation, const py::object& gain) {
     namespace host = vurnel::host;
     DesignSettings s;
     s.kind = host::KindNamed(kind);
     s.response = host::ResponseNamed(response);
-    const auto text = [](double v) {
-        if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e15)
-            return std::to_string(static_cast<long long>(v));
-        return py::str(py::float_(v)).cast<std::string>();
-    };
-    s.order = host::CheckedOrder(order, text(order));
-    host::CheckNumber("f1", f1, text(f1));
-    s.f1 = f1;
-    if (f2) {
-        host::CheckNumber("f2", *f2, text(*f2));
-        s.f2 = *f2;
+    s.order = host::CheckedOrder(Number("order", order), Text(order));
+    s.f1 = Number("f1", f1);
+    if (!f2.is_none()) {
+        s.f2 = Number("f2", f2);
         s.f2Given = true;
     }
-    host::CheckNumber("fs", fs, text(fs));
-    host::CheckRate(fs, text(fs));
-    s.rate = fs;
-    host::CheckNumber("ripple", ripple, text(ripple));
-    s.ripple = ripple;
-    host::CheckNumber("attenuation", attenuation, text(attenuation));
-    s.attenuation = attenuation;
+    s.rate = Number("fs", fs);
+    host::CheckRate(s.rate, Text(fs));
+    s.ripple = Number("ripple", ripple);
+    s.attenuation = Number("attenuation", attenuation);
     s.attenuationGiven = true;
-    host::CheckNumber("gain", gain, text(gain));
-    s.gain = gain;
+    s.gain = Number("gain", gain);
     s.gainGiven = true;
     return std::make_unique<Filter>(s);
 }
@@ -297,24 +305,23 @@ PYBIND11_MODULE(_vurnel, m) {
                                    if (e.empty()) return py::none();
                                    return py::str(e);
                                })
-        .def_property_readonly(
-            "settings",
-            [](const Filter& f) {
-                const dsp::TdspIIRFilter& d = f.Design();
-                py::dict s;
-                s["kind"] = vurnel::host::KindName(d.GetKind());
-                s["response"] = vurnel::host::ResponseName(d.GetResponse());
-                s["order"] = static_cast<int>(d.GetOrder());
-                s["f1"] = static_cast<double>(d.GetFrequency(1));
-                s["f2"] = vurnel::host::IsBand(d.GetResponse())
-                              ? py::object(py::float_(static_cast<double>(d.GetFrequency(2))))
-                              : py::object(py::none());
-                s["fs"] = static_cast<double>(d.GetSampleRate());
-                s["ripple"] = static_cast<double>(d.GetRipple());
-                s["attenuation"] = static_cast<double>(d.GetAttenuation());
-                s["gain"] = static_cast<double>(d.GetGain());
-                return s;
-            })
+        .def_property_readonly("settings",
+                               [](const Filter& f) {
+                                   const dsp::TdspIIRFilter& d = f.Design();
+                                   py::dict s;
+                                   s["kind"] = vurnel::host::KindName(d.GetKind());
+                                   s["response"] = vurnel::host::ResponseName(d.GetResponse());
+                                   s["order"] = static_cast<int>(d.GetOrder());
+                                   s["f1"] = Filter::Scalar(d.GetFrequency(1));
+                                   s["f2"] = vurnel::host::IsBand(d.GetResponse())
+                                                 ? Filter::Scalar(d.GetFrequency(2))
+                                                 : py::object(py::none());
+                                   s["fs"] = Filter::Scalar(d.GetSampleRate());
+                                   s["ripple"] = Filter::Scalar(d.GetRipple());
+                                   s["attenuation"] = Filter::Scalar(d.GetAttenuation());
+                                   s["gain"] = Filter::Scalar(d.GetGain());
+                                   return s;
+                               })
         .def("response", &Filter::Response, py::arg("hertz"), py::arg("sections") = false)
         .def("_run", &Filter::Run<float>, py::arg("x"), py::arg("sections"))
         .def("_run", &Filter::Run<double>, py::arg("x"), py::arg("sections"))

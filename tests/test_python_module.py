@@ -2,7 +2,8 @@
 """vurnel.design against `vurnel design`, and the filtering of the Python module.
 
 Usage: test_python_module.py VURNEL (with PYTHONPATH set to the build tree's python folder).
-1. For a design of every kind (a shelf and an unstable band design among them), the gain
+1. For a design of every kind (a shelf, an unstable band design and settings given as text
+   among them), the gain
    factor, recursion coefficients, z-plane poles and zeros, sections and the first 64 outputs for
    an impulse of lfilter and sosfilt equal what the command line prints (21 significant digits,
    which pin an extended value), and stable/largest_root/error agree with its report.
@@ -91,6 +92,8 @@ CASES = [
     ("elliptic", "bandpass", 4, 1000, 2000, 48000, {"ripple": 0.5, "attenuation": 60}),
     ("butterworth", "lowshelf", 2, 200, None, 44100, {"gain": 9}),
     ("butterworth", "bandpass", 8, 100, 200, 48000, {}),  # the recursion cannot run
+    # Settings as text, read in the extended format as the command line reads them.
+    ("chebyshev", "lowpass", 3, "1000.1", None, 44100, {"ripple": "0.3"}),
 ]
 
 
@@ -103,6 +106,11 @@ def against_cli():
             args += [f"--{key}", str(value)]
         cli = cli_report(args)
         f = vurnel.design(kind, response, order, f1, f2, fs=fs, **extra)
+        if isinstance(f1, str):
+            same_in_longdouble = vurnel.design(kind, response, order, ld(f1), fs=fs,
+                                               **{k: ld(v) for k, v in extra.items()})
+            check(f"{label}: str and longdouble settings", same(same_in_longdouble.ba[1],
+                                                                 f.ba[1]))
         b, a = f.ba
         z, p, k = f.zpk
         g = cli["g"]

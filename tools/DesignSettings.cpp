@@ -1,7 +1,9 @@
 #include "DesignSettings.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 
 #include "dspExtended.h"
@@ -66,6 +68,16 @@ bool IsBand(dsp::TdspIIRFilterResponse response) {
 
 bool IsShelf(dsp::TdspIIRFilterResponse response) {
     return response == dsp::ftLowShelf || response == dsp::ftHighShelf;
+}
+
+long double ParseNumber(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long double value = std::strtold(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno == ERANGE)
+        throw DesignError(option + " wants a number, not '" + text + "'");
+    CheckNumber(option, value, text);
+    return value;
 }
 
 void CheckNumber(const std::string& option, long double value, const std::string& text) {

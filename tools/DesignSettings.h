@@ -40,6 +40,9 @@ std::string ResponseName(dsp::TdspIIRFilterResponse response);
 bool IsBand(dsp::TdspIIRFilterResponse response);
 bool IsShelf(dsp::TdspIIRFilterResponse response);
 
+// The number `text` spells, read in the extended format (strtold); DesignError ("OPTION wants a
+// number, not 'TEXT'") for anything else, or a value that is not finite.
+long double ParseNumber(const std::string& option, const std::string& text);
 // DesignError unless `value` is finite ("OPTION wants a number, not 'TEXT'").
 void CheckNumber(const std::string& option, long double value, const std::string& text);
 // DesignError unless `value` is a whole number from 1 to 8.

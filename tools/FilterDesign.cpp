@@ -1,6 +1,5 @@
 #include "FilterDesign.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,16 +19,6 @@ bool UsesRipple(dsp::TdspIIRFilterKind kind) {
 }
 bool UsesAttenuation(dsp::TdspIIRFilterKind kind) {
     return kind == dsp::fkChebyshev2 || kind == dsp::fkElliptic;
-}
-
-long double ParseValue(const std::string& option, const std::string& text) {
-    char* end = nullptr;
-    errno = 0;
-    const long double value = std::strtold(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno == ERANGE)
-        throw DesignError(option + " wants a number, not '" + text + "'");
-    CheckNumber(option, value, text);
-    return value;
 }
 
 std::string Format(const char* format, long double value) {
@@ -86,23 +75,23 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             r.response = ResponseNamed(value());
         } else if (option == "--order") {
             const std::string v = value();
-            r.order = CheckedOrder(ParseValue(option, v), v);
+            r.order = CheckedOrder(ParseNumber(option, v), v);
         } else if (option == "--f1") {
-            r.f1 = ParseValue(option, value());
+            r.f1 = ParseNumber(option, value());
         } else if (option == "--f2") {
-            r.f2 = ParseValue(option, value());
+            r.f2 = ParseNumber(option, value());
             r.f2Given = true;
         } else if (option == "--rate") {
             const std::string v = value();
-            r.rate = ParseValue(option, v);
+            r.rate = ParseNumber(option, v);
             CheckRate(r.rate, v);
         } else if (option == "--ripple") {
-            r.ripple = ParseValue(option, value());
+            r.ripple = ParseNumber(option, value());
         } else if (option == "--attenuation") {
-            r.attenuation = ParseValue(option, value());
+            r.attenuation = ParseNumber(option, value());
             r.attenuationGiven = true;
         } else if (option == "--gain") {
-            r.gain = ParseValue(option, value());
+            r.gain = ParseNumber(option, value());
             r.gainGiven = true;
         } else if (option == "--out") {
             r.svg = value();
@@ -112,7 +101,7 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             r.sections = true;
         } else if (option == "--impulse") {
             const std::string v = value();
-            const long double n = ParseValue(option, v);
+            const long double n = ParseNumber(option, v);
             if (n != std::floor(n) || n < 0 || n > 1000000)
                 throw DesignError("--impulse '" + v + "' must be a whole number from 0 to 1000000");
             r.impulse = static_cast<int>(n);

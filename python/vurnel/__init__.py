@@ -34,6 +34,9 @@ def design(kind, response, order, f1, f2=None, fs=44100, ripple=0, attenuation=4
     for a lowpass), so an even-order Chebyshev or elliptic passband rises up to +ripple dB
     (vurnel.signal follows scipy instead).
 
+    The numbers may be int, float, numpy longdouble (exactly), or str, read in the extended
+    format as `vurnel design` reads its options ("1000.1" is not the double 1000.1).
+
     Raises DesignError (a ValueError) with the library's message for settings it would not
     design as asked.
     """
@@ -103,7 +106,7 @@ class Filter:
 
     @property
     def settings(self):
-        """The settings as the filter stored them."""
+        """The settings as the filter stored them (numbers as numpy longdouble)."""
         return self._f.settings
 
     def response(self, f, sections=False):
