@@ -269,7 +269,7 @@ def main():
                     (f", bass at {landed['bass']}, treble at {landed['treble']}" if landed else
                      "") + f"; the daemon's timing: {result}"
             print(detail)
-            if ok or not set_ok or result is None or not result.events or attempt == 3:
+            if ok or not set_ok or result is None or not result.daemon_seen() or attempt == 3:
                 break
             print(f"RETRY on a fresh daemon: the daemon delayed or dropped quanta in this "
                   f"recording and left one unexplained ({result})")
@@ -339,7 +339,7 @@ def main():
                 detail = f"run {attempt}: {compared} quanta compared from frame {start_at}; " \
                     f"the daemon's timing: {result}"
             print(detail)
-            if ok or result is None or not result.events or attempt == 3:
+            if ok or result is None or not result.daemon_seen() or attempt == 3:
                 break
             print(f"RETRY on a fresh daemon: the daemon delayed or dropped quanta in this "
                   f"recording and left one unexplained ({result})")
