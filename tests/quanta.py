@@ -251,10 +251,11 @@ def account(recorded, model, quanta, confirm=2):
             g += 1
             recovers = len(model_q) == QUANTUM and np.array_equal(chunk[-64:], model_q[-64:])
             recovers = recovers and holds(plan, out, p + 1)
-            events.append(f"recorded quantum {g - 1} is not the model's output for what the "
-                          f"filter processed (its quantum {p}: the file's quantum {plan[p]})" +
-                          (", though its end and the quanta after it have the model's bits" if recovers else ""))
-            return Account(False, events[:-1], p, plan, recovers).with_failure(events[-1])
+            failure = f"recorded quantum {g - 1} is not the model's output for what the filter " \
+                f"processed (its quantum {p}: the file's quantum {plan[p]})"
+            if recovers:
+                failure += ", though its end and the quanta after it have the model's bits"
+            return Account(False, events, p, plan, recovers).with_failure(failure)
         events.append(fixed[0])
         plan, out = fixed[1], fixed[2]
     return Account(True, events, p, plan)
