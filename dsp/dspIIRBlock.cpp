@@ -1,0 +1,251 @@
+#include "dspIIRBlock.h"
+
+#include <utility>
+
+#include "dspIIRFilters.h"
+
+namespace vurnel::dsp {
+
+namespace {
+
+// N taps over a block, the plain way: the compiler keeps what fits of the histories in
+// registers and the shift is a renaming in the unrolled loop. With one or two taps everything
+// fits in the x87 registers; beyond that g++ spills extended values to memory on every sample,
+// which the hand-written loop below avoids. It is also the portable path.
+template <int N, typename T>
+void PlainBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* input, T* output, int count) {
+    long double h[N + 1], y[N + 1], c[N], d[N];
+    for (int i = 0; i <= N; ++i)
+        h[i] = xv[i], y[i] = yv[i];
+    for (int i = 0; i < N; ++i)
+        c[i] = xCoeffs[i], d[i] = yCoeffs[i];
+    for (int n = 0; n < count; ++n) {
+#pragma GCC unroll 32
+        for (int i = 0; i < N; ++i) {
+            h[i] = h[i + 1];
+            y[i] = y[i + 1];
+        }
+        const long double t = static_cast<long double>(input[n]) * g;
+        h[N] = t;
+        long double acc = t;
+#pragma GCC unroll 32
+        for (int i = 0; i < N; ++i)
+            acc = (acc + h[i] * c[i]) + y[i] * d[i];
+        y[N] = acc;
+        output[n] = static_cast<T>(acc);
+    }
+    for (int i = 0; i <= N; ++i)
+        xv[i] = h[i], yv[i] = y[i];
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
+
+// Samples per chunk of the loop below.
+constexpr int kChunk = 256;
+
+// Why this loop is written by hand
+// --------------------------------
+// x87 arithmetic takes extended operands only from its eight registers, and N taps need 4·N + 1
+// extended values a sample. Where they cannot all stay in registers, the next best is to load
+// each once where it is used (an 80-bit load is one issue slot) and to store each new history
+// value once (two slots), never to shift or spill. So the histories run along one linear array
+// of (input, output) pairs that starts as XV and YV: sample n reads its history at entries
+// n+1 .. n+N and appends its own at n+N+1. Only the gain factor and the previous output, which
+// the last product of the sum needs at once (the recursion's chain), stay in registers. Feed-
+// forward coefficients that are doubles exactly (the integers of lowpass, highpass and bandpass
+// designs) enter as double memory operands, which cost no load; the product is the same.
+// At the end of a chunk the last N+1 pairs move to the front; at the end of the block they are
+// XV and YV as the per-sample routine leaves them. The order of the operations is the
+// recursion's: t = x·g, then (acc + h·c) + y·d for each tap, oldest first.
+//
+// Registers between samples: st0 g, st1 the previous output. LOAD pushes the sample, STORE
+// writes st0 to the output without popping it; XC multiplies st0 by coefficient k's feed-forward
+// value (at vurnel_k·32 from %[c]; feedback values at +16).
+#define VURNEL_IIR_LOOP(LOAD, STORE, XC)                                                           \
+    "fldt %[g]\n\t"                                                                                \
+    "fldt %c[prevY](%[h])\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "1:\n\t" LOAD "fmul %%st(1), %%st\n\t"                                                         \
+    "fld %%st(0)\n\t"                                                                              \
+    "fstpt %c[newT](%[h])\n\t"                                                                     \
+    ".set vurnel_k, 0\n\t"                                                                         \
+    ".rept %c[taps] - 1\n\t"                                                                       \
+    "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                                   \
+    "fldt 48+vurnel_k*32(%[h])\n\t"                                                                \
+    "fldt 16+vurnel_k*32(%[c])\n\t"                                                                \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    ".set vurnel_k, vurnel_k+1\n\t"                                                                \
+    ".endr\n\t"                                                                                    \
+    "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                                   \
+    "fld %%st(2)\n\t"                                                                              \
+    "fldt 16+vurnel_k*32(%[c])\n\t"                                                                \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t" STORE "fld %%st(0)\n\t"                                              \
+    "fstpt %c[newY](%[h])\n\t"                                                                     \
+    "fstp %%st(2)\n\t"                                                                             \
+    "add $32, %[h]\n\t"                                                                            \
+    "add %[step], %[in]\n\t"                                                                       \
+    "add %[step], %[out]\n\t"                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"
+#define VURNEL_XC_EXTENDED                                                                         \
+    "fldt vurnel_k*32(%[c])\n\t"                                                                   \
+    "fmulp %%st, %%st(1)\n\t"
+#define VURNEL_XC_DOUBLE "fmull vurnel_k*32(%[c])\n\t"
+#define VURNEL_IIR_OPERANDS                                                                        \
+    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out),                                                   \
+        [n] "+r"(n)                                                                                \
+        : [c] "r"(coefficients), [g] "m"(g), [taps] "i"(N), [prevY] "i"(16 + 32 * N),              \
+          [newT] "i"(32 * (N + 1)), [newY] "i"(16 + 32 * (N + 1)), [step] "i"(static_cast<int>(    \
+                                                                       sizeof(T)))                 \
+        : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
+
+// A tap's feed-forward coefficient (extended, or a double with 8 bytes of padding) and its
+// feedback coefficient.
+template <typename C> struct Tap {
+    C x;
+    alignas(16) long double y;
+};
+static_assert(sizeof(Tap<long double>) == 32 && sizeof(Tap<double>) == 32, "32-byte taps");
+
+template <int N, typename C, typename T>
+void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+               long double* xv, long double* yv, const T* input, T* output, int count) {
+    Tap<C> coefficients[N];
+    long double history[kChunk + N + 1][2];
+    for (int i = 0; i < N; ++i)
+        coefficients[i].x = static_cast<C>(xCoeffs[i]), coefficients[i].y = yCoeffs[i];
+    for (int i = 0; i <= N; ++i)
+        history[i][0] = xv[i], history[i][1] = yv[i];
+    for (int done = 0; done < count;) {
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        long double(*h)[2] = history;
+        const T* in = input + done;
+        T* out = output + done;
+        long n = chunk;
+        if constexpr (sizeof(C) == sizeof(double)) {
+            if constexpr (sizeof(T) == 4)
+                __asm__ volatile(
+                    VURNEL_IIR_LOOP("flds (%[in])\n\t", "fsts (%[out])\n\t", VURNEL_XC_DOUBLE)
+                    : VURNEL_IIR_OPERANDS);
+            else if constexpr (sizeof(T) == 8)
+                __asm__ volatile(
+                    VURNEL_IIR_LOOP("fldl (%[in])\n\t", "fstl (%[out])\n\t", VURNEL_XC_DOUBLE)
+                    : VURNEL_IIR_OPERANDS);
+            else
+                __asm__ volatile(VURNEL_IIR_LOOP("fldt (%[in])\n\t",
+                                                 "fld %%st(0)\n\tfstpt (%[out])\n\t",
+                                                 VURNEL_XC_DOUBLE)
+                                 : VURNEL_IIR_OPERANDS);
+        } else {
+            if constexpr (sizeof(T) == 4)
+                __asm__ volatile(
+                    VURNEL_IIR_LOOP("flds (%[in])\n\t", "fsts (%[out])\n\t", VURNEL_XC_EXTENDED)
+                    : VURNEL_IIR_OPERANDS);
+            else if constexpr (sizeof(T) == 8)
+                __asm__ volatile(
+                    VURNEL_IIR_LOOP("fldl (%[in])\n\t", "fstl (%[out])\n\t", VURNEL_XC_EXTENDED)
+                    : VURNEL_IIR_OPERANDS);
+            else
+                __asm__ volatile(VURNEL_IIR_LOOP("fldt (%[in])\n\t",
+                                                 "fld %%st(0)\n\tfstpt (%[out])\n\t",
+                                                 VURNEL_XC_EXTENDED)
+                                 : VURNEL_IIR_OPERANDS);
+        }
+        done += chunk;
+        for (int i = 0; i <= N; ++i)
+            history[i][0] = history[chunk + i][0], history[i][1] = history[chunk + i][1];
+    }
+    for (int i = 0; i <= N; ++i)
+        xv[i] = history[i][0], yv[i] = history[i][1];
+}
+
+#undef VURNEL_IIR_LOOP
+#undef VURNEL_XC_EXTENDED
+#undef VURNEL_XC_DOUBLE
+#undef VURNEL_IIR_OPERANDS
+
+// Whether every feed-forward coefficient is a double exactly.
+bool DoubleCoefficients(const long double* xCoeffs, int numTaps) {
+    for (int i = 0; i < numTaps; ++i)
+        if (static_cast<long double>(static_cast<double>(xCoeffs[i])) != xCoeffs[i]) return false;
+    return true;
+}
+
+constexpr bool kFastLoop = true;
+
+#else
+
+constexpr bool kFastLoop = false;
+template <int N, typename C, typename T>
+void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+               long double* xv, long double* yv, const T* input, T* output, int count) {
+    PlainBlock<N, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+bool DoubleCoefficients(const long double*, int) {
+    return false;
+}
+
+#endif
+
+template <typename T>
+void GenericBlock(int numTaps, long double g, const long double* xCoeffs,
+                  const long double* yCoeffs, long double* xv, long double* yv, const T* input,
+                  T* output, int count) {
+    for (int n = 0; n < count; ++n)
+        output[n] = static_cast<T>(IIRFilterStep(numTaps, g, xCoeffs, yCoeffs, xv, yv, input[n]));
+}
+
+template <typename T>
+using BlockRoutine = void (*)(long double, const long double*, const long double*, long double*,
+                              long double*, const T*, T*, int);
+
+// The plain loop keeps one or two taps in registers; more run the hand-written loop.
+constexpr int kLargestPlain = 2;
+
+template <typename T, int... N>
+BlockRoutine<T> Select(int numTaps, bool doubles, std::integer_sequence<int, N...>) {
+    constexpr BlockRoutine<T> plain[] = {&PlainBlock<N + 1, T>...};
+    constexpr BlockRoutine<T> extended[] = {&FastBlock<N + 1, long double, T>...};
+    constexpr BlockRoutine<T> exact[] = {&FastBlock<N + 1, double, T>...};
+    if (numTaps < 1 || numTaps > static_cast<int>(sizeof...(N))) return nullptr;
+    if (!kFastLoop || numTaps <= kLargestPlain) return plain[numTaps - 1];
+    return doubles ? exact[numTaps - 1] : extended[numTaps - 1];
+}
+
+template <typename T>
+void Block(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
+           long double* xv, long double* yv, const T* input, T* output, int count) {
+    if (count <= 0) return;
+    const BlockRoutine<T> routine =
+        Select<T>(numTaps, DoubleCoefficients(xCoeffs, numTaps),
+                  std::make_integer_sequence<int, MaxSpecialisedTaps>{});
+    if (routine)
+        routine(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+    else
+        GenericBlock(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
+} // namespace
+
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const long double* input, long double* output, int count) {
+    Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count) {
+    Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count) {
+    Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
+} // namespace vurnel::dsp
