@@ -59,39 +59,71 @@ constexpr int kChunk = 256;
 // XV and YV as the per-sample routine leaves them. The order of the operations is the
 // recursion's: t = x·g, then (acc + h·c) + y·d for each tap, oldest first.
 //
-// Registers between samples: st0 g, st1 the previous output. LOAD pushes the sample, STORE
-// writes st0 to the output without popping it; XC multiplies st0 by coefficient k's feed-forward
-// value (at vurnel_k·32 from %[c]; feedback values at +16).
-#define VURNEL_IIR_LOOP(LOAD, STORE, XC)                                                           \
-    "fldt %[g]\n\t"                                                                                \
-    "fldt %c[prevY](%[h])\n\t"                                                                     \
-    "fxch %%st(1)\n\t"                                                                             \
-    "1:\n\t" LOAD "fmul %%st(1), %%st\n\t"                                                         \
-    "fld %%st(0)\n\t"                                                                              \
-    "fstpt %c[newT](%[h])\n\t"                                                                     \
-    ".set vurnel_k, 0\n\t"                                                                         \
-    ".rept %c[taps] - 1\n\t"                                                                       \
+// Registers between samples: st0 g, then the last R outputs, newest first (R = 3 for three taps,
+// 4 for more: the most that leaves room for the sum and two operands). The chain from one output
+// to the next runs through these registers only; an 80-bit store forwarded to a load takes tens
+// of cycles on these cores, so an output is read back from memory only R + 1 or more samples
+// after it was stored. LOAD pushes the sample, STORE writes st0 to the output without popping
+// it; XC multiplies st0 by tap vurnel_k's feed-forward value (at vurnel_k·32 from %[c]; its
+// feedback value at +16). Each tap adds its input's product, then its output's.
+#define VURNEL_IIR_LOOP(LOAD, STORE, XC, R, LOAD_Y, REGISTER_TAPS, ROTATE, POP_Y)                  \
+    LOAD_Y "fldt %[g]\n\t"                                                                         \
+           "1:\n\t" LOAD "fmul %%st(1), %%st\n\t"                                                  \
+           "fld %%st(0)\n\t"                                                                       \
+           "fstpt %c[newT](%[h])\n\t"                                                              \
+           ".set vurnel_k, 0\n\t"                                                                  \
+           ".rept %c[taps] - " #R "\n\t"                                                           \
+           "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                            \
+           "fldt 48+vurnel_k*32(%[h])\n\t"                                                         \
+           "fldt 16+vurnel_k*32(%[c])\n\t"                                                         \
+           "fmulp %%st, %%st(1)\n\t"                                                               \
+           "faddp %%st, %%st(1)\n\t"                                                               \
+           ".set vurnel_k, vurnel_k+1\n\t"                                                         \
+           ".endr\n\t" REGISTER_TAPS STORE "fld %%st(0)\n\t"                                       \
+           "fstpt %c[newY](%[h])\n\t" ROTATE "add $32, %[h]\n\t"                                   \
+           "add %[step], %[in]\n\t"                                                                \
+           "add %[step], %[out]\n\t"                                                               \
+           "dec %[n]\n\t"                                                                          \
+           "jnz 1b\n\t"                                                                            \
+           "fstp %%st(0)\n\t" POP_Y
+// A tap whose output is in register st(P) (P = 1 + its age in samples, with the sum in st0).
+#define VURNEL_REGISTER_TAP(XC, P)                                                                 \
     "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                                   \
-    "fldt 48+vurnel_k*32(%[h])\n\t"                                                                \
+    "fld %%st(" #P ")\n\t"                                                                         \
     "fldt 16+vurnel_k*32(%[c])\n\t"                                                                \
     "fmulp %%st, %%st(1)\n\t"                                                                      \
     "faddp %%st, %%st(1)\n\t"                                                                      \
-    ".set vurnel_k, vurnel_k+1\n\t"                                                                \
-    ".endr\n\t"                                                                                    \
-    "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                                   \
-    "fld %%st(2)\n\t"                                                                              \
-    "fldt 16+vurnel_k*32(%[c])\n\t"                                                                \
-    "fmulp %%st, %%st(1)\n\t"                                                                      \
-    "faddp %%st, %%st(1)\n\t" STORE "fld %%st(0)\n\t"                                              \
-    "fstpt %c[newY](%[h])\n\t"                                                                     \
-    "fstp %%st(2)\n\t"                                                                             \
-    "add $32, %[h]\n\t"                                                                            \
-    "add %[step], %[in]\n\t"                                                                       \
-    "add %[step], %[out]\n\t"                                                                      \
-    "dec %[n]\n\t"                                                                                 \
-    "jnz 1b\n\t"                                                                                   \
+    ".set vurnel_k, vurnel_k+1\n\t"
+#define VURNEL_LOAD_Y3                                                                             \
+    "fldt %c[y3](%[h])\n\t"                                                                        \
+    "fldt %c[y2](%[h])\n\t"                                                                        \
+    "fldt %c[y1](%[h])\n\t"
+#define VURNEL_LOAD_Y4 "fldt %c[y4](%[h])\n\t" VURNEL_LOAD_Y3
+#define VURNEL_TAPS3(XC)                                                                           \
+    VURNEL_REGISTER_TAP(XC, 4) VURNEL_REGISTER_TAP(XC, 3) VURNEL_REGISTER_TAP(XC, 2)
+#define VURNEL_TAPS4(XC) VURNEL_REGISTER_TAP(XC, 5) VURNEL_TAPS3(XC)
+// The new output replaces the oldest, and the registers turn round to g, newest, …, oldest.
+#define VURNEL_ROTATE3                                                                             \
+    "fstp %%st(4)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"
+#define VURNEL_ROTATE4                                                                             \
+    "fstp %%st(5)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"
+#define VURNEL_POP_Y3                                                                              \
+    "fstp %%st(0)\n\t"                                                                             \
     "fstp %%st(0)\n\t"                                                                             \
     "fstp %%st(0)\n\t"
+#define VURNEL_POP_Y4 "fstp %%st(0)\n\t" VURNEL_POP_Y3
+#define VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, R)                                                    \
+    VURNEL_IIR_LOOP(LOAD, STORE, XC, R, VURNEL_LOAD_Y##R, VURNEL_TAPS##R(XC), VURNEL_ROTATE##R,    \
+                    VURNEL_POP_Y##R)
 #define VURNEL_XC_EXTENDED                                                                         \
     "fldt vurnel_k*32(%[c])\n\t"                                                                   \
     "fmulp %%st, %%st(1)\n\t"
@@ -99,7 +131,8 @@ constexpr int kChunk = 256;
 #define VURNEL_IIR_OPERANDS                                                                        \
     [h] "+r"(h), [in] "+r"(in), [out] "+r"(out),                                                   \
         [n] "+r"(n)                                                                                \
-        : [c] "r"(coefficients), [g] "m"(g), [taps] "i"(N), [prevY] "i"(16 + 32 * N),              \
+        : [c] "r"(coefficients), [g] "m"(g), [taps] "i"(N), [y1] "i"(16 + 32 * N),                 \
+          [y2] "i"(16 + 32 * (N - 1)), [y3] "i"(16 + 32 * (N - 2)), [y4] "i"(16 + 32 * (N - 3)),   \
           [newT] "i"(32 * (N + 1)), [newY] "i"(16 + 32 * (N + 1)), [step] "i"(static_cast<int>(    \
                                                                        sizeof(T)))                 \
         : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
@@ -111,6 +144,37 @@ template <typename C> struct Tap {
     alignas(16) long double y;
 };
 static_assert(sizeof(Tap<long double>) == 32 && sizeof(Tap<double>) == 32, "32-byte taps");
+
+// One chunk: n samples, the history pairs from h on.
+template <int N, int R, bool Doubles, typename T, typename Taps>
+void RunLoop(long double (*h)[2], const T* in, T* out, long n, const Taps* coefficients,
+             long double g) {
+#define VURNEL_IIR_FOR_TYPES(XC, RR)                                                               \
+    if constexpr (sizeof(T) == 4)                                                                  \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR("flds (%[in])\n\t", "fsts (%[out])\n\t", XC, RR)      \
+                         : VURNEL_IIR_OPERANDS);                                                   \
+    else if constexpr (sizeof(T) == 8)                                                             \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR("fldl (%[in])\n\t", "fstl (%[out])\n\t", XC, RR)      \
+                         : VURNEL_IIR_OPERANDS);                                                   \
+    else                                                                                           \
+        __asm__ volatile(                                                                          \
+            VURNEL_IIR_LOOP_FOR("fldt (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)   \
+            : VURNEL_IIR_OPERANDS);
+    if constexpr (R == 3) {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 3)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 3)
+        }
+    } else {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 4)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 4)
+        }
+    }
+#undef VURNEL_IIR_FOR_TYPES
+}
 
 template <int N, typename C, typename T>
 void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
@@ -127,34 +191,17 @@ void FastBlock(long double g, const long double* xCoeffs, const long double* yCo
         const T* in = input + done;
         T* out = output + done;
         long n = chunk;
-        if constexpr (sizeof(C) == sizeof(double)) {
-            if constexpr (sizeof(T) == 4)
-                __asm__ volatile(
-                    VURNEL_IIR_LOOP("flds (%[in])\n\t", "fsts (%[out])\n\t", VURNEL_XC_DOUBLE)
-                    : VURNEL_IIR_OPERANDS);
-            else if constexpr (sizeof(T) == 8)
-                __asm__ volatile(
-                    VURNEL_IIR_LOOP("fldl (%[in])\n\t", "fstl (%[out])\n\t", VURNEL_XC_DOUBLE)
-                    : VURNEL_IIR_OPERANDS);
+        constexpr bool doubles = sizeof(C) == sizeof(double);
+        if constexpr (N == 3) {
+            if constexpr (doubles)
+                RunLoop<N, 3, true, T>(h, in, out, n, coefficients, g);
             else
-                __asm__ volatile(VURNEL_IIR_LOOP("fldt (%[in])\n\t",
-                                                 "fld %%st(0)\n\tfstpt (%[out])\n\t",
-                                                 VURNEL_XC_DOUBLE)
-                                 : VURNEL_IIR_OPERANDS);
+                RunLoop<N, 3, false, T>(h, in, out, n, coefficients, g);
         } else {
-            if constexpr (sizeof(T) == 4)
-                __asm__ volatile(
-                    VURNEL_IIR_LOOP("flds (%[in])\n\t", "fsts (%[out])\n\t", VURNEL_XC_EXTENDED)
-                    : VURNEL_IIR_OPERANDS);
-            else if constexpr (sizeof(T) == 8)
-                __asm__ volatile(
-                    VURNEL_IIR_LOOP("fldl (%[in])\n\t", "fstl (%[out])\n\t", VURNEL_XC_EXTENDED)
-                    : VURNEL_IIR_OPERANDS);
+            if constexpr (doubles)
+                RunLoop<N, 4, true, T>(h, in, out, n, coefficients, g);
             else
-                __asm__ volatile(VURNEL_IIR_LOOP("fldt (%[in])\n\t",
-                                                 "fld %%st(0)\n\tfstpt (%[out])\n\t",
-                                                 VURNEL_XC_EXTENDED)
-                                 : VURNEL_IIR_OPERANDS);
+                RunLoop<N, 4, false, T>(h, in, out, n, coefficients, g);
         }
         done += chunk;
         for (int i = 0; i <= N; ++i)
@@ -181,6 +228,37 @@ constexpr bool kFastLoop = true;
 #else
 
 constexpr bool kFastLoop = false;
+// One chunk: n samples, the history pairs from h on.
+template <int N, int R, bool Doubles, typename T, typename Taps>
+void RunLoop(long double (*h)[2], const T* in, T* out, long n, const Taps* coefficients,
+             long double g) {
+#define VURNEL_IIR_FOR_TYPES(XC, RR)                                                               \
+    if constexpr (sizeof(T) == 4)                                                                  \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR("flds (%[in])\n\t", "fsts (%[out])\n\t", XC, RR)      \
+                         : VURNEL_IIR_OPERANDS);                                                   \
+    else if constexpr (sizeof(T) == 8)                                                             \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR("fldl (%[in])\n\t", "fstl (%[out])\n\t", XC, RR)      \
+                         : VURNEL_IIR_OPERANDS);                                                   \
+    else                                                                                           \
+        __asm__ volatile(                                                                          \
+            VURNEL_IIR_LOOP_FOR("fldt (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)   \
+            : VURNEL_IIR_OPERANDS);
+    if constexpr (R == 3) {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 3)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 3)
+        }
+    } else {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 4)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 4)
+        }
+    }
+#undef VURNEL_IIR_FOR_TYPES
+}
+
 template <int N, typename C, typename T>
 void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
                long double* xv, long double* yv, const T* input, T* output, int count) {
