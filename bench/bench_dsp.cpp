@@ -252,39 +252,58 @@ template <int Taps> void LimitRecursion(const float* in, float* out, int count) 
 }
 // The arithmetic of `Sections` second-order sections per sample: each a product of its input,
 // then four products added (five multiplies, four additions), its sum the next one's input, the
-// last product of each the previous output's.
+// last product of each its own previous output (each section's chain, from one output to its
+// next, is a multiply and an add). Stack between samples: c, then each section's output.
+#define VURNEL_LIMIT_SECTION(P)                                                                    \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    ".rept 3\n\t"                                                                                  \
+    "fld %%st(1)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    ".endr\n\t"                                                                                    \
+    "fld %%st(" #P ")\n\t"                                                                         \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fst %%st(" #P ")\n\t"
+#define VURNEL_LIMIT_SECTIONS_1 VURNEL_LIMIT_SECTION(2)
+#define VURNEL_LIMIT_SECTIONS_2 VURNEL_LIMIT_SECTIONS_1 VURNEL_LIMIT_SECTION(3)
+#define VURNEL_LIMIT_SECTIONS_3 VURNEL_LIMIT_SECTIONS_2 VURNEL_LIMIT_SECTION(4)
+#define VURNEL_LIMIT_SECTIONS_4 VURNEL_LIMIT_SECTIONS_3 VURNEL_LIMIT_SECTION(5)
+#define VURNEL_LIMIT_SECTIONS_LOOP(BODY, POP)                                                      \
+    "fldz\n\t"                                                                                     \
+    "fldz\n\t"                                                                                     \
+    "fldz\n\t"                                                                                     \
+    "fldz\n\t"                                                                                     \
+    "fldt %[c]\n\t"                                                                                \
+    "1:\n\t"                                                                                       \
+    "flds (%[in],%[i],4)\n\t" BODY "fstps (%[out],%[i],4)\n\t"                                     \
+    "inc %[i]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"
 template <int Sections> void LimitSections(const float* in, float* out, int count) {
-    const long double g = 0.01L, c = 0.5L;
-    long double y = 0.0L;
+    const long double c = 0.5L;
     std::intptr_t i = -static_cast<std::intptr_t>(count);
-    __asm__ volatile("fldt %[y]\n\t"
-                     "fldt %[g]\n\t"
-                     "fldt %[c]\n\t"
-                     "1:\n\t"
-                     "flds (%[in],%[i],4)\n\t"
-                     ".rept %c[sections]\n\t"
-                     "fmul %%st(1), %%st\n\t"
-                     ".rept 3\n\t"
-                     "fld %%st(1)\n\t"
-                     "fmul %%st(2), %%st\n\t"
-                     "faddp %%st, %%st(1)\n\t"
-                     ".endr\n\t"
-                     "fld %%st(3)\n\t"
-                     "fmul %%st(2), %%st\n\t"
-                     "faddp %%st, %%st(1)\n\t"
-                     ".endr\n\t"
-                     "fsts (%[out],%[i],4)\n\t"
-                     "fstp %%st(3)\n\t"
-                     "inc %[i]\n\t"
-                     "jnz 1b\n\t"
-                     "fstp %%st(0)\n\t"
-                     "fstp %%st(0)\n\t"
-                     "fstpt %[y]\n\t"
-                     : [i] "+r"(i), [y] "+m"(y)
-                     : [in] "r"(in + count), [out] "r"(out + count), [g] "m"(g), [c] "m"(c),
-                       [sections] "i"(Sections)
-                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",
-                       "st(7)");
+#define VURNEL_LIMIT_OPERANDS                                                                      \
+    [i] "+r"(i)                                                                                    \
+        : [in] "r"(in + count), [out] "r"(out + count), [c] "m"(c)                                 \
+        : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
+    if constexpr (Sections == 1)
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_1, "")
+                         : VURNEL_LIMIT_OPERANDS);
+    else if constexpr (Sections == 2)
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_2, "")
+                         : VURNEL_LIMIT_OPERANDS);
+    else if constexpr (Sections == 3)
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_3, "")
+                         : VURNEL_LIMIT_OPERANDS);
+    else
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_4, "")
+                         : VURNEL_LIMIT_OPERANDS);
+#undef VURNEL_LIMIT_OPERANDS
 }
 using LimitLoop = void (*)(const float*, float*, int);
 constexpr LimitLoop kRecursionLimit[] = {LimitRecursion<1>, LimitRecursion<2>, LimitRecursion<3>,
