@@ -48,16 +48,16 @@ constexpr int kChunk = 256;
 // --------------------------------
 // x87 arithmetic takes extended operands only from its eight registers, and N taps need 4·N + 1
 // extended values a sample. Where they cannot all stay in registers, the next best is to load
-// each once where it is used (an 80-bit load is one issue slot) and to store each new history
-// value once (two slots), never to shift or spill. So the histories run along one linear array
-// of (input, output) pairs that starts as XV and YV: sample n reads its history at entries
-// n+1 .. n+N and appends its own at n+N+1. Only the gain factor and the previous output, which
-// the last product of the sum needs at once (the recursion's chain), stay in registers. Feed-
-// forward coefficients that are doubles exactly (the integers of lowpass, highpass and bandpass
-// designs) enter as double memory operands, which cost no load; the product is the same.
-// At the end of a chunk the last N+1 pairs move to the front; at the end of the block they are
-// XV and YV as the per-sample routine leaves them. The order of the operations is the
-// recursion's: t = x·g, then (acc + h·c) + y·d for each tap, oldest first.
+// each once where it is used (an 80-bit load costs about two multiplies' issue slots on the
+// cores measured, a store a little more) and to store each new history value once, never to
+// shift or spill. So the histories run along one linear array of (input, output) pairs that
+// starts as XV and YV: sample n reads its history at entries n+1 .. n+N and appends its own at
+// n+N+1. The gain factor and the newest outputs stay in registers. Feed-forward coefficients
+// that are doubles exactly (the integers of lowpass, highpass and bandpass designs) enter as
+// double memory operands, which cost no load; the product is the same. At the end of a chunk
+// the last N+1 pairs move to the front; at the end of the block they are XV and YV as the
+// per-sample routine leaves them. The order of the operations is the recursion's: t = x·g, then
+// (acc + h·c) + y·d for each tap, oldest first.
 //
 // Registers between samples: st0 g, then the last R outputs, newest first (R = 3 for three taps,
 // 4 for more: the most that leaves room for the sum and two operands). The chain from one output
