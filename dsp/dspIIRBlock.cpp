@@ -228,36 +228,6 @@ constexpr bool kFastLoop = true;
 #else
 
 constexpr bool kFastLoop = false;
-// One chunk: n samples, the history pairs from h on.
-template <int N, int R, bool Doubles, typename T, typename Taps>
-void RunLoop(long double (*h)[2], const T* in, T* out, long n, const Taps* coefficients,
-             long double g) {
-#define VURNEL_IIR_FOR_TYPES(XC, RR)                                                               \
-    if constexpr (sizeof(T) == 4)                                                                  \
-        __asm__ volatile(VURNEL_IIR_LOOP_FOR("flds (%[in])\n\t", "fsts (%[out])\n\t", XC, RR)      \
-                         : VURNEL_IIR_OPERANDS);                                                   \
-    else if constexpr (sizeof(T) == 8)                                                             \
-        __asm__ volatile(VURNEL_IIR_LOOP_FOR("fldl (%[in])\n\t", "fstl (%[out])\n\t", XC, RR)      \
-                         : VURNEL_IIR_OPERANDS);                                                   \
-    else                                                                                           \
-        __asm__ volatile(                                                                          \
-            VURNEL_IIR_LOOP_FOR("fldt (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)   \
-            : VURNEL_IIR_OPERANDS);
-    if constexpr (R == 3) {
-        if constexpr (Doubles) {
-            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 3)
-        } else {
-            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 3)
-        }
-    } else {
-        if constexpr (Doubles) {
-            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 4)
-        } else {
-            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 4)
-        }
-    }
-#undef VURNEL_IIR_FOR_TYPES
-}
 
 template <int N, typename C, typename T>
 void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
@@ -282,16 +252,22 @@ template <typename T>
 using BlockRoutine = void (*)(long double, const long double*, const long double*, long double*,
                               long double*, const T*, T*, int);
 
-// The plain loop keeps one or two taps in registers; more run the hand-written loop.
+// The plain loop keeps one or two taps in registers; more run the hand-written loop. Only the
+// routines chosen here are instantiated (the hand-written loop needs three taps or more).
 constexpr int kLargestPlain = 2;
+
+template <int N, typename C, typename T> constexpr BlockRoutine<T> Loop() {
+    if constexpr (!kFastLoop || N <= kLargestPlain)
+        return &PlainBlock<N, T>;
+    else
+        return &FastBlock<N, C, T>;
+}
 
 template <typename T, int... N>
 BlockRoutine<T> Select(int numTaps, bool doubles, std::integer_sequence<int, N...>) {
-    constexpr BlockRoutine<T> plain[] = {&PlainBlock<N + 1, T>...};
-    constexpr BlockRoutine<T> extended[] = {&FastBlock<N + 1, long double, T>...};
-    constexpr BlockRoutine<T> exact[] = {&FastBlock<N + 1, double, T>...};
+    constexpr BlockRoutine<T> extended[] = {Loop<N + 1, long double, T>()...};
+    constexpr BlockRoutine<T> exact[] = {Loop<N + 1, double, T>()...};
     if (numTaps < 1 || numTaps > static_cast<int>(sizeof...(N))) return nullptr;
-    if (!kFastLoop || numTaps <= kLargestPlain) return plain[numTaps - 1];
     return doubles ? exact[numTaps - 1] : extended[numTaps - 1];
 }
 
