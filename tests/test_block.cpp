@@ -62,7 +62,7 @@ template <typename T> std::vector<T> Signal(std::size_t n, unsigned seed) {
 
 template <typename T> bool SameBits(const std::vector<T>& a, const std::vector<T>& b) {
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::memcmp(&a[i], &b[i], sizeof(T) == 16 ? 10 : sizeof(T)) != 0) return false;
+        if (std::memcmp(&a[i], &b[i], sizeof(T) > 8 ? 10 : sizeof(T)) != 0) return false;
     return true;
 }
 
