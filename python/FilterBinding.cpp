@@ -31,29 +31,16 @@ namespace {
 
 using Complex = std::complex<long double>;
 
-// The recursion over one channel's samples, each through ProcessSample and rounded once to the
-// caller's type. TdspIIRFilter::ProcessBlock, with the same bits, replaces the loop when it lands.
-template <typename T>
-void RunRecursion(dsp::TdspIIRFilter& filter, const T* input, T* output, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        output[i] = static_cast<T>(filter.ProcessSample(static_cast<long double>(input[i])));
-}
-
-// The same for the second-order sections: their block call where there is one for the type,
-// ProcessSample otherwise (a double overload of ProcessBlock replaces that loop when it lands).
-template <typename T>
-void RunSections(dsp::TdspIIRSections& sections, const T* input, T* output, std::size_t count) {
-    if constexpr (std::is_same_v<T, double>) {
-        for (std::size_t i = 0; i < count; ++i)
-            output[i] = static_cast<double>(sections.ProcessSample(input[i]));
-    } else {
-        while (count > 0) {
-            const int n = count > INT_MAX ? INT_MAX : static_cast<int>(count);
-            sections.ProcessBlock(input, output, n);
-            input += n;
-            output += n;
-            count -= static_cast<std::size_t>(n);
-        }
+// Runs a filter's recursion or its sections over count samples, in the blocks their ProcessBlock
+// takes: the bits of ProcessSample sample by sample, narrowed as a plain conversion narrows.
+template <typename Runner, typename T>
+void RunBlocks(Runner& runner, const T* input, T* output, std::size_t count) {
+    while (count > 0) {
+        const int n = count > INT_MAX ? INT_MAX : static_cast<int>(count);
+        runner.ProcessBlock(input, output, n);
+        input += n;
+        output += n;
+        count -= static_cast<std::size_t>(n);
     }
 }
 
@@ -187,9 +174,9 @@ public:
                 const T* from = in + c * count;
                 T* to = out + c * count;
                 if (sections)
-                    RunSections(*sectionStates_[static_cast<std::size_t>(c)], from, to, n);
+                    RunBlocks(*sectionStates_[static_cast<std::size_t>(c)], from, to, n);
                 else
-                    RunRecursion(*recursionStates_[static_cast<std::size_t>(c)], from, to, n);
+                    RunBlocks(*recursionStates_[static_cast<std::size_t>(c)], from, to, n);
             }
         }
         return output;

@@ -112,8 +112,8 @@ def main():
                 print(f"{what}, run {attempt}: {detail}")
                 if ok or result is None or not result.daemon_seen() or attempt == 3:
                     return ok, detail
-                print(f"RETRY {what}: the daemon delayed or dropped quanta in this recording and "
-                      f"left one unexplained ({result})")
+                print(f"RETRY {what}: the daemon's timing shows in this recording and one "
+                      f"quantum is left unexplained ({result})")
 
         t = np.arange(3 * RATE) / RATE
         rng = np.random.default_rng(5)

@@ -119,7 +119,9 @@ class Filter:
 
         x: 1-D, or 2-D with one channel per index of the other axis; float32, float64 or
         longdouble (whole numbers are taken as float64). The output has x's type and shape. Any
-        split of a stream over calls gives the same bits as one call.
+        split of a finite stream over calls gives the same bits as one call. A call that leaves
+        the state not finite (a NaN or infinity in x, or an unstable recursion that overflowed)
+        ends it at rest, so the next call's output is finite again.
         """
         return self._run(x, axis, False)
 
