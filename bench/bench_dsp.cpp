@@ -482,17 +482,22 @@ void SilenceSweep(int seconds) {
 } // namespace
 
 // Google Benchmark's options, then the limit table; `--silence-sweep[=seconds]` runs the silence
-// sweep (default 300 s of silence per design) instead of the table.
+// sweep (default 300 s of silence per design) instead of the table, `--no-limit-table` leaves the
+// table out (for a caller that reads the benchmarks' JSON on standard output).
 int main(int argc, char** argv) {
     int sweep = 0;
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--silence-sweep", 15) == 0) {
-            sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
-            for (int j = i; j + 1 < argc; ++j)
-                argv[j] = argv[j + 1];
-            --argc;
-            break;
-        }
+    bool table = true;
+    for (int i = 1; i < argc; ++i) {
+        const bool isSweep = std::strncmp(argv[i], "--silence-sweep", 15) == 0;
+        const bool noTable = std::strcmp(argv[i], "--no-limit-table") == 0;
+        if (!isSweep && !noTable) continue;
+        if (isSweep) sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
+        if (noTable) table = false;
+        for (int j = i; j + 1 < argc; ++j)
+            argv[j] = argv[j + 1];
+        --argc;
+        --i;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (sweep > 0) {
@@ -501,6 +506,6 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    PrintLimitTable();
+    if (table) PrintLimitTable();
     return 0;
 }
