@@ -27,6 +27,15 @@
 //   output formed, since every output rounds to a zero.
 // - Frozen: the integer recursions at a fixed point, or a pair of values they alternate
 //   between: the outputs repeat, and the block is filled with them.
+// - Tail: input below 2^-64 that is not all zeros, as a decaying signal gives on its way through
+//   the float subnormals: the plain computation with each subnormal sample (an x87 operand that
+//   takes the slow path) widened by integer means and each output narrowed so.
+//
+// Zeros need not share one sign: a zero's sign changes nothing but the previous scaled inputs,
+// the states that are zeros, and outputs of which every term is a zero. A block of zeros of
+// varying signs runs on the paths for one zero wherever a contribution stays nonzero, its
+// signs carried through the rest in integers; where every term is a zero, the outputs' signs
+// follow the input's sample by sample (the Untouched path).
 //
 // Anything else, sound above all, runs the usual kernel.
 #pragma once
@@ -46,6 +55,7 @@ enum class SilentPath : std::uint8_t {
     Mixed,
     Integer,
     Frozen,
+    Tail,
     Count
 };
 
@@ -83,6 +93,11 @@ struct SilentPlan {
     int standIn = 0;
     bool outweighed = false; // the stand-in's contribution is outweighed (else it is a zero)
     dsp::TExtendedBits lowState[2] = {};
+    // The plan holds for zeros of any signs: its outputs and its nonzero states are the same
+    // whatever the signs, and the signs are carried through the rest (the previous scaled
+    // inputs, the states that are zeros) after each block.
+    bool signFree = false;
+    bool signsFollow = false; // Fill: every term of every output a zero, its sign formed per sample
     void Forget() { valid = false; }
 };
 
@@ -90,10 +105,13 @@ struct SilentPlan {
 // 0 when |yc| is not below 1 (no decay to count on).
 std::uint32_t DecayBound(long double yc);
 
+// Input samples below this size (2^-64) may be a tail into the float subnormals.
+constexpr float kTinyInput = 0x1p-64f;
+
 // Runs one channel's block of `frames` samples (frames > 0) and returns the path it took (a
-// block of sound too, though the caller sends one whose first sample is sound straight to the
-// usual kernel). The bass filter's feed-forward coefficient is +1 and the treble filter's −1.
-// in and out may be the same buffer. Audio thread; no allocation.
+// block of sound too, though the caller sends one whose first sample is sound, at or above
+// kTinyInput, straight to the usual kernel). The bass filter's feed-forward coefficient is +1 and
+// the treble filter's −1. in and out may be the same buffer. Audio thread; no allocation.
 template <bool Accumulate>
 SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                         float* out, std::int32_t frames, float bassGain, float trebleGain,
