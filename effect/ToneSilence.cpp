@@ -316,36 +316,70 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
 // ---------------------------------------------------------------------------------------------
 // Tails through the float subnormals.
 
-// A float sample as an extended value, with the plain conversion's bits: a subnormal float (an
-// x87 operand that takes the slow path) is its integer significand times 2^-149, both exact.
-inline long double Widen(float f) {
-    const std::uint32_t b = FloatBits(f);
-    if (b & 0x7F800000u) return f;
-    const long double v =
-        static_cast<long double>(static_cast<std::int32_t>(b & 0x7FFFFFu)) * 0x1p-149L;
-    return (b >> 31) ? -v : v;
+// A float below 2^63 times 2^64, exactly, without an operand or a result among the float
+// subnormals (an x87 operand there takes the slow path): a normal float's exponent field
+// raised by 64, a subnormal's integer significand m converted (exact below 2^24) and scaled
+// by 2^-85 (m·2^-149·2^64), a zero kept.
+inline float ScaledUp(float f) {
+    const std::uint32_t b = FloatBits(f), magnitude = b & 0x7FFFFFFFu;
+    const float small = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
+    const std::uint32_t subnormal = FloatBits(small) | (b & 0x80000000u);
+    return FloatOfBits(magnitude >= 0x00800000u ? b + (64u << 23) : subnormal);
 }
 
-// The Tail path: the plain computation, every input (and, accumulating, old output) widened
-// and every output narrowed by integer means. The states must be safely normal or zeros; the
-// values a block of tiny input adds to them are far above the extended format's subnormals.
+// The Tail path: the plain computation on input (and, accumulating, old outputs) and states
+// scaled by 2^64, which scales every value it computes exactly, the outputs scaled back and
+// narrowed by integer means (ToneStore::Scaled): no operand or store meets the float
+// subnormals. The states must be safely normal or zeros; a block of tiny input keeps them far
+// above the extended format's subnormals. From the first stretch of input at or above
+// kTinyInput (or of old outputs at or above 2^62) on, the usual kernel runs the rest.
+// Whether the Tail path may run: states safely normal (far from the extended subnormals) or
+// zeros, finite.
+bool TailApplies(const SilentFilter& bass, const SilentFilter& treble) {
+    const auto fits = [](const SilentFilter& f) {
+        return ToBits(f.prevY).IsFinite() && ToBits(f.prevT).IsFinite() &&
+               (IsZero(f.prevY) || ExponentOf(f.prevY) >= kSafe + 1024) &&
+               (IsZero(f.prevT) || ExponentOf(f.prevT) >= kSafe + 1024);
+    };
+    return fits(bass) && fits(treble);
+}
+
 template <bool Accumulate>
 VURNEL_LOOP void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                            float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    const long double gB = bass.g, cB = bass.yc, gT = treble.g, cT = treble.yc;
-    long double uB = bass.prevT, yB = bass.prevY, uT = treble.prevT, yT = treble.prevY;
-    for (std::int32_t i = 0; i < frames; ++i) {
-        const long double x = Widen(in[i]);
-        const long double a = FirstOrderStep<1>(gB, 1.0L, cB, uB, yB, x);
-        long double t;
+    bass.prevY *= 0x1p64L, bass.prevT *= 0x1p64L, treble.prevY *= 0x1p64L, treble.prevT *= 0x1p64L;
+    constexpr std::int32_t kChunk = 256;
+    float scaled[kChunk];
+    std::int32_t at = 0;
+    for (; at < frames; at += kChunk) {
+        const std::int32_t n = frames - at < kChunk ? frames - at : kChunk;
+        std::int32_t big = 0;
+        for (std::int32_t i = 0; i < n; ++i) {
+            const float x = in[at + i];
+            big |= static_cast<std::int32_t>(FloatBits(x) & 0x7FFFFFFFu) >=
+                   static_cast<std::int32_t>(kTinyBits);
+            scaled[i] = ScaledUp(x);
+        }
         if constexpr (Accumulate)
-            t = a * bassGain + (Widen(out[i]) + x);
-        else
-            t = a * bassGain + x;
-        const long double b = FirstOrderStep<-1>(gT, -1.0L, cT, uT, yT, x);
-        out[i] = NarrowWithoutUnderflow(b * trebleGain + t);
+            for (std::int32_t i = 0; i < n; ++i)
+                big |= static_cast<std::int32_t>(FloatBits(out[at + i]) & 0x7FFFFFFFu) >=
+                       static_cast<std::int32_t>(0x5E800000u); // 2^62
+        if (big) break;
+        if constexpr (Accumulate)
+            for (std::int32_t i = 0; i < n; ++i)
+                out[at + i] = ScaledUp(out[at + i]); // after in: they may be one buffer
+        ToneChannelBlock<Accumulate, ToneStore::Scaled>(
+            {bass.g, bass.yc, bass.prevT, bass.prevY},
+            {treble.g, treble.yc, treble.prevT, treble.prevY}, scaled, out + at, n, bassGain,
+            trebleGain);
     }
-    bass.prevT = uB, bass.prevY = yB, treble.prevT = uT, treble.prevY = yT;
+    bass.prevY *= 0x1p-64L, bass.prevT *= 0x1p-64L, treble.prevY *= 0x1p-64L,
+        treble.prevT *= 0x1p-64L;
+    if (at < frames)
+        ToneChannelBlock<Accumulate, ToneStore::Float>(
+            {bass.g, bass.yc, bass.prevT, bass.prevY},
+            {treble.g, treble.yc, treble.prevT, treble.prevY}, in + at, out + at, frames - at,
+            bassGain, trebleGain);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -887,16 +921,10 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
     }
-    if (!realInput.zero && realInput.tiny) {
-        const auto low = [](const SilentFilter& f) {
-            return (!IsZero(f.prevY) && ExponentOf(f.prevY) < kSafe + 1024) ||
-                   (!IsZero(f.prevT) && ExponentOf(f.prevT) < kSafe + 1024);
-        };
-        if (!low(bass) && !low(treble)) {
-            plan.valid = false;
-            TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
-            return SilentPath::Tail;
-        }
+    if (!realInput.zero && realInput.tiny && TailApplies(bass, treble)) {
+        plan.valid = false;
+        TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return SilentPath::Tail;
     }
     if (!realInput.zero) {
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
@@ -1029,7 +1057,7 @@ bool Alike(TExtendedBits a, TExtendedBits b, bool anySigns) {
 // horizon, and the states it expects. same: every sample the same zero.
 bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
                const float* in, std::int32_t frames, float bassGain, float trebleGain, bool& same) {
-    if (!plan.valid || frames > plan.left) return false;
+    if (!plan.valid || frames > plan.left || (FloatBits(in[0]) & 0x7FFFFFFFu)) return false;
     if (FloatBits(bassGain) != plan.bassGain || FloatBits(trebleGain) != plan.trebleGain ||
         bass.design != plan.bassDesign || treble.design != plan.trebleDesign ||
         ControlWordBits() != plan.control)
@@ -1126,6 +1154,17 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
     // which reads them without the x87's slow path.
     const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
+    if ((FloatBits(in[0]) & 0x7FFFFFFFu) != 0) {
+        // Not silence: tiny input (the caller sends sound to the usual kernel), a tail.
+        plan.Forget();
+        if (Finite(bass) && Finite(treble) && std::isfinite(bassGain) &&
+            std::isfinite(trebleGain) && TailApplies(bass, treble)) {
+            TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
+            return SilentPath::Tail;
+        }
+        Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return SilentPath::Usual;
+    }
     if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
         RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
         return plan.standIn != 0 ? SilentPath::Mixed
