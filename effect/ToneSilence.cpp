@@ -404,10 +404,11 @@ struct SignTrack {
     std::uint32_t gNeg, ycNeg;
 };
 
+// Read as bits: an x87 classification of a subnormal state takes the slow path.
 SignTrack Track(const SilentFilter& f) {
-    return {IsZero(f.prevY) ? 1u : 0u, std::signbit(f.prevY) ? 1u : 0u,
-            std::signbit(f.prevT) ? 1u : 0u, std::signbit(f.g) ? 1u : 0u,
-            std::signbit(f.yc) ? 1u : 0u};
+    const TExtendedBits y = ToBits(f.prevY);
+    return {y.IsZero() ? 1u : 0u, y.IsNegative() ? 1u : 0u, ToBits(f.prevT).IsNegative() ? 1u : 0u,
+            ToBits(f.g).IsNegative() ? 1u : 0u, ToBits(f.yc).IsNegative() ? 1u : 0u};
 }
 
 // One step on a zero input of sign x: u = x·g, s = u ± u₋₁ (the treble filter's feed-forward
@@ -435,8 +436,8 @@ void Put(const SignTrack& t, const SilentFilter& f) {
 // state that is a zero comes back to itself within two steps on one zero (from the second step
 // on its sum s is the same zero), so a block of one zero needs at most three steps.
 template <bool Treble>
-VURNEL_LOOP SignTrack Carried(SignTrack t, const float* in, std::int32_t frames, bool same) {
-    if (t.zero && !t.ycNeg && frames >= 2) {
+VURNEL_LOOP void CarryZeroState(SignTrack& t, const float* in, std::int32_t frames, bool same) {
+    if (!t.ycNeg && frames >= 2) {
         // y = s + yc·y₋₁ with yc > 0 is −0 only when y₋₁ and s are: after the block, only when
         // the state and every s were. The treble filter's s = u − u₋₁ is −0 only when u is −0
         // and u₋₁ +0, which two samples in a row cannot both be; the bass filter's s = u + u₋₁
@@ -449,11 +450,16 @@ VURNEL_LOOP SignTrack Carried(SignTrack t, const float* in, std::int32_t frames,
                 all &= FloatBits(in[i]);
             t.yNeg &= t.uNeg & ((all >> 31) ^ t.gNeg);
         }
-    } else if (t.zero) {
-        const std::int32_t steps = same && frames > 3 ? 2 + ((frames - 2) & 1) : frames;
-        for (std::int32_t i = 0; i < steps; ++i)
-            StepSign<Treble>(t, SignBit(in[i]));
+        return;
     }
+    const std::int32_t steps = same && frames > 3 ? 2 + ((frames - 2) & 1) : frames;
+    for (std::int32_t i = 0; i < steps; ++i)
+        StepSign<Treble>(t, SignBit(in[i]));
+}
+
+template <bool Treble>
+inline SignTrack Carried(SignTrack t, const float* in, std::int32_t frames, bool same) {
+    if (t.zero) CarryZeroState<Treble>(t, in, frames, same);
     t.uNeg = SignBit(in[frames - 1]) ^ t.gNeg;
     return t;
 }
