@@ -692,7 +692,7 @@ template <bool Accumulate>
 SilentPath X87Block(const SilentFilter& bass, const Outlook& ob, const SilentFilter& treble,
                     const Outlook& ot, const InputKind& input, const ControlWord& cw,
                     const float* in, float* out, std::int32_t frames, float bassGain,
-                    float trebleGain, SilentPlan& plan, bool anySigns) {
+                    float trebleGain, SilentPlan& plan, bool anySigns, const InputKind& real) {
     // The usual kernel, with or without the sign-taking store, runs the block's own zeros.
     plan.valid = true;
     plan.signFree = true;
@@ -705,6 +705,11 @@ SilentPath X87Block(const SilentFilter& bass, const Outlook& ob, const SilentFil
     if (cw.nearest && OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput) {
         if (input.same && Fill<Accumulate>(bass, treble, FloatOfBits(input.bits), out, frames,
                                            bassGain, trebleGain, plan, anySigns))
+            return SilentPath::Fill;
+        // One zero throughout, with no contribution to stand for any signs: that zero's plan.
+        if (anySigns && real.same &&
+            Fill<Accumulate>(bass, treble, FloatOfBits(real.bits), out, frames, bassGain,
+                             trebleGain, plan, false))
             return SilentPath::Fill;
         Usual<Accumulate, ToneStore::Sign>(bass, treble, in, out, frames, bassGain, trebleGain);
         plan.path = SilentPath::Signs;
@@ -890,11 +895,24 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
     const Motion mt =
         t.zero ? Motion::Still : MoveMagnitude<true>(treble, trebleSafe, frames, true);
     if (mb == Motion::Stuck || mt == Motion::Stuck) return false;
+    // A state that alternates between two values is kept as the plan's pair.
+    const bool bassAlternates = mb == Motion::Alternating;
+    const bool trebleAlternates = mt == Motion::Alternating;
+    const SilentFilter& alternating = bassAlternates ? bass : treble;
+    const TExtendedBits before = ToBits(alternating.prevY);
     if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false);
     if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false);
     FollowSigns<Accumulate>(b, bass, IsNegative(bassGain), t, treble, IsNegative(trebleGain), in,
                             out, frames);
-    plan.valid = mb != Motion::Alternating && mt != Motion::Alternating;
+    plan.valid = !(bassAlternates && trebleAlternates);
+    if (bassAlternates || trebleAlternates) {
+        IntegerFilter one = Load(alternating);
+        Step<false>(one, false); // the other value (the step's sum is a zero: either filter)
+        plan.standIn = bassAlternates ? 1 : 2;
+        plan.outweighed = false;
+        plan.lowState[0] = ToBits(alternating.prevY);
+        plan.lowState[1] = plan.lowState[0] == before ? one.y : before;
+    }
     plan.path = SilentPath::Fill;
     plan.signsFollow = true;
     plan.bassMoving = mb == Motion::X87, plan.trebleMoving = mt == Motion::X87;
@@ -938,10 +956,10 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
     }
     const ControlWord cw = ReadControlWord();
     const bool integers = cw.nearest && cw.extended && IsZero(bass.prevT) && IsZero(treble.prevT);
-    // Zeros of varying signs stand as +0 only where the signs can be carried: rounding to
-    // nearest, and previous scaled inputs that are zeros.
-    const bool anySigns =
-        !realInput.same && cw.nearest && IsZero(bass.prevT) && IsZero(treble.prevT);
+    // Zeros (of one sign or of varying signs) stand as +0 where the signs can be carried:
+    // rounding to nearest, and previous scaled inputs that are zeros. So a plan made here holds
+    // for zeros of either sign, wherever the signs cannot change what it computes.
+    const bool anySigns = cw.nearest && IsZero(bass.prevT) && IsZero(treble.prevT);
     const InputKind input = anySigns ? InputKind{true, true, 0u} : realInput;
     const Outlook ob = Foresee(bass, frames), ot = Foresee(treble, frames);
     const bool bassSafe = StaysNormal(ob, bassGain), trebleSafe = StaysNormal(ot, trebleGain);
@@ -955,7 +973,7 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
     }
     if (bassSafe && trebleSafe)
         return X87Block<Accumulate>(bass, ob, treble, ot, input, cw, in, out, frames, bassGain,
-                                    trebleGain, plan, anySigns);
+                                    trebleGain, plan, anySigns, realInput);
     if (bassSafe != trebleSafe && integers) {
         const bool bassLow = !bassSafe;
         const SilentFilter& low = bassLow ? bass : treble;
@@ -987,10 +1005,10 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
             const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
             if (bassLow)
                 X87Block<Accumulate>(standIn, zero, treble, ot, input, cw, in, out, frames,
-                                     bassGain, trebleGain, plan, anySigns);
+                                     bassGain, trebleGain, plan, anySigns, realInput);
             else
                 X87Block<Accumulate>(bass, ob, standIn, zero, input, cw, in, out, frames, bassGain,
-                                     trebleGain, plan, anySigns);
+                                     trebleGain, plan, anySigns, realInput);
             plan.standIn = bassLow ? 1 : 2;
             plan.outweighed = true;
             plan.lowState[0] = li.y, plan.lowState[1] = next.y;
@@ -1014,8 +1032,10 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
     if (integers && OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput) {
         IntegerChannel ch = LoadChannel(bass, treble, bassGain, trebleGain);
         SilentPath path = SilentPath::Integer;
-        if (input.same &&
-            FrozenBlock<Accumulate>(ch, FloatOfBits(input.bits), out, frames, plan, anySigns)) {
+        if ((input.same &&
+             FrozenBlock<Accumulate>(ch, FloatOfBits(input.bits), out, frames, plan, anySigns)) ||
+            (anySigns && realInput.same &&
+             FrozenBlock<Accumulate>(ch, FloatOfBits(realInput.bits), out, frames, plan, false))) {
             path = SilentPath::Frozen;
         } else {
             plan.valid = false;
@@ -1118,15 +1138,16 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         break;
     case SilentPath::Fill:
         if (plan.signsFollow) {
-            const SignTrack sb = Track(b), st = Track(t);
+            // Every term a zero: the real states' signs (an alternating one is moved below).
+            const SignTrack sb = Track(bass), st = Track(treble);
             if (plan.bassMoving && plan.trebleMoving)
-                Advance<true, true>(b, t, frames);
+                Advance<true, true>(bass, treble, frames);
             else if (plan.bassMoving)
-                Advance<true, false>(b, t, frames);
+                Advance<true, false>(bass, treble, frames);
             else if (plan.trebleMoving)
-                Advance<false, true>(b, t, frames);
-            FollowSigns<Accumulate>(sb, b, IsNegative(bassGain), st, t, IsNegative(trebleGain), in,
-                                    out, frames);
+                Advance<false, true>(bass, treble, frames);
+            FollowSigns<Accumulate>(sb, bass, IsNegative(bassGain), st, treble,
+                                    IsNegative(trebleGain), in, out, frames);
         } else {
             RunFill<Accumulate>(plan, b, t, out, frames);
         }
@@ -1173,21 +1194,23 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     }
     if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
         RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
-        return plan.standIn != 0 ? SilentPath::Mixed
-                                 : (plan.signsFollow ? SilentPath::Untouched : plan.path);
+        return plan.signsFollow ? SilentPath::Untouched
+                                : (plan.standIn != 0 ? SilentPath::Mixed : plan.path);
     }
     plan.Forget();
     plan.standIn = 0;
     plan.signFree = plan.signsFollow = false;
     InputKind input = Scan(in, frames);
     if (subnormalOld && (input.zero || input.tiny)) input = {false, false, input.bits, true};
-    // Zeros of varying signs, rounding to nearest: the signs are taken before the block runs
-    // (an output may overwrite its input) and carried after it, exact whatever path runs.
-    const bool carry = input.zero && !input.same && ReadControlWord().nearest;
+    // Zeros, previous scaled inputs that are zeros, rounding to nearest: the signs are taken
+    // before the block runs (an output may overwrite its input) and carried after it, exact
+    // whatever path runs (+0 may have stood for them).
+    const bool carry =
+        input.zero && IsZero(bass.prevT) && IsZero(treble.prevT) && ReadControlWord().nearest;
     SignTrack tb{}, tt{};
     if (carry) {
-        tb = Carried<false>(Track(bass), in, frames, false);
-        tt = Carried<true>(Track(treble), in, frames, false);
+        tb = Carried<false>(Track(bass), in, frames, input.same);
+        tt = Carried<true>(Track(treble), in, frames, input.same);
     }
     const SilentPath path =
         Look<Accumulate>(bass, treble, input, in, out, frames, bassGain, trebleGain, plan);
