@@ -60,6 +60,16 @@ bool IsZero(float f) {
     return (FloatBits(f) & 0x7FFFFFFFu) == 0;
 }
 
+// Writes an extended value from its bits with integer stores: loading it on the x87 to store it
+// costs an 80-bit load and store, and a subnormal one the slow path.
+void SetBits(long double& v, TExtendedBits b) {
+    unsigned char raw[10];
+    std::memcpy(raw, &b.mantissa, 8);
+    raw[8] = static_cast<unsigned char>(b.signExponent);
+    raw[9] = static_cast<unsigned char>(b.signExponent >> 8);
+    std::memcpy(&v, raw, sizeof raw);
+}
+
 float FloatOfBits(std::uint32_t b) {
     float f;
     std::memcpy(&f, &b, sizeof f);
@@ -427,8 +437,8 @@ inline std::uint32_t SignBit(float f) {
 
 // Writes what the signs changed: the previous scaled input, and a state that is a zero.
 void Put(const SignTrack& t, const SilentFilter& f) {
-    f.prevT = t.uNeg ? -0.0L : 0.0L;
-    if (t.zero) f.prevY = t.yNeg ? -0.0L : 0.0L;
+    SetBits(f.prevT, {0, static_cast<std::uint16_t>(t.uNeg << 15)});
+    if (t.zero) SetBits(f.prevY, {0, static_cast<std::uint16_t>(t.yNeg << 15)});
 }
 
 // One filter's signs after a block of zeros (all the same zero when `same`), from its state
@@ -517,8 +527,8 @@ IntegerFilter Load(const SilentFilter& f) {
 }
 
 void Store(const IntegerFilter& i, const SilentFilter& f) {
-    f.prevY = dsp::FromBits(i.y);
-    f.prevT = dsp::FromBits(i.u);
+    SetBits(f.prevY, i.y);
+    SetBits(f.prevT, i.u);
 }
 
 // One recursion step on a zero input of the given sign: u = x·g, s = u ± u₋₁, y = s + yc·y₋₁.
@@ -878,7 +888,7 @@ Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool
     IntegerFilter two = one;
     Step<Treble>(two, false);
     if (two.y != y) return Motion::Stuck;
-    if (!dryRun && (frames & 1)) f.prevY = dsp::FromBits(one.y);
+    if (!dryRun && (frames & 1)) SetBits(f.prevY, one.y);
     return Motion::Alternating;
 }
 
@@ -1155,8 +1165,8 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
     default: { // Frozen
         FillOutputs<Accumulate>(plan.value, plan.phase, out, frames);
         plan.phase = (plan.phase + static_cast<unsigned>(frames)) & 1;
-        bass.prevY = dsp::FromBits(plan.state[plan.phase][0]);
-        treble.prevY = dsp::FromBits(plan.state[plan.phase][1]);
+        SetBits(bass.prevY, plan.state[plan.phase][0]);
+        SetBits(treble.prevY, plan.state[plan.phase][1]);
         break;
     }
     }
@@ -1164,7 +1174,7 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         const dsp::TExtendedBits now = plan.lowState[1];
         plan.lowState[1] = plan.lowState[0];
         plan.lowState[0] = now;
-        (plan.standIn == 1 ? bass : treble).prevY = dsp::FromBits(now);
+        SetBits((plan.standIn == 1 ? bass : treble).prevY, now);
     }
     if (carry) {
         Put(tb, bass);

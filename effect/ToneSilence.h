@@ -16,8 +16,9 @@
 //   the zero's sign.
 // - Fill: the same where that zero is certain not to change: only the states move (one
 //   multiply a sample each), and the block is filled.
-// - Untouched: every input +0 and neither filter contributing (zero gains, or states that are
-//   zero for good): every output is +0, and only the states move, on the x87 or in integers.
+// - Untouched: neither filter contributing (zero gains, or states that are zero for good):
+//   every output is +0 on +0 input, or its sign follows the input's, and only the states move,
+//   on the x87 or in integers.
 // - Mixed: one filter's state at or near the subnormal range while the other's is normal. The
 //   low one runs on integers (MulBits) beside the other on the x87, its contribution entering
 //   the sums as a zero of its sign, which gives the exact sum since it is too small to change
@@ -28,14 +29,16 @@
 // - Frozen: the integer recursions at a fixed point, or a pair of values they alternate
 //   between: the outputs repeat, and the block is filled with them.
 // - Tail: input below 2^-64 that is not all zeros, as a decaying signal gives on its way through
-//   the float subnormals: the plain computation with each subnormal sample (an x87 operand that
-//   takes the slow path) widened by integer means and each output narrowed so.
+//   the float subnormals (or, accumulating, old outputs there): the usual kernel on input and
+//   states scaled by 2^64, which scales every value it computes exactly, the subnormal samples
+//   (x87 operands that take the slow path) converted and the outputs narrowed by integer means.
 //
 // Zeros need not share one sign: a zero's sign changes nothing but the previous scaled inputs,
-// the states that are zeros, and outputs of which every term is a zero. A block of zeros of
-// varying signs runs on the paths for one zero wherever a contribution stays nonzero, its
-// signs carried through the rest in integers; where every term is a zero, the outputs' signs
-// follow the input's sample by sample (the Untouched path).
+// the states that are zeros, and outputs of which every term is a zero. A block of zeros runs
+// with +0 standing for its zeros wherever a contribution stays nonzero, its signs carried
+// through the rest in integers; where every term is a zero (zero gains, zero states), the
+// outputs' signs follow the input's sample by sample (the Untouched path). So the plans hold
+// for zeros of either sign, sample by sample.
 //
 // Anything else, sound above all, runs the usual kernel.
 #pragma once
