@@ -330,8 +330,10 @@ bool SilenceSweep(const VstModule& module, double bound) {
 int main(int argc, char** argv) {
     try {
         // bench_host --silence [MODULE]: the kinds-of-silence table alone; bench_host
-        // --silence-sweep [MODULE]: the acceptance sweep (exit status 1 above 1.5x noise).
-        const std::string mode = argc > 1 ? argv[1] : "";
+        // --silence-sweep [MODULE]: the acceptance sweep (exit status 1 above 1.5x noise);
+        // bench_host --rest [MODULE [PEER]]: the throughput table alone (with its limit line).
+        std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "--rest") ++argv, --argc;
         if (mode == "--silence" || mode == "--silence-sweep") {
             const VstModule module(argc > 2 ? argv[2] : DefaultModulePath());
             if (mode == "--silence") {
@@ -372,6 +374,7 @@ int main(int argc, char** argv) {
                         Median(tAccumulating), Median(tPeer), Median(tLimit), Median(ratio),
                         Median(ratioAccumulating));
         }
+        if (mode == "--rest") return 0;
         // Silence after sound, at the settings of a desktop filter left flat, a gentle tone
         // setting and a strong one; the peer at its settings.
         std::printf("\nsilence after sound: 1 s of noise, then 60 s of zeros; ns per frame on the "

@@ -48,8 +48,8 @@ namespace vurnel {
         [yT] "+m"(treble.prevY)                                                                    \
         : [in] "r"(in + frames), [out] "r"(out + frames), [gB] "m"(bass.g), [ycB] "m"(bass.yc),    \
           [gT] "m"(treble.g), [ycT] "m"(treble.yc), [uB] "m"(bass.prevT), [uT] "m"(treble.prevT),  \
-          [bg] "m"(bassGain), [tg] "m"(trebleGain), [n] "m"(n), [d] "m"(d), [up] "m"(kScaleUp),    \
-          [down] "m"(kScaleDown)                                                                   \
+          [bg] "m"(bassGain), [tg] "m"(trebleGain), [n] "m"(n), [d] "m"(d), [f] "m"(f),            \
+          [up] "m"(kScaleUp), [down] "m"(kScaleDown)                                               \
         : "memory", "cc", "eax", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",       \
           "st(7)"
 
@@ -71,32 +71,37 @@ namespace vurnel {
     "cmovnz %%edx, %%eax\n\t"                                                                      \
     "movl %%eax, (%[out],%[i],4)\n\t"
 
-// The store of a block run scaled by 2^64: v·2^149 (exact) rounded to an integer n by fistp,
-// as NarrowWithoutUnderflow does. Where |n| ≤ 2^23 the float's bits are |n| and v's sign, read
-// from v·2^64 stored as a double (rounding keeps a sign); else v = (v·2^64)·2^-64 (exact) is a
-// normal float and stored so. An n too large for 64 bits is the integer indefinite, whose
-// magnitude is taken as 2^63.
+// The store of a block run scaled by 2^64, without a branch (outputs near the smallest normal
+// float fall on either side at random): v·2^149 (exact) is rounded to an integer n by fistp, as
+// NarrowWithoutUnderflow does, and v·2^64 stored as a double for its sign (rounding keeps a
+// sign). Where |n| ≤ 2^23 the float's bits are |n| with v's sign; else v = (v·2^64)·2^-64
+// (exact) is a normal float, whose store is made in either case from v, or from 1 where v may
+// lie below the normal floats (fcmov), and chosen by cmov. An n too large for 64 bits is the
+// integer indefinite, whose magnitude is taken as 2^63.
 #define VURNEL_STORE_SCALED                                                                        \
     "fld %%st(0)\n\t"                                                                              \
     "fmull %[up]\n\t"                                                                              \
     "fistpll %[n]\n\t"                                                                             \
+    "fstl %[d]\n\t"                                                                                \
     "movq %[n], %%rdx\n\t"                                                                         \
     "movq %%rdx, %%rcx\n\t"                                                                        \
     "sarq $63, %%rcx\n\t"                                                                          \
     "xorq %%rcx, %%rdx\n\t"                                                                        \
     "subq %%rcx, %%rdx\n\t"                                                                        \
+    "fld1\n\t"                                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
     "cmpq $0x800000, %%rdx\n\t"                                                                    \
-    "ja 3f\n\t"                                                                                    \
-    "fstpl %[d]\n\t"                                                                               \
+    "fcmovbe %%st(1), %%st\n\t"                                                                    \
+    "fstp %%st(1)\n\t"                                                                             \
+    "fmull %[down]\n\t"                                                                            \
+    "fstps %[f]\n\t"                                                                               \
     "movl 4+%[d], %%eax\n\t"                                                                       \
     "andl $0x80000000, %%eax\n\t"                                                                  \
     "orl %%edx, %%eax\n\t"                                                                         \
-    "movl %%eax, (%[out],%[i],4)\n\t"                                                              \
-    "jmp 4f\n\t"                                                                                   \
-    "3:\n\t"                                                                                       \
-    "fmull %[down]\n\t"                                                                            \
-    "fstps (%[out],%[i],4)\n\t"                                                                    \
-    "4:\n\t"
+    "movl %[f], %%ecx\n\t"                                                                         \
+    "cmpq $0x800000, %%rdx\n\t"                                                                    \
+    "cmova %%ecx, %%eax\n\t"                                                                       \
+    "movl %%eax, (%[out],%[i],4)\n\t"
 
 constexpr double kScaleUp = 0x1p85, kScaleDown = 0x1p-64;
 
@@ -108,6 +113,7 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     float xp;
     std::int64_t n = 0;
     double d = 0;
+    float f = 0;
     if constexpr (Store == ToneStore::Scaled && Accumulate)
         __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_SCALED)
                          : VURNEL_TONE_OPERANDS, "rcx", "rdx");

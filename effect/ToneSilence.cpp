@@ -326,14 +326,17 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
 // ---------------------------------------------------------------------------------------------
 // Tails through the float subnormals.
 
-// A float below 2^63 times 2^64, exactly, without an operand or a result among the float
-// subnormals (an x87 operand there takes the slow path): a normal float's exponent field
-// raised by 64, a subnormal's integer significand m converted (exact below 2^24) and scaled
-// by 2^-85 (m·2^-149·2^64), a zero kept.
+// A float below 2^63 times 2^64, exactly, in integer operations (a subnormal float is an x87
+// operand that takes the slow path): a normal float's exponent field raised by 64; a
+// subnormal's significand m normalised, m·2^-149·2^64 = 1.f·2^(L − 86) with L the bit length of
+// m; a zero kept.
 inline float ScaledUp(float f) {
     const std::uint32_t b = FloatBits(f), magnitude = b & 0x7FFFFFFFu;
-    const float small = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
-    const std::uint32_t subnormal = FloatBits(small) | (b & 0x80000000u);
+    const std::uint32_t length = 32u - static_cast<std::uint32_t>(__builtin_clz(magnitude | 1u));
+    const std::uint32_t subnormal = magnitude == 0
+                                        ? b
+                                        : (b & 0x80000000u) | ((length + 41u) << 23) |
+                                              ((magnitude << ((24u - length) & 31u)) & 0x7FFFFFu);
     return FloatOfBits(magnitude >= 0x00800000u ? b + (64u << 23) : subnormal);
 }
 
@@ -483,6 +486,26 @@ VURNEL_LOOP void FollowSigns(SignTrack b, const SilentFilter& bass, bool bassGai
                              const SilentFilter& treble, bool trebleGainNeg, const float* in,
                              float* out, std::int32_t frames) {
     const std::uint32_t gB = bassGainNeg ? 1u : 0u, gT = trebleGainNeg ? 1u : 0u;
+    if (!b.zero && !t.zero && !b.ycNeg && !t.ycNeg) {
+        // Nonzero states that keep their signs: both contributions are zeros of fixed signs, and
+        // the output is −0 only where x (and, accumulating onto a zero, the old output) is, and
+        // both contributions are −0.
+        const std::uint32_t mask = ((b.yNeg ^ gB) & (t.yNeg ^ gT)) << 31;
+        for (std::int32_t i = 0; i < frames; ++i) {
+            const std::uint32_t x = FloatBits(in[i]) & mask;
+            if constexpr (Accumulate) {
+                const std::uint32_t old = FloatBits(out[i]);
+                out[i] = FloatOfBits((old & 0x7FFFFFFFu) ? old : (x & old));
+            } else {
+                out[i] = FloatOfBits(x);
+            }
+        }
+        b.uNeg = SignBit(in[frames - 1]) ^ b.gNeg;
+        t.uNeg = SignBit(in[frames - 1]) ^ t.gNeg;
+        Put(b, bass);
+        Put(t, treble);
+        return;
+    }
     for (std::int32_t i = 0; i < frames; ++i) {
         const std::uint32_t x = SignBit(in[i]);
         StepSign<false>(b, x);
