@@ -1,7 +1,7 @@
 // Audio throughput of LV2 plug-ins loaded through lilv as a host loads them: ours beside
 // DISTRHO's "3 Band EQ", Calf's "Equalizer 5 Band" and x42's fil4 (stereo), in one run.
 //
-// Usage: bench_lv2 [ROUNDS]   (LV2_PATH as lilv reads it; our bundle must be on it)
+// Usage: bench_lv2 [ROUNDS | --silence]   (LV2_PATH as lilv reads it; our bundle must be on it)
 // Each plug-in gets what the peers ask of a host (URID map, options with the block lengths and
 // sample rate, bounded block length), each port its own buffer, noise at the audio inputs and
 // the control inputs at their defaults (ours at a non-neutral setting, so it filters). Each
@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <map>
 #include <memory>
@@ -27,7 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "SilenceScenes.h"
+
 using Clock = std::chrono::steady_clock;
+using vurnel::bench::Silence;
+using vurnel::bench::SilenceName;
+using vurnel::bench::SilenceSource;
 
 namespace {
 
@@ -148,14 +154,22 @@ double TimeBlocks(Subject& s, int block, double seconds, LV2_URID sequence, LV2_
     return elapsed * 1e9 / static_cast<double>(frames);
 }
 
-// What real sessions are made of: one second of noise, then `seconds` of digital silence, in
-// blocks of `block` frames; ns per stereo frame on the noise and in the worst ten-second window
-// of the silence.
+// Seconds of CPU time this thread has used: unlike a wall clock it stops while the thread is
+// preempted, so timings hold on a machine shared with other work.
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// What real sessions are made of: one second of noise, then `seconds` of silence of the given
+// kind, in blocks of `block` frames; ns per stereo frame (the thread's CPU time) on the noise and
+// in the worst ten-second window of the silence.
 struct SilenceCost {
     double noise = 0, worstSilence = 0;
 };
-SilenceCost SilenceAfterSound(Subject& s, int block, int seconds, LV2_URID sequence,
-                              LV2_URID chunk) {
+SilenceCost SilenceAfterSound(Subject& s, int block, int seconds, LV2_URID sequence, LV2_URID chunk,
+                              Silence kind = Silence::PlusZero) {
     std::vector<std::vector<float>> in(s.inPorts.size(), std::vector<float>(block));
     for (std::size_t i = 0; i < s.inPorts.size(); ++i)
         lilv_instance_connect_port(s.instance, s.inPorts[i], in[i].data());
@@ -163,19 +177,23 @@ SilenceCost SilenceAfterSound(Subject& s, int block, int seconds, LV2_URID seque
         lilv_instance_connect_port(s.instance, s.outPorts[i], s.audioOut[i].data());
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    SilenceSource source(kind, 13);
     const long second = static_cast<long>(kRate), window = 10 * second;
     SilenceCost cost;
     double t = 0;
     long frames = 0;
     for (long at = 0; at < second * (1 + seconds); at += block) {
         const bool silent = at >= second;
-        for (auto& channel : in)
-            for (float& x : channel)
-                x = silent ? 0.0f : noise(rng);
+        for (int i = 0; i < block; ++i)
+            for (std::size_t c = 0; c < in.size(); ++c) {
+                const long k = at + i - second;
+                in[c][i] = silent ? source.Next(c == 0 ? 0 : 1, k, static_cast<double>(k) / kRate)
+                                  : noise(rng);
+            }
         ResetAtoms(s, sequence, chunk);
-        const auto start = Clock::now();
+        const double start = ThreadSeconds();
         lilv_instance_run(s.instance, static_cast<std::uint32_t>(block));
-        t += std::chrono::duration<double>(Clock::now() - start).count();
+        t += ThreadSeconds() - start;
         frames += block;
         if (!silent && at + block >= second) {
             cost.noise = t * 1e9 / static_cast<double>(frames);
@@ -186,6 +204,20 @@ SilenceCost SilenceAfterSound(Subject& s, int block, int seconds, LV2_URID seque
         }
     }
     return cost;
+}
+
+// The kinds of silence a host hands over after sound: ours, blocks of 256.
+void SilenceKinds(Subject& ours, LV2_URID sequence, LV2_URID chunk) {
+    std::printf("\nKinds of silence after sound (ours, 1 s of noise, then 60 s of silence, blocks "
+                "of 256), ns per stereo frame on the noise and in the worst 10 s window\n\n| "
+                "silence | noise | silence (worst window) | x noise |\n|---|---|---|---|\n");
+    for (int k = 0; k < static_cast<int>(Silence::Count); ++k) {
+        const SilenceCost c =
+            SilenceAfterSound(ours, 256, 60, sequence, chunk, static_cast<Silence>(k));
+        std::printf("| %s | %.1f | %.1f | %.2f |\n", SilenceName(static_cast<Silence>(k)), c.noise,
+                    c.worstSilence, c.worstSilence / c.noise);
+        std::fflush(stdout);
+    }
 }
 
 // One NaN in the first input and an infinity in the second, within the first second of three
@@ -263,7 +295,9 @@ double Median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    // bench_lv2 --silence: the kinds-of-silence table alone.
+    const bool silenceOnly = argc > 1 && std::strcmp(argv[1], "--silence") == 0;
+    const int rounds = argc > 1 && !silenceOnly ? std::max(1, std::atoi(argv[1])) : 7;
     LilvWorld* world = lilv_world_new();
     lilv_world_load_all(world);
     const LilvPlugins* all = lilv_world_get_all_plugins(world);
@@ -316,6 +350,15 @@ int main(int argc, char** argv) {
     if (subjects.empty() || subjects[0]->name.rfind("MIRVAK", 0) != 0) {
         std::fprintf(stderr, "our plug-in is not on LV2_PATH\n");
         return 1;
+    }
+    if (silenceOnly) {
+        SilenceKinds(*subjects[0], sequence, chunk);
+        for (auto& s : subjects) {
+            lilv_instance_deactivate(s->instance);
+            lilv_instance_free(s->instance);
+        }
+        lilv_world_free(world);
+        return 0;
     }
     std::printf(
         "ns per stereo frame, median of %d alternating rounds, %g Hz, each port its "
@@ -398,9 +441,10 @@ int main(int argc, char** argv) {
     for (auto& s : subjects) {
         const SilenceCost c = SilenceAfterSound(*s, 256, 60, sequence, chunk);
         const long bad = NonFiniteAfterBadSamples(*s, sequence, chunk);
-        std::printf("| %s | %.1f | %.1f | %.2f | %ld |\n", s->name.c_str(), c.noise,
-                    c.worstSilence, c.worstSilence / c.noise, bad);
+        std::printf("| %s | %.1f | %.1f | %.2f | %ld |\n", s->name.c_str(), c.noise, c.worstSilence,
+                    c.worstSilence / c.noise, bad);
     }
+    SilenceKinds(*subjects[0], sequence, chunk);
     for (auto& s : subjects) {
         lilv_instance_deactivate(s->instance);
         lilv_instance_free(s->instance);

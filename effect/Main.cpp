@@ -464,7 +464,11 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
         SilentPlan& plan = plans[bassSlot == kBassLeft ? 0 : 1];
         std::uint32_t first;
         std::memcpy(&first, in, sizeof first);
-        if (first & 0x7FFFFFFFu) { // sound: the usual kernel, nothing to look at
+        // Sound: the usual kernel, nothing to look at. Zeros, and input so small that it may
+        // be a tail into the float subnormals, go to the silent paths.
+        constexpr std::uint32_t kTinyBits = 0x1F800000u; // kTinyInput
+        static_assert(0x1p-64f == kTinyInput);
+        if ((first & 0x7FFFFFFFu) >= kTinyBits) {
             plan.Forget();
             ToneChannelBlock<Accumulate>({bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
                                          {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in,

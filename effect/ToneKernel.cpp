@@ -48,7 +48,8 @@ namespace vurnel {
         [yT] "+m"(treble.prevY)                                                                    \
         : [in] "r"(in + frames), [out] "r"(out + frames), [gB] "m"(bass.g), [ycB] "m"(bass.yc),    \
           [gT] "m"(treble.g), [ycT] "m"(treble.yc), [uB] "m"(bass.prevT), [uT] "m"(treble.prevT),  \
-          [bg] "m"(bassGain), [tg] "m"(trebleGain)                                                 \
+          [bg] "m"(bassGain), [tg] "m"(trebleGain), [n] "m"(n), [d] "m"(d), [f] "m"(f),            \
+          [up] "m"(kScaleUp), [down] "m"(kScaleDown)                                               \
         : "memory", "cc", "eax", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",       \
           "st(7)"
 
@@ -70,13 +71,56 @@ namespace vurnel {
     "cmovnz %%edx, %%eax\n\t"                                                                      \
     "movl %%eax, (%[out],%[i],4)\n\t"
 
+// The store of a block run scaled by 2^64, without a branch (outputs near the smallest normal
+// float fall on either side at random): v·2^149 (exact) is rounded to an integer n by fistp, as
+// NarrowWithoutUnderflow does, and v·2^64 stored as a double for its sign (rounding keeps a
+// sign). Where |n| ≤ 2^23 the float's bits are |n| with v's sign; else v = (v·2^64)·2^-64
+// (exact) is a normal float, whose store is made in either case from v, or from 1 where v may
+// lie below the normal floats (fcmov), and chosen by cmov. An n too large for 64 bits is the
+// integer indefinite, whose magnitude is taken as 2^63.
+#define VURNEL_STORE_SCALED                                                                        \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmull %[up]\n\t"                                                                              \
+    "fistpll %[n]\n\t"                                                                             \
+    "fstl %[d]\n\t"                                                                                \
+    "movq %[n], %%rdx\n\t"                                                                         \
+    "movq %%rdx, %%rcx\n\t"                                                                        \
+    "sarq $63, %%rcx\n\t"                                                                          \
+    "xorq %%rcx, %%rdx\n\t"                                                                        \
+    "subq %%rcx, %%rdx\n\t"                                                                        \
+    "fld1\n\t"                                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "cmpq $0x800000, %%rdx\n\t"                                                                    \
+    "fcmovbe %%st(1), %%st\n\t"                                                                    \
+    "fstp %%st(1)\n\t"                                                                             \
+    "fmull %[down]\n\t"                                                                            \
+    "fstps %[f]\n\t"                                                                               \
+    "movl 4+%[d], %%eax\n\t"                                                                       \
+    "andl $0x80000000, %%eax\n\t"                                                                  \
+    "orl %%edx, %%eax\n\t"                                                                         \
+    "movl %[f], %%ecx\n\t"                                                                         \
+    "cmpq $0x800000, %%rdx\n\t"                                                                    \
+    "cmova %%ecx, %%eax\n\t"                                                                       \
+    "movl %%eax, (%[out],%[i],4)\n\t"
+
+constexpr double kScaleUp = 0x1p85, kScaleDown = 0x1p-64;
+
 template <bool Accumulate, ToneStore Store>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
     if (frames <= 0) return;
     std::intptr_t i = -static_cast<std::intptr_t>(frames);
     float xp;
-    if constexpr (Accumulate && Store == ToneStore::Float)
+    std::int64_t n = 0;
+    double d = 0;
+    float f = 0;
+    if constexpr (Store == ToneStore::Scaled && Accumulate)
+        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_SCALED)
+                         : VURNEL_TONE_OPERANDS, "rcx", "rdx");
+    else if constexpr (Store == ToneStore::Scaled)
+        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_REPLACE_T, VURNEL_STORE_SCALED)
+                         : VURNEL_TONE_OPERANDS, "rcx", "rdx");
+    else if constexpr (Accumulate && Store == ToneStore::Float)
         __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_FLOAT)
                          : VURNEL_TONE_OPERANDS);
     else if constexpr (Accumulate)
@@ -119,5 +163,11 @@ template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFilter&,
 template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                       const FirstOrderFilter&, const float*, float*,
                                                       std::int32_t, float, float);
+template void ToneChannelBlock<false, ToneStore::Scaled>(const FirstOrderFilter&,
+                                                         const FirstOrderFilter&, const float*,
+                                                         float*, std::int32_t, float, float);
+template void ToneChannelBlock<true, ToneStore::Scaled>(const FirstOrderFilter&,
+                                                        const FirstOrderFilter&, const float*,
+                                                        float*, std::int32_t, float, float);
 
 } // namespace vurnel

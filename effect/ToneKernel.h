@@ -42,8 +42,10 @@ inline long double FirstOrderStep(long double g, long double xc, long double yc,
 // is a multiple of 2^-149, v·2^149 (exact) rounded to an integer by the current rounding mode,
 // with v's sign. Sign: the output is certain to round to a zero (it lies below half the smallest
 // float and the rounding is to nearest), and only its sign is taken; accumulating, a nonzero old
-// output, which such a sum cannot change, is left as it is.
-enum class ToneStore { Float, Narrow, Sign };
+// output, which such a sum cannot change, is left as it is. Scaled: the block runs on input,
+// states (and old outputs) scaled by 2^64, which scales every value it computes exactly (they
+// stay far from the extended format's limits); the output v·2^-64 is narrowed as Narrow does.
+enum class ToneStore { Float, Narrow, Sign, Scaled };
 
 // The current rounding mode's nearest integer to v, |v| < 2^62, by the x87 itself.
 inline long long RoundToInteger(long double v) {
@@ -71,6 +73,8 @@ template <bool Accumulate, ToneStore Store> inline float StoreOutput(long double
         return static_cast<float>(v);
     } else if constexpr (Store == ToneStore::Narrow) {
         return NarrowWithoutUnderflow(v);
+    } else if constexpr (Store == ToneStore::Scaled) {
+        return NarrowWithoutUnderflow(v * 0x1p-64L);
     } else {
         std::uint32_t bits;
         std::memcpy(&bits, &old, sizeof bits);
@@ -139,5 +143,13 @@ extern template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFi
 extern template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                              const FirstOrderFilter&, const float*,
                                                              float*, std::int32_t, float, float);
+extern template void ToneChannelBlock<false, ToneStore::Scaled>(const FirstOrderFilter&,
+                                                                const FirstOrderFilter&,
+                                                                const float*, float*, std::int32_t,
+                                                                float, float);
+extern template void ToneChannelBlock<true, ToneStore::Scaled>(const FirstOrderFilter&,
+                                                               const FirstOrderFilter&,
+                                                               const float*, float*, std::int32_t,
+                                                               float, float);
 
 } // namespace vurnel

@@ -60,6 +60,16 @@ bool IsZero(float f) {
     return (FloatBits(f) & 0x7FFFFFFFu) == 0;
 }
 
+// Writes an extended value from its bits with integer stores: loading it on the x87 to store it
+// costs an 80-bit load and store, and a subnormal one the slow path.
+void SetBits(long double& v, TExtendedBits b) {
+    unsigned char raw[10];
+    std::memcpy(raw, &b.mantissa, 8);
+    raw[8] = static_cast<unsigned char>(b.signExponent);
+    raw[9] = static_cast<unsigned char>(b.signExponent >> 8);
+    std::memcpy(&v, raw, sizeof raw);
+}
+
 float FloatOfBits(std::uint32_t b) {
     float f;
     std::memcpy(&f, &b, sizeof f);
@@ -95,23 +105,38 @@ ControlWord ReadControlWord() {
     return {(word & 0x0C00u) == 0, (word & 0x0300u) == 0x0300u};
 }
 
-// What the block's input is: all zeros, and whether all the same zero.
+// What the block's input is: all zeros, and whether all the same zero; or, not all zeros,
+// whether every sample lies below kTinyInput.
 struct InputKind {
     bool zero;
     bool same;
     std::uint32_t bits; // the first sample's
+    bool tiny = false;
 };
+
+constexpr std::uint32_t kTinyBits = 0x1F800000u; // kTinyInput's bits
+
+// Whether any of the values is a float subnormal (an x87 operand that takes the slow path).
+bool AnySubnormal(const float* v, std::int32_t frames) {
+    std::uint32_t found = 0;
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const std::uint32_t b = FloatBits(v[i]);
+        found |= static_cast<std::uint32_t>((b & 0x7F800000u) == 0) & ((b & 0x7FFFFFu) != 0);
+    }
+    return found != 0;
+}
 
 InputKind Scan(const float* in, std::int32_t frames) {
     const std::uint32_t first = FloatBits(in[0]);
-    if (first & 0x7FFFFFFFu) return {false, false, first}; // sound: at once
-    std::uint32_t any = 0, differ = 0;
+    std::uint32_t any = 0, differ = 0, largest = 0;
     for (std::int32_t i = 0; i < frames; ++i) {
         const std::uint32_t b = FloatBits(in[i]);
-        any |= b & 0x7FFFFFFFu;
+        const std::uint32_t magnitude = b & 0x7FFFFFFFu;
+        any |= magnitude;
         differ |= b ^ first;
+        largest = magnitude > largest ? magnitude : largest;
     }
-    return {any == 0, differ == 0, first};
+    return {any == 0, differ == 0, first, largest < kTinyBits};
 }
 
 // How one filter's state can move over a block of zeros: |state| < 2^high throughout, and,
@@ -252,20 +277,30 @@ void RunFill(const SilentPlan& plan, const SilentFilter& bass, const SilentFilte
 }
 
 // Runs the Fill path if it applies, and makes it the plan; false otherwise, with nothing
-// touched.
+// touched. With anySigns, the block's zeros may have any signs (zero stands for them): a
+// contribution must then stay nonzero, and the caller carries the signs.
 template <bool Accumulate>
 bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, float* out,
-          std::int32_t frames, float bassGain, float trebleGain, SilentPlan& plan) {
+          std::int32_t frames, float bassGain, float trebleGain, SilentPlan& plan, bool anySigns) {
     const long double x = zero;
-    if (ToBits(x * bass.g) != ToBits(bass.prevT) || ToBits(x * treble.g) != ToBits(treble.prevT))
-        return false;
-    const long double sB = x * bass.g + bass.prevT, sT = x * treble.g - treble.prevT;
     const bool bassMoving = !IsZero(bass.prevY), trebleMoving = !IsZero(treble.prevY);
-    // A moving state keeps its sign (yc > 0); a zero state must stay the zero it is.
-    if (bassMoving ? !(bass.yc > 0) : ToBits(sB + bass.prevY * bass.yc) != ToBits(bass.prevY))
+    // A moving state with a nonzero gain contributes a nonzero value to every output.
+    const bool signFree =
+        (bassMoving && !IsZero(bassGain)) || (trebleMoving && !IsZero(trebleGain));
+    if (anySigns) {
+        if (!signFree || !IsZero(bass.prevT) || !IsZero(treble.prevT)) return false;
+    } else if (ToBits(x * bass.g) != ToBits(bass.prevT) ||
+               ToBits(x * treble.g) != ToBits(treble.prevT)) {
+        return false;
+    }
+    const long double sB = x * bass.g + bass.prevT, sT = x * treble.g - treble.prevT;
+    // A moving state keeps its sign (yc > 0); a zero state must stay the zero it is (with any
+    // signs its sign is carried instead).
+    if (bassMoving ? !(bass.yc > 0)
+                   : !anySigns && ToBits(sB + bass.prevY * bass.yc) != ToBits(bass.prevY))
         return false;
     if (trebleMoving ? !(treble.yc > 0)
-                     : ToBits(sT + treble.prevY * treble.yc) != ToBits(treble.prevY))
+                     : !anySigns && ToBits(sT + treble.prevY * treble.yc) != ToBits(treble.prevY))
         return false;
     // Two nonzero contributions of opposite signs: their sizes decide the sign, sample by sample.
     if (bassMoving && !IsZero(bassGain) && trebleMoving && !IsZero(trebleGain) &&
@@ -279,12 +314,213 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
     const long double w[2] = {Accumulate ? 0.0L + x : x, Accumulate ? -0.0L + x : x};
     plan.valid = true;
     plan.path = SilentPath::Fill;
+    plan.signFree = signFree;
     plan.bassMoving = bassMoving, plan.trebleMoving = trebleMoving;
     plan.bassStill = !bassMoving, plan.trebleStill = !trebleMoving;
     for (int k = 0; k < 2; ++k)
         plan.value[0][k] = plan.value[1][k] = ZeroOfSign(yT * trebleGain + (yB * bassGain + w[k]));
     RunFill<Accumulate>(plan, bass, treble, out, frames);
     return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tails through the float subnormals.
+
+// A float below 2^63 times 2^64, exactly, in integer operations (a subnormal float is an x87
+// operand that takes the slow path): a normal float's exponent field raised by 64; a
+// subnormal's significand m normalised, m·2^-149·2^64 = 1.f·2^(L − 86) with L the bit length of
+// m; a zero kept.
+inline float ScaledUp(float f) {
+    const std::uint32_t b = FloatBits(f), magnitude = b & 0x7FFFFFFFu;
+    const std::uint32_t length = 32u - static_cast<std::uint32_t>(__builtin_clz(magnitude | 1u));
+    const std::uint32_t subnormal = magnitude == 0
+                                        ? b
+                                        : (b & 0x80000000u) | ((length + 41u) << 23) |
+                                              ((magnitude << ((24u - length) & 31u)) & 0x7FFFFFu);
+    return FloatOfBits(magnitude >= 0x00800000u ? b + (64u << 23) : subnormal);
+}
+
+// The Tail path: the plain computation on input (and, accumulating, old outputs) and states
+// scaled by 2^64, which scales every value it computes exactly, the outputs scaled back and
+// narrowed by integer means (ToneStore::Scaled): no operand or store meets the float
+// subnormals. The states must be safely normal or zeros; a block of tiny input keeps them far
+// above the extended format's subnormals. From the first stretch of input at or above
+// kTinyInput (or of old outputs at or above 2^62) on, the usual kernel runs the rest.
+// Whether the Tail path may run: states safely normal (far from the extended subnormals) or
+// zeros, finite.
+bool TailApplies(const SilentFilter& bass, const SilentFilter& treble) {
+    const auto fits = [](const SilentFilter& f) {
+        return ToBits(f.prevY).IsFinite() && ToBits(f.prevT).IsFinite() &&
+               (IsZero(f.prevY) || ExponentOf(f.prevY) >= kSafe + 1024) &&
+               (IsZero(f.prevT) || ExponentOf(f.prevT) >= kSafe + 1024);
+    };
+    return fits(bass) && fits(treble);
+}
+
+template <bool Accumulate>
+VURNEL_LOOP void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
+                           float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    bass.prevY *= 0x1p64L, bass.prevT *= 0x1p64L, treble.prevY *= 0x1p64L, treble.prevT *= 0x1p64L;
+    constexpr std::int32_t kChunk = 256;
+    float scaled[kChunk];
+    std::int32_t at = 0;
+    for (; at < frames; at += kChunk) {
+        const std::int32_t n = frames - at < kChunk ? frames - at : kChunk;
+        std::int32_t big = 0;
+        for (std::int32_t i = 0; i < n; ++i) {
+            const float x = in[at + i];
+            big |= static_cast<std::int32_t>(FloatBits(x) & 0x7FFFFFFFu) >=
+                   static_cast<std::int32_t>(kTinyBits);
+            scaled[i] = ScaledUp(x);
+        }
+        if constexpr (Accumulate)
+            for (std::int32_t i = 0; i < n; ++i)
+                big |= static_cast<std::int32_t>(FloatBits(out[at + i]) & 0x7FFFFFFFu) >=
+                       static_cast<std::int32_t>(0x5E800000u); // 2^62
+        if (big) break;
+        if constexpr (Accumulate)
+            for (std::int32_t i = 0; i < n; ++i)
+                out[at + i] = ScaledUp(out[at + i]); // after in: they may be one buffer
+        ToneChannelBlock<Accumulate, ToneStore::Scaled>(
+            {bass.g, bass.yc, bass.prevT, bass.prevY},
+            {treble.g, treble.yc, treble.prevT, treble.prevY}, scaled, out + at, n, bassGain,
+            trebleGain);
+    }
+    bass.prevY *= 0x1p-64L, bass.prevT *= 0x1p-64L, treble.prevY *= 0x1p-64L,
+        treble.prevT *= 0x1p-64L;
+    if (at < frames)
+        ToneChannelBlock<Accumulate, ToneStore::Float>(
+            {bass.g, bass.yc, bass.prevT, bass.prevY},
+            {treble.g, treble.yc, treble.prevT, treble.prevY}, in + at, out + at, frames - at,
+            bassGain, trebleGain);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Zeros of any signs. On a zero input x every term of the recursion y = (x·g ± u₋₁) + yc·y₋₁
+// but the feedback product is a zero, and a zero added to a nonzero value changes nothing: a
+// state whose product yc·y₋₁ is not a zero is the same whatever the inputs' signs. A state that
+// is a zero stays a zero (yc·0 is one), and its sign follows the signs: under rounding to
+// nearest a sum of two zeros is −0 only when both are. The same holds for the outputs: where one
+// of the two contributions y·gain is not a zero, the output is the same for any signs of the
+// zeros added to it (x, or the old output plus x when accumulating); only where every term is a
+// zero does its sign follow the input's. So a block of zeros whose signs vary runs on the paths
+// for one zero wherever a contribution stays nonzero, and the signs are then carried, in a few
+// integer operations a sample, through what they can change: the previous scaled inputs (x·g,
+// a zero of x's sign times g's) and the states that are zeros.
+
+// One filter's signs through a block of zeros, each a bit (1: negative), so that a block is
+// carried without a branch on the signs.
+struct SignTrack {
+    std::uint32_t zero; // the state is a zero (its sign follows the inputs')
+    std::uint32_t yNeg; // the state's sign (a nonzero state's flips with yc's each step)
+    std::uint32_t uNeg; // the previous scaled input's sign
+    std::uint32_t gNeg, ycNeg;
+};
+
+// Read as bits: an x87 classification of a subnormal state takes the slow path.
+SignTrack Track(const SilentFilter& f) {
+    const TExtendedBits y = ToBits(f.prevY);
+    return {y.IsZero() ? 1u : 0u, y.IsNegative() ? 1u : 0u, ToBits(f.prevT).IsNegative() ? 1u : 0u,
+            ToBits(f.g).IsNegative() ? 1u : 0u, ToBits(f.yc).IsNegative() ? 1u : 0u};
+}
+
+// One step on a zero input of sign x: u = x·g, s = u ± u₋₁ (the treble filter's feed-forward
+// is −1), y = s + yc·y₋₁: for a zero state a sum of zeros, else the product alone.
+template <bool Treble> inline void StepSign(SignTrack& t, std::uint32_t x) {
+    const std::uint32_t u = x ^ t.gNeg;
+    const std::uint32_t s = Treble ? (u & (t.uNeg ^ 1u)) : (u & t.uNeg);
+    const std::uint32_t p = t.yNeg ^ t.ycNeg;
+    t.yNeg = p & (s | (t.zero ^ 1u));
+    t.uNeg = u;
+}
+
+inline std::uint32_t SignBit(float f) {
+    return FloatBits(f) >> 31;
+}
+
+// Writes what the signs changed: the previous scaled input, and a state that is a zero.
+void Put(const SignTrack& t, const SilentFilter& f) {
+    SetBits(f.prevT, {0, static_cast<std::uint16_t>(t.uNeg << 15)});
+    if (t.zero) SetBits(f.prevY, {0, static_cast<std::uint16_t>(t.yNeg << 15)});
+}
+
+// One filter's signs after a block of zeros (all the same zero when `same`), from its state
+// before the block; taken before the block runs, since an output may overwrite its input. A
+// state that is a zero comes back to itself within two steps on one zero (from the second step
+// on its sum s is the same zero), so a block of one zero needs at most three steps.
+template <bool Treble>
+VURNEL_LOOP void CarryZeroState(SignTrack& t, const float* in, std::int32_t frames, bool same) {
+    if (!t.ycNeg && frames >= 2) {
+        // y = s + yc·y₋₁ with yc > 0 is −0 only when y₋₁ and s are: after the block, only when
+        // the state and every s were. The treble filter's s = u − u₋₁ is −0 only when u is −0
+        // and u₋₁ +0, which two samples in a row cannot both be; the bass filter's s = u + u₋₁
+        // only when both are −0: every u, and the one before the block.
+        if (Treble) {
+            t.yNeg = 0;
+        } else {
+            std::uint32_t all = 0xFFFFFFFFu;
+            for (std::int32_t i = 0; i < frames; ++i)
+                all &= FloatBits(in[i]);
+            t.yNeg &= t.uNeg & ((all >> 31) ^ t.gNeg);
+        }
+        return;
+    }
+    const std::int32_t steps = same && frames > 3 ? 2 + ((frames - 2) & 1) : frames;
+    for (std::int32_t i = 0; i < steps; ++i)
+        StepSign<Treble>(t, SignBit(in[i]));
+}
+
+template <bool Treble>
+inline SignTrack Carried(SignTrack t, const float* in, std::int32_t frames, bool same) {
+    if (t.zero) CarryZeroState<Treble>(t, in, frames, same);
+    t.uNeg = SignBit(in[frames - 1]) ^ t.gNeg;
+    return t;
+}
+
+// The outputs of a block of zeros on which every term of every output is a zero (both
+// contributions zeros: zero gains, or states that are zeros): out = cT + (cB + w), w = x or,
+// accumulating onto a zero, old + x; a nonzero old output stays. The signs of both filters are
+// carried and written; a nonzero state's magnitude is moved elsewhere.
+template <bool Accumulate>
+VURNEL_LOOP void FollowSigns(SignTrack b, const SilentFilter& bass, bool bassGainNeg, SignTrack t,
+                             const SilentFilter& treble, bool trebleGainNeg, const float* in,
+                             float* out, std::int32_t frames) {
+    const std::uint32_t gB = bassGainNeg ? 1u : 0u, gT = trebleGainNeg ? 1u : 0u;
+    if (!b.zero && !t.zero && !b.ycNeg && !t.ycNeg) {
+        // Nonzero states that keep their signs: both contributions are zeros of fixed signs, and
+        // the output is −0 only where x (and, accumulating onto a zero, the old output) is, and
+        // both contributions are −0.
+        const std::uint32_t mask = ((b.yNeg ^ gB) & (t.yNeg ^ gT)) << 31;
+        for (std::int32_t i = 0; i < frames; ++i) {
+            const std::uint32_t x = FloatBits(in[i]) & mask;
+            if constexpr (Accumulate) {
+                const std::uint32_t old = FloatBits(out[i]);
+                out[i] = FloatOfBits((old & 0x7FFFFFFFu) ? old : (x & old));
+            } else {
+                out[i] = FloatOfBits(x);
+            }
+        }
+        b.uNeg = SignBit(in[frames - 1]) ^ b.gNeg;
+        t.uNeg = SignBit(in[frames - 1]) ^ t.gNeg;
+        Put(b, bass);
+        Put(t, treble);
+        return;
+    }
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const std::uint32_t x = SignBit(in[i]);
+        StepSign<false>(b, x);
+        StepSign<true>(t, x);
+        const std::uint32_t contributions = (b.yNeg ^ gB) & (t.yNeg ^ gT);
+        if constexpr (Accumulate) {
+            const std::uint32_t old = FloatBits(out[i]);
+            const std::uint32_t zero = ((x & (old >> 31) & contributions) << 31);
+            out[i] = FloatOfBits((old & 0x7FFFFFFFu) ? old : zero);
+        } else {
+            out[i] = FloatOfBits((x & contributions) << 31);
+        }
+    }
+    Put(b, bass);
+    Put(t, treble);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -314,8 +550,8 @@ IntegerFilter Load(const SilentFilter& f) {
 }
 
 void Store(const IntegerFilter& i, const SilentFilter& f) {
-    f.prevY = dsp::FromBits(i.y);
-    f.prevT = dsp::FromBits(i.u);
+    SetBits(f.prevY, i.y);
+    SetBits(f.prevT, i.u);
 }
 
 // One recursion step on a zero input of the given sign: u = x·g, s = u ± u₋₁, y = s + yc·y₋₁.
@@ -360,8 +596,8 @@ IntegerChannel LoadChannel(const SilentFilter& bass, const SilentFilter& treble,
 // the gain factors, and states that come back to themselves within two steps. The outputs then
 // alternate between two values (or repeat one). Returns false when the states do not.
 template <bool Accumulate>
-bool FrozenBlock(IntegerChannel& ch, float zero, float* out, std::int32_t frames,
-                 SilentPlan& plan) {
+bool FrozenBlock(IntegerChannel& ch, float zero, float* out, std::int32_t frames, SilentPlan& plan,
+                 bool anySigns) {
     const bool xNegative = IsNegative(zero);
     IntegerChannel one = ch;
     Step<false>(one.bass, xNegative);
@@ -369,14 +605,26 @@ bool FrozenBlock(IntegerChannel& ch, float zero, float* out, std::int32_t frames
     IntegerChannel two = one;
     Step<false>(two.bass, xNegative);
     Step<true>(two.treble, xNegative);
-    if (two.bass.y != ch.bass.y || two.treble.y != ch.treble.y || one.bass.u != ch.bass.u ||
-        one.treble.u != ch.treble.u)
+    // With any signs, zero states come back as zeros of whatever sign (carried by the caller),
+    // and every output must have a nonzero contribution, on either phase.
+    const auto back = [anySigns](TExtendedBits after, TExtendedBits before) {
+        return after == before || (anySigns && after.IsZero() && before.IsZero());
+    };
+    if (!back(two.bass.y, ch.bass.y) || !back(two.treble.y, ch.treble.y) ||
+        (!anySigns && (one.bass.u != ch.bass.u || one.treble.u != ch.treble.u)))
         return false;
+    bool signFree = true;
+    const IntegerChannel* const phases[2] = {&one, &two};
+    for (const IntegerChannel* c : phases)
+        signFree = signFree && (!MulBits(c->bass.y, ch.bassGain).IsZero() ||
+                                !MulBits(c->treble.y, ch.trebleGain).IsZero());
+    if (anySigns && !signFree) return false;
     // Sample k runs on the states after k + 1 steps: one, two (= ch), one, two, ... A block
     // that starts on phase 0 has ch's states, one on phase 1 one's.
     const IntegerChannel* after[2] = {&one, &two};
     plan.valid = true;
     plan.path = SilentPath::Frozen;
+    plan.signFree = signFree;
     plan.phase = 0;
     for (int p = 0; p < 2; ++p)
         for (int k = 0; k < 2; ++k) {
@@ -477,8 +725,10 @@ template <bool Accumulate>
 SilentPath X87Block(const SilentFilter& bass, const Outlook& ob, const SilentFilter& treble,
                     const Outlook& ot, const InputKind& input, const ControlWord& cw,
                     const float* in, float* out, std::int32_t frames, float bassGain,
-                    float trebleGain, SilentPlan& plan) {
+                    float trebleGain, SilentPlan& plan, bool anySigns, const InputKind& real) {
+    // The usual kernel, with or without the sign-taking store, runs the block's own zeros.
     plan.valid = true;
+    plan.signFree = true;
     plan.bassStill = plan.trebleStill = false;
     if (OutputsStayNormal(ob, bassGain, ot, trebleGain)) {
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
@@ -487,10 +737,16 @@ SilentPath X87Block(const SilentFilter& bass, const Outlook& ob, const SilentFil
     }
     if (cw.nearest && OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput) {
         if (input.same && Fill<Accumulate>(bass, treble, FloatOfBits(input.bits), out, frames,
-                                           bassGain, trebleGain, plan))
+                                           bassGain, trebleGain, plan, anySigns))
+            return SilentPath::Fill;
+        // One zero throughout, with no contribution to stand for any signs: that zero's plan.
+        if (anySigns && real.same &&
+            Fill<Accumulate>(bass, treble, FloatOfBits(real.bits), out, frames, bassGain,
+                             trebleGain, plan, false))
             return SilentPath::Fill;
         Usual<Accumulate, ToneStore::Sign>(bass, treble, in, out, frames, bassGain, trebleGain);
         plan.path = SilentPath::Signs;
+        plan.signFree = true;
         return SilentPath::Signs;
     }
     plan.valid = false;
@@ -631,26 +887,126 @@ std::uint32_t DecayBound(long double yc) {
     return units > 0xFFFFFFL ? 0xFFFFFFu : static_cast<std::uint32_t>(units);
 }
 
+// How a nonzero state that contributes nothing moves over a block of zeros of any signs (a
+// zero added to its nonzero product changes nothing): by x87 multiplies while safely normal, or
+// in integers not at all, or between two values, where its recursion has come to rest (both
+// values nonzero). Stuck: none of these.
+template <bool Treble>
+Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool dryRun) {
+    if (safe) {
+        if (!dryRun) {
+            const SilentFilter none{f.g, f.yc, 0, 0, f.prevT, f.prevY};
+            if constexpr (Treble)
+                Advance<false, true>(none, f, frames);
+            else
+                Advance<true, false>(f, none, frames);
+        }
+        return Motion::X87;
+    }
+    IntegerFilter one = Load(f);
+    const TExtendedBits y = one.y;
+    Step<Treble>(one, false);
+    if (one.y.IsZero()) return Motion::Stuck;
+    if (one.y == y) return Motion::Still;
+    IntegerFilter two = one;
+    Step<Treble>(two, false);
+    if (two.y != y) return Motion::Stuck;
+    if (!dryRun && (frames & 1)) SetBits(f.prevY, one.y);
+    return Motion::Alternating;
+}
+
+// The Untouched path on zeros of any signs: neither filter contributes (zero gains, or states
+// that are zeros), so every term of every output is a zero and its sign follows the input's,
+// sample by sample (FollowSigns); a nonzero state moves as MoveMagnitude says. False, with
+// nothing touched, where a state would move otherwise.
 template <bool Accumulate>
-SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const InputKind& input,
+bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& treble,
+                 bool trebleSafe, const float* in, float* out, std::int32_t frames, float bassGain,
+                 float trebleGain, SilentPlan& plan) {
+    const SignTrack b = Track(bass), t = Track(treble);
+    const Motion mb = b.zero ? Motion::Still : MoveMagnitude<false>(bass, bassSafe, frames, true);
+    const Motion mt =
+        t.zero ? Motion::Still : MoveMagnitude<true>(treble, trebleSafe, frames, true);
+    if (mb == Motion::Stuck || mt == Motion::Stuck) return false;
+    // A state that alternates between two values is kept as the plan's pair.
+    const bool bassAlternates = mb == Motion::Alternating;
+    const bool trebleAlternates = mt == Motion::Alternating;
+    const SilentFilter& alternating = bassAlternates ? bass : treble;
+    const TExtendedBits before = ToBits(alternating.prevY);
+    if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false);
+    if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false);
+    FollowSigns<Accumulate>(b, bass, IsNegative(bassGain), t, treble, IsNegative(trebleGain), in,
+                            out, frames);
+    plan.valid = !(bassAlternates && trebleAlternates);
+    if (bassAlternates || trebleAlternates) {
+        IntegerFilter one = Load(alternating);
+        Step<false>(one, false); // the other value (the step's sum is a zero: either filter)
+        plan.standIn = bassAlternates ? 1 : 2;
+        plan.outweighed = false;
+        plan.lowState[0] = ToBits(alternating.prevY);
+        plan.lowState[1] = plan.lowState[0] == before ? one.y : before;
+    }
+    plan.path = SilentPath::Fill;
+    plan.signsFollow = true;
+    plan.bassMoving = mb == Motion::X87, plan.trebleMoving = mt == Motion::X87;
+    plan.bassStill = !plan.bassMoving, plan.trebleStill = !plan.trebleMoving;
+    return true;
+}
+
+// The period of a low filter's state on zeros of any signs: a zero stays a zero (1); a nonzero
+// state's values do not depend on the signs, and must stay nonzero. next: after one step.
+template <bool Treble> int PeriodAnySigns(const IntegerFilter& f, IntegerFilter& next) {
+    next = f;
+    if (f.y.IsZero()) return 1;
+    Step<Treble>(next, false);
+    if (next.y.IsZero()) return 0;
+    if (next.y == f.y) return 1;
+    IntegerFilter two = next;
+    Step<Treble>(two, false);
+    return two.y == f.y ? 2 : 0;
+}
+
+// Looks at a block of zeros and runs it. On zeros whose signs vary (anySigns), the paths for
+// one zero run with +0 standing for them wherever the signs cannot change what they compute;
+// the caller carries the signs through the rest.
+template <bool Accumulate>
+SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const InputKind& realInput,
                 const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
                 SilentPlan& plan) {
-    if (!input.zero || !Finite(bass) || !Finite(treble) || !std::isfinite(bassGain) ||
+    if (!Finite(bass) || !Finite(treble) || !std::isfinite(bassGain) ||
         !std::isfinite(trebleGain)) {
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
     }
+    if (!realInput.zero && realInput.tiny && TailApplies(bass, treble)) {
+        plan.valid = false;
+        TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return SilentPath::Tail;
+    }
+    if (!realInput.zero) {
+        Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return SilentPath::Usual;
+    }
     const ControlWord cw = ReadControlWord();
+    const bool integers = cw.nearest && cw.extended && IsZero(bass.prevT) && IsZero(treble.prevT);
+    // Zeros (of one sign or of varying signs) stand as +0 where the signs can be carried:
+    // rounding to nearest, and previous scaled inputs that are zeros. So a plan made here holds
+    // for zeros of either sign, wherever the signs cannot change what it computes.
+    const bool anySigns = cw.nearest && IsZero(bass.prevT) && IsZero(treble.prevT);
+    const InputKind input = anySigns ? InputKind{true, true, 0u} : realInput;
     const Outlook ob = Foresee(bass, frames), ot = Foresee(treble, frames);
     const bool bassSafe = StaysNormal(ob, bassGain), trebleSafe = StaysNormal(ot, trebleGain);
-    const bool integers = cw.nearest && cw.extended && IsZero(bass.prevT) && IsZero(treble.prevT);
-    if (integers && input.same && input.bits == 0 && !Contributes(ob, bassGain) &&
-        !Contributes(ot, trebleGain) &&
-        Untouched<Accumulate>(bass, ob, bassSafe, treble, ot, trebleSafe, out, frames, plan))
-        return SilentPath::Untouched;
+    if (integers && !Contributes(ob, bassGain) && !Contributes(ot, trebleGain)) {
+        if (realInput.same && realInput.bits == 0 &&
+            Untouched<Accumulate>(bass, ob, bassSafe, treble, ot, trebleSafe, out, frames, plan))
+            return SilentPath::Untouched;
+        if (anySigns && SignsFollow<Accumulate>(bass, bassSafe, treble, trebleSafe, in, out, frames,
+                                                bassGain, trebleGain, plan))
+            return SilentPath::Untouched;
+    }
     if (bassSafe && trebleSafe)
         return X87Block<Accumulate>(bass, ob, treble, ot, input, cw, in, out, frames, bassGain,
-                                    trebleGain, plan);
+                                    trebleGain, plan, anySigns, realInput);
     if (bassSafe != trebleSafe && integers) {
         const bool bassLow = !bassSafe;
         const SilentFilter& low = bassLow ? bass : treble;
@@ -661,9 +1017,12 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
         const bool xNegative = (input.bits >> 31) != 0;
         const IntegerFilter li = Load(low);
         IntegerFilter next = li;
-        const int period = input.same ? (bassLow ? Period<false>(li, xNegative, next)
-                                                 : Period<true>(li, xNegative, next))
-                                      : 0;
+        int period = 0;
+        if (anySigns)
+            period = bassLow ? PeriodAnySigns<false>(li, next) : PeriodAnySigns<true>(li, next);
+        else if (input.same)
+            period =
+                bassLow ? Period<false>(li, xNegative, next) : Period<true>(li, xNegative, next);
         // A low filter that has stopped moving, under a contribution that outweighs it: the
         // x87 paths run with a zero state in its place, and its own state comes back after.
         // Accumulating onto a low treble filter, only where every output rounds to a zero: an
@@ -679,10 +1038,10 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
             const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
             if (bassLow)
                 X87Block<Accumulate>(standIn, zero, treble, ot, input, cw, in, out, frames,
-                                     bassGain, trebleGain, plan);
+                                     bassGain, trebleGain, plan, anySigns, realInput);
             else
                 X87Block<Accumulate>(bass, ob, standIn, zero, input, cw, in, out, frames, bassGain,
-                                     trebleGain, plan);
+                                     trebleGain, plan, anySigns, realInput);
             plan.standIn = bassLow ? 1 : 2;
             plan.outweighed = true;
             plan.lowState[0] = li.y, plan.lowState[1] = next.y;
@@ -693,21 +1052,26 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
             return SilentPath::Mixed;
         }
         if (MixedApplies(lowO, lowGain, normalO, normalGain)) {
+            plan.valid = false;
             if (bassLow)
                 MixedBlock<Accumulate, true>(bass, treble, in, out, frames, bassGain, trebleGain,
-                                             period == 1);
+                                             period == 1 && !anySigns);
             else
                 MixedBlock<Accumulate, false>(bass, treble, in, out, frames, bassGain, trebleGain,
-                                              period == 1);
+                                              period == 1 && !anySigns);
             return SilentPath::Mixed;
         }
     }
     if (integers && OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput) {
         IntegerChannel ch = LoadChannel(bass, treble, bassGain, trebleGain);
         SilentPath path = SilentPath::Integer;
-        if (input.same && FrozenBlock<Accumulate>(ch, FloatOfBits(input.bits), out, frames, plan)) {
+        if ((input.same &&
+             FrozenBlock<Accumulate>(ch, FloatOfBits(input.bits), out, frames, plan, anySigns)) ||
+            (anySigns && realInput.same &&
+             FrozenBlock<Accumulate>(ch, FloatOfBits(realInput.bits), out, frames, plan, false))) {
             path = SilentPath::Frozen;
         } else {
+            plan.valid = false;
             for (std::int32_t i = 0; i < frames; ++i)
                 out[i] = IntegerSample<Accumulate>(ch, in[i], out[i]);
         }
@@ -715,6 +1079,7 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
         Store(ch.treble, treble);
         return path;
     }
+    plan.valid = false;
     Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
     return SilentPath::Usual;
 }
@@ -741,30 +1106,56 @@ std::int64_t Horizon(const SilentPlan& plan, const SilentFilter& bass, const Sil
     return 0;
 }
 
-// Whether the plan holds for this block: the same zero on every sample, the same gains,
-// designs and control word, frames within its horizon, and the states it expects.
+// Two states alike for a plan: the same bits, or (where the plan holds for any signs) zeros.
+bool Alike(TExtendedBits a, TExtendedBits b, bool anySigns) {
+    return a == b || (anySigns && a.IsZero() && b.IsZero());
+}
+
+// Whether the plan holds for this block: every sample the plan's zero (any zero, for a plan
+// that holds for any signs), the same gains, designs and control word, frames within its
+// horizon, and the states it expects. same: every sample the same zero.
 bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
-               const float* in, std::int32_t frames, float bassGain, float trebleGain) {
-    if (!plan.valid || frames > plan.left) return false;
+               const float* in, std::int32_t frames, float bassGain, float trebleGain, bool& same) {
+    if (!plan.valid || frames > plan.left || (FloatBits(in[0]) & 0x7FFFFFFFu)) return false;
     if (FloatBits(bassGain) != plan.bassGain || FloatBits(trebleGain) != plan.trebleGain ||
         bass.design != plan.bassDesign || treble.design != plan.trebleDesign ||
         ControlWordBits() != plan.control)
         return false;
-    if (plan.path == SilentPath::Frozen && (ToBits(bass.prevY) != plan.state[plan.phase][0] ||
-                                            ToBits(treble.prevY) != plan.state[plan.phase][1]))
+    const bool anySigns = plan.signFree || plan.signsFollow;
+    if (plan.path == SilentPath::Frozen &&
+        (!Alike(ToBits(bass.prevY), plan.state[plan.phase][0], anySigns) ||
+         !Alike(ToBits(treble.prevY), plan.state[plan.phase][1], anySigns)))
         return false;
-    if (plan.standIn != 0 && ToBits((plan.standIn == 1 ? bass : treble).prevY) != plan.lowState[0])
+    if (plan.standIn != 0 &&
+        !Alike(ToBits((plan.standIn == 1 ? bass : treble).prevY), plan.lowState[0], anySigns))
         return false;
-    std::uint32_t differ = 0;
-    for (std::int32_t i = 0; i < frames; ++i)
-        differ |= FloatBits(in[i]) ^ plan.zero;
-    return differ == 0;
+    const std::uint32_t first = FloatBits(in[0]);
+    std::uint32_t differ = 0, any = 0;
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const std::uint32_t b = FloatBits(in[i]);
+        differ |= b ^ first;
+        any |= b;
+    }
+    same = differ == 0;
+    if (anySigns) return (any & 0x7FFFFFFFu) == 0;
+    return same && first == plan.zero;
 }
 
 // Runs a plan on a block.
 template <bool Accumulate>
 void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
-             const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain) {
+             const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
+             bool same) {
+    // A plan that holds for any signs leaves the previous scaled inputs, and the states that
+    // are zeros, to be carried (the usual kernel runs them itself, but for a stand-in).
+    const bool carry =
+        plan.signFree && !plan.signsFollow &&
+        (plan.standIn != 0 || (plan.path != SilentPath::Usual && plan.path != SilentPath::Signs));
+    SignTrack tb{}, tt{};
+    if (carry) {
+        tb = Carried<false>(Track(bass), in, frames, same);
+        tt = Carried<true>(Track(treble), in, frames, same);
+    }
     // A stopped low filter runs as a zero state beside its own previous scaled input.
     const SilentFilter& low = plan.standIn == 1 ? bass : treble;
     long double standInY = 0.0L, standInU = low.prevT;
@@ -779,13 +1170,26 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         Usual<Accumulate, ToneStore::Sign>(b, t, in, out, frames, bassGain, trebleGain);
         break;
     case SilentPath::Fill:
-        RunFill<Accumulate>(plan, b, t, out, frames);
+        if (plan.signsFollow) {
+            // Every term a zero: the real states' signs (an alternating one is moved below).
+            const SignTrack sb = Track(bass), st = Track(treble);
+            if (plan.bassMoving && plan.trebleMoving)
+                Advance<true, true>(bass, treble, frames);
+            else if (plan.bassMoving)
+                Advance<true, false>(bass, treble, frames);
+            else if (plan.trebleMoving)
+                Advance<false, true>(bass, treble, frames);
+            FollowSigns<Accumulate>(sb, bass, IsNegative(bassGain), st, treble,
+                                    IsNegative(trebleGain), in, out, frames);
+        } else {
+            RunFill<Accumulate>(plan, b, t, out, frames);
+        }
         break;
     default: { // Frozen
         FillOutputs<Accumulate>(plan.value, plan.phase, out, frames);
         plan.phase = (plan.phase + static_cast<unsigned>(frames)) & 1;
-        bass.prevY = dsp::FromBits(plan.state[plan.phase][0]);
-        treble.prevY = dsp::FromBits(plan.state[plan.phase][1]);
+        SetBits(bass.prevY, plan.state[plan.phase][0]);
+        SetBits(treble.prevY, plan.state[plan.phase][1]);
         break;
     }
     }
@@ -793,7 +1197,11 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         const dsp::TExtendedBits now = plan.lowState[1];
         plan.lowState[1] = plan.lowState[0];
         plan.lowState[0] = now;
-        (plan.standIn == 1 ? bass : treble).prevY = dsp::FromBits(now);
+        SetBits((plan.standIn == 1 ? bass : treble).prevY, now);
+    }
+    if (carry) {
+        Put(tb, bass);
+        Put(tt, treble);
     }
     plan.left -= frames;
 }
@@ -802,17 +1210,49 @@ template <bool Accumulate>
 SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                         float* out, std::int32_t frames, float bassGain, float trebleGain,
                         SilentPlan& plan) {
-    if (PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain)) {
-        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain);
-        return plan.standIn != 0 ? SilentPath::Mixed : plan.path;
+    bool same = false;
+    // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
+    // which reads them without the x87's slow path.
+    const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
+    if ((FloatBits(in[0]) & 0x7FFFFFFFu) != 0) {
+        // Not silence: tiny input (the caller sends sound to the usual kernel), a tail.
+        plan.Forget();
+        if (Finite(bass) && Finite(treble) && std::isfinite(bassGain) &&
+            std::isfinite(trebleGain) && TailApplies(bass, treble)) {
+            TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
+            return SilentPath::Tail;
+        }
+        Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return SilentPath::Usual;
+    }
+    if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
+        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
+        return plan.signsFollow ? SilentPath::Untouched
+                                : (plan.standIn != 0 ? SilentPath::Mixed : plan.path);
     }
     plan.Forget();
     plan.standIn = 0;
-    const InputKind input = Scan(in, frames);
+    plan.signFree = plan.signsFollow = false;
+    InputKind input = Scan(in, frames);
+    if (subnormalOld && (input.zero || input.tiny)) input = {false, false, input.bits, true};
+    // Zeros, previous scaled inputs that are zeros, rounding to nearest: the signs are taken
+    // before the block runs (an output may overwrite its input) and carried after it, exact
+    // whatever path runs (+0 may have stood for them).
+    const bool carry =
+        input.zero && IsZero(bass.prevT) && IsZero(treble.prevT) && ReadControlWord().nearest;
+    SignTrack tb{}, tt{};
+    if (carry) {
+        tb = Carried<false>(Track(bass), in, frames, input.same);
+        tt = Carried<true>(Track(treble), in, frames, input.same);
+    }
     const SilentPath path =
         Look<Accumulate>(bass, treble, input, in, out, frames, bassGain, trebleGain, plan);
+    if (carry && path != SilentPath::Usual) {
+        Put(tb, bass);
+        Put(tt, treble);
+    }
     const bool plannable =
-        plan.valid && input.zero && input.same &&
+        plan.valid && input.zero && (input.same || plan.signFree || plan.signsFollow) &&
         (path == SilentPath::Usual || path == SilentPath::Signs || path == SilentPath::Fill ||
          path == SilentPath::Untouched || path == SilentPath::Frozen ||
          (path == SilentPath::Mixed && plan.standIn));

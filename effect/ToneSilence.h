@@ -16,8 +16,9 @@
 //   the zero's sign.
 // - Fill: the same where that zero is certain not to change: only the states move (one
 //   multiply a sample each), and the block is filled.
-// - Untouched: every input +0 and neither filter contributing (zero gains, or states that are
-//   zero for good): every output is +0, and only the states move, on the x87 or in integers.
+// - Untouched: neither filter contributing (zero gains, or states that are zero for good):
+//   every output is +0 on +0 input, or its sign follows the input's, and only the states move,
+//   on the x87 or in integers.
 // - Mixed: one filter's state at or near the subnormal range while the other's is normal. The
 //   low one runs on integers (MulBits) beside the other on the x87, its contribution entering
 //   the sums as a zero of its sign, which gives the exact sum since it is too small to change
@@ -27,6 +28,17 @@
 //   output formed, since every output rounds to a zero.
 // - Frozen: the integer recursions at a fixed point, or a pair of values they alternate
 //   between: the outputs repeat, and the block is filled with them.
+// - Tail: input below 2^-64 that is not all zeros, as a decaying signal gives on its way through
+//   the float subnormals (or, accumulating, old outputs there): the usual kernel on input and
+//   states scaled by 2^64, which scales every value it computes exactly, the subnormal samples
+//   (x87 operands that take the slow path) converted and the outputs narrowed by integer means.
+//
+// Zeros need not share one sign: a zero's sign changes nothing but the previous scaled inputs,
+// the states that are zeros, and outputs of which every term is a zero. A block of zeros runs
+// with +0 standing for its zeros wherever a contribution stays nonzero, its signs carried
+// through the rest in integers; where every term is a zero (zero gains, zero states), the
+// outputs' signs follow the input's sample by sample (the Untouched path). So the plans hold
+// for zeros of either sign, sample by sample.
 //
 // Anything else, sound above all, runs the usual kernel.
 #pragma once
@@ -46,6 +58,7 @@ enum class SilentPath : std::uint8_t {
     Mixed,
     Integer,
     Frozen,
+    Tail,
     Count
 };
 
@@ -83,6 +96,11 @@ struct SilentPlan {
     int standIn = 0;
     bool outweighed = false; // the stand-in's contribution is outweighed (else it is a zero)
     dsp::TExtendedBits lowState[2] = {};
+    // The plan holds for zeros of any signs: its outputs and its nonzero states are the same
+    // whatever the signs, and the signs are carried through the rest (the previous scaled
+    // inputs, the states that are zeros) after each block.
+    bool signFree = false;
+    bool signsFollow = false; // Fill: every term of every output a zero, its sign formed per sample
     void Forget() { valid = false; }
 };
 
@@ -90,10 +108,13 @@ struct SilentPlan {
 // 0 when |yc| is not below 1 (no decay to count on).
 std::uint32_t DecayBound(long double yc);
 
+// Input samples below this size (2^-64) may be a tail into the float subnormals.
+constexpr float kTinyInput = 0x1p-64f;
+
 // Runs one channel's block of `frames` samples (frames > 0) and returns the path it took (a
-// block of sound too, though the caller sends one whose first sample is sound straight to the
-// usual kernel). The bass filter's feed-forward coefficient is +1 and the treble filter's −1.
-// in and out may be the same buffer. Audio thread; no allocation.
+// block of sound too, though the caller sends one whose first sample is sound, at or above
+// kTinyInput, straight to the usual kernel). The bass filter's feed-forward coefficient is +1 and
+// the treble filter's −1. in and out may be the same buffer. Audio thread; no allocation.
 template <bool Accumulate>
 SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                         float* out, std::int32_t frames, float bassGain, float trebleGain,
