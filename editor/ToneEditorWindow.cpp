@@ -1,6 +1,7 @@
 #include "ToneEditorWindow.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
@@ -130,6 +131,10 @@ int ToneEditorWindow::Descriptor() const {
     return display != nullptr ? ConnectionNumber(display) : -1;
 }
 
+bool ToneEditorWindow::EventsQueued() const {
+    return display != nullptr && XEventsQueued(display, QueuedAlready) > 0;
+}
+
 void ToneEditorWindow::FreeFrame() {
     if (image != nullptr) {
         image->data = nullptr; // cairo's memory
@@ -163,8 +168,8 @@ void ToneEditorWindow::Configure(int width, int height) {
     }
     // RGB24 is 32 bits a pixel, 0x00RRGGBB in the machine's byte order: the layout of a
     // 24-bit TrueColor visual's ZPixmap.
-    image = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0,
-                         reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
+    image = XCreateImage(display, static_cast<Visual*>(visual), static_cast<unsigned>(depth),
+                         ZPixmap, 0, reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
                          static_cast<unsigned>(width), static_cast<unsigned>(height), 32,
                          cairo_image_surface_get_stride(surface));
     if (image == nullptr) {
@@ -253,7 +258,7 @@ void ToneEditorWindow::SetMessage(const std::string& text) {
     Flush();
 }
 
-void ToneEditorWindow::Handle(XEvent& e) {
+void ToneEditorWindow::Handle(_XEvent& e) {
     const int focusBefore = model.Focus();
     switch (e.type) {
     case Expose:

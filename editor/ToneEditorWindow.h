@@ -9,7 +9,6 @@
 // exception of their own.
 #pragma once
 
-#include <X11/Xlib.h>
 #include <cairo.h>
 
 #include <string>
@@ -17,7 +16,16 @@
 
 #include "ToneEditorModel.h"
 
+// Xlib's types, declared as Xlib does, so that its macros stay out of every file that includes
+// this one.
+struct _XDisplay;
+struct _XGC;
+struct _XImage;
+union _XEvent;
+
 namespace vurnel {
+
+using XWindowId = unsigned long; // an X window's ID (Xlib's Window)
 
 // What the user does to the controls (control = ToneControl, 0..3; value in the control's own
 // units, already clamped). A drag brackets its values with BeginEdit and EndEdit; a wheel notch,
@@ -33,8 +41,8 @@ protected:
 };
 
 struct ToneEditorOptions {
-    Window parent = 0;  // 0: a top-level window of its own, unmapped until Show
-    double scale = 1.0; // the size and drawing scale (2 for a HiDPI screen)
+    XWindowId parent = 0; // 0: a top-level window of its own, unmapped until Show
+    double scale = 1.0;   // the size and drawing scale (2 for a HiDPI screen)
     double sampleRate = 48000.0;
     const char* title = "MIRVAK_Vurnel"; // a top-level window's name
 };
@@ -49,7 +57,7 @@ public:
     ToneEditorWindow& operator=(const ToneEditorWindow&) = delete;
 
     bool Open() const { return display != nullptr && window != 0; }
-    Window Id() const { return window; }
+    XWindowId Id() const { return window; }
     // The X connection's descriptor, readable when events wait.
     int Descriptor() const;
     int Width() const { return model.Width(); }
@@ -57,6 +65,9 @@ public:
     double Scale() const { return model.Scale(); }
     float Value(int control) const { return model.Value(control); }
 
+    // Whether Xlib holds events already read from the connection (the descriptor no longer
+    // announces those): the face should call HandleEvents soon.
+    bool EventsQueued() const;
     // A value from the face (automation, a loaded state, another program): shown at once, not
     // reported back as an edit.
     void SetValue(int control, float value);
@@ -73,7 +84,7 @@ public:
     void SetScale(double scale);
 
 private:
-    void Handle(XEvent& e);
+    void Handle(_XEvent& e);
     void Configure(int width, int height);
     void Invalidate(const EditorRect& r);
     void InvalidateControls(unsigned changed);
@@ -86,16 +97,16 @@ private:
 
     ToneEditorModel model;
     ToneEditorListener* listener;
-    Display* display = nullptr;
-    Window window = 0;
+    _XDisplay* display = nullptr;
+    XWindowId window = 0;
     bool topLevel = false;
     bool closed = false;
-    Atom deleteWindow = 0;
-    Visual* visual = nullptr;
+    unsigned long deleteWindow = 0; // the WM_DELETE_WINDOW atom
+    void* visual = nullptr;         // Xlib's Visual
     int depth = 0;
-    GC gc = nullptr;
+    _XGC* gc = nullptr;
     cairo_surface_t* surface = nullptr; // the frame, in the client's memory
-    XImage* image = nullptr;            // the same pixels, as Xlib puts them
+    _XImage* image = nullptr;           // the same pixels, as Xlib puts them
     std::vector<EditorRect> dirty;
     std::string message;
     unsigned dragControls = 0; // the controls of the gesture a drag holds open
