@@ -24,6 +24,14 @@ if(TARGET vurnel)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/pipewire-vurnel.conf
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vurnel/examples COMPONENT runtime
           EXCLUDE_FROM_ALL)
+  # The application menu's "Vurnel tone control" (`vurnel desktop edit`) and its icon.
+  if(VURNEL_EDITOR)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/vurnel-tone-control.desktop
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT runtime EXCLUDE_FROM_ALL)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/vurnel.svg
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT runtime
+            EXCLUDE_FROM_ALL)
+  endif()
 endif()
 foreach(package_and_component "vurnel;runtime" "libvurnel-dev;dev")
   list(GET package_and_component 0 package)

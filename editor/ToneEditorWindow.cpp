@@ -269,6 +269,7 @@ void ToneEditorWindow::Handle(_XEvent& e) {
         if (e.xconfigure.window == window) Configure(e.xconfigure.width, e.xconfigure.height);
         break;
     case ButtonPress: {
+        if (locked) break;
         const bool shift = (e.xbutton.state & ShiftMask) != 0;
         const double x = e.xbutton.x, y = e.xbutton.y;
         if (e.xbutton.button == Button1) {
@@ -299,6 +300,7 @@ void ToneEditorWindow::Handle(_XEvent& e) {
         break;
     }
     case KeyPress: {
+        if (locked) break;
         EditorKey key;
         if (KeyOf(XLookupKeysym(&e.xkey, 0), key))
             Report(model.Key(key, (e.xkey.state & ShiftMask) != 0), true);

@@ -73,6 +73,8 @@ public:
     void SetValue(int control, float value);
     // A line of text over the graph (empty: none), e.g. why the editor cannot change anything.
     void SetMessage(const std::string& text);
+    // Read-only: the window shows values but takes no input that would change them.
+    void SetReadOnly(bool readOnly) { locked = readOnly; }
     // Handles every event waiting on the connection and draws what changed. Returns false once
     // the user closed a top-level window.
     bool HandleEvents();
@@ -109,6 +111,7 @@ private:
     _XImage* image = nullptr;           // the same pixels, as Xlib puts them
     std::vector<EditorRect> dirty;
     std::string message;
+    bool locked = false;
     unsigned dragControls = 0; // the controls of the gesture a drag holds open
 };
 
