@@ -159,6 +159,9 @@ TEST_F(HostedView, IsTheParentsChildAndADraggedKnobIsOneGestureOfValuesInRange) 
     }
     EXPECT_GT(last, vurnel::vst3::DefaultNormalized(vurnel::vst3::kTrebleId));
     EXPECT_DOUBLE_EQ(plugin->controller->getParamNormalized(vurnel::vst3::kTrebleId), last);
+    // Idle: only the X descriptor stays registered, no timer.
+    frame.Run(200);
+    EXPECT_EQ(frame.Registered(), 1u);
     EXPECT_EQ(xErrors, 0);
 }
 
