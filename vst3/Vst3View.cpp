@@ -198,8 +198,9 @@ tresult Vst3View::setContentScaleFactor(float factor) {
             window->Resize(size.right, size.bottom);
             WatchQueue();
         }
-        // The host answers with onSize (at once or later), which keeps this size.
-        if (frame != nullptr) frame->resizeView(this, &rect);
+        // The host answers with onSize (at once or later), which keeps this size. Only while
+        // attached: a frame kept past removed() may be gone.
+        if (frame != nullptr && window != nullptr) frame->resizeView(this, &rect);
     } catch (...) {
         return kResultFalse;
     }
