@@ -1,6 +1,18 @@
-// Google Benchmark cases for the filter library and the effect's parameter path.
+// Google Benchmark cases for the filter library and the effect's parameter path, then the
+// library's limit table: for each order (Butterworth lowpass, 1000 Hz at 44100 Hz) the recursion
+// and the sections per sample, through ProcessSample and ProcessBlock on float buffers, against
+// a `limit`: a loop that does only the extended arithmetic of that filter (the same multiplies
+// and additions, the same chain from one output to the next) on registers, with the samples as
+// memory operands and no other load or store. No bit-exact routine can be faster on the machine
+// that runs it. Alternating rounds, medians, ratios within each round.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -180,6 +192,315 @@ void ProcessBlock(benchmark::State& state) {
 }
 BENCHMARK(ProcessBlock)->Arg(0)->Arg(1);
 
+// ProcessBlock of the recursion and of the sections on float buffers of 512 samples, in place.
+void BlockOrder(benchmark::State& state) {
+    TdspIIRFilter f;
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(state.range(0)));
+    f.SetFrequency(1, 1000);
+    TdspIIRSections sections(f);
+    const std::vector<float> in = Noise(512);
+    std::vector<float> buffer(in);
+    for (auto _ : state) {
+        if (state.range(1))
+            sections.ProcessBlock(buffer.data(), buffer.data(), 512);
+        else
+            f.ProcessBlock(buffer.data(), buffer.data(), 512);
+        benchmark::DoNotOptimize(buffer.data());
+        std::memcpy(buffer.data(), in.data(), 512 * sizeof(float)); // keep it sound, not silence
+    }
+    state.SetItemsProcessed(state.iterations() * 512);
+}
+BENCHMARK(BlockOrder)->ArgsProduct({benchmark::CreateDenseRange(1, 8, 1), {0, 1}});
+
+// ---------------------------------------------------------------------------------------------
+// The limit table
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The arithmetic of a recursion of `Taps` taps per sample: x·g, then 2·Taps products each added
+// to the sum, the last one the previous output's (the chain from one output to the next is a
+// multiply and an add, as in the recursion). Stack between samples: c, g, y.
+template <int Taps> void LimitRecursion(const float* in, float* out, int count) {
+    const long double g = 0.01L, c = 0.5L;
+    long double y = 0.0L;
+    std::intptr_t i = -static_cast<std::intptr_t>(count);
+    __asm__ volatile("fldt %[y]\n\t"
+                     "fldt %[g]\n\t"
+                     "fldt %[c]\n\t"
+                     "1:\n\t"
+                     "flds (%[in],%[i],4)\n\t"
+                     "fmul %%st(2), %%st\n\t"
+                     ".rept %c[terms]\n\t"
+                     "fld %%st(1)\n\t"
+                     "fmul %%st(2), %%st\n\t"
+                     "faddp %%st, %%st(1)\n\t"
+                     ".endr\n\t"
+                     "fld %%st(3)\n\t"
+                     "fmul %%st(2), %%st\n\t"
+                     "faddp %%st, %%st(1)\n\t"
+                     "fsts (%[out],%[i],4)\n\t"
+                     "fstp %%st(3)\n\t"
+                     "inc %[i]\n\t"
+                     "jnz 1b\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstpt %[y]\n\t"
+                     : [i] "+r"(i), [y] "+m"(y)
+                     : [in] "r"(in + count), [out] "r"(out + count), [g] "m"(g), [c] "m"(c),
+                       [terms] "i"(2 * Taps - 1)
+                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",
+                       "st(7)");
+}
+// The arithmetic of `Sections` second-order sections per sample: each a product of its input,
+// then four products added (five multiplies, four additions), its sum the next one's input, the
+// last product of each its own previous output (each section's chain, from one output to its
+// next, is a multiply and an add). Stack between samples: c, then each section's output.
+#define VURNEL_LIMIT_SECTION(P)                                                                    \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    ".rept 3\n\t"                                                                                  \
+    "fld %%st(1)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    ".endr\n\t"                                                                                    \
+    "fld %%st(" #P ")\n\t"                                                                         \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fst %%st(" #P ")\n\t"
+#define VURNEL_LIMIT_SECTIONS_1 VURNEL_LIMIT_SECTION(2)
+#define VURNEL_LIMIT_SECTIONS_2 VURNEL_LIMIT_SECTIONS_1 VURNEL_LIMIT_SECTION(3)
+#define VURNEL_LIMIT_SECTIONS_3 VURNEL_LIMIT_SECTIONS_2 VURNEL_LIMIT_SECTION(4)
+#define VURNEL_LIMIT_SECTIONS_4 VURNEL_LIMIT_SECTIONS_3 VURNEL_LIMIT_SECTION(5)
+#define VURNEL_LIMIT_SECTIONS_LOOP(BODY, POP)                                                      \
+    "fldz\n\t"                                                                                     \
+    "fldz\n\t"                                                                                     \
+    "fldz\n\t"                                                                                     \
+    "fldz\n\t"                                                                                     \
+    "fldt %[c]\n\t"                                                                                \
+    "1:\n\t"                                                                                       \
+    "flds (%[in],%[i],4)\n\t" BODY "fstps (%[out],%[i],4)\n\t"                                     \
+    "inc %[i]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"
+template <int Sections> void LimitSections(const float* in, float* out, int count) {
+    const long double c = 0.5L;
+    std::intptr_t i = -static_cast<std::intptr_t>(count);
+#define VURNEL_LIMIT_OPERANDS                                                                      \
+    [i] "+r"(i)                                                                                    \
+        : [in] "r"(in + count), [out] "r"(out + count), [c] "m"(c)                                 \
+        : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
+    if constexpr (Sections == 1)
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_1, "")
+                         : VURNEL_LIMIT_OPERANDS);
+    else if constexpr (Sections == 2)
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_2, "")
+                         : VURNEL_LIMIT_OPERANDS);
+    else if constexpr (Sections == 3)
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_3, "")
+                         : VURNEL_LIMIT_OPERANDS);
+    else
+        __asm__ volatile(VURNEL_LIMIT_SECTIONS_LOOP(VURNEL_LIMIT_SECTIONS_4, "")
+                         : VURNEL_LIMIT_OPERANDS);
+#undef VURNEL_LIMIT_OPERANDS
+}
+using LimitLoop = void (*)(const float*, float*, int);
+constexpr LimitLoop kRecursionLimit[] = {LimitRecursion<1>, LimitRecursion<2>, LimitRecursion<3>,
+                                         LimitRecursion<4>, LimitRecursion<5>, LimitRecursion<6>,
+                                         LimitRecursion<7>, LimitRecursion<8>};
+constexpr LimitLoop kSectionsLimit[] = {LimitSections<1>, LimitSections<1>, LimitSections<2>,
+                                        LimitSections<2>, LimitSections<3>, LimitSections<3>,
+                                        LimitSections<4>, LimitSections<4>};
+#endif
+
+// This thread's processor time in seconds: unlike the wall clock, it does not count the time
+// the thread waits for a core, which on a shared machine is most of the noise.
+double ThreadSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Nanoseconds (of this thread's processor time) per sample of `run` over blocks of 512 samples,
+// about `seconds` of it.
+template <typename Run> double NsPerSample(Run run, double seconds) {
+    long long samples = 0;
+    const double start = ThreadSeconds();
+    double elapsed = 0;
+    do {
+        for (int k = 0; k < 64; ++k)
+            run();
+        samples += 64 * 512;
+        elapsed = ThreadSeconds() - start;
+    } while (elapsed < seconds);
+    return elapsed * 1e9 / static_cast<double>(samples);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void PrintLimitTable() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    constexpr int kRounds = 7;
+    const std::vector<float> noise = Noise(512);
+    std::vector<float> buffer(512);
+    std::printf("\nThe filter library against the x87 limit (ns of thread time per sample, float "
+                "buffers of 512,\n"
+                "Butterworth lowpass at 1000 Hz, 44100 Hz; medians of %d alternating rounds; the\n"
+                "ratios are medians of the per-round ratios to the limit)\n\n",
+                kRounds);
+    std::printf("%-10s %5s %10s %10s %10s %8s %8s\n", "filter", "order", "sample", "block", "limit",
+                "sample/l", "block/l");
+    for (int sections = 0; sections <= 1; ++sections) {
+        for (int order = 1; order <= 8; ++order) {
+            TdspIIRFilter f;
+            f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
+            f.SetFrequency(1, 1000);
+            TdspIIRSections s(f);
+            std::vector<double> sample, block, limit, sampleRatio, blockRatio;
+            for (int round = 0; round < kRounds; ++round) {
+                const double a = NsPerSample(
+                    [&] {
+                        for (int i = 0; i < 512; ++i)
+                            buffer[i] = static_cast<float>(sections ? s.ProcessSample(noise[i])
+                                                                    : f.ProcessSample(noise[i]));
+                        benchmark::DoNotOptimize(buffer.data());
+                    },
+                    0.03);
+                const double b = NsPerSample(
+                    [&] {
+                        if (sections)
+                            s.ProcessBlock(noise.data(), buffer.data(), 512);
+                        else
+                            f.ProcessBlock(noise.data(), buffer.data(), 512);
+                        benchmark::DoNotOptimize(buffer.data());
+                    },
+                    0.03);
+                const double l = NsPerSample(
+                    [&] {
+                        (sections ? kSectionsLimit
+                                  : kRecursionLimit)[order - 1](noise.data(), buffer.data(), 512);
+                        benchmark::DoNotOptimize(buffer.data());
+                    },
+                    0.03);
+                sample.push_back(a), block.push_back(b), limit.push_back(l);
+                sampleRatio.push_back(a / l), blockRatio.push_back(b / l);
+            }
+            std::printf("%-10s %5d %10.2f %10.2f %10.2f %8.2f %8.2f\n",
+                        sections ? "sections" : "recursion", order, Median(sample), Median(block),
+                        Median(limit), Median(sampleRatio), Median(blockRatio));
+        }
+    }
+#endif
+}
+
+// The x87 status word's denormal-operand and underflow flags (bits 1 and 4): raised, the x87
+// took the slow paths that an Intel core runs in microcode.
+unsigned SlowPathFlags() {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    std::uint16_t status;
+    __asm__ volatile("fnstsw %0" : "=m"(status));
+    return status & 0x12u;
+#else
+    return 0;
+#endif
+}
+void ClearFlags() {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    __asm__ volatile("fnclex");
+#endif
+}
+
+// The silence sweep: every design the library makes (the recursion where it is stable, the
+// sections for all), at 48 kHz, through ProcessBlock on float blocks of 512: 10 s of noise, then
+// `seconds` of zeros of random sign in 10-second windows. Prints, per path, the worst window's
+// cost as a multiple of the same filter's noise, and how many designs raised the slow-path flags.
+void SilenceSweep(int seconds) {
+    constexpr int kRate = 48000, kBlock = 512, kWindow = 10 * kRate / kBlock;
+    std::mt19937 rng(5);
+    const std::vector<float> noise = Noise(kBlock);
+    std::vector<float> buffer(kBlock);
+    // Zeros of random sign, made beforehand so that the windows time the filters alone.
+    std::vector<std::vector<float>> zeros(61, std::vector<float>(kBlock));
+    for (auto& block : zeros)
+        for (float& z : block)
+            z = (rng() & 1) ? 0.0f : -0.0f;
+    std::printf("\nSilence sweep (48 kHz, float blocks of 512, %d s of zeros of random sign after "
+                "10 s of noise;\nworst 10-s window as a multiple of noise)\n\n",
+                seconds);
+    std::printf("%-10s %-6s %-6s %5s %8s %8s %6s\n", "path", "kind", "resp", "order", "noise ns",
+                "worst x", "flags");
+    for (int sections = 0; sections <= 1; ++sections) {
+        double worstAll = 0;
+        int flagged = 0, designs = 0;
+        for (int kind = fkButterworth; kind <= fkElliptic; ++kind)
+            for (int response = ftLowpass; response <= ftHighShelf; ++response)
+                for (int order = 1; order <= 8; ++order) {
+                    if (response >= ftLowShelf && kind != fkButterworth) continue;
+                    TdspIIRFilter f;
+                    f.SetSampleRate(kRate);
+                    f.SetKind(static_cast<TdspIIRFilterKind>(kind));
+                    f.SetResponse(static_cast<TdspIIRFilterResponse>(response));
+                    f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
+                    f.SetRipple(1), f.SetAttenuation(60), f.SetGain(-9);
+                    f.SetFrequency(1, 700), f.SetFrequency(2, 2500);
+                    if (!sections && !f.IsStable()) continue;
+                    TdspIIRSections s(f);
+                    const auto run = [&](const float* in) {
+                        if (sections)
+                            s.ProcessBlock(in, buffer.data(), kBlock);
+                        else
+                            f.ProcessBlock(in, buffer.data(), kBlock);
+                    };
+                    double start = ThreadSeconds();
+                    for (int b = 0; b < kWindow; ++b)
+                        run(noise.data());
+                    const double noiseNs = (ThreadSeconds() - start) * 1e9;
+                    double worst = 0;
+                    ClearFlags();
+                    for (int w = 0; w < seconds / 10; ++w) {
+                        start = ThreadSeconds();
+                        for (int b = 0; b < kWindow; ++b)
+                            run(zeros[static_cast<std::size_t>(b) % zeros.size()].data());
+                        worst = std::max(worst, (ThreadSeconds() - start) * 1e9 / noiseNs);
+                    }
+                    const unsigned flags = SlowPathFlags();
+                    ++designs, flagged += flags != 0;
+                    worstAll = std::max(worstAll, worst);
+                    std::printf("%-10s %-6d %-6d %5d %8.2f %8.2f %6s\n",
+                                sections ? "sections" : "recursion", kind, response, order,
+                                noiseNs / (kWindow * kBlock), worst, flags ? "raised" : "clear");
+                }
+        std::printf("%s: %d designs, worst window %.2fx noise, slow-path flags raised by %d\n\n",
+                    sections ? "sections" : "recursion", designs, worstAll, flagged);
+    }
+}
+
 } // namespace
 
-BENCHMARK_MAIN();
+// Google Benchmark's options, then the limit table; `--silence-sweep[=seconds]` runs the silence
+// sweep (default 300 s of silence per design) instead of the table.
+int main(int argc, char** argv) {
+    int sweep = 0;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--silence-sweep", 15) == 0) {
+            sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
+            for (int j = i; j + 1 < argc; ++j)
+                argv[j] = argv[j + 1];
+            --argc;
+            break;
+        }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (sweep > 0) {
+        SilenceSweep(sweep);
+        return 0;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    PrintLimitTable();
+    return 0;
+}

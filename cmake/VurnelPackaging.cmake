@@ -76,6 +76,9 @@ Butterworth, Chebyshev and Bessel filters, lowpass, highpass, bandpass and
 bandstop, orders 1 to 8, designed and run in 80-bit extended precision; the
 small VST 2 plug-in frame and the tone-control effect. Static libraries,
 headers and the CMake package (find_package(vurnel), vurnel::dsp).")
+if(TARGET vurnel_python)
+  include(${PROJECT_SOURCE_DIR}/cmake/VurnelPythonPackage.cmake)
+endif()
 include(CPack)
 cpack_add_component_group(vurnel)
 cpack_add_component_group(devel)

@@ -128,6 +128,86 @@ TExtendedBits MulBits(TExtendedBits a, TExtendedBits b) {
     return {r.value, static_cast<std::uint16_t>(sign | e)};
 }
 
+TExtendedBits AddBits(TExtendedBits a, TExtendedBits b) {
+    if (b.mantissa == 0) return a.mantissa == 0 ? AddZeros(a, b) : a;
+    if (a.mantissa == 0) return b;
+    if (CompareMagnitude(a, b) < 0) {
+        const TExtendedBits larger = b;
+        b = a;
+        a = larger;
+    }
+    const std::uint16_t sign = static_cast<std::uint16_t>(a.signExponent & 0x8000u);
+    const bool subtract = a.IsNegative() != b.IsNegative();
+    // Both as multiples of 2^(fa − kUnitShift − 64), fa the larger one's exponent field (1 for a
+    // subnormal): |a| ≥ |b| makes fa ≥ fb. What b loses below that unit is kept as a sticky bit.
+    int fa = a.Exponent() ? a.Exponent() : 1;
+    const int d = fa - (b.Exponent() ? b.Exponent() : 1);
+    const U128 x{a.mantissa, 0};
+    U128 y{0, 0};
+    bool sticky = false;
+    if (d == 0) {
+        y = {b.mantissa, 0};
+    } else if (d < 64) {
+        y = {b.mantissa >> d, b.mantissa << (64 - d)};
+    } else if (d == 64) {
+        y = {0, b.mantissa};
+    } else if (d < 128) {
+        y = {0, b.mantissa >> (d - 64)};
+        sticky = (b.mantissa << (128 - d)) != 0;
+    } else {
+        sticky = true;
+    }
+    // The exact sum or difference; with a sticky fraction f in (0, 1) units, its floor, whose
+    // bit 0 is then set: the rounding point lies at bit 62 or above whenever b lost bits.
+    U128 r;
+    bool carry = false;
+    if (!subtract) {
+        r.lo = x.lo + y.lo;
+        const std::uint64_t c = r.lo < x.lo ? 1 : 0;
+        r.hi = x.hi + y.hi + c;
+        carry = r.hi < x.hi || (c != 0 && r.hi == x.hi);
+    } else {
+        const std::uint64_t f = sticky ? 1 : 0; // x − y − f
+        const U128 t{y.hi + ((y.lo + f) < y.lo ? 1 : 0), y.lo + f};
+        r.lo = x.lo - t.lo;
+        r.hi = x.hi - t.hi - (x.lo < t.lo ? 1 : 0);
+    }
+    if (sticky) r.lo |= 1;
+    if (carry) { // 129 bits: halve, keeping the lost bit as sticky, one unit up
+        r = {(r.hi >> 1) | (std::uint64_t{1} << 63), (r.lo >> 1) | (r.hi << 63) | (r.lo & 1)};
+        ++fa;
+    }
+    if (r.hi == 0 && r.lo == 0) return {0, 0}; // an exact cancellation
+    const int length = BitLength(r);
+    int field = fa + length - 128;
+    if (field >= 1) {
+        const int s = length - 64;
+        std::uint64_t m;
+        if (s <= 0) {
+            m = r.lo << -s;
+        } else {
+            const Rounded q = ShiftRound(r, s);
+            m = q.value;
+            if (q.carry) {
+                m = std::uint64_t{1} << 63;
+                ++field;
+            }
+        }
+        if (field >= 0x7FFF)
+            return {std::uint64_t{1} << 63, static_cast<std::uint16_t>(sign | 0x7FFF)};
+        return {m, static_cast<std::uint16_t>(sign | field)};
+    }
+    // Subnormal: in units of 2^(1 − kUnitShift), which is 65 − fa bits above the unit of r.
+    const int s = 65 - fa;
+    std::uint64_t m;
+    if (s <= 0) {
+        m = r.lo << -s;
+    } else {
+        m = ShiftRound(r, s).value; // below 2^64 units: no carry
+    }
+    return {m, static_cast<std::uint16_t>(sign | ((m >> 63) ? 1 : 0))};
+}
+
 int CompareMagnitude(TExtendedBits a, TExtendedBits b) {
     if (a.Exponent() != b.Exponent()) return a.Exponent() < b.Exponent() ? -1 : 1;
     if (a.mantissa != b.mantissa) return a.mantissa < b.mantissa ? -1 : 1;

@@ -61,6 +61,12 @@ inline int BinaryExponent(long double v) {
 // product.
 TExtendedBits MulBits(TExtendedBits a, TExtendedBits b);
 
+// a + b as the x87 rounds it with its precision control at 64 bits and its rounding control at
+// nearest even, for finite operands: exact alignment, one rounding, subnormal results rounded in
+// units of 2^-16445, +0 for an exact cancellation, AddZeros for two zeros, an infinity of the
+// sum's sign where it overflows.
+TExtendedBits AddBits(TExtendedBits a, TExtendedBits b);
+
 // Compares |a| with |b|: negative, zero or positive.
 int CompareMagnitude(TExtendedBits a, TExtendedBits b);
 

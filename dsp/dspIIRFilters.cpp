@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "dspElliptic.h"
+#include "dspExtendedBits.h"
+#include "dspIIRBlock.h"
 #include "dspStability.h"
 
 namespace vurnel::dsp {
@@ -527,6 +529,45 @@ void TdspCustomIIRFilter::DesignFilter() {
     // 12. Can the recursion run as rounded?
     CheckStability();
     ++FDesignCount;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Blocks
+
+template <typename T> void TdspCustomIIRFilter::Block(const T* input, T* output, int count) {
+    switch (FRoutine) {
+    case TdspSampleRoutine::FilterSample:
+        break;
+    case TdspSampleRoutine::Silence:
+        for (int i = 0; i < count; ++i)
+            output[i] = T(0);
+        return;
+    case TdspSampleRoutine::PassThrough:
+    default:
+        for (int i = 0; i < count; ++i)
+            output[i] = input[i];
+        return;
+    }
+    if (count <= 0) return;
+    IIRFilterBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, output, count);
+    // A value that is not finite stays in the recursion for good: start it again from rest.
+    // Looked at as bits, so that no operation touches the values.
+    bool finite = true;
+    for (int i = 0; i <= NumTaps; ++i)
+        finite = finite && ToBits(XV[i]).IsFinite() && ToBits(YV[i]).IsFinite();
+    if (!finite)
+        for (int i = 0; i <= NumTaps; ++i)
+            XV[i] = YV[i] = 0.0L;
+}
+
+void TdspCustomIIRFilter::ProcessBlock(const long double* input, long double* output, int count) {
+    Block(input, output, count);
+}
+void TdspCustomIIRFilter::ProcessBlock(const double* input, double* output, int count) {
+    Block(input, output, count);
+}
+void TdspCustomIIRFilter::ProcessBlock(const float* input, float* output, int count) {
+    Block(input, output, count);
 }
 
 } // namespace vurnel::dsp

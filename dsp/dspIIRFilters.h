@@ -186,6 +186,17 @@ public:
         }
     }
 
+    // ProcessSample for each of count samples, each result converted to the buffer's type as a
+    // plain conversion converts it (for long double, stored as it is); input and output may be
+    // the same buffer, other overlaps are not allowed. The outputs and histories keep the bits
+    // of ProcessSample called sample by sample, with one difference: after a block that leaves a
+    // history entry infinite or NaN (such a sample in the input, or an unstable recursion that
+    // overflowed) the histories are cleared, so the output is finite again from the next block
+    // on. Allocates nothing, locks nothing.
+    void ProcessBlock(const long double* input, long double* output, int count);
+    void ProcessBlock(const double* input, double* output, int count);
+    void ProcessBlock(const float* input, float* output, int count);
+
 protected:
     long double PassThrough(long double input) { return input; }
     long double Silence(long double /*input*/) { return 0.0L; }
@@ -235,6 +246,7 @@ private:
     void ComputeCoefficients(DesignWork& w);
 
     void CheckStability();
+    template <typename T> void Block(const T* input, T* output, int count);
 
     TdspSampleRoutine FRoutine = TdspSampleRoutine::PassThrough;
     std::uint64_t FDesignCount = 0;

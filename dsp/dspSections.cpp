@@ -1,6 +1,9 @@
 #include "dspSections.h"
 
 #include <cmath>
+#include <utility>
+
+#include "dspExtendedBits.h"
 
 namespace vurnel::dsp {
 
@@ -211,14 +214,82 @@ void TdspIIRSections::Reset() {
         h[0] = h[1] = 0.0L;
 }
 
-void TdspIIRSections::ProcessBlock(const long double* input, long double* output, int count) {
-    for (int i = 0; i < count; ++i)
-        output[i] = ProcessSample(input[i]);
+namespace {
+
+// K sections over a block, as Cascade runs them sample by sample. The compiler keeps what fits
+// of the histories in the x87 registers; the coefficients come from a local copy.
+template <int K, typename T>
+void SectionsBlock(const TdspBiquad* sections, long double (*history)[2], const T* input, T* output,
+                   int count) {
+    long double b0[K], b1[K], b2[K], a1[K], a2[K], h0[K + 1], h1[K + 1];
+    for (int i = 0; i < K; ++i) {
+        b0[i] = sections[i].B0, b1[i] = sections[i].B1, b2[i] = sections[i].B2;
+        a1[i] = sections[i].A1, a2[i] = sections[i].A2;
+    }
+    for (int i = 0; i <= K; ++i)
+        h0[i] = history[i][0], h1[i] = history[i][1];
+    for (int n = 0; n < count; ++n) {
+        long double x = input[n];
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) {
+            const long double y =
+                (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
+                a2[i] * h1[i + 1];
+            h1[i] = h0[i];
+            h0[i] = x;
+            x = y;
+        }
+        h1[K] = h0[K];
+        h0[K] = x;
+        output[n] = static_cast<T>(x);
+    }
+    for (int i = 0; i <= K; ++i)
+        history[i][0] = h0[i], history[i][1] = h1[i];
 }
 
+template <typename T>
+using SectionsRoutine = void (*)(const TdspBiquad*, long double (*)[2], const T*, T*, int);
+
+// The largest section count with a loop of its own (an order-8 band design has 8 sections).
+constexpr int kSpecialisedSections = 8;
+
+template <typename T, int... K>
+SectionsRoutine<T> SelectSections(int count, std::integer_sequence<int, K...>) {
+    constexpr SectionsRoutine<T> table[] = {&SectionsBlock<K + 1, T>...};
+    return count >= 1 && count <= static_cast<int>(sizeof...(K)) ? table[count - 1] : nullptr;
+}
+
+} // namespace
+
+template <typename T> void TdspIIRSections::Block(const T* input, T* output, int count) {
+    if (count <= 0) return;
+    const SectionsRoutine<T> routine =
+        FRoutine == TdspSampleRoutine::FilterSample
+            ? SelectSections<T>(FNumSections,
+                                std::make_integer_sequence<int, kSpecialisedSections>{})
+            : nullptr;
+    if (routine)
+        routine(FSections, FHistory, input, output, count);
+    else
+        for (int i = 0; i < count; ++i)
+            output[i] = static_cast<T>(ProcessSample(input[i]));
+    // A value that is not finite stays in the cascade for good: start it again from rest.
+    // Looked at as bits, so that no operation touches the values.
+    for (int i = 0; i <= FNumSections; ++i)
+        if (!ToBits(FHistory[i][0]).IsFinite() || !ToBits(FHistory[i][1]).IsFinite()) {
+            Reset();
+            break;
+        }
+}
+
+void TdspIIRSections::ProcessBlock(const long double* input, long double* output, int count) {
+    Block(input, output, count);
+}
+void TdspIIRSections::ProcessBlock(const double* input, double* output, int count) {
+    Block(input, output, count);
+}
 void TdspIIRSections::ProcessBlock(const float* input, float* output, int count) {
-    for (int i = 0; i < count; ++i)
-        output[i] = static_cast<float>(ProcessSample(input[i]));
+    Block(input, output, count);
 }
 
 long double TdspIIRSections::GetGain() const {

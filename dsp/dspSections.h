@@ -54,8 +54,13 @@ public:
             return input;
         }
     }
-    // ProcessSample for each of count samples; input and output may be the same buffer.
+    // ProcessSample for each of count samples, each result converted to the buffer's type as a
+    // plain conversion converts it; input and output may be the same buffer, other overlaps are
+    // not allowed. The bits of ProcessSample called sample by sample, except that a block that
+    // leaves a history entry infinite or NaN (such a sample in the input) clears the histories,
+    // so the output is finite again from the next block on. Allocates nothing, locks nothing.
     void ProcessBlock(const long double* input, long double* output, int count);
+    void ProcessBlock(const double* input, double* output, int count);
     void ProcessBlock(const float* input, float* output, int count);
 
     TdspSampleRoutine GetRoutine() const { return FRoutine; }
@@ -68,6 +73,7 @@ public:
     bool IsStable() const;
 
 private:
+    template <typename T> void Block(const T* input, T* output, int count);
     long double Cascade(long double x) {
         for (int i = 0; i < FNumSections; ++i) {
             const TdspBiquad& s = FSections[i];

@@ -213,6 +213,8 @@ def main():
                 (["--ripple", "nan"], "wants a number"),
                 (["--response", "bandpass", "--f1", "100"], "needs --f2"),
                 (["--response", "bandstop", "--f1", "100"], "needs --f2"),
+                (["--response", "bandpass", "--f1", "2000", "--f2", "1000"],
+                 "needs --f2 (1000 Hz) above --f1 (2000 Hz)"),
                 (["--rate", "0"], "above 0"), (["--rate", "-44100"], "above 0"),
                 (["--f1"], "needs a value"), (["--bogus", "1"], "unknown option")]:
             r = run("--out", out, "--csv", csv, *args)

@@ -31,7 +31,8 @@ check() { # check NAME COMMAND...: passes when the command exits 0
 }
 
 purge() {
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vurnel libvurnel-dev >/dev/null 2>&1
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vurnel libvurnel-dev python3-vurnel \
+        >/dev/null 2>&1
 }
 trap 'purge; rm -rf "$work"' EXIT
 
@@ -43,9 +44,10 @@ fi
 purge
 deb=$pkgdir/vurnel_${version}_amd64.deb
 devdeb=$pkgdir/libvurnel-dev_${version}_amd64.deb
-check "apt-get installs vurnel and libvurnel-dev $version" \
-    env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" "$devdeb"
-dpkg -L vurnel libvurnel-dev | sort -u >"$work/files"
+pydeb=$pkgdir/python3-vurnel_${version}_amd64.deb
+check "apt-get installs vurnel, libvurnel-dev and python3-vurnel $version" \
+    env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb" "$devdeb" "$pydeb"
+dpkg -L vurnel libvurnel-dev python3-vurnel | sort -u >"$work/files"
 
 cd "$work"  # away from the build tree
 check "vurnel --version from /usr/bin says $version" \
@@ -79,6 +81,16 @@ check "man -w vurnel finds the manual page" \
     sh -c "man -w vurnel | grep -qx /usr/share/man/man1/vurnel.1.gz"
 check "the manual page formats without warnings" \
     sh -c "! LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l /usr/share/man/man1/vurnel.1.gz 2>&1 >/dev/null | grep ."
+
+check "Debian's python3 imports vurnel from the package and filters" \
+    sh -c "env -u PYTHONPATH /usr/bin/python3 -c '
+import numpy as np, vurnel
+assert vurnel.__file__.startswith(\"/usr/lib/python3/dist-packages/vurnel/\"), vurnel.__file__
+f = vurnel.design(\"elliptic\", \"bandpass\", 4, 1000, 2000, fs=48000, ripple=0.5, attenuation=60)
+x = np.sin(2 * np.pi * 1414 * np.arange(48000) / 48000).astype(np.float32)
+y = f.sosfilt(x)
+assert y.dtype == np.float32 and 0.9 < np.abs(y[-4800:]).max() < 1.1 and f.stable
+'"
 
 # A consumer project outside the tree, against the installed CMake package.
 mkdir -p "$work/consumer"
@@ -122,7 +134,8 @@ EOF2"
 purge
 left=$(while read -r f; do [ -f "$f" ] && echo "$f"; done <"$work/files")
 for d in /usr/include/vurnel /usr/lib/cmake/vurnel /usr/lib/lv2/vurnel.lv2 /usr/lib/vst3/vurnel.vst3 \
-    /usr/share/doc/vurnel /usr/share/doc/libvurnel-dev; do
+    /usr/share/doc/vurnel /usr/share/doc/libvurnel-dev /usr/lib/python3/dist-packages/vurnel \
+    /usr/share/doc/python3-vurnel; do
     [ -e "$d" ] && left="$left $d"
 done
 check "apt-get purge leaves none of the packages' files behind" test -z "$left"

@@ -1,6 +1,5 @@
 #include "FilterDesign.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,43 +14,11 @@ namespace vurnel::host {
 
 namespace {
 
-const char* const kKinds[] = {"butterworth", "chebyshev", "bessel", "chebyshev2", "elliptic"};
-const char* const kResponses[] = {"lowpass",  "highpass", "bandpass",
-                                  "bandstop", "lowshelf", "highshelf"};
-
-bool IsBand(dsp::TdspIIRFilterResponse response) {
-    return response == dsp::ftBandpass || response == dsp::ftBandstop;
-}
-bool IsShelf(dsp::TdspIIRFilterResponse response) {
-    return response == dsp::ftLowShelf || response == dsp::ftHighShelf;
-}
 bool UsesRipple(dsp::TdspIIRFilterKind kind) {
     return kind == dsp::fkChebyshev || kind == dsp::fkElliptic;
 }
 bool UsesAttenuation(dsp::TdspIIRFilterKind kind) {
     return kind == dsp::fkChebyshev2 || kind == dsp::fkElliptic;
-}
-// The attenuation as the library stores it: the magnitude, clamped into its range.
-long double StoredAttenuation(long double value) {
-    return std::fmin(std::fmax(std::fabs(value), dsp::MinAttenuation), dsp::MaxAttenuation);
-}
-
-long double ParseValue(const std::string& option, const std::string& text) {
-    char* end = nullptr;
-    errno = 0;
-    const long double value = std::strtold(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value))
-        throw DesignError(option + " wants a number, not '" + text + "'");
-    return value;
-}
-
-// The index of `value` among `names`, or N when it is none of them.
-template <std::size_t N>
-std::size_t IndexOf(const std::string& value, const char* const (&names)[N]) {
-    std::size_t k = 0;
-    while (k < N && value != names[k])
-        ++k;
-    return k;
 }
 
 std::string Format(const char* format, long double value) {
@@ -103,42 +70,28 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             return args[++i];
         };
         if (option == "--kind") {
-            const std::string v = value();
-            const std::size_t k = IndexOf(v, kKinds);
-            if (k == std::size(kKinds))
-                throw DesignError("unknown kind '" + v +
-                                  "' (butterworth, chebyshev, bessel, chebyshev2 or elliptic)");
-            r.kind = static_cast<dsp::TdspIIRFilterKind>(k);
+            r.kind = KindNamed(value());
         } else if (option == "--response") {
-            const std::string v = value();
-            const std::size_t k = IndexOf(v, kResponses);
-            if (k == std::size(kResponses))
-                throw DesignError("unknown response '" + v +
-                                  "' (lowpass, highpass, bandpass, bandstop, lowshelf or "
-                                  "highshelf)");
-            r.response = static_cast<dsp::TdspIIRFilterResponse>(k);
+            r.response = ResponseNamed(value());
         } else if (option == "--order") {
             const std::string v = value();
-            const long double order = ParseValue(option, v);
-            if (order != std::floor(order) || order < 1 || order > 8)
-                throw DesignError("order '" + v + "' must be a whole number from 1 to 8");
-            r.order = static_cast<int>(order);
+            r.order = CheckedOrder(ParseNumber(option, v), v);
         } else if (option == "--f1") {
-            r.f1 = ParseValue(option, value());
+            r.f1 = ParseNumber(option, value());
         } else if (option == "--f2") {
-            r.f2 = ParseValue(option, value());
+            r.f2 = ParseNumber(option, value());
             r.f2Given = true;
         } else if (option == "--rate") {
             const std::string v = value();
-            r.rate = ParseValue(option, v);
-            if (!(r.rate > 0)) throw DesignError("sample rate '" + v + "' must be above 0");
+            r.rate = ParseNumber(option, v);
+            CheckRate(r.rate, v);
         } else if (option == "--ripple") {
-            r.ripple = ParseValue(option, value());
+            r.ripple = ParseNumber(option, value());
         } else if (option == "--attenuation") {
-            r.attenuation = ParseValue(option, value());
+            r.attenuation = ParseNumber(option, value());
             r.attenuationGiven = true;
         } else if (option == "--gain") {
-            r.gain = ParseValue(option, value());
+            r.gain = ParseNumber(option, value());
             r.gainGiven = true;
         } else if (option == "--out") {
             r.svg = value();
@@ -148,7 +101,7 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             r.sections = true;
         } else if (option == "--impulse") {
             const std::string v = value();
-            const long double n = ParseValue(option, v);
+            const long double n = ParseNumber(option, v);
             if (n != std::floor(n) || n < 0 || n > 1000000)
                 throw DesignError("--impulse '" + v + "' must be a whole number from 0 to 1000000");
             r.impulse = static_cast<int>(n);
@@ -156,29 +109,8 @@ DesignRequest ParseDesignArguments(const std::vector<std::string>& args) {
             throw DesignError("unknown option '" + option + "' for design");
         }
     }
-    if (IsBand(r.response) && !r.f2Given)
-        throw DesignError(std::string("a ") + kResponses[r.response] +
-                          " filter needs --f2, its upper band edge");
-    if (IsShelf(r.response) && r.kind != dsp::fkButterworth)
-        throw DesignError(std::string("a ") + kResponses[r.response] +
-                          " is designed for butterworth filters only, not " + kKinds[r.kind]);
-    if (r.kind == dsp::fkElliptic && !(std::fabs(r.ripple) < StoredAttenuation(r.attenuation)))
-        throw DesignError("an elliptic filter needs --attenuation (" +
-                          Format("%.10Lg", StoredAttenuation(r.attenuation)) +
-                          " dB) above --ripple (" + Format("%.10Lg", std::fabs(r.ripple)) + " dB)");
+    CheckDesignSettings(r, "--");
     return r;
-}
-
-void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& r) {
-    filter.SetSampleRate(r.rate);
-    filter.SetRipple(r.ripple);
-    filter.SetAttenuation(r.attenuation);
-    filter.SetGain(r.gain);
-    filter.SetKind(r.kind);
-    filter.SetResponse(r.response);
-    filter.SetOrder(static_cast<dsp::TdspIIRFilterOrder>(r.order));
-    filter.SetFrequency(1, r.f1);
-    filter.SetFrequency(2, r.f2);
 }
 
 namespace {
@@ -195,7 +127,7 @@ std::vector<FrequencyPoint> Curve(long double rate, int points, long double roun
     for (int i = 0; i < points; ++i) {
         const long double f =
             low * std::pow(high / low, static_cast<long double>(i) / (points - 1));
-        const long double w = 2.0L * dsp::Pi * f / rate;
+        const long double w = AngularFrequency(f, rate);
         const dsp::TdspResponseValue v = evaluate(w);
         long double phase = std::atan2(v.H.im, v.H.re) * 180.0L / dsp::Pi;
         if (phase <= -180.0L) phase += 360.0L;
@@ -293,14 +225,6 @@ std::string SectionsReport(const dsp::TdspIIRSections& s, const std::vector<long
     return out.str();
 }
 
-std::string KindName(dsp::TdspIIRFilterKind kind) {
-    return kind <= dsp::fkElliptic ? kKinds[kind] : "?";
-}
-
-std::string ResponseName(dsp::TdspIIRFilterResponse response) {
-    return response <= dsp::ftHighShelf ? kResponses[response] : "?";
-}
-
 std::string DesignTitle(const dsp::TdspIIRFilter& f) {
     std::string title = KindName(f.GetKind()) + " " + ResponseName(f.GetResponse()) + ", order " +
                         std::to_string(f.GetOrder()) + ", ";
@@ -343,24 +267,8 @@ std::string DesignReport(const dsp::TdspIIRFilter& f, const DesignRequest& r,
     if (IsShelf(f.GetResponse()) || r.gainGiven)
         out << "  gain        " << Format("%.10Lg", f.GetGain()) << " dB"
             << (IsShelf(f.GetResponse()) ? "" : "  (used by shelves only)") << "\n";
-    auto note = [&](const char* what, long double asked, long double stored,
-                    const std::string& why) {
-        if (asked != stored)
-            out << "  note: " << what << " " << Format("%.10Lg", asked) << " was stored as "
-                << Format("%.10Lg", stored) << " (" << why << ")\n";
-    };
-    const std::string edgeRule = "band edges lie between " + Format("%.3Lg", dsp::Epsilon) +
-                                 " Hz and half the sample rate less 0.0001 Hz";
-    note("f1", r.f1, f.GetFrequency(1), edgeRule);
-    if (band) note("f2", r.f2, f.GetFrequency(2), edgeRule);
-    note("ripple", r.ripple, f.GetRipple(), "the ripple is stored as its magnitude");
-    note("attenuation", r.attenuation, f.GetAttenuation(),
-         "the attenuation is stored as its magnitude, between " +
-             Format("%.10Lg", dsp::MinAttenuation) + " and " +
-             Format("%.10Lg", dsp::MaxAttenuation) + " dB");
-    note("gain", r.gain, f.GetGain(),
-         "a shelf's gain lies between -" + Format("%.10Lg", dsp::MaxShelfGain) + " and " +
-             Format("%.10Lg", dsp::MaxShelfGain) + " dB");
+    for (const std::string& line : StorageNotes(f, r))
+        out << "  note: " << line << "\n";
     out << "\nroutine     " << RoutineName(f.GetRoutine()) << "\n"
         << "recursion   " << StabilityText(f) << "\n";
     if (f.GetRoutine() == dsp::TdspSampleRoutine::FilterSample) {

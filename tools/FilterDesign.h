@@ -4,46 +4,27 @@
 // runs them, in extended precision.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "DesignSettings.h"
 #include "dspIIRFilters.h"
 #include "dspSections.h"
 
 namespace vurnel::host {
 
-// One line naming what is wrong with the settings.
-struct DesignError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-struct DesignRequest {
-    dsp::TdspIIRFilterKind kind = dsp::fkButterworth;
-    dsp::TdspIIRFilterResponse response = dsp::ftLowpass;
-    int order = 1;
-    long double f1 = 300.0L;
-    long double f2 = 3000.0L; // the library's default second edge
-    bool f2Given = false;
-    long double rate = 44100.0L;
-    long double ripple = 0.0L;
-    long double attenuation = 40.0L; // the library's default
-    long double gain = 0.0L;         // of a shelf
-    bool attenuationGiven = false, gainGiven = false;
+// The settings as the command line gives them, with the outputs it asks for.
+struct DesignRequest : DesignSettings {
     std::string svg, csv;  // output files, empty for none
     int impulse = 0;       // how many impulse-response samples to print
     bool sections = false; // report, draw and write the second-order sections
 };
 
 // Reads the options after `design`; throws DesignError for an unknown kind or response, an
-// order outside 1..8, a value that is not a number, a missing --f2 for a band filter, a rate
-// that is not above 0, a shelf of another kind than Butterworth, an elliptic filter whose
-// attenuation is not above its ripple, or an unknown option.
+// order outside 1..8, band edges out of order, a value that is not a number, a missing --f2 for a
+// band filter, a rate that is not above 0, a shelf of another kind than Butterworth, an elliptic
+// filter whose attenuation is not above its ripple, or an unknown option.
 DesignRequest ParseDesignArguments(const std::vector<std::string>& args);
-
-// Sets the filter's properties through its public setters, as any caller would: rate first,
-// then ripple, attenuation, gain, kind, response, order and the band edges.
-void ConfigureFilter(dsp::TdspIIRFilter& filter, const DesignRequest& request);
 
 struct FrequencyPoint {
     long double hertz;
@@ -85,8 +66,6 @@ long double RootShift(const dsp::TdspIIRFilter& filter);
 std::string SectionsReport(const dsp::TdspIIRSections& sections,
                            const std::vector<long double>& impulse);
 
-std::string KindName(dsp::TdspIIRFilterKind kind);
-std::string ResponseName(dsp::TdspIIRFilterResponse response);
 std::string DesignTitle(const dsp::TdspIIRFilter& filter);
 
 // The printed report: stored settings and notes, s- and z-plane poles and zeros, gain factor,

@@ -1,0 +1,305 @@
+#include "dspIIRBlock.h"
+
+#include <utility>
+
+#include "dspIIRFilters.h"
+
+namespace vurnel::dsp {
+
+namespace {
+
+// N taps over a block, the plain way: the compiler keeps what fits of the histories in
+// registers and the shift is a renaming in the unrolled loop. With one or two taps everything
+// fits in the x87 registers; beyond that g++ spills extended values to memory on every sample,
+// which the hand-written loop below avoids. It is also the portable path.
+template <int N, typename T>
+void PlainBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* input, T* output, int count) {
+    long double h[N + 1], y[N + 1], c[N], d[N];
+    for (int i = 0; i <= N; ++i)
+        h[i] = xv[i], y[i] = yv[i];
+    for (int i = 0; i < N; ++i)
+        c[i] = xCoeffs[i], d[i] = yCoeffs[i];
+    for (int n = 0; n < count; ++n) {
+#pragma GCC unroll 32
+        for (int i = 0; i < N; ++i) {
+            h[i] = h[i + 1];
+            y[i] = y[i + 1];
+        }
+        const long double t = static_cast<long double>(input[n]) * g;
+        h[N] = t;
+        long double acc = t;
+#pragma GCC unroll 32
+        for (int i = 0; i < N; ++i)
+            acc = (acc + h[i] * c[i]) + y[i] * d[i];
+        y[N] = acc;
+        output[n] = static_cast<T>(acc);
+    }
+    for (int i = 0; i <= N; ++i)
+        xv[i] = h[i], yv[i] = y[i];
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
+
+// Samples per chunk of the loop below.
+constexpr int kChunk = 256;
+
+// Why this loop is written by hand
+// --------------------------------
+// x87 arithmetic takes extended operands only from its eight registers, and N taps need 4·N + 1
+// extended values a sample. Where they cannot all stay in registers, the next best is to load
+// each once where it is used (an 80-bit load costs about two multiplies' issue slots on the
+// cores measured, a store a little more) and to store each new history value once, never to
+// shift or spill. So the histories run along one linear array of (input, output) pairs that
+// starts as XV and YV: sample n reads its history at entries n+1 .. n+N and appends its own at
+// n+N+1. The gain factor and the newest outputs stay in registers. Feed-forward coefficients
+// that are doubles exactly (the integers of lowpass, highpass and bandpass designs) enter as
+// double memory operands, which cost no load; the product is the same. At the end of a chunk
+// the last N+1 pairs move to the front; at the end of the block they are XV and YV as the
+// per-sample routine leaves them. The order of the operations is the recursion's: t = x·g, then
+// (acc + h·c) + y·d for each tap, oldest first.
+//
+// Registers between samples: st0 g, then the last R outputs, newest first (R = 3 for three taps,
+// 4 for more: the most that leaves room for the sum and two operands). The chain from one output
+// to the next runs through these registers only; an 80-bit store forwarded to a load takes tens
+// of cycles on these cores, so an output is read back from memory only R + 1 or more samples
+// after it was stored. LOAD pushes the sample, STORE writes st0 to the output without popping
+// it; XC multiplies st0 by tap vurnel_k's feed-forward value (at vurnel_k·32 from %[c]; its
+// feedback value at +16). Each tap adds its input's product, then its output's.
+#define VURNEL_IIR_LOOP(LOAD, STORE, XC, R, LOAD_Y, REGISTER_TAPS, ROTATE, POP_Y)                  \
+    LOAD_Y "fldt %[g]\n\t"                                                                         \
+           "1:\n\t" LOAD "fmul %%st(1), %%st\n\t"                                                  \
+           "fld %%st(0)\n\t"                                                                       \
+           "fstpt %c[newT](%[h])\n\t"                                                              \
+           ".set vurnel_k, 0\n\t"                                                                  \
+           ".rept %c[taps] - " #R "\n\t"                                                           \
+           "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                            \
+           "fldt 48+vurnel_k*32(%[h])\n\t"                                                         \
+           "fldt 16+vurnel_k*32(%[c])\n\t"                                                         \
+           "fmulp %%st, %%st(1)\n\t"                                                               \
+           "faddp %%st, %%st(1)\n\t"                                                               \
+           ".set vurnel_k, vurnel_k+1\n\t"                                                         \
+           ".endr\n\t" REGISTER_TAPS STORE "fld %%st(0)\n\t"                                       \
+           "fstpt %c[newY](%[h])\n\t" ROTATE "add $32, %[h]\n\t"                                   \
+           "add %[step], %[in]\n\t"                                                                \
+           "add %[step], %[out]\n\t"                                                               \
+           "dec %[n]\n\t"                                                                          \
+           "jnz 1b\n\t"                                                                            \
+           "fstp %%st(0)\n\t" POP_Y
+// A tap whose output is in register st(P) (P = 1 + its age in samples, with the sum in st0).
+#define VURNEL_REGISTER_TAP(XC, P)                                                                 \
+    "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                                   \
+    "fld %%st(" #P ")\n\t"                                                                         \
+    "fldt 16+vurnel_k*32(%[c])\n\t"                                                                \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    ".set vurnel_k, vurnel_k+1\n\t"
+#define VURNEL_LOAD_Y3                                                                             \
+    "fldt %c[y3](%[h])\n\t"                                                                        \
+    "fldt %c[y2](%[h])\n\t"                                                                        \
+    "fldt %c[y1](%[h])\n\t"
+#define VURNEL_LOAD_Y4 "fldt %c[y4](%[h])\n\t" VURNEL_LOAD_Y3
+#define VURNEL_TAPS3(XC)                                                                           \
+    VURNEL_REGISTER_TAP(XC, 4) VURNEL_REGISTER_TAP(XC, 3) VURNEL_REGISTER_TAP(XC, 2)
+#define VURNEL_TAPS4(XC) VURNEL_REGISTER_TAP(XC, 5) VURNEL_TAPS3(XC)
+// The new output replaces the oldest, and the registers turn round to g, newest, …, oldest.
+#define VURNEL_ROTATE3                                                                             \
+    "fstp %%st(4)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"
+#define VURNEL_ROTATE4                                                                             \
+    "fstp %%st(5)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"
+#define VURNEL_POP_Y3                                                                              \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"
+#define VURNEL_POP_Y4 "fstp %%st(0)\n\t" VURNEL_POP_Y3
+#define VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, R)                                                    \
+    VURNEL_IIR_LOOP(LOAD, STORE, XC, R, VURNEL_LOAD_Y##R, VURNEL_TAPS##R(XC), VURNEL_ROTATE##R,    \
+                    VURNEL_POP_Y##R)
+#define VURNEL_XC_EXTENDED                                                                         \
+    "fldt vurnel_k*32(%[c])\n\t"                                                                   \
+    "fmulp %%st, %%st(1)\n\t"
+#define VURNEL_XC_DOUBLE "fmull vurnel_k*32(%[c])\n\t"
+#define VURNEL_IIR_OPERANDS                                                                        \
+    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out),                                                   \
+        [n] "+r"(n)                                                                                \
+        : [c] "r"(coefficients), [g] "m"(g), [taps] "i"(N), [y1] "i"(16 + 32 * N),                 \
+          [y2] "i"(16 + 32 * (N - 1)), [y3] "i"(16 + 32 * (N - 2)), [y4] "i"(16 + 32 * (N - 3)),   \
+          [newT] "i"(32 * (N + 1)), [newY] "i"(16 + 32 * (N + 1)), [step] "i"(static_cast<int>(    \
+                                                                       sizeof(T)))                 \
+        : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
+
+// A tap's feed-forward coefficient (extended, or a double with 8 bytes of padding) and its
+// feedback coefficient.
+template <typename C> struct Tap {
+    C x;
+    alignas(16) long double y;
+};
+static_assert(sizeof(Tap<long double>) == 32 && sizeof(Tap<double>) == 32, "32-byte taps");
+
+// One chunk: n samples, the history pairs from h on.
+template <int N, int R, bool Doubles, typename T, typename Taps>
+void RunLoop(long double (*h)[2], const T* in, T* out, long n, const Taps* coefficients,
+             long double g) {
+#define VURNEL_IIR_FOR_TYPES(XC, RR)                                                               \
+    if constexpr (sizeof(T) == 4)                                                                  \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR("flds (%[in])\n\t", "fsts (%[out])\n\t", XC, RR)      \
+                         : VURNEL_IIR_OPERANDS);                                                   \
+    else if constexpr (sizeof(T) == 8)                                                             \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR("fldl (%[in])\n\t", "fstl (%[out])\n\t", XC, RR)      \
+                         : VURNEL_IIR_OPERANDS);                                                   \
+    else                                                                                           \
+        __asm__ volatile(                                                                          \
+            VURNEL_IIR_LOOP_FOR("fldt (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)   \
+            : VURNEL_IIR_OPERANDS);
+    if constexpr (R == 3) {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 3)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 3)
+        }
+    } else {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 4)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 4)
+        }
+    }
+#undef VURNEL_IIR_FOR_TYPES
+}
+
+template <int N, typename C, typename T>
+void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+               long double* xv, long double* yv, const T* input, T* output, int count) {
+    Tap<C> coefficients[N];
+    long double history[kChunk + N + 1][2];
+    for (int i = 0; i < N; ++i)
+        coefficients[i].x = static_cast<C>(xCoeffs[i]), coefficients[i].y = yCoeffs[i];
+    for (int i = 0; i <= N; ++i)
+        history[i][0] = xv[i], history[i][1] = yv[i];
+    for (int done = 0; done < count;) {
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        long double(*h)[2] = history;
+        const T* in = input + done;
+        T* out = output + done;
+        long n = chunk;
+        constexpr bool doubles = sizeof(C) == sizeof(double);
+        if constexpr (N == 3) {
+            if constexpr (doubles)
+                RunLoop<N, 3, true, T>(h, in, out, n, coefficients, g);
+            else
+                RunLoop<N, 3, false, T>(h, in, out, n, coefficients, g);
+        } else {
+            if constexpr (doubles)
+                RunLoop<N, 4, true, T>(h, in, out, n, coefficients, g);
+            else
+                RunLoop<N, 4, false, T>(h, in, out, n, coefficients, g);
+        }
+        done += chunk;
+        for (int i = 0; i <= N; ++i)
+            history[i][0] = history[chunk + i][0], history[i][1] = history[chunk + i][1];
+    }
+    for (int i = 0; i <= N; ++i)
+        xv[i] = history[i][0], yv[i] = history[i][1];
+}
+
+#undef VURNEL_IIR_LOOP
+#undef VURNEL_XC_EXTENDED
+#undef VURNEL_XC_DOUBLE
+#undef VURNEL_IIR_OPERANDS
+
+// Whether every feed-forward coefficient is a double exactly.
+bool DoubleCoefficients(const long double* xCoeffs, int numTaps) {
+    for (int i = 0; i < numTaps; ++i)
+        if (static_cast<long double>(static_cast<double>(xCoeffs[i])) != xCoeffs[i]) return false;
+    return true;
+}
+
+constexpr bool kFastLoop = true;
+
+#else
+
+constexpr bool kFastLoop = false;
+
+template <int N, typename C, typename T>
+void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+               long double* xv, long double* yv, const T* input, T* output, int count) {
+    PlainBlock<N, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+bool DoubleCoefficients(const long double*, int) {
+    return false;
+}
+
+#endif
+
+template <typename T>
+void GenericBlock(int numTaps, long double g, const long double* xCoeffs,
+                  const long double* yCoeffs, long double* xv, long double* yv, const T* input,
+                  T* output, int count) {
+    for (int n = 0; n < count; ++n)
+        output[n] = static_cast<T>(IIRFilterStep(numTaps, g, xCoeffs, yCoeffs, xv, yv, input[n]));
+}
+
+template <typename T>
+using BlockRoutine = void (*)(long double, const long double*, const long double*, long double*,
+                              long double*, const T*, T*, int);
+
+// The plain loop keeps one or two taps in registers; more run the hand-written loop. Only the
+// routines chosen here are instantiated (the hand-written loop needs three taps or more).
+constexpr int kLargestPlain = 2;
+
+template <int N, typename C, typename T> constexpr BlockRoutine<T> Loop() {
+    if constexpr (!kFastLoop || N <= kLargestPlain)
+        return &PlainBlock<N, T>;
+    else
+        return &FastBlock<N, C, T>;
+}
+
+template <typename T, int... N>
+BlockRoutine<T> Select(int numTaps, bool doubles, std::integer_sequence<int, N...>) {
+    constexpr BlockRoutine<T> extended[] = {Loop<N + 1, long double, T>()...};
+    constexpr BlockRoutine<T> exact[] = {Loop<N + 1, double, T>()...};
+    if (numTaps < 1 || numTaps > static_cast<int>(sizeof...(N))) return nullptr;
+    return doubles ? exact[numTaps - 1] : extended[numTaps - 1];
+}
+
+template <typename T>
+void Block(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
+           long double* xv, long double* yv, const T* input, T* output, int count) {
+    if (count <= 0) return;
+    const BlockRoutine<T> routine =
+        Select<T>(numTaps, DoubleCoefficients(xCoeffs, numTaps),
+                  std::make_integer_sequence<int, MaxSpecialisedTaps>{});
+    if (routine)
+        routine(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+    else
+        GenericBlock(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
+} // namespace
+
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const long double* input, long double* output, int count) {
+    Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count) {
+    Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count) {
+    Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
+} // namespace vurnel::dsp

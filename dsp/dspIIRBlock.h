@@ -1,0 +1,33 @@
+// The recursion of TdspIIRFilter over a block of samples.
+//
+// IIRFilterBlock runs IIRFilterStep once per sample, in the same order of operations and
+// precision, so every output and every history entry keeps the bits of the per-sample routine;
+// what changes is where the values live. A per-sample call shifts both histories through
+// memory and loads every coefficient each time, and an 80-bit value moved through memory costs
+// several cycles (a store forwarded to the next sample's load far more). The block routine is
+// specialised by tap count: the histories are locals that rotate by renaming in an unrolled
+// loop, the coefficients are loaded once per use from a local copy, and the input enters the
+// first multiply as a memory operand.
+#pragma once
+
+namespace vurnel::dsp {
+
+// The largest tap count with a specialised loop (an order-8 band design has 16); larger counts
+// run IIRFilterStep sample by sample.
+constexpr int MaxSpecialisedTaps = 16;
+
+// For each of count samples: y = IIRFilterStep(numTaps, gainFactor, xCoeffs, yCoeffs, xv, yv,
+// input[i]) and output[i] = y converted to the buffer's type (a plain conversion: rounded to
+// nearest by the current rounding mode). input and output may be the same buffer; other overlaps
+// are not allowed. Allocates nothing, locks nothing.
+void IIRFilterBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const long double* input, long double* output, int count);
+void IIRFilterBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count);
+void IIRFilterBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count);
+
+} // namespace vurnel::dsp
