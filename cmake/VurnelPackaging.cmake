@@ -24,6 +24,14 @@ if(TARGET vurnel)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/pipewire-vurnel.conf
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vurnel/examples COMPONENT runtime
           EXCLUDE_FROM_ALL)
+  # The application menu's "Vurnel tone control" (`vurnel desktop edit`) and its icon.
+  if(VURNEL_EDITOR)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/vurnel-tone-control.desktop
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT runtime EXCLUDE_FROM_ALL)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/vurnel.svg
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT runtime
+            EXCLUDE_FROM_ALL)
+  endif()
 endif()
 foreach(package_and_component "vurnel;runtime" "libvurnel-dev;dev")
   list(GET package_and_component 0 package)
@@ -57,10 +65,11 @@ MIRVAK_Vurnel is a stereo bass and treble tone control computed in 80-bit
 extended precision: the dry signal plus a first-order lowpass copy scaled by
 the bass gain plus a first-order highpass copy scaled by the treble gain.
 This package holds the VST 2 module (/usr/lib/vst), the same effect as a VST 3
-plug-in (/usr/lib/vst3) and as an LV2 plug-in with an editor that shows its
-response curve (/usr/lib/lv2), and
-vurnel, a command-line host that renders audio files through VST 2 plug-ins
-and shows the designs of the filter library.")
+plug-in (/usr/lib/vst3) and as an LV2 plug-in (/usr/lib/lv2), both with an
+editor that shows its response curve, and
+vurnel, a command-line host that renders audio files through VST 2 plug-ins,
+shows the designs of the filter library and puts the tone control into the
+desktop's audio (PipeWire), with a window in the application menu.")
 set(CPACK_DEBIAN_DEVEL_DESCRIPTION
 "IIR filter-design library and plug-in frame of Vurnel (development files)
 Butterworth, Chebyshev and Bessel filters, lowpass, highpass, bandpass and

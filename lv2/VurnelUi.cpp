@@ -1,16 +1,10 @@
 // The editor as an LV2 UI (ui:X11UI): the one function a host finds in the module
-// (lv2ui_descriptor), an Xlib window of its own connection inside the host's parent (or a
-// top-level window for hosts using ui:showInterface), and the events that drive the model. The
-// editor draws with cairo into an image of its own the size of its window and puts what changed
-// on the screen; cairo keeps no state on the X connection (its Xlib backend would keep some for
-// every connection ever closed). It does nothing between events: the host's idle calls only
-// drain the connection. No C++ exception leaves here.
+// (lv2ui_descriptor) and a thin face over the editor's window (inside the host's parent, or a
+// top-level window for hosts using ui:showInterface): the host's options, port events and port
+// writes. It does nothing between events: the host's idle calls only drain the connection. No
+// C++ exception leaves here.
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/keysym.h>
-#include <cairo.h>
 #include <lv2/atom/atom.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
@@ -22,13 +16,10 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "ToneEditorModel.h"
-#include "ToneEditorView.h"
+#include "ToneEditorWindow.h"
 
-using vurnel::EditorKey;
-using vurnel::EditorRect;
 using vurnel::ToneEditorModel;
 
 namespace {
@@ -79,323 +70,58 @@ Features ReadFeatures(const LV2_Feature* const* features) {
     return f;
 }
 
-class VurnelUi {
+// The LV2 face of the editor: values come in as port events and go out as port writes (an
+// LV2 port write carries no gesture, so the begin and end of one are not passed on).
+class VurnelUi final : public vurnel::ToneEditorListener {
 public:
-    VurnelUi(const Features& f, LV2UI_Write_Function write, LV2UI_Controller controller);
-    ~VurnelUi();
-    VurnelUi(const VurnelUi&) = delete;
-    VurnelUi& operator=(const VurnelUi&) = delete;
-
-    bool Open() const { return display != nullptr && window != 0; }
-    Window Widget() const { return window; }
-    void PortEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format, const void* data);
-    int Idle();
-    int Show();
-    int Hide();
-    int Resize(int width, int height);
-
-private:
-    void Handle(XEvent& e);
-    void Configure(int width, int height);
-    void Invalidate(const EditorRect& r);
-    void InvalidateControls(unsigned changed);
-    void WriteControls(unsigned changed);
-    void Flush();
-    void Put(int x, int y, int w, int h);
-    void FreeFrame();
-
-    ToneEditorModel model;
-    LV2UI_Write_Function write;
-    LV2UI_Controller controller;
-    Display* display = nullptr;
-    Window window = 0;
-    bool topLevel = false;
-    bool closed = false;
-    Atom deleteWindow = 0;
-    Visual* visual = nullptr;
-    int depth = 0;
-    GC gc = nullptr;
-    cairo_surface_t* surface = nullptr; // the frame, in the client's memory
-    XImage* image = nullptr;            // the same pixels, as Xlib puts them
-    std::vector<EditorRect> dirty;
-};
-
-VurnelUi::VurnelUi(const Features& f, LV2UI_Write_Function writeFunction,
-                   LV2UI_Controller hostController)
-    : model(f.sampleRate), write(writeFunction), controller(hostController) {
-    const int width = static_cast<int>(std::lround(ToneEditorModel::kBaseWidth * f.scale));
-    const int height = static_cast<int>(std::lround(ToneEditorModel::kBaseHeight * f.scale));
-    model.Layout(width, height, f.scale);
-    display = XOpenDisplay(nullptr);
-    if (display == nullptr) return;
-    const int screen = DefaultScreen(display);
-    topLevel = f.parent == 0;
-    const Window parent = topLevel ? RootWindow(display, screen) : f.parent;
-    XSetWindowAttributes attributes{};
-    attributes.background_pixmap = None; // the pixmap copy paints every pixel
-    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                            KeyPressMask | StructureNotifyMask | FocusChangeMask;
-    window = XCreateWindow(display, parent, 0, 0, static_cast<unsigned>(width),
-                           static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
-                           CopyFromParent, CWBackPixmap | CWEventMask, &attributes);
-    XWindowAttributes got{};
-    XGetWindowAttributes(display, window, &got);
-    visual = got.visual;
-    depth = got.depth;
-    gc = XCreateGC(display, window, 0, nullptr);
-    if (topLevel) {
-        XStoreName(display, window, "MIRVAK_Vurnel");
-        deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
-        XSetWMProtocols(display, window, &deleteWindow, 1);
-    } else {
-        XMapRaised(display, window);
+    VurnelUi(const Features& f, LV2UI_Write_Function writeFunction, LV2UI_Controller hostController)
+        : window(Options(f), this), write(writeFunction), controller(hostController) {
+        if (window.Open() && f.resize != nullptr)
+            f.resize->ui_resize(f.resize->handle, window.Width(), window.Height());
     }
-    Configure(width, height);
-    if (f.resize != nullptr) f.resize->ui_resize(f.resize->handle, width, height);
-    Flush();
-}
 
-VurnelUi::~VurnelUi() {
-    if (display == nullptr) return;
-    FreeFrame();
-    if (gc != nullptr) XFreeGC(display, gc);
-    if (window != 0) XDestroyWindow(display, window);
-    XCloseDisplay(display);
-}
-
-void VurnelUi::FreeFrame() {
-    if (image != nullptr) {
-        image->data = nullptr; // cairo's memory
-        XDestroyImage(image);
-        image = nullptr;
+    bool Open() const { return window.Open(); }
+    Window Widget() const { return window.Id(); }
+    void PortEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format, const void* data) {
+        if (format != 0 || size != sizeof(float) || data == nullptr) return;
+        if (port < kFirstControlPort || port >= kFirstControlPort + ToneEditorModel::kControls)
+            return;
+        float value;
+        std::memcpy(&value, data, sizeof value);
+        window.SetValue(static_cast<int>(port - kFirstControlPort), value);
     }
-    if (surface != nullptr) cairo_surface_destroy(surface);
-    surface = nullptr;
-}
-
-void VurnelUi::Put(int x, int y, int w, int h) {
-    if (image == nullptr) return;
-    x = std::max(x, 0);
-    y = std::max(y, 0);
-    w = std::min(w, image->width - x);
-    h = std::min(h, image->height - y);
-    if (w <= 0 || h <= 0) return;
-    XPutImage(display, window, gc, image, x, y, x, y, static_cast<unsigned>(w),
-              static_cast<unsigned>(h));
-}
-
-void VurnelUi::Configure(int width, int height) {
-    if (surface != nullptr && width == model.Width() && height == model.Height()) return;
-    width = std::max(width, 1);
-    height = std::max(height, 1);
-    FreeFrame();
-    surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        FreeFrame();
-        return;
+    int Idle() { return window.HandleEvents() ? 0 : 1; }
+    int Show() {
+        window.Show();
+        return 0;
     }
-    // RGB24 is 32 bits a pixel, 0x00RRGGBB in the machine's byte order: the layout of a
-    // 24-bit TrueColor visual's ZPixmap.
-    image = XCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, 0,
-                         reinterpret_cast<char*>(cairo_image_surface_get_data(surface)),
-                         static_cast<unsigned>(width), static_cast<unsigned>(height), 32,
-                         cairo_image_surface_get_stride(surface));
-    if (image == nullptr) {
-        FreeFrame();
-        return;
+    int Hide() {
+        window.Hide();
+        return 0;
     }
-    model.Layout(width, height, model.Scale());
-    dirty.clear();
-    Invalidate({0, 0, static_cast<double>(width), static_cast<double>(height)});
-}
+    int Resize(int width, int height) { return window.Resize(width, height) ? 0 : 1; }
 
-void VurnelUi::Invalidate(const EditorRect& r) {
-    // Whole pixels, inside the window.
-    const double x0 = std::max(0.0, std::floor(r.x)), y0 = std::max(0.0, std::floor(r.y));
-    const double x1 = std::min<double>(model.Width(), std::ceil(r.x + r.w));
-    const double y1 = std::min<double>(model.Height(), std::ceil(r.y + r.h));
-    if (x1 <= x0 || y1 <= y0) return;
-    dirty.push_back({x0, y0, x1 - x0, y1 - y0});
-}
-
-void VurnelUi::InvalidateControls(unsigned changed) {
-    if (changed == 0) return;
-    Invalidate(vurnel::GraphArea(model));
-    for (int c = 0; c < ToneEditorModel::kControls; ++c)
-        if (changed & (1u << c)) Invalidate(vurnel::TargetArea(model, ToneEditorModel::KnobOf(c)));
-}
-
-void VurnelUi::WriteControls(unsigned changed) {
-    InvalidateControls(changed);
-    if (write == nullptr) return;
-    for (int c = 0; c < ToneEditorModel::kControls; ++c) {
-        if ((changed & (1u << c)) == 0) continue;
-        const float value = model.Value(c);
-        write(controller, kFirstControlPort + static_cast<std::uint32_t>(c), sizeof value, 0,
+    void BeginEdit(int /*control*/) override {}
+    void Edit(int control, float value) override {
+        if (write == nullptr) return;
+        write(controller, kFirstControlPort + static_cast<std::uint32_t>(control), sizeof value, 0,
               &value);
     }
-}
+    void EndEdit(int /*control*/) override {}
 
-void VurnelUi::Flush() {
-    if (dirty.empty() || surface == nullptr) return;
-    cairo_t* cr = cairo_create(surface);
-    for (const EditorRect& r : dirty)
-        vurnel::DrawToneEditor(cr, model, r);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    for (const EditorRect& r : dirty)
-        Put(static_cast<int>(r.x), static_cast<int>(r.y), static_cast<int>(r.w),
-            static_cast<int>(r.h));
-    dirty.clear();
-    // The frame is on the screen when the call that drew it returns.
-    XSync(display, False);
-}
+private:
+    static vurnel::ToneEditorOptions Options(const Features& f) {
+        vurnel::ToneEditorOptions o;
+        o.parent = f.parent;
+        o.scale = f.scale;
+        o.sampleRate = f.sampleRate;
+        return o;
+    }
 
-void VurnelUi::PortEvent(std::uint32_t port, std::uint32_t size, std::uint32_t format,
-                         const void* data) {
-    if (format != 0 || size != sizeof(float) || data == nullptr) return;
-    if (port < kFirstControlPort || port >= kFirstControlPort + ToneEditorModel::kControls) return;
-    float value;
-    std::memcpy(&value, data, sizeof value);
-    const int c = static_cast<int>(port - kFirstControlPort);
-    if (model.SetValue(c, value)) {
-        InvalidateControls(1u << c);
-        Flush();
-    }
-}
-
-EditorKey* KeyOf(KeySym sym, EditorKey& key) {
-    switch (sym) {
-    case XK_Tab:
-        key = EditorKey::kTab;
-        break;
-    case XK_ISO_Left_Tab:
-        key = EditorKey::kBackTab;
-        break;
-    case XK_Up:
-    case XK_KP_Up:
-        key = EditorKey::kUp;
-        break;
-    case XK_Down:
-    case XK_KP_Down:
-        key = EditorKey::kDown;
-        break;
-    case XK_Left:
-    case XK_KP_Left:
-        key = EditorKey::kLeft;
-        break;
-    case XK_Right:
-    case XK_KP_Right:
-        key = EditorKey::kRight;
-        break;
-    case XK_Page_Up:
-    case XK_KP_Page_Up:
-        key = EditorKey::kPageUp;
-        break;
-    case XK_Page_Down:
-    case XK_KP_Page_Down:
-        key = EditorKey::kPageDown;
-        break;
-    case XK_Home:
-    case XK_KP_Home:
-        key = EditorKey::kHome;
-        break;
-    case XK_End:
-    case XK_KP_End:
-        key = EditorKey::kEnd;
-        break;
-    default:
-        return nullptr;
-    }
-    return &key;
-}
-
-void VurnelUi::Handle(XEvent& e) {
-    const int focusBefore = model.Focus();
-    switch (e.type) {
-    case Expose:
-        // The image holds the frame; only what is still to be drawn waits for Flush.
-        Put(e.xexpose.x, e.xexpose.y, e.xexpose.width, e.xexpose.height);
-        break;
-    case ConfigureNotify:
-        if (e.xconfigure.window == window) Configure(e.xconfigure.width, e.xconfigure.height);
-        break;
-    case ButtonPress: {
-        const bool shift = (e.xbutton.state & ShiftMask) != 0;
-        const double x = e.xbutton.x, y = e.xbutton.y;
-        if (e.xbutton.button == Button1) {
-            XSetInputFocus(display, window, RevertToParent, CurrentTime);
-            WriteControls(model.Press(x, y, e.xbutton.time, shift));
-        } else if (e.xbutton.button == Button4 || e.xbutton.button == Button5) {
-            WriteControls(model.Wheel(x, y, e.xbutton.button == Button4 ? 1 : -1, false, shift));
-        } else if (e.xbutton.button == 6 || e.xbutton.button == 7) {
-            WriteControls(model.Wheel(x, y, e.xbutton.button == 7 ? 1 : -1, true, shift));
-        }
-        break;
-    }
-    case ButtonRelease:
-        if (e.xbutton.button == Button1) model.Release();
-        break;
-    case MotionNotify: {
-        // Only the newest position of a burst matters.
-        while (XCheckTypedWindowEvent(display, window, MotionNotify, &e)) {
-        }
-        const bool shift = (e.xmotion.state & ShiftMask) != 0;
-        WriteControls(model.Motion(e.xmotion.x, e.xmotion.y, shift));
-        break;
-    }
-    case KeyPress: {
-        const KeySym sym = XLookupKeysym(&e.xkey, 0);
-        EditorKey key;
-        if (KeyOf(sym, key) != nullptr)
-            WriteControls(model.Key(key, (e.xkey.state & ShiftMask) != 0));
-        break;
-    }
-    case ClientMessage:
-        if (topLevel && static_cast<Atom>(e.xclient.data.l[0]) == deleteWindow) {
-            closed = true;
-            XUnmapWindow(display, window);
-        }
-        break;
-    default:
-        break;
-    }
-    if (model.Focus() != focusBefore) {
-        Invalidate(vurnel::TargetArea(model, focusBefore));
-        Invalidate(vurnel::TargetArea(model, model.Focus()));
-    }
-}
-
-int VurnelUi::Idle() {
-    while (XPending(display) > 0) {
-        XEvent e;
-        XNextEvent(display, &e);
-        Handle(e);
-    }
-    Flush();
-    return closed ? 1 : 0;
-}
-
-int VurnelUi::Show() {
-    closed = false;
-    XMapRaised(display, window);
-    XFlush(display);
-    return 0;
-}
-
-int VurnelUi::Hide() {
-    XUnmapWindow(display, window);
-    XFlush(display);
-    return 0;
-}
-
-int VurnelUi::Resize(int width, int height) {
-    if (width <= 0 || height <= 0) return 1;
-    XResizeWindow(display, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    Configure(width, height);
-    Flush();
-    return 0;
-}
+    vurnel::ToneEditorWindow window;
+    LV2UI_Write_Function write;
+    LV2UI_Controller controller;
+};
 
 VurnelUi* Self(LV2UI_Handle handle) {
     return static_cast<VurnelUi*>(handle);

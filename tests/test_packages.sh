@@ -73,6 +73,10 @@ check "Ardour's VST 3 scanner loads /usr/lib/vst3/vurnel.vst3" \
 check "lv2ls finds the plug-in on the system path" \
     sh -c "env -u LV2_PATH lv2ls | grep -qx urn:mirvak:vurnel &&
            env -u LV2_PATH lv2info urn:mirvak:vurnel | grep -q 'Bundle: *file:///usr/lib/lv2/vurnel.lv2/'"
+check "the application menu has \"Vurnel tone control\", opening vurnel desktop edit, with its icon" \
+    sh -c "grep -qx 'Name=Vurnel tone control' /usr/share/applications/vurnel-tone-control.desktop &&
+           grep -qx 'Exec=vurnel desktop edit' /usr/share/applications/vurnel-tone-control.desktop &&
+           test -s /usr/share/icons/hicolor/scalable/apps/vurnel.svg"
 check "man -w vurnel finds the manual page" \
     sh -c "man -w vurnel | grep -qx /usr/share/man/man1/vurnel.1.gz"
 check "the manual page formats without warnings" \

@@ -1,6 +1,11 @@
 #include "vst3_host.h"
 
 #include <algorithm>
+#ifndef _WIN32
+#include <poll.h>
+#include <time.h>
+#endif
+
 #include <cstring>
 
 #ifdef _WIN32
@@ -198,5 +203,107 @@ std::uint64_t Hash(const std::vector<float>& samples, std::uint64_t hash) {
         hash = (hash ^ bytes[i]) * 1099511628211ull;
     return hash;
 }
+
+tresult RecordingHandler::beginEdit(ParamID id) {
+    calls.push_back({kBegin, id, 0});
+    return kResultOk;
+}
+tresult RecordingHandler::performEdit(ParamID id, ParamValue value) {
+    calls.push_back({kPerform, id, value});
+    return kResultOk;
+}
+tresult RecordingHandler::endEdit(ParamID id) {
+    calls.push_back({kEnd, id, 0});
+    return kResultOk;
+}
+
+#ifndef _WIN32
+namespace {
+std::int64_t NowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+} // namespace
+
+tresult Frame::queryInterface(const TUID iid, void** obj) {
+    if (SameUid(iid, kFUnknownIid) || SameUid(iid, kIPlugFrameIid))
+        *obj = static_cast<IPlugFrame*>(this);
+    else if (SameUid(iid, kIRunLoopIid))
+        *obj = static_cast<IRunLoop*>(this);
+    else {
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    addRef();
+    return kResultOk;
+}
+
+tresult Frame::resizeView(IPlugView* view, ViewRect* newSize) {
+    ++resizes;
+    return view->onSize(newSize);
+}
+
+tresult Frame::registerEventHandler(IEventHandler* handler, FileDescriptor fd) {
+    if (handler == nullptr || fd < 0) return kInvalidArgument;
+    handlers.emplace_back(handler, fd);
+    return kResultOk;
+}
+
+tresult Frame::unregisterEventHandler(IEventHandler* handler) {
+    const auto before = handlers.size();
+    handlers.erase(std::remove_if(handlers.begin(), handlers.end(),
+                                  [&](const auto& h) { return h.first == handler; }),
+                   handlers.end());
+    return handlers.size() < before ? kResultOk : kInvalidArgument;
+}
+
+tresult Frame::registerTimer(ITimerHandler* handler, TimerInterval milliseconds) {
+    if (handler == nullptr || milliseconds == 0) return kInvalidArgument;
+    timers.push_back({handler, milliseconds, NowMs() + std::int64_t(milliseconds)});
+    return kResultOk;
+}
+
+tresult Frame::unregisterTimer(ITimerHandler* handler) {
+    const auto before = timers.size();
+    timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                [&](const Timer& t) { return t.handler == handler; }),
+                 timers.end());
+    return timers.size() < before ? kResultOk : kInvalidArgument;
+}
+
+void Frame::Run(int milliseconds) {
+    const std::int64_t end = NowMs() + milliseconds;
+    for (;;) {
+        const std::int64_t now = NowMs();
+        if (now >= end) return;
+        std::int64_t wait = end - now;
+        for (const Timer& t : timers)
+            wait = std::min(wait, std::max<std::int64_t>(0, t.due - now));
+        std::vector<pollfd> fds;
+        for (const auto& h : handlers)
+            fds.push_back({h.second, POLLIN, 0});
+        const int ready = poll(fds.data(), fds.size(), int(wait));
+        if (ready > 0) {
+            // A callback may unregister handlers: call those still registered.
+            for (const pollfd& p : fds) {
+                if ((p.revents & POLLIN) == 0) continue;
+                for (std::size_t i = 0; i < handlers.size(); ++i)
+                    if (handlers[i].second == p.fd) {
+                        handlers[i].first->onFDIsSet(p.fd);
+                        break;
+                    }
+            }
+        }
+        const std::int64_t after = NowMs();
+        for (std::size_t i = 0; i < timers.size(); ++i) {
+            if (timers[i].due > after) continue;
+            timers[i].due = after + std::int64_t(timers[i].interval);
+            ++timerCalls;
+            timers[i].handler->onTimer(); // may unregister itself
+        }
+    }
+}
+#endif
 
 } // namespace vst3host

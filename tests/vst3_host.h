@@ -109,6 +109,57 @@ private:
     const Uid& Iid() const override { return kIComponentHandlerIid; }
 };
 
+// A component handler that records every call, in order.
+class RecordingHandler final : public HostObject<IComponentHandler> {
+public:
+    enum Kind { kBegin, kPerform, kEnd };
+    struct Call {
+        Kind kind;
+        ParamID id;
+        ParamValue value;
+    };
+    tresult VURNEL_VST3_API beginEdit(ParamID id) override;
+    tresult VURNEL_VST3_API performEdit(ParamID id, ParamValue value) override;
+    tresult VURNEL_VST3_API endEdit(ParamID id) override;
+    tresult VURNEL_VST3_API restartComponent(int32) override { return kResultOk; }
+    std::vector<Call> calls;
+
+private:
+    const Uid& Iid() const override { return kIComponentHandlerIid; }
+};
+
+// The host's editor frame and its Linux run loop, one object as Ardour's is: descriptors polled
+// and timers run on the calling thread by Run. resizeView answers with onSize at once.
+class Frame final : public IPlugFrame, public IRunLoop {
+public:
+    tresult VURNEL_VST3_API queryInterface(const TUID iid, void** obj) override;
+    uint32 VURNEL_VST3_API addRef() override { return ++references; }
+    uint32 VURNEL_VST3_API release() override { return --references; }
+    tresult VURNEL_VST3_API resizeView(IPlugView* view, ViewRect* newSize) override;
+    tresult VURNEL_VST3_API registerEventHandler(IEventHandler* handler,
+                                                 FileDescriptor fd) override;
+    tresult VURNEL_VST3_API unregisterEventHandler(IEventHandler* handler) override;
+    tresult VURNEL_VST3_API registerTimer(ITimerHandler* handler,
+                                          TimerInterval milliseconds) override;
+    tresult VURNEL_VST3_API unregisterTimer(ITimerHandler* handler) override;
+    // Polls the descriptors and runs the timers for `milliseconds`, calling back on this thread.
+    void Run(int milliseconds);
+    // What is registered now.
+    std::size_t Registered() const { return handlers.size() + timers.size(); }
+    int references = 1;
+    int resizes = 0;
+    int timerCalls = 0;
+
+private:
+    struct Timer {
+        ITimerHandler* handler;
+        TimerInterval interval;
+        std::int64_t due; // ms on the monotonic clock
+    };
+    std::vector<std::pair<IEventHandler*, FileDescriptor>> handlers;
+    std::vector<Timer> timers;
+};
+
 // One plug-in instance made as a host makes it: the component from the factory, its processor
 // and controller by queryInterface, both initialized; released on destruction.
 class Instance {

@@ -1,6 +1,7 @@
 #include "Desktop.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,9 @@
 
 #include "DropInExample.h"
 #include "PipeWireControl.h"
+#if VURNEL_HAVE_EDITOR
+#include "ToneEditorWindow.h"
+#endif
 
 namespace vurnel::host {
 
@@ -38,11 +42,13 @@ const char kUsageText[] =
     "  vurnel desktop set [--bass DB] [--treble DB] [--bass-cutoff HZ] [--treble-cutoff HZ]\n"
     "  vurnel desktop show\n"
     "  vurnel desktop remove\n"
+    "  vurnel desktop edit\n"
     "desktop puts the tone control into the desktop's audio (PipeWire): install writes the\n"
     "drop-in $XDG_CONFIG_HOME/pipewire/pipewire.conf.d/vurnel.conf (else ~/.config/...),\n"
     "active from PipeWire's next start; set changes the running filter at once and the file;\n"
     "show prints the running filter's values and whether it is the default output; remove\n"
-    "takes the drop-in away.\n";
+    "takes the drop-in away; edit opens the tone control's window, bound to the running filter\n"
+    "(its changes are set as `set` sets them).\n";
 
 struct DesktopUsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -562,6 +568,102 @@ std::string WithControls(const std::string& text, const ToneSettings& settings) 
 
 } // namespace dropin
 
+#if VURNEL_HAVE_EDITOR
+namespace {
+
+constexpr char kNoFilterMessage[] = "No Vurnel filter is running: run `vurnel desktop install`";
+
+// The editor's face for the desktop: a drag sets the running filter at once and, when the
+// gesture ends, the drop-in (as `vurnel desktop set` does); the filter's changes from elsewhere
+// come in through the PipeWire connection's descriptor.
+class DesktopFace final : public ToneEditorListener {
+public:
+    explicit DesktopFace(LiveFilter& filter) : live(filter) {}
+    ToneEditorWindow* window = nullptr;
+
+    void BeginEdit(int /*control*/) override {}
+    void Edit(int control, float value) override {
+        ToneSettings s;
+        s.value[control] = value;
+        try {
+            live.Set(s);
+        } catch (const std::exception& e) {
+            Failed(e.what());
+        }
+    }
+    void EndEdit(int control) override {
+        ToneSettings s;
+        s.value[control] = window->Value(control);
+        try {
+            const std::string path = dropin::Path();
+            FolderLock lock(Folder(path));
+            const DropIn d = ReadDropIn();
+            if (d.ours) WriteFile(path, dropin::WithControls(d.text, s));
+        } catch (const std::exception& e) {
+            Failed(e.what());
+        }
+    }
+    void Failed(const std::string& why) {
+        std::fprintf(stderr, "vurnel: %s\n", why.c_str());
+        window->SetMessage(why);
+    }
+
+private:
+    LiveFilter& live;
+};
+
+int Edit(const std::vector<std::string>& args) {
+    NoArguments(args, "edit");
+    LiveFilter live;
+    DesktopFace face(live);
+    ToneEditorOptions options;
+    options.title = "Vurnel tone control";
+    ToneEditorWindow window(options, &face);
+    face.window = &window;
+    if (!window.Open()) throw DesktopError("cannot open a window: no X display (is DISPLAY set?)");
+    if (live.running) {
+        for (int c = 0; c < kToneControls; ++c)
+            if (live.values.value[c]) window.SetValue(c, *live.values.value[c]);
+        live.pipewire.WatchControls();
+    } else {
+        // Nothing to change: the window says what to do and takes no input.
+        std::fprintf(stderr, "vurnel: no Vurnel filter is running (%s)\n", live.why.c_str());
+        window.SetMessage(kNoFilterMessage);
+        window.SetReadOnly(true);
+    }
+    window.Show();
+    std::printf("window 0x%lx\n", window.Id());
+    std::fflush(stdout);
+    for (;;) {
+        pollfd fds[2] = {{window.Descriptor(), POLLIN, 0}, {-1, POLLIN, 0}};
+        if (live.running) fds[1].fd = live.pipewire.Descriptor();
+        if (!window.EventsQueued() && poll(fds, 2, -1) < 0 && errno != EINTR)
+            throw DesktopError(std::string("poll: ") + std::strerror(errno));
+        if (!window.HandleEvents()) return 0; // closed: the filter stays as it is
+        if (live.running && (fds[1].revents & POLLIN) != 0) {
+            try {
+                if (const auto changed = live.pipewire.TakeChanges()) {
+                    live.values = ToneSettings();
+                    for (const auto& [name, value] : *changed) {
+                        if (name.compare(0, std::strlen(kControlPrefix), kControlPrefix) != 0)
+                            continue;
+                        const std::string symbol = name.substr(std::strlen(kControlPrefix));
+                        for (int c = 0; c < kToneControls; ++c)
+                            if (symbol == ToneOptionOf(c).symbol) window.SetValue(c, value);
+                    }
+                }
+            } catch (const std::exception& e) {
+                live.running = false;
+                face.Failed(e.what());
+                window.SetReadOnly(true);
+            }
+        }
+    }
+}
+
+} // namespace
+#endif
+
 const char* DesktopUsage() {
     static const std::string usage = std::string(kUsageText) + kToneOptionsHelp;
     return usage.c_str();
@@ -574,11 +676,14 @@ int RunDesktop(const std::vector<std::string>& args) {
         if (command == "set") return Set(args);
         if (command == "show") return Show(args);
         if (command == "remove") return Remove(args);
+#if VURNEL_HAVE_EDITOR
+        if (command == "edit") return Edit(args);
+#endif
         if (command == "--help" || command == "-h") {
             std::fputs(DesktopUsage(), stdout);
             return 0;
         }
-        throw DesktopUsageError(command.empty() ? "desktop wants install, set, show or remove"
+        throw DesktopUsageError(command.empty() ? "desktop wants install, set, show, remove or edit"
                                                 : "desktop has no command '" + command + "'");
     } catch (const ToneOptionError& e) {
         std::fprintf(stderr, "vurnel: %s\n", e.what());

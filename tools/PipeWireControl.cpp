@@ -63,6 +63,8 @@ struct PipeWireControl::Impl {
     std::map<std::string, std::uint32_t> nodes; // node.name -> global id
     std::optional<std::uint32_t> defaultMetadata;
     std::map<std::string, float> controls;
+    bool propsArrived = false;
+    bool gone = false; // the connection failed
     std::optional<std::string> defaultSink;
 
     Impl() {
@@ -145,7 +147,10 @@ struct PipeWireControl::Impl {
     static void OnError(void* data, std::uint32_t id, int, int res, const char* message) {
         auto* self = static_cast<Impl*>(data);
         self->error = "PipeWire: " + Text(message) + " (" + std::strerror(-res) + ")";
-        if (id == PW_ID_CORE) pw_main_loop_quit(self->loop); // the connection itself failed
+        if (id == PW_ID_CORE) { // the connection itself failed
+            self->gone = true;
+            pw_main_loop_quit(self->loop);
+        }
     }
 
     static void OnTimeout(void* data, std::uint64_t) {
@@ -178,6 +183,7 @@ struct PipeWireControl::Impl {
         spa_pod_frame frame;
         spa_pod_parser_pod(&parser, &prop->value);
         if (spa_pod_parser_push_struct(&parser, &frame) < 0) return;
+        self->propsArrived = true;
         for (;;) {
             const char* key = nullptr;
             if (spa_pod_parser_get_string(&parser, &key) < 0) break;
@@ -256,6 +262,31 @@ void PipeWireControl::SetControls(const std::vector<std::pair<std::string, float
     if (pod == nullptr) throw PipeWireError("the controls do not fit in one message");
     pw_node_set_param(reinterpret_cast<pw_node*>(impl->node), SPA_PARAM_Props, 0, pod);
     impl->Roundtrip();
+}
+
+void PipeWireControl::WatchControls() {
+    if (impl->node == nullptr) throw PipeWireError("no node to watch");
+    std::uint32_t ids[] = {SPA_PARAM_Props};
+    pw_node_subscribe_params(reinterpret_cast<pw_node*>(impl->node), ids, 1);
+    impl->Roundtrip();
+}
+
+int PipeWireControl::Descriptor() const {
+    return impl->loop ? pw_loop_get_fd(pw_main_loop_get_loop(impl->loop)) : -1;
+}
+
+std::optional<std::map<std::string, float>> PipeWireControl::TakeChanges() {
+    if (!Connected()) throw PipeWireError(impl->problem);
+    impl->controls.clear();
+    impl->propsArrived = false;
+    impl->error.clear();
+    pw_loop* loop = pw_main_loop_get_loop(impl->loop);
+    pw_loop_enter(loop);
+    pw_loop_iterate(loop, 0);
+    pw_loop_leave(loop);
+    if (impl->gone) throw PipeWireError(impl->error.empty() ? "PipeWire went away" : impl->error);
+    if (!impl->propsArrived) return std::nullopt;
+    return impl->controls;
 }
 
 std::optional<std::string> PipeWireControl::DefaultSink() {

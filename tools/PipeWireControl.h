@@ -42,6 +42,15 @@ public:
     // daemon has taken it.
     void SetControls(const std::vector<std::pair<std::string, float>>& controls);
 
+    // For a client that stays: asks the daemon to send the bound node's Props whenever they
+    // change, from whoever changes them.
+    void WatchControls();
+    // The connection's descriptor: readable when the daemon sent something.
+    int Descriptor() const;
+    // Handles what the daemon sent, without waiting. Returns the controls of a Props param that
+    // arrived (the newest), or nothing. Throws PipeWireError when the daemon complained or went.
+    std::optional<std::map<std::string, float>> TakeChanges();
+
     // The node.name of the default audio output (default.audio.sink in the "default"
     // metadata), if the session manager set one.
     std::optional<std::string> DefaultSink();

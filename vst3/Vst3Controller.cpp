@@ -1,6 +1,13 @@
 #include "Vst3Controller.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
+
+#if VURNEL_VST3_EDITOR
+#include "Vst3View.h"
+#endif
 
 namespace vurnel::vst3 {
 
@@ -18,6 +25,8 @@ tresult Vst3Controller::setComponentState(IBStream* state) {
     if (!ReadProcessorState(state, loaded)) return kResultFalse;
     for (int i = 0; i < kParameterCount; ++i)
         values[i].store(loaded[i], std::memory_order_relaxed);
+    for (int i = 0; i < kParameterCount; ++i)
+        ShowInView(static_cast<ParamID>(i));
     return kResultOk;
 }
 
@@ -65,6 +74,7 @@ ParamValue Vst3Controller::getParamNormalized(ParamID id) {
 tresult Vst3Controller::setParamNormalized(ParamID id, ParamValue value) {
     if (!IsParameter(id) || std::isnan(value)) return kInvalidArgument;
     values[id].store(value < 0.0 ? 0.0 : value > 1.0 ? 1.0 : value, std::memory_order_relaxed);
+    ShowInView(id);
     return kResultOk;
 }
 
@@ -76,8 +86,44 @@ tresult Vst3Controller::setComponentHandler(IComponentHandler* newHandler) {
     return kResultOk;
 }
 
-IPlugView* Vst3Controller::createView(FIDString /*name*/) {
+IPlugView* Vst3Controller::createView(FIDString name) {
+#if VURNEL_VST3_EDITOR
+    if (name == nullptr || std::strcmp(name, kEditorViewName) != 0) return nullptr;
+    auto* created = new (std::nothrow) Vst3View(*this);
+    if (created != nullptr) view = created;
+    return created;
+#else
+    (void)name;
     return nullptr;
+#endif
+}
+
+void Vst3Controller::ShowInView([[maybe_unused]] ParamID id) {
+#if VURNEL_VST3_EDITOR
+    if (view != nullptr) view->ShowParameter(id, values[id].load(std::memory_order_relaxed));
+#endif
+}
+
+void Vst3Controller::EditFromView(ViewEdit what, ParamID id, double normalized) {
+    if (!IsParameter(id)) return;
+    if (what == kPerformEdit)
+        values[id].store(std::clamp(normalized, 0.0, 1.0), std::memory_order_relaxed);
+    if (handler == nullptr) return;
+    switch (what) {
+    case kBeginEdit:
+        handler->beginEdit(id);
+        break;
+    case kPerformEdit:
+        handler->performEdit(id, values[id].load(std::memory_order_relaxed));
+        break;
+    case kEndEdit:
+        handler->endEdit(id);
+        break;
+    }
+}
+
+void Vst3Controller::ViewGone(Vst3View* gone) noexcept {
+    if (view == gone) view = nullptr;
 }
 
 } // namespace vurnel::vst3

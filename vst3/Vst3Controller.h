@@ -1,8 +1,8 @@
 // The edit-controller half of the tone control's VST 3 plug-in object: the parameters a host
 // shows and automates, their texts, and the one set of parameter values the object keeps (what
-// the host set last, from either half; the processor's state saves it). No editor yet:
-// createView gives none, so hosts show their own controls. FUnknown and IPluginBase are the
-// object's (Vst3Processor).
+// the host set last, from either half; the processor's state saves it), and the editor view
+// (Vst3View, on Linux where the editor is built; elsewhere createView gives none and hosts show
+// their own controls). FUnknown and IPluginBase are the object's (Vst3Processor).
 #pragma once
 
 #include <atomic>
@@ -12,6 +12,8 @@
 #include "Vst3Parameters.h"
 
 namespace vurnel::vst3 {
+
+class Vst3View;
 
 class Vst3Controller : public IEditController {
 public:
@@ -36,8 +38,16 @@ public:
     tresult VURNEL_VST3_API setParamNormalized(ParamID id, ParamValue value) override;
     // Keeps a reference on the handler until another one (or null) is set, or terminate.
     tresult VURNEL_VST3_API setComponentHandler(IComponentHandler* handler) override;
-    // Null: no editor of its own yet.
+    // The editor view for "editor" where the editor is built (Linux), else null. The host owns
+    // the view it gets; the controller shows parameter changes and loaded states in the newest.
     IPlugView* VURNEL_VST3_API createView(FIDString name) override;
+
+    // From the editor view, on the UI thread: a gesture's begin, value and end for the host's
+    // component handler (the value is also the controller's own at once). No allocation.
+    enum ViewEdit { kBeginEdit, kPerformEdit, kEndEdit };
+    void EditFromView(ViewEdit what, ParamID id, double normalized);
+    // The view is going: no more updates to it.
+    void ViewGone(Vst3View* view) noexcept;
 
 protected:
     ~Vst3Controller();
@@ -49,7 +59,10 @@ protected:
     std::atomic<double> values[kParameterCount];
 
 private:
+    void ShowInView(ParamID id);
+
     IComponentHandler* handler = nullptr;
+    Vst3View* view = nullptr; // not owned: the host's
 };
 
 } // namespace vurnel::vst3

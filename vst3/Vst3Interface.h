@@ -398,6 +398,72 @@ public:
     virtual IPlugView* VURNEL_VST3_API createView(FIDString name) = 0;
 };
 
+// The editor's interfaces. A view's size is in pixels; width = right − left.
+struct ViewRect {
+    int32 left = 0, top = 0, right = 0, bottom = 0;
+};
+constexpr const char kPlatformTypeX11EmbedWindowID[] = "X11EmbedWindowID";
+constexpr const char kEditorViewName[] = "editor";
+
+class IPlugFrame;
+
+class IPlugView : public FUnknown {
+public:
+    VURNEL_VST3_INTERFACE(IPlugView)
+    virtual tresult VURNEL_VST3_API isPlatformTypeSupported(FIDString type) = 0;
+    virtual tresult VURNEL_VST3_API attached(void* parent, FIDString type) = 0;
+    virtual tresult VURNEL_VST3_API removed() = 0;
+    virtual tresult VURNEL_VST3_API onWheel(float distance) = 0;
+    virtual tresult VURNEL_VST3_API onKeyDown(char16 key, int16 keyCode, int16 modifiers) = 0;
+    virtual tresult VURNEL_VST3_API onKeyUp(char16 key, int16 keyCode, int16 modifiers) = 0;
+    virtual tresult VURNEL_VST3_API getSize(ViewRect* size) = 0;
+    virtual tresult VURNEL_VST3_API onSize(ViewRect* newSize) = 0;
+    virtual tresult VURNEL_VST3_API onFocus(TBool state) = 0;
+    virtual tresult VURNEL_VST3_API setFrame(IPlugFrame* frame) = 0;
+    virtual tresult VURNEL_VST3_API canResize() = 0;
+    virtual tresult VURNEL_VST3_API checkSizeConstraint(ViewRect* rect) = 0;
+};
+
+class IPlugFrame : public FUnknown {
+public:
+    VURNEL_VST3_INTERFACE(IPlugFrame)
+    virtual tresult VURNEL_VST3_API resizeView(IPlugView* view, ViewRect* newSize) = 0;
+};
+
+class IPlugViewContentScaleSupport : public FUnknown {
+public:
+    VURNEL_VST3_INTERFACE(IPlugViewContentScaleSupport)
+    virtual tresult VURNEL_VST3_API setContentScaleFactor(float factor) = 0;
+};
+
+// The Linux run loop: the host's UI thread calls the editor back when a descriptor is readable
+// or a timer is due.
+using FileDescriptor = int;
+using TimerInterval = uint64;
+
+class IEventHandler : public FUnknown {
+public:
+    VURNEL_VST3_INTERFACE(IEventHandler)
+    virtual void VURNEL_VST3_API onFDIsSet(FileDescriptor fd) = 0;
+};
+
+class ITimerHandler : public FUnknown {
+public:
+    VURNEL_VST3_INTERFACE(ITimerHandler)
+    virtual void VURNEL_VST3_API onTimer() = 0;
+};
+
+class IRunLoop : public FUnknown {
+public:
+    VURNEL_VST3_INTERFACE(IRunLoop)
+    virtual tresult VURNEL_VST3_API registerEventHandler(IEventHandler* handler,
+                                                         FileDescriptor fd) = 0;
+    virtual tresult VURNEL_VST3_API unregisterEventHandler(IEventHandler* handler) = 0;
+    virtual tresult VURNEL_VST3_API registerTimer(ITimerHandler* handler,
+                                                  TimerInterval milliseconds) = 0;
+    virtual tresult VURNEL_VST3_API unregisterTimer(ITimerHandler* handler) = 0;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Identifiers
 
@@ -418,6 +484,13 @@ constexpr Uid kIBStreamIid = MakeUid(0xC3BF6EA2, 0x30994752, 0x9B6BF990, 0x1EE33
 constexpr Uid kIHostApplicationIid = MakeUid(0x58E595CC, 0xDB2D4969, 0x8B6AAF8C, 0x36A664E5);
 constexpr Uid kIConnectionPointIid = MakeUid(0x70A4156F, 0x6E6E4026, 0x989148BF, 0xAA60D8D1);
 constexpr Uid kIEditController2Iid = MakeUid(0x7F4EFE59, 0xF3204967, 0xAC27A3AE, 0xAFB63038);
+constexpr Uid kIPlugViewIid = MakeUid(0x5BC32507, 0xD06049EA, 0xA6151B52, 0x2B755B29);
+constexpr Uid kIPlugFrameIid = MakeUid(0x367FAF01, 0xAFA94693, 0x8D4DA2A0, 0xED0882A3);
+constexpr Uid kIPlugViewContentScaleSupportIid =
+    MakeUid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
+constexpr Uid kIRunLoopIid = MakeUid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+constexpr Uid kIEventHandlerIid = MakeUid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
+constexpr Uid kITimerHandlerIid = MakeUid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
 
 // IComponent's bytes as each platform lays them out.
 #ifdef _WIN32
@@ -499,6 +572,10 @@ static_assert(offsetof(ParameterInfo, title) == 4 && offsetof(ParameterInfo, sho
               offsetof(ParameterInfo, units) == 516 && offsetof(ParameterInfo, stepCount) == 772 &&
               offsetof(ParameterInfo, defaultNormalizedValue) == 776 &&
               offsetof(ParameterInfo, unitId) == 784 && offsetof(ParameterInfo, flags) == 788);
+
+static_assert(sizeof(ViewRect) == 16 && alignof(ViewRect) == 4 && offsetof(ViewRect, top) == 4 &&
+              offsetof(ViewRect, right) == 8 && offsetof(ViewRect, bottom) == 12);
+static_assert(sizeof(IPlugView) == 8 && sizeof(IRunLoop) == 8, "one vtable pointer");
 
 static_assert(sizeof(Chord) == 4 && alignof(Chord) == 2 && sizeof(FrameRate) == 8);
 static_assert(sizeof(ProcessContext) == 112 && alignof(ProcessContext) == 8);

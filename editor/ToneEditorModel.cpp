@@ -4,15 +4,14 @@
 #include <cmath>
 #include <cstdio>
 
-#include "Lv2ToneControl.h"
 #include "Main.h"
+#include "ToneControls.h"
 #include "ToneResponse.h"
 
 namespace vurnel {
 
 namespace {
 
-constexpr std::uint32_t kFirstPort = Lv2ToneControl::kFirstControl;
 constexpr int kBassCutoff = 0, kTrebleCutoff = 1, kBass = 2, kTreble = 3;
 // Knobs left to right: the bass pair, then the treble pair, as the curve runs.
 constexpr int kKnobControls[ToneEditorModel::kKnobs] = {kBass, kBassCutoff, kTrebleCutoff, kTreble};
@@ -34,14 +33,14 @@ bool IsGain(int control) {
     return control == kBass || control == kTreble;
 }
 
-const Lv2ToneControl::ControlRange& RangeOf(int control) {
-    return Lv2ToneControl::RangeOf(kFirstPort + static_cast<std::uint32_t>(control));
+const ToneControlRange& RangeOf(int control) {
+    return RangeOfControl(control);
 }
 
 } // namespace
 
 std::string ToneControlText(int control, float value) {
-    return Lv2ToneControl::ValueText(kFirstPort + static_cast<std::uint32_t>(control), value);
+    return ControlText(control, value);
 }
 
 ToneEditorModel::ToneEditorModel(double sampleRate)
@@ -49,7 +48,7 @@ ToneEditorModel::ToneEditorModel(double sampleRate)
     effect->setSampleRate(static_cast<float>(rate));
     for (int c = 0; c < kControls; ++c) {
         values[c] = RangeOf(c).defaultValue;
-        effect->setParameter(c, Lv2ToneControl::ToParameter(kFirstPort + c, values[c]));
+        effect->setParameter(c, ControlToParameter(c, values[c]));
     }
     Layout(kBaseWidth, kBaseHeight, 1.0);
 }
@@ -79,7 +78,7 @@ bool ToneEditorModel::SetValue(int control, float value) {
     const float clamped = ClampControl(control, value);
     if (clamped == values[control]) return false;
     values[control] = clamped;
-    effect->setParameter(control, Lv2ToneControl::ToParameter(kFirstPort + control, clamped));
+    effect->setParameter(control, ControlToParameter(control, clamped));
     curveValid = false;
     return true;
 }

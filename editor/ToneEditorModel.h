@@ -1,7 +1,8 @@
 // The editor's model: the four control values, the layout at a size and scale, the mapping
 // between pixels and hertz or decibels, the response curve of the design the effect runs, and
 // what a drag, a wheel notch, a double-click or a key does to the values. No window system: the
-// UI module feeds it events and writes the values it reports; the tests drive it directly.
+// editor window feeds it events and hands the values it reports to its face; the tests drive it
+// directly.
 #pragma once
 
 #include <memory>
@@ -22,12 +23,12 @@ struct EditorRect {
 // The keys the editor answers.
 enum class EditorKey { kTab, kBackTab, kUp, kDown, kLeft, kRight, kPageUp, kPageDown, kHome, kEnd };
 
-// "120 Hz", "3.5 kHz" or "+6.0 dB", as a person reads a control (control = LV2 port − 4).
+// "120 Hz", "3.5 kHz" or "+6.0 dB", as a person reads a control (a ToneControl).
 std::string ToneControlText(int control, float value);
 
 class ToneEditorModel {
 public:
-    // Controls in the LV2 port order (port − 4): bass cutoff, treble cutoff, bass, treble.
+    // Controls in ToneControl order: bass cutoff, treble cutoff, bass, treble.
     static constexpr int kControls = 4;
     // Focus and hit targets: the four knobs (left to right), then the two handles on the curve.
     static constexpr int kKnobs = 4;
@@ -57,7 +58,8 @@ public:
     float Value(int control) const { return values[control]; }
     // Where a control stands in its range, 0..1 (log for the cutoffs), as a knob shows it.
     double Position(int control) const { return Normal(control, values[control]); }
-    // A value from the host: clamped as the port clamps it. Returns whether it changed.
+    // A value from the face: clamped into its range (NaN gives the default). Returns whether it
+    // changed.
     bool SetValue(int control, float value);
 
     void Layout(int width, int height, double scale);
