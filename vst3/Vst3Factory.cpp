@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "Vst3Processor.h"
 
@@ -41,6 +42,25 @@ template <std::size_t N> void CopyText(char16_t (&to)[N], const char* from) {
     to[i] = 0;
 }
 
+// One class's description into any of the three records: the fields a record has, the rest zero.
+template <typename Info> tresult Describe(int32 index, Info* info) {
+    if (info == nullptr || index < 0 || index >= kClassCount) return kInvalidArgument;
+    const ClassDescription& c = kClasses[index];
+    std::memset(info, 0, sizeof *info);
+    std::memcpy(info->cid, c.cid->bytes, 16);
+    info->cardinality = kManyInstances;
+    CopyText(info->category, c.category);
+    CopyText(info->name, c.name);
+    if constexpr (!std::is_same_v<Info, PClassInfo>) {
+        info->classFlags = c.flags;
+        CopyText(info->subCategories, c.subCategories);
+        CopyText(info->vendor, kVendor);
+        CopyText(info->version, VURNEL_VERSION);
+        CopyText(info->sdkVersion, kSdkVersion);
+    }
+    return kResultOk;
+}
+
 class Vst3Factory final : public IPluginFactory3 {
 public:
     // Any thread; no allocation. A static object: counting references does nothing.
@@ -69,44 +89,13 @@ public:
     }
     int32 VURNEL_VST3_API countClasses() override { return kClassCount; }
     tresult VURNEL_VST3_API getClassInfo(int32 index, PClassInfo* info) override {
-        if (info == nullptr || index < 0 || index >= kClassCount) return kInvalidArgument;
-        const ClassDescription& c = kClasses[index];
-        std::memset(info, 0, sizeof *info);
-        std::memcpy(info->cid, c.cid->bytes, 16);
-        info->cardinality = kManyInstances;
-        CopyText(info->category, c.category);
-        CopyText(info->name, c.name);
-        return kResultOk;
+        return Describe(index, info);
     }
     tresult VURNEL_VST3_API getClassInfo2(int32 index, PClassInfo2* info) override {
-        if (info == nullptr || index < 0 || index >= kClassCount) return kInvalidArgument;
-        const ClassDescription& c = kClasses[index];
-        std::memset(info, 0, sizeof *info);
-        std::memcpy(info->cid, c.cid->bytes, 16);
-        info->cardinality = kManyInstances;
-        CopyText(info->category, c.category);
-        CopyText(info->name, c.name);
-        info->classFlags = c.flags;
-        CopyText(info->subCategories, c.subCategories);
-        CopyText(info->vendor, kVendor);
-        CopyText(info->version, VURNEL_VERSION);
-        CopyText(info->sdkVersion, kSdkVersion);
-        return kResultOk;
+        return Describe(index, info);
     }
     tresult VURNEL_VST3_API getClassInfoUnicode(int32 index, PClassInfoW* info) override {
-        if (info == nullptr || index < 0 || index >= kClassCount) return kInvalidArgument;
-        const ClassDescription& c = kClasses[index];
-        std::memset(info, 0, sizeof *info);
-        std::memcpy(info->cid, c.cid->bytes, 16);
-        info->cardinality = kManyInstances;
-        CopyText(info->category, c.category);
-        CopyText(info->name, c.name);
-        info->classFlags = c.flags;
-        CopyText(info->subCategories, c.subCategories);
-        CopyText(info->vendor, kVendor);
-        CopyText(info->version, VURNEL_VERSION);
-        CopyText(info->sdkVersion, kSdkVersion);
-        return kResultOk;
+        return Describe(index, info);
     }
     tresult VURNEL_VST3_API setHostContext(FUnknown* /*context*/) override { return kResultOk; }
 
