@@ -2,10 +2,10 @@
 // every path the effect takes down to the states' fixed points, and no silent block takes one
 // of the x87's slow paths, whatever the silence is made of: zeros of one sign, zeros whose signs
 // vary (sample by sample, channel by channel, alternating, in runs), or a tail decaying through
-// the float subnormals into zeros of its signs. Those are recorded by the unit itself in its sticky exception flags:
-// an operation on a subnormal sets the denormal-operand flag, a store below the normal floats
-// the underflow flag; so the test proves the mechanism on any CPU, however slow or fast its
-// microcode is.
+// the float subnormals into zeros of its signs. Those are recorded by the unit itself in its sticky
+// exception flags: an operation on a subnormal sets the denormal-operand flag, a store below the
+// normal floats the underflow flag; so the test proves the mechanism on any CPU, however slow or
+// fast its microcode is.
 #include <gtest/gtest.h>
 
 #include <cmath>
