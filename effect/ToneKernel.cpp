@@ -44,12 +44,12 @@ namespace vurnel {
                                                                    "fstp %%st(0)\n\t"              \
                                                                    "fstpt %[yT]\n\t"
 #define VURNEL_TONE_OPERANDS                                                                       \
-    [i] "+r"(i), [xp] "=m"(xp), [yB] "+m"(bass.prevY),                                             \
-        [yT] "+m"(treble.prevY)                                                                    \
-        : [in] "r"(in + frames), [out] "r"(out + frames), [gB] "m"(bass.g), [ycB] "m"(bass.yc),    \
-          [gT] "m"(treble.g), [ycT] "m"(treble.yc), [uB] "m"(bass.prevT), [uT] "m"(treble.prevT),  \
-          [bg] "m"(bassGain), [tg] "m"(trebleGain), [n] "m"(n), [d] "m"(d), [f] "m"(f),            \
-          [up] "m"(kScaleUp), [down] "m"(kScaleDown)                                               \
+    [i] "+r"(i), [xp] "=m"(xp), [yB] "+m"(yB),                                                     \
+        [yT] "+m"(yT)                                                                              \
+        : [in] "r"(in + frames), [out] "r"(out + frames), [gB] "m"(gB), [ycB] "m"(ycB), [gT] "m"(  \
+                                                                                            gT),   \
+          [ycT] "m"(ycT), [uB] "m"(uB), [uT] "m"(uT), [bg] "m"(bassGain), [tg] "m"(trebleGain),    \
+          [n] "m"(n), [d] "m"(d), [f] "m"(f), [up] "m"(kScaleUp), [down] "m"(kScaleDown)           \
         : "memory", "cc", "eax", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",       \
           "st(7)"
 
@@ -114,6 +114,19 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     std::int64_t n = 0;
     double d = 0;
     float f = 0;
+    // The filters' numbers as the statement reads them. Without optimisation every memory
+    // operand reached through a reference takes a register of its own, and the scaled store's
+    // statement runs out of them: there they are copies on the stack, the states written back
+    // after it. Optimised builds read and write them in place.
+#if defined(__OPTIMIZE__)
+    const long double &gB = bass.g, &ycB = bass.yc, &gT = treble.g, &ycT = treble.yc;
+    const long double &uB = bass.prevT, &uT = treble.prevT;
+    long double &yB = bass.prevY, &yT = treble.prevY;
+#else
+    const long double gB = bass.g, ycB = bass.yc, gT = treble.g, ycT = treble.yc;
+    const long double uB = bass.prevT, uT = treble.prevT;
+    long double yB = bass.prevY, yT = treble.prevY;
+#endif
     if constexpr (Store == ToneStore::Scaled && Accumulate)
         __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_SCALED)
                          : VURNEL_TONE_OPERANDS, "rcx", "rdx");
@@ -132,6 +145,10 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     else
         __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_REPLACE_T, VURNEL_STORE_SIGN_REPLACING)
                          : VURNEL_TONE_OPERANDS);
+#if !defined(__OPTIMIZE__)
+    bass.prevY = yB;
+    treble.prevY = yT;
+#endif
     // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
     bass.prevT = static_cast<long double>(xp) * bass.g;
     treble.prevT = static_cast<long double>(xp) * treble.g;
