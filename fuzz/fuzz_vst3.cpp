@@ -46,7 +46,8 @@ double AnyRate(FuzzedDataProvider& in) {
 
 struct Host {
     Instance plugin{GetPluginFactory(), kCid};
-    bool sane = true; // the rate the plug-in runs at is a real one
+    bool sane = true;      // the rate the plug-in runs at is a real one
+    bool setupSane = true; // the rate of the last setup, which the next activation takes
     std::vector<float> buffers[4];
 
     void Process(FuzzedDataProvider& in) {
@@ -157,12 +158,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ProcessSetup setup{kRealtime, in.ConsumeIntegralInRange<int32>(0, 1),
                                in.ConsumeIntegralInRange<int32>(0, 8192), AnyRate(in)};
             if (host.plugin.processor->setupProcessing(setup) == kResultOk)
-                host.sane = setup.sampleRate >= 1000.0 && setup.sampleRate <= 768000.0;
+                host.setupSane = setup.sampleRate >= 1000.0 && setup.sampleRate <= 768000.0;
             break;
         }
-        case 1:
-            host.plugin.component->setActive(in.ConsumeBool());
+        case 1: {
+            const bool on = in.ConsumeBool();
+            if (host.plugin.component->setActive(on) == kResultOk && on) host.sane = host.setupSane;
             break;
+        }
         case 2:
             host.plugin.processor->setProcessing(in.ConsumeBool());
             break;
