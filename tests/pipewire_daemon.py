@@ -66,6 +66,14 @@ def write_daemon_config(config):
     return drop_ins
 
 
+def stop_sessions(sessions, checks):
+    """Stops the sessions, the newest first; after a failed check, prints the newest one's log."""
+    for s in reversed(sessions):
+        s.stop()
+    if sessions and checks.results and not all(checks.results):
+        print(sessions[-1].log_tail())
+
+
 class Session:
     """The environment of one daemon: work is the test's temporary folder, runtime the name of
     the daemon's runtime folder in it, config_home the clients' XDG_CONFIG_HOME."""

@@ -32,7 +32,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import quanta  # noqa: E402
 from checks import Checks  # noqa: E402
-from pipewire_daemon import QUANTUM, RATE, Session, wait_for, write_daemon_config  # noqa: E402
+from pipewire_daemon import (QUANTUM, RATE, Session, stop_sessions, wait_for,  # noqa: E402
+                             write_daemon_config)
 
 warnings.filterwarnings("ignore", message="Chunk")
 VURNEL, BUNDLE, MODULE = (os.path.abspath(p) for p in sys.argv[1:4])
@@ -352,10 +353,7 @@ def main():
               r.returncode == 0 and "systemctl --user restart pipewire" in r.stdout and
               not left, r.stdout + r.stderr + str(left))
     finally:
-        for s in reversed(sessions):
-            s.stop()
-        if sessions and CHECKS.results and not all(CHECKS.results):
-            print(sessions[-1].log_tail())
+        stop_sessions(sessions, CHECKS)
         shutil.rmtree(work, ignore_errors=True)
     return CHECKS.summary()
 

@@ -22,7 +22,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from checks import Checks  # noqa: E402
-from pipewire_daemon import Session, wait_for, write_daemon_config  # noqa: E402
+from pipewire_daemon import Session, stop_sessions, wait_for, write_daemon_config  # noqa: E402
 
 VURNEL, BUNDLE = (os.path.abspath(p) for p in sys.argv[1:3])
 CHECKS = Checks()
@@ -202,10 +202,7 @@ def main():
         check("closing the window leaves the filter as it is",
               bass(vurnel(session, "show").stdout) == -9.0, err)
     finally:
-        for s in reversed(sessions):
-            s.stop()
-        if sessions and CHECKS.results and not all(CHECKS.results):
-            print(sessions[-1].log_tail())
+        stop_sessions(sessions, CHECKS)
         shutil.rmtree(work, ignore_errors=True)
     return CHECKS.summary()
 
