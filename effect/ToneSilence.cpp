@@ -326,28 +326,11 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
 // ---------------------------------------------------------------------------------------------
 // Tails through the float subnormals.
 
-// A float below 2^63 times 2^64, exactly, in integer operations (a subnormal float is an x87
-// operand that takes the slow path): a normal float's exponent field raised by 64; a
-// subnormal's significand m normalised, m·2^-149·2^64 = 1.f·2^(L − 86) with L the bit length of
-// m; a zero kept.
-inline float ScaledUp(float f) {
-    const std::uint32_t b = FloatBits(f), magnitude = b & 0x7FFFFFFFu;
-    const std::uint32_t length = 32u - static_cast<std::uint32_t>(__builtin_clz(magnitude | 1u));
-    const std::uint32_t subnormal = magnitude == 0
-                                        ? b
-                                        : (b & 0x80000000u) | ((length + 41u) << 23) |
-                                              ((magnitude << ((24u - length) & 31u)) & 0x7FFFFFu);
-    return FloatOfBits(magnitude >= 0x00800000u ? b + (64u << 23) : subnormal);
-}
-
-// The Tail path: the plain computation on input (and, accumulating, old outputs) and states
-// scaled by 2^64, which scales every value it computes exactly, the outputs scaled back and
-// narrowed by integer means (ToneStore::Scaled): no operand or store meets the float
-// subnormals. The states must be safely normal or zeros; a block of tiny input keeps them far
-// above the extended format's subnormals. From the first stretch of input at or above
-// kTinyInput (or of old outputs at or above 2^62) on, the usual kernel runs the rest.
-// Whether the Tail path may run: states safely normal (far from the extended subnormals) or
-// zeros, finite.
+// The Tail path: the plain computation in one pass over the block, its input (and, accumulating,
+// old outputs) read by integer means and its outputs narrowed by them (ToneStore::Tail): no
+// operand or store meets the float subnormals. It holds for any input, sound included, so
+// nothing is scanned. The states must be safely normal or zeros, far from the extended format's
+// subnormals, as they are after sound and on a tail's tiny input.
 bool TailApplies(const SilentFilter& bass, const SilentFilter& treble) {
     const auto fits = [](const SilentFilter& f) {
         return ToBits(f.prevY).IsFinite() && ToBits(f.prevT).IsFinite() &&
@@ -358,41 +341,11 @@ bool TailApplies(const SilentFilter& bass, const SilentFilter& treble) {
 }
 
 template <bool Accumulate>
-VURNEL_LOOP void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
-                           float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    bass.prevY *= 0x1p64L, bass.prevT *= 0x1p64L, treble.prevY *= 0x1p64L, treble.prevT *= 0x1p64L;
-    constexpr std::int32_t kChunk = 256;
-    float scaled[kChunk];
-    std::int32_t at = 0;
-    for (; at < frames; at += kChunk) {
-        const std::int32_t n = frames - at < kChunk ? frames - at : kChunk;
-        std::int32_t big = 0;
-        for (std::int32_t i = 0; i < n; ++i) {
-            const float x = in[at + i];
-            big |= static_cast<std::int32_t>(FloatBits(x) & 0x7FFFFFFFu) >=
-                   static_cast<std::int32_t>(kTinyBits);
-            scaled[i] = ScaledUp(x);
-        }
-        if constexpr (Accumulate)
-            for (std::int32_t i = 0; i < n; ++i)
-                big |= static_cast<std::int32_t>(FloatBits(out[at + i]) & 0x7FFFFFFFu) >=
-                       static_cast<std::int32_t>(0x5E800000u); // 2^62
-        if (big) break;
-        if constexpr (Accumulate)
-            for (std::int32_t i = 0; i < n; ++i)
-                out[at + i] = ScaledUp(out[at + i]); // after in: they may be one buffer
-        ToneChannelBlock<Accumulate, ToneStore::Scaled>(
-            {bass.g, bass.yc, bass.prevT, bass.prevY},
-            {treble.g, treble.yc, treble.prevT, treble.prevY}, scaled, out + at, n, bassGain,
-            trebleGain);
-    }
-    bass.prevY *= 0x1p-64L, bass.prevT *= 0x1p-64L, treble.prevY *= 0x1p-64L,
-        treble.prevT *= 0x1p-64L;
-    if (at < frames)
-        ToneChannelBlock<Accumulate, ToneStore::Float>(
-            {bass.g, bass.yc, bass.prevT, bass.prevY},
-            {treble.g, treble.yc, treble.prevT, treble.prevY}, in + at, out + at, frames - at,
-            bassGain, trebleGain);
+void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
+               std::int32_t frames, float bassGain, float trebleGain) {
+    ToneChannelBlock<Accumulate, ToneStore::Tail>({bass.g, bass.yc, bass.prevT, bass.prevY},
+                                                  {treble.g, treble.yc, treble.prevT, treble.prevY},
+                                                  in, out, frames, bassGain, trebleGain);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1211,9 +1164,6 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
                         float* out, std::int32_t frames, float bassGain, float trebleGain,
                         SilentPlan& plan) {
     bool same = false;
-    // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
-    // which reads them without the x87's slow path.
-    const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
     if ((FloatBits(in[0]) & 0x7FFFFFFFu) != 0) {
         // Not silence: tiny input (the caller sends sound to the usual kernel), a tail.
         plan.Forget();
@@ -1225,6 +1175,9 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
     }
+    // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
+    // which reads them without the x87's slow path.
+    const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
     if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
         RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
         return plan.signsFollow ? SilentPath::Untouched

@@ -29,9 +29,9 @@
 // - Frozen: the integer recursions at a fixed point, or a pair of values they alternate
 //   between: the outputs repeat, and the block is filled with them.
 // - Tail: input below 2^-64 that is not all zeros, as a decaying signal gives on its way through
-//   the float subnormals (or, accumulating, old outputs there): the usual kernel on input and
-//   states scaled by 2^64, which scales every value it computes exactly, the subnormal samples
-//   (x87 operands that take the slow path) converted and the outputs narrowed by integer means.
+//   the float subnormals (or, accumulating, old outputs there): the usual kernel in one pass,
+//   each input sample (an x87 operand that takes the slow path when a float subnormal) made a
+//   double by integer means, exactly, and each output narrowed by them.
 //
 // Zeros need not share one sign: a zero's sign changes nothing but the previous scaled inputs,
 // the states that are zeros, and outputs of which every term is a zero. A block of zeros runs
