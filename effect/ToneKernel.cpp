@@ -138,16 +138,20 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     for (; k + 4 <= n; k += 4)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(x + k),
                          four(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k))));
-    if (k < n) {
-        alignas(16) float last[4] = {};
-        for (std::int32_t j = 0; k + j < n; ++j)
-            last[j] = in[k + j];
-        _mm_store_si128(reinterpret_cast<__m128i*>(last),
-                        four(_mm_load_si128(reinterpret_cast<const __m128i*>(last))));
-        for (std::int32_t j = 0; k + j < n; ++j)
-            x[k + j] = last[j];
+    std::uint32_t large = 0;
+    for (; k < n; ++k) { // the same, one at a time
+        std::uint32_t b;
+        std::memcpy(&b, in + k, sizeof b);
+        const std::uint32_t magnitude = b & 0x7FFFFFFFu;
+        const float scaled = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
+        std::uint32_t subnormal;
+        std::memcpy(&subnormal, &scaled, sizeof subnormal);
+        const std::uint32_t v =
+            magnitude < 0x800000u ? subnormal | (b & 0x80000000u) : b + (64u << 23);
+        large |= static_cast<std::uint32_t>(magnitude >= (191u << 23));
+        std::memcpy(x + k, &v, sizeof v);
     }
-    return _mm_movemask_epi8(big) == 0;
+    return _mm_movemask_epi8(big) == 0 && large == 0;
 }
 
 // One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
