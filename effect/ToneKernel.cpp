@@ -91,11 +91,12 @@ namespace vurnel {
 //   back into them cost this AMD core half as much again.)
 // - The states are scaled as they are loaded and scaled back as they are stored (exact).
 // - Each output v (scaled) is stored as NarrowWithoutUnderflow does: n = v·2^85 (exact) rounded
-//   to an integer by fistp in the current rounding mode, and v stored as a double for its sign
-//   (rounding keeps a sign). Where |n| ≤ 2^23 the float's bits are |n| with v's sign; else
-//   v·2^-64 is a normal float, whose store is made in either case from v, or from 1 where v may
-//   lie below the normal floats (fcmov), and chosen by cmov. An n too large for 64 bits is the
-//   integer indefinite, whose magnitude is taken as 2^63.
+//   to an integer by fistp in the current rounding mode, and v·2^85 stored as a double for its
+//   sign (rounding keeps a sign; with states at or above 2^-900 the output is zero or well above
+//   2^-1171, so that double is normal, or zero). Where |n| ≤ 2^23 the float's bits are |n| with v's
+//   sign; else v·2^-64 is a normal float, whose store is made in either case from v, or from 1
+//   where v may lie below the normal floats (fcmov), and chosen by cmov. An n too large for 64 bits
+//   is the integer indefinite, whose magnitude is taken as 2^63.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
 struct TailFrame {
@@ -172,8 +173,8 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "faddp %%st, %%st(1)\n\t"                                                                      \
     "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
-    "fistpll 104(%[fr])\n\t"                                                                       \
     "fstl 96(%[fr])\n\t"                                                                           \
+    "fistpll 104(%[fr])\n\t"                                                                       \
     "movq 104(%[fr]), %%rdx\n\t"                                                                   \
     "movq %%rdx, %%rcx\n\t"                                                                        \
     "sarq $63, %%rcx\n\t"                                                                          \
@@ -186,7 +187,8 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fstp %%st(1)\n\t"                                                                             \
     "fmull 72(%[fr])\n\t"                                                                          \
     "fstps 112(%[fr])\n\t"                                                                         \
-    "movl 100(%[fr]), %%eax\n\t"                                                                   \
+    "movq 96(%[fr]), %%rax\n\t"                                                                    \
+    "shrq $32, %%rax\n\t"                                                                          \
     "andl $0x80000000, %%eax\n\t"                                                                  \
     "orl %%edx, %%eax\n\t"                                                                         \
     "movl 112(%[fr]), %%ecx\n\t"                                                                   \

@@ -15,7 +15,6 @@ using dsp::AddZeros;
 using dsp::MulBits;
 using dsp::SumIsNegative;
 using dsp::TExtendedBits;
-using dsp::ToBits;
 
 // The loops live in functions of their own, so the compiler allocates the x87 registers for
 // each loop alone (inlined into the large dispatcher, their values would go through memory).
@@ -38,11 +37,11 @@ constexpr int kNormalOutput = -126;
 // These helpers read values as bits: an x87 comparison or classification of a subnormal takes
 // the same microcode assist as arithmetic on it.
 bool IsZero(const long double& v) {
-    return ToBits(v).IsZero();
+    return BitsOf(v).IsZero();
 }
 
 int ExponentOf(const long double& v) {
-    const TExtendedBits b = ToBits(v);
+    const TExtendedBits b = BitsOf(v);
     return b.IsZero() ? kZeroExponent : dsp::BinaryExponent(b);
 }
 
@@ -289,18 +288,18 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
         (bassMoving && !IsZero(bassGain)) || (trebleMoving && !IsZero(trebleGain));
     if (anySigns) {
         if (!signFree || !IsZero(bass.prevT) || !IsZero(treble.prevT)) return false;
-    } else if (ToBits(x * bass.g) != ToBits(bass.prevT) ||
-               ToBits(x * treble.g) != ToBits(treble.prevT)) {
+    } else if (BitsOf(x * bass.g) != BitsOf(bass.prevT) ||
+               BitsOf(x * treble.g) != BitsOf(treble.prevT)) {
         return false;
     }
     const long double sB = x * bass.g + bass.prevT, sT = x * treble.g - treble.prevT;
     // A moving state keeps its sign (yc > 0); a zero state must stay the zero it is (with any
     // signs its sign is carried instead).
     if (bassMoving ? !(bass.yc > 0)
-                   : !anySigns && ToBits(sB + bass.prevY * bass.yc) != ToBits(bass.prevY))
+                   : !anySigns && BitsOf(sB + bass.prevY * bass.yc) != BitsOf(bass.prevY))
         return false;
     if (trebleMoving ? !(treble.yc > 0)
-                     : !anySigns && ToBits(sT + treble.prevY * treble.yc) != ToBits(treble.prevY))
+                     : !anySigns && BitsOf(sT + treble.prevY * treble.yc) != BitsOf(treble.prevY))
         return false;
     // Two nonzero contributions of opposite signs: their sizes decide the sign, sample by sample.
     if (bassMoving && !IsZero(bassGain) && trebleMoving && !IsZero(trebleGain) &&
@@ -326,20 +325,11 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
 // ---------------------------------------------------------------------------------------------
 // Tails through the float subnormals.
 
-// The Tail path: the plain computation in one pass over the block, its input (and, accumulating,
-// old outputs) read by integer means and its outputs narrowed by them (ToneStore::Tail): no
-// operand or store meets the float subnormals. It holds for any input, sound included, so
-// nothing is scanned. The states must be safely normal or zeros, far from the extended format's
-// subnormals, as they are after sound and on a tail's tiny input.
-bool TailApplies(const SilentFilter& bass, const SilentFilter& treble) {
-    const auto fits = [](const SilentFilter& f) {
-        return ToBits(f.prevY).IsFinite() && ToBits(f.prevT).IsFinite() &&
-               (IsZero(f.prevY) || ExponentOf(f.prevY) >= kSafe + 1024) &&
-               (IsZero(f.prevT) || ExponentOf(f.prevT) >= kSafe + 1024);
-    };
-    return fits(bass) && fits(treble);
-}
-
+// The Tail path (TailApplies): the plain computation in one pass over the block, its input (and,
+// accumulating, old outputs) read by integer means and its outputs narrowed by them
+// (ToneStore::Tail): no operand or store meets the float subnormals. It holds for any input, sound
+// included, so nothing is scanned. The states must be safely normal or zeros, far from the extended
+// format's subnormals, as they are after sound and on a tail's tiny input.
 template <bool Accumulate>
 void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
                std::int32_t frames, float bassGain, float trebleGain) {
@@ -372,9 +362,9 @@ struct SignTrack {
 
 // Read as bits: an x87 classification of a subnormal state takes the slow path.
 SignTrack Track(const SilentFilter& f) {
-    const TExtendedBits y = ToBits(f.prevY);
-    return {y.IsZero() ? 1u : 0u, y.IsNegative() ? 1u : 0u, ToBits(f.prevT).IsNegative() ? 1u : 0u,
-            ToBits(f.g).IsNegative() ? 1u : 0u, ToBits(f.yc).IsNegative() ? 1u : 0u};
+    const TExtendedBits y = BitsOf(f.prevY);
+    return {y.IsZero() ? 1u : 0u, y.IsNegative() ? 1u : 0u, BitsOf(f.prevT).IsNegative() ? 1u : 0u,
+            BitsOf(f.g).IsNegative() ? 1u : 0u, BitsOf(f.yc).IsNegative() ? 1u : 0u};
 }
 
 // One step on a zero input of sign x: u = x·g, s = u ± u₋₁ (the treble filter's feed-forward
@@ -499,7 +489,7 @@ struct IntegerChannel {
 };
 
 IntegerFilter Load(const SilentFilter& f) {
-    return {ToBits(f.yc), ToBits(f.prevY), ToBits(f.prevT), std::signbit(f.g)};
+    return {BitsOf(f.yc), BitsOf(f.prevY), BitsOf(f.prevT), std::signbit(f.g)};
 }
 
 void Store(const IntegerFilter& i, const SilentFilter& f) {
@@ -541,8 +531,8 @@ template <bool Accumulate> inline float IntegerSample(IntegerChannel& ch, float 
 
 IntegerChannel LoadChannel(const SilentFilter& bass, const SilentFilter& treble, float bassGain,
                            float trebleGain) {
-    return {Load(bass), Load(treble), ToBits(static_cast<long double>(bassGain)),
-            ToBits(static_cast<long double>(trebleGain))};
+    return {Load(bass), Load(treble), BitsOf(static_cast<long double>(bassGain)),
+            BitsOf(static_cast<long double>(trebleGain))};
 }
 
 // The Frozen path: the same zero on every input, the previous scaled inputs that zero times
@@ -606,7 +596,7 @@ VURNEL_LOOP void MixedBlock(const SilentFilter& bass, const SilentFilter& treble
     const SilentFilter& low = BassLow ? bass : treble;
     const SilentFilter& normal = BassLow ? treble : bass;
     IntegerFilter li = Load(low);
-    const TExtendedBits lowGain = ToBits(static_cast<long double>(BassLow ? bassGain : trebleGain));
+    const TExtendedBits lowGain = BitsOf(static_cast<long double>(BassLow ? bassGain : trebleGain));
     const bool lowGainNegative = lowGain.IsNegative();
     const long double g = normal.g, c = normal.yc;
     long double u = normal.prevT, y = normal.prevY;
@@ -726,16 +716,16 @@ Motion MoveState(const SilentFilter& f, const Outlook& o, bool safe, std::int32_
         const long double u = 0.0L * f.g;
         const long double y = (Treble ? u - f.prevT : u + f.prevT) + f.prevY * f.yc;
         const long double again = (Treble ? u - u : u + u) + y * f.yc;
-        if (ToBits(again) != ToBits(y)) return Motion::Stuck;
+        if (BitsOf(again) != BitsOf(y)) return Motion::Stuck;
         if (!dryRun) f.prevT = u, f.prevY = y;
         return Motion::Still;
     }
     if (safe) {
         // A nonzero state moves as y := yc·y; a zero one must stay the zero it is.
         const long double s = Treble ? 0.0L * f.g - f.prevT : 0.0L * f.g + f.prevT;
-        if (ToBits(0.0L * f.g) != ToBits(f.prevT)) return Motion::Stuck;
+        if (BitsOf(0.0L * f.g) != BitsOf(f.prevT)) return Motion::Stuck;
         if (IsZero(f.prevY))
-            return ToBits(s + f.prevY * f.yc) == ToBits(f.prevY) ? Motion::Still : Motion::Stuck;
+            return BitsOf(s + f.prevY * f.yc) == BitsOf(f.prevY) ? Motion::Still : Motion::Stuck;
         if (dryRun) return Motion::X87;
         const SilentFilter none{f.g, f.yc, 0, 0, f.prevT, f.prevY};
         if constexpr (Treble)
@@ -823,8 +813,8 @@ bool IntegerPathsApply(const ControlWord& cw, const SilentFilter& bass, const Ou
 }
 
 bool Finite(const SilentFilter& f) {
-    return ToBits(f.g).IsFinite() && ToBits(f.yc).IsFinite() && ToBits(f.prevT).IsFinite() &&
-           ToBits(f.prevY).IsFinite();
+    return BitsOf(f.g).IsFinite() && BitsOf(f.yc).IsFinite() && BitsOf(f.prevT).IsFinite() &&
+           BitsOf(f.prevY).IsFinite();
 }
 
 } // namespace
@@ -885,7 +875,7 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
     const bool bassAlternates = mb == Motion::Alternating;
     const bool trebleAlternates = mt == Motion::Alternating;
     const SilentFilter& alternating = bassAlternates ? bass : treble;
-    const TExtendedBits before = ToBits(alternating.prevY);
+    const TExtendedBits before = BitsOf(alternating.prevY);
     if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false);
     if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false);
     FollowSigns<Accumulate>(b, bass, IsNegative(bassGain), t, treble, IsNegative(trebleGain), in,
@@ -896,7 +886,7 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
         Step<false>(one, false); // the other value (the step's sum is a zero: either filter)
         plan.standIn = bassAlternates ? 1 : 2;
         plan.outweighed = false;
-        plan.lowState[0] = ToBits(alternating.prevY);
+        plan.lowState[0] = BitsOf(alternating.prevY);
         plan.lowState[1] = plan.lowState[0] == before ? one.y : before;
     }
     plan.path = SilentPath::Fill;
@@ -931,7 +921,7 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
     }
-    if (!realInput.zero && realInput.tiny && TailApplies(bass, treble)) {
+    if (!realInput.zero && realInput.tiny && TailApplies(bass, treble, bassGain, trebleGain)) {
         plan.valid = false;
         TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Tail;
@@ -1076,11 +1066,11 @@ bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFil
         return false;
     const bool anySigns = plan.signFree || plan.signsFollow;
     if (plan.path == SilentPath::Frozen &&
-        (!Alike(ToBits(bass.prevY), plan.state[plan.phase][0], anySigns) ||
-         !Alike(ToBits(treble.prevY), plan.state[plan.phase][1], anySigns)))
+        (!Alike(BitsOf(bass.prevY), plan.state[plan.phase][0], anySigns) ||
+         !Alike(BitsOf(treble.prevY), plan.state[plan.phase][1], anySigns)))
         return false;
     if (plan.standIn != 0 &&
-        !Alike(ToBits((plan.standIn == 1 ? bass : treble).prevY), plan.lowState[0], anySigns))
+        !Alike(BitsOf((plan.standIn == 1 ? bass : treble).prevY), plan.lowState[0], anySigns))
         return false;
     const std::uint32_t first = FloatBits(in[0]);
     std::uint32_t differ = 0, any = 0;
@@ -1167,8 +1157,7 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     if ((FloatBits(in[0]) & 0x7FFFFFFFu) != 0) {
         // Not silence: tiny input (the caller sends sound to the usual kernel), a tail.
         plan.Forget();
-        if (Finite(bass) && Finite(treble) && std::isfinite(bassGain) &&
-            std::isfinite(trebleGain) && TailApplies(bass, treble)) {
+        if (TailApplies(bass, treble, bassGain, trebleGain)) {
             TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
             return SilentPath::Tail;
         }
