@@ -100,17 +100,21 @@ namespace vurnel {
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
 struct TailFrame {
-    const long double *gB, *ycB, *uB; // 0, 8, 16
-    long double* yB;                  // 24
-    const long double *gT, *ycT, *uT; // 32, 40, 48
-    long double* yT;                  // 56
-    double up, down, toInteger;       // 64, 72, 80: 2^64, 2^-64, 2^85
-    float bassGain, trebleGain;       // 88, 92
-    double sign;                      // 96: an output as a double, for its sign
-    std::int64_t n;                   // 104
-    float f;                          // 112
+    // In another order than FirstOrderFilter's references: copied from there as they stand,
+    // they would be read 16 bytes at a time from two 8-byte stores just made, which stalls.
+    const long double *ycB, *gB; // 0, 8
+    long double* yB;             // 16
+    const long double* uB;       // 24
+    const long double *ycT, *gT; // 32, 40
+    long double* yT;             // 48
+    const long double* uT;       // 56
+    double up, down, toInteger;  // 64, 72, 80: 2^64, 2^-64, 2^85
+    float bassGain, trebleGain;  // 88, 92
+    double sign;                 // 96: an output·2^85 as a double, for its sign
+    std::int64_t n;              // 104
+    float f;                     // 112
 };
-static_assert(offsetof(TailFrame, yT) == 56 && offsetof(TailFrame, up) == 64 &&
+static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
               offsetof(TailFrame, sign) == 96 && offsetof(TailFrame, n) == 104 &&
@@ -213,10 +217,10 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "movq " OFFSET "(%[fr]), %%rax\n\t"                                                            \
     "fldt (%%rax)\n\t"
 #define VURNEL_TAIL_BLOCK(T_FORM)                                                                  \
-    VURNEL_TAIL_LOAD("56")                                                                         \
-    "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("40") VURNEL_TAIL_LOAD("32")                            \
-        VURNEL_TAIL_LOAD("24") "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("8") VURNEL_TAIL_LOAD("0")   \
-            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("16"), VURNEL_TAIL_STORED_U("48"),             \
+    VURNEL_TAIL_LOAD("48")                                                                         \
+    "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("32") VURNEL_TAIL_LOAD("40")                            \
+        VURNEL_TAIL_LOAD("16") "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("0") VURNEL_TAIL_LOAD("8")   \
+            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"),             \
                                T_FORM) "jz 2f\n\t"                                                 \
                                        "1:\n\t" VURNEL_TAIL_SAMPLE(                                \
                                            VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),   \
@@ -225,19 +229,19 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
                                                    "fstp %%st(0)\n\t"                              \
                                                    "fstp %%st(0)\n\t"                              \
                                                    "fmull 72(%[fr])\n\t"                           \
-                                                   "movq 24(%[fr]), %%rax\n\t"                     \
+                                                   "movq 16(%[fr]), %%rax\n\t"                     \
                                                    "fstpt (%%rax)\n\t"                             \
                                                    "fstp %%st(0)\n\t"                              \
                                                    "fstp %%st(0)\n\t"                              \
                                                    "fmull 72(%[fr])\n\t"                           \
-                                                   "movq 56(%[fr]), %%rax\n\t"                     \
+                                                   "movq 48(%[fr]), %%rax\n\t"                     \
                                                    "fstpt (%%rax)\n\t"
 
 template <bool Accumulate>
 void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    TailFrame fr{&bass.g,       &bass.yc,      &bass.prevT, &bass.prevY, &treble.g, &treble.yc,
-                 &treble.prevT, &treble.prevY, 0x1p64,      0x1p-64,     0x1p85,    bassGain,
+    TailFrame fr{&bass.yc,      &bass.g,       &bass.prevY, &bass.prevT, &treble.yc, &treble.g,
+                 &treble.prevY, &treble.prevT, 0x1p64,      0x1p-64,     0x1p85,     bassGain,
                  trebleGain,    0.0,           0,           0.0f};
     TailFrame* const frame = &fr;
     constexpr std::int32_t kStretch = 256;
