@@ -288,9 +288,19 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     if (frames <= 0) return;
     std::intptr_t i = -static_cast<std::intptr_t>(frames);
     float xp;
+    // The filters' numbers as the statement reads them. Without optimisation every memory
+    // operand reached through a reference takes a register of its own, more than there are:
+    // there they are copies on the stack, the states written back after it. Optimised builds
+    // read and write them in place.
+#if defined(__OPTIMIZE__)
     const long double &gB = bass.g, &ycB = bass.yc, &gT = treble.g, &ycT = treble.yc;
     const long double &uB = bass.prevT, &uT = treble.prevT;
     long double &yB = bass.prevY, &yT = treble.prevY;
+#else
+    const long double gB = bass.g, ycB = bass.yc, gT = treble.g, ycT = treble.yc;
+    const long double uB = bass.prevT, uT = treble.prevT;
+    long double yB = bass.prevY, yT = treble.prevY;
+#endif
     if constexpr (Accumulate && Store == ToneStore::Float)
         __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_FLOAT)
                          : VURNEL_TONE_OPERANDS);
@@ -303,6 +313,10 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     else
         __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_REPLACE_T, VURNEL_STORE_SIGN_REPLACING)
                          : VURNEL_TONE_OPERANDS);
+#if !defined(__OPTIMIZE__)
+    bass.prevY = yB;
+    treble.prevY = yT;
+#endif
     // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
     bass.prevT = static_cast<long double>(xp) * bass.g;
     treble.prevT = static_cast<long double>(xp) * treble.g;
