@@ -43,8 +43,9 @@ inline long double FirstOrderStep(long double g, long double xc, long double yc,
 // with v's sign. Sign: the output is certain to round to a zero (it lies below half the smallest
 // float and the rounding is to nearest), and only its sign is taken; accumulating, a nonzero old
 // output, which such a sum cannot change, is left as it is. Tail: stored as Narrow does, and the
-// input samples (and old outputs) read by integer means, exactly, since a float subnormal is an
-// x87 operand that takes the slow path (a signal decaying through the float subnormals).
+// input samples (and old outputs) read exactly without loading them on the x87 as floats, since
+// a float subnormal is an x87 operand that takes the slow path (a signal decaying through the
+// float subnormals); it holds for any input.
 enum class ToneStore { Float, Narrow, Sign, Tail };
 
 // The current rounding mode's nearest integer to v, |v| < 2^62, by the x87 itself.

@@ -29,9 +29,10 @@
 // - Frozen: the integer recursions at a fixed point, or a pair of values they alternate
 //   between: the outputs repeat, and the block is filled with them.
 // - Tail: input below 2^-64 that is not all zeros, as a decaying signal gives on its way through
-//   the float subnormals (or, accumulating, old outputs there): the usual kernel in one pass,
-//   each input sample (an x87 operand that takes the slow path when a float subnormal) made a
-//   double by integer means, exactly, and each output narrowed by them.
+//   the float subnormals (or, accumulating, old outputs there), and zeros among a tail's last
+//   samples: the usual kernel with each input sample (an x87 operand that takes the slow path
+//   when a float subnormal) read without the x87, exactly, and each output narrowed by integer
+//   means (ToneStore::Tail). The channel loop sends such blocks straight to it (TailApplies).
 //
 // Zeros need not share one sign: a zero's sign changes nothing but the previous scaled inputs,
 // the states that are zeros, and outputs of which every term is a zero. A block of zeros runs
@@ -132,8 +133,8 @@ inline dsp::TExtendedBits BitsOf(const long double& v) {
 
 // Whether the Tail path may run a block on these filters: states that are zeros or lie from
 // 2^-900 to 2^16000 (so that the kernel may scale every value it forms by 2^64, and an output
-// that is not zero lies far above the doubles' subnormals), finite coefficients and gains. Read from
-// the sign-and-exponent fields alone (an x87 look at a subnormal takes the slow path).
+// that is not zero lies far above the doubles' subnormals), finite coefficients and gains. Read
+// from the sign-and-exponent fields alone (an x87 look at a subnormal takes the slow path).
 inline bool TailApplies(const SilentFilter& bass, const SilentFilter& treble, float bassGain,
                         float trebleGain) {
     constexpr unsigned kLow = 16383 - 900, kHigh = 16383 + 16000;
