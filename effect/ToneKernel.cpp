@@ -84,19 +84,20 @@ namespace vurnel {
 // assist. It runs on input, states and outputs scaled by 2^64, which scales every value the
 // plain computation forms exactly (they stay far from the extended format's limits), so no
 // value loaded or stored is tiny:
-// - Each stretch of input samples (and, accumulating, old outputs) x is made doubles x·2^64 by
-//   integer operations (ScaledDouble) in a loop of its own, and the kernel loads those: every
-//   float so scaled is a normal double or a zero. (Made sample by sample inside the kernel, a
-//   double stored from the integer registers and loaded on the x87 beside the x87 stores read
-//   back into them cost this AMD core half as much again.)
+// - Each stretch of up to 256 input samples (and, accumulating, old outputs) x is made floats
+//   x·2^64 (ScaleUp) in a loop of its own, four at a time, and the kernel loads those: every
+//   float below 2^64 so scaled is a normal float or a zero. (Made sample by sample inside the
+//   kernel, in the integer registers, stored and loaded on the x87 beside the x87 stores read
+//   back into them, they cost this AMD core half as much again.)
 // - The states are scaled as they are loaded and scaled back as they are stored (exact).
 // - Each output v (scaled) is stored as NarrowWithoutUnderflow does: n = v·2^85 (exact) rounded
 //   to an integer by fistp in the current rounding mode, and v·2^85 stored as a double for its
-//   sign (rounding keeps a sign; with states at or above 2^-900 the output is zero or well above
-//   2^-1171, so that double is normal, or zero). Where |n| ≤ 2^23 the float's bits are |n| with v's
-//   sign; else v·2^-64 is a normal float, whose store is made in either case from v, or from 1
-//   where v may lie below the normal floats (fcmov), and chosen by cmov. An n too large for 64 bits
-//   is the integer indefinite, whose magnitude is taken as 2^63.
+//   sign (rounding keeps a sign; with states at or above 2^-900, as TailApplies asks, an output
+//   is zero or far above 2^-1171, so that double is normal or zero, but for a block whose zeros
+//   let both contributions decay by hundreds of binary orders). Where |n| ≤ 2^23 the float's bits
+//   are |n| with v's sign; else v·2^-64 is a normal float, whose store is made in either case from
+//   v, or from 1 where v may lie below the normal floats (fcmov), and chosen by cmov. An n too
+//   large for 64 bits is the integer indefinite, whose magnitude is taken as 2^63.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
 struct TailFrame {
