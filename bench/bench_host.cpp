@@ -214,6 +214,9 @@ SilenceCost TimeSilenceAfterSound(const VstModule& module,
     SilenceCost cost{least.empty() ? 0 : least[0], 0};
     for (std::size_t k = 1; k < least.size(); ++k)
         cost.worstSilence = std::max(cost.worstSilence, least[k]);
+    if (std::getenv("VURNEL_BENCH_WINDOWS"))
+        for (std::size_t k = 0; k < least.size(); ++k)
+            std::fprintf(stderr, "window %zu: %.2f\n", k, least[k]);
     return cost;
 }
 
@@ -265,7 +268,7 @@ std::vector<std::pair<std::string, Settings>> SilenceSettings() {
 }
 
 // Every kind of silence at the gentle setting, 48 kHz, replacing: ns per frame and x noise.
-void SilenceKinds(const VstModule& module, int seconds) {
+void SilenceKinds(const VstModule& module, int seconds, const std::vector<bool>& kinds) {
     const auto settings = SilenceSettings()[1].second;
     std::printf("\nkinds of silence after sound (bass +6 dB 200 Hz, treble -4 dB 5 kHz, 48 kHz, "
                 "1 s of noise then %d s of silence, replacing): ns per frame on the noise / in "
@@ -274,6 +277,7 @@ void SilenceKinds(const VstModule& module, int seconds) {
     std::printf(
         "| silence | block 1 | block 64 | block 256 | block 4096 |\n|---|---|---|---|---|\n");
     for (int k = 0; k < static_cast<int>(Silence::Count); ++k) {
+        if (!kinds[k]) continue;
         std::printf("| %s |", SilenceName(static_cast<Silence>(k)));
         for (int block : {1, 64, 256, 4096}) {
             const SilenceCost c = TimeSilenceAfterSound(module, settings, 48000.0f, block, seconds,
@@ -290,34 +294,36 @@ void SilenceKinds(const VstModule& module, int seconds) {
 // 4096, replacing and accumulating, 100 s each, every 10 s window measured (the least of three
 // runs). Prints each run and
 // the worst ratio of each kind; answers whether all stay at or below `bound` x noise.
-bool SilenceSweep(const VstModule& module, double bound) {
+bool SilenceSweep(const VstModule& module, double bound, const std::vector<bool>& kinds) {
     double worst[static_cast<int>(Silence::Count)][2] = {};
     std::string where[static_cast<int>(Silence::Count)][2];
     for (int k = 0; k < static_cast<int>(Silence::Count); ++k)
         for (const auto& [name, settings] : SilenceSettings())
-            for (float rate : {22050.0f, 44100.0f, 48000.0f, 96000.0f})
-                for (int block : {1, 16, 256, 4096})
-                    for (int accumulate = 0; accumulate < 2; ++accumulate) {
-                        const SilenceCost c =
-                            TimeSilenceAfterSound(module, settings, rate, block, 100,
-                                                  static_cast<Silence>(k), accumulate != 0, 3);
-                        const double ratio = c.worstSilence / c.noise;
-                        char line[256];
-                        std::snprintf(line, sizeof line, "%s, %s, %.0f Hz, block %d, %s",
-                                      SilenceName(static_cast<Silence>(k)), name.c_str(), rate,
-                                      block, accumulate ? "accumulating" : "replacing");
-                        std::printf("%-100s %8.2f %8.2f %6.2f\n", line, c.noise, c.worstSilence,
-                                    ratio);
-                        std::fflush(stdout);
-                        if (ratio > worst[k][accumulate]) {
-                            worst[k][accumulate] = ratio;
-                            where[k][accumulate] = line;
+            if (kinds[k])
+                for (float rate : {22050.0f, 44100.0f, 48000.0f, 96000.0f})
+                    for (int block : {1, 16, 256, 4096})
+                        for (int accumulate = 0; accumulate < 2; ++accumulate) {
+                            const SilenceCost c =
+                                TimeSilenceAfterSound(module, settings, rate, block, 100,
+                                                      static_cast<Silence>(k), accumulate != 0, 3);
+                            const double ratio = c.worstSilence / c.noise;
+                            char line[256];
+                            std::snprintf(line, sizeof line, "%s, %s, %.0f Hz, block %d, %s",
+                                          SilenceName(static_cast<Silence>(k)), name.c_str(), rate,
+                                          block, accumulate ? "accumulating" : "replacing");
+                            std::printf("%-100s %8.2f %8.2f %6.2f\n", line, c.noise, c.worstSilence,
+                                        ratio);
+                            std::fflush(stdout);
+                            if (ratio > worst[k][accumulate]) {
+                                worst[k][accumulate] = ratio;
+                                where[k][accumulate] = line;
+                            }
                         }
-                    }
     std::printf("\n| silence | worst x noise, replacing | worst x noise, accumulating |\n"
                 "|---|---|---|\n");
     bool within = true;
     for (int k = 0; k < static_cast<int>(Silence::Count); ++k) {
+        if (!kinds[k]) continue;
         std::printf("| %s | %.2f (%s) | %.2f (%s) |\n", SilenceName(static_cast<Silence>(k)),
                     worst[k][0], where[k][0].c_str(), worst[k][1], where[k][1].c_str());
         within = within && worst[k][0] <= bound && worst[k][1] <= bound;
@@ -329,18 +335,23 @@ bool SilenceSweep(const VstModule& module, double bound) {
 
 int main(int argc, char** argv) {
     try {
-        // bench_host --silence [MODULE]: the kinds-of-silence table alone; bench_host
-        // --silence-sweep [MODULE]: the acceptance sweep (exit status 1 above 1.5x noise);
+        // bench_host --silence [MODULE [KINDS]]: the kinds-of-silence table alone; bench_host
+        // --silence-sweep [MODULE [KINDS]]: the acceptance sweep (exit status 1 above 1.5x
+        // noise); KINDS, the kinds' numbers in the table's order (0 +0 ... 5 the tail), e.g. 15;
         // bench_host --rest [MODULE [PEER]]: the throughput table alone (with its limit line).
         std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "--rest") ++argv, --argc;
         if (mode == "--silence" || mode == "--silence-sweep") {
             const VstModule module(argc > 2 ? argv[2] : DefaultModulePath());
+            std::vector<bool> kinds(static_cast<int>(Silence::Count), argc <= 3);
+            for (const char* c = argc > 3 ? argv[3] : ""; *c; ++c)
+                if (*c >= '0' && *c - '0' < static_cast<int>(Silence::Count))
+                    kinds[*c - '0'] = true;
             if (mode == "--silence") {
-                SilenceKinds(module, 60);
+                SilenceKinds(module, 60, kinds);
                 return 0;
             }
-            return SilenceSweep(module, 1.5) ? 0 : 1;
+            return SilenceSweep(module, 1.5, kinds) ? 0 : 1;
         }
         const std::string ours = argc > 1 ? argv[1] : DefaultModulePath();
         const std::string peer = argc > 2 ? argv[2] : "/usr/lib/vst/3BandEQ-vst.so";
@@ -394,7 +405,7 @@ int main(int argc, char** argv) {
             b.module, {{"Low", 0.7f}, {"Mid", 0.4f}, {"High", 0.3f}}, 44100.0f, 512, 60);
         std::printf("%-40s %6d %6d  %8.2f %8.2f %6.2f\n", "3 Band EQ (peer)", 44100, 512,
                     peerCost.noise, peerCost.worstSilence, peerCost.worstSilence / peerCost.noise);
-        SilenceKinds(a.module, 60);
+        SilenceKinds(a.module, 60, std::vector<bool>(static_cast<int>(Silence::Count), true));
         std::printf(
             "\none NaN and one infinity in 3 s of noise (48 kHz, blocks of 256): non-finite "
             "frames in the last second: ours %ld, 3 Band EQ %ld\n",

@@ -476,8 +476,23 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
             ++silentBlocks[static_cast<int>(SilentPath::Usual)];
             return;
         }
-        const SilentPath path = ChannelBlock<Accumulate>(Silent(bassSlot), Silent(trebleSlot), in,
-                                                         out, frames, bassGain, trebleGain, plan);
+        const SilentFilter bass = Silent(bassSlot), treble = Silent(trebleSlot);
+        const bool tiny = (first & 0x7FFFFFFFu) != 0;
+        if ((tiny || plan.sinceTail < kTailLinger) &&
+            TailApplies(bass, treble, bassGain, trebleGain)) {
+            // A tail through the float subnormals, or zeros among its last samples: straight to
+            // its kernel (short blocks come by the thousand a second).
+            plan.Forget();
+            plan.sinceTail = tiny ? 0 : plan.sinceTail + frames;
+            ToneChannelBlock<Accumulate, ToneStore::Tail>(
+                {bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
+                {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in, out, frames, bassGain,
+                trebleGain);
+            ++silentBlocks[static_cast<int>(SilentPath::Tail)];
+            return;
+        }
+        const SilentPath path =
+            ChannelBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan);
         ++silentBlocks[static_cast<int>(path)];
         return;
     }

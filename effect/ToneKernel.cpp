@@ -1,6 +1,14 @@
 #include "ToneKernel.h"
 
+#include <climits>
+#include <cstddef>
+#include <cstring>
+
 #include "ToneKernelAsm.h"
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
+#include <emmintrin.h>
+#endif
 
 namespace vurnel {
 
@@ -48,8 +56,7 @@ namespace vurnel {
         [yT] "+m"(yT)                                                                              \
         : [in] "r"(in + frames), [out] "r"(out + frames), [gB] "m"(gB), [ycB] "m"(ycB), [gT] "m"(  \
                                                                                             gT),   \
-          [ycT] "m"(ycT), [uB] "m"(uB), [uT] "m"(uT), [bg] "m"(bassGain), [tg] "m"(trebleGain),    \
-          [n] "m"(n), [d] "m"(d), [f] "m"(f), [up] "m"(kScaleUp), [down] "m"(kScaleDown)           \
+          [ycT] "m"(ycT), [uB] "m"(uB), [uT] "m"(uT), [bg] "m"(bassGain), [tg] "m"(trebleGain)     \
         : "memory", "cc", "eax", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",       \
           "st(7)"
 
@@ -71,19 +78,109 @@ namespace vurnel {
     "cmovnz %%edx, %%eax\n\t"                                                                      \
     "movl %%eax, (%[out],%[i],4)\n\t"
 
-// The store of a block run scaled by 2^64, without a branch (outputs near the smallest normal
-// float fall on either side at random): v·2^149 (exact) is rounded to an integer n by fistp, as
-// NarrowWithoutUnderflow does, and v·2^64 stored as a double for its sign (rounding keeps a
-// sign). Where |n| ≤ 2^23 the float's bits are |n| with v's sign; else v = (v·2^64)·2^-64
-// (exact) is a normal float, whose store is made in either case from v, or from 1 where v may
-// lie below the normal floats (fcmov), and chosen by cmov. An n too large for 64 bits is the
-// integer indefinite, whose magnitude is taken as 2^63.
-#define VURNEL_STORE_SCALED                                                                        \
+// The Tail kernel: the same instructions on input that may hold float subnormals (a signal
+// decaying through them), which the x87 loads only by its slow path (the denormal-operand
+// assist), and outputs that may fall below the normal floats, whose store takes the underflow
+// assist. It runs on input, states and outputs scaled by 2^64, which scales every value the
+// plain computation forms exactly (they stay far from the extended format's limits), so no
+// value loaded or stored is tiny:
+// - Each stretch of up to 256 input samples (and, accumulating, old outputs) x is made floats
+//   x·2^64 (ScaleUp) in a loop of its own, four at a time, and the kernel loads those: every
+//   float below 2^64 so scaled is a normal float or a zero. (Made sample by sample inside the
+//   kernel, in the integer registers, stored and loaded on the x87 beside the x87 stores read
+//   back into them, they cost this AMD core half as much again.)
+// - The states are scaled as they are loaded and scaled back as they are stored (exact).
+// - Each output v (scaled) is stored as NarrowWithoutUnderflow does: n = v·2^85 (exact) rounded
+//   to an integer by fistp in the current rounding mode, and v·2^85 stored as a double for its
+//   sign (rounding keeps a sign; with states at or above 2^-900, as TailApplies asks, an output
+//   is zero or far above 2^-1171, so that double is normal or zero, but for a block whose zeros
+//   let both contributions decay by hundreds of binary orders). Where |n| ≤ 2^23 the float's bits
+//   are |n| with v's sign; else v·2^-64 is a normal float, whose store is made in either case from
+//   v, or from 1 where v may lie below the normal floats (fcmov), and chosen by cmov. An n too
+//   large for 64 bits is the integer indefinite, whose magnitude is taken as 2^63.
+// The filters' numbers are read through a frame of pointers, so the statement needs the same
+// few registers in every build.
+struct TailFrame {
+    // In another order than FirstOrderFilter's references: copied from there as they stand,
+    // they would be read 16 bytes at a time from two 8-byte stores just made, which stalls.
+    const long double *ycB, *gB; // 0, 8
+    long double* yB;             // 16
+    const long double* uB;       // 24
+    const long double *ycT, *gT; // 32, 40
+    long double* yT;             // 48
+    const long double* uT;       // 56
+    double up, down, toInteger;  // 64, 72, 80: 2^64, 2^-64, 2^85
+    float bassGain, trebleGain;  // 88, 92
+    double sign;                 // 96: an output·2^85 as a double, for its sign
+    std::int64_t n;              // 104
+    float f;                     // 112
+};
+static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
+              offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
+              offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
+              offsetof(TailFrame, sign) == 96 && offsetof(TailFrame, n) == 104 &&
+              offsetof(TailFrame, f) == 112);
+
+// Floats x·2^64, exactly, by integer and exact SSE operations, four at a time: a normal float's
+// exponent raised by 64, a subnormal's significand converted as an integer and scaled by
+// 2^-85 (fewer than 24 bits, a normal result: no flag), its sign kept, a zero kept. Returns
+// false where some |x| ≥ 2^64, which would not scale (the usual kernel runs those; sound).
+bool ScaleUp(const float* in, float* x, std::int32_t n) {
+    const __m128i magnitudeMask = _mm_set1_epi32(0x7FFFFFFF), sign = _mm_set1_epi32(INT32_MIN);
+    const __m128i raise = _mm_set1_epi32(64 << 23), smallest = _mm_set1_epi32(0x800000);
+    const __m128i largest = _mm_set1_epi32((191 << 23) - 1);
+    const __m128 down = _mm_set1_ps(0x1p-85f);
+    __m128i big = _mm_setzero_si128();
+    std::int32_t k = 0;
+    const auto four = [&](const __m128i b) {
+        const __m128i magnitude = _mm_and_si128(b, magnitudeMask);
+        const __m128i normal = _mm_add_epi32(b, raise);
+        const __m128i subnormal = _mm_or_si128(
+            _mm_castps_si128(_mm_mul_ps(_mm_cvtepi32_ps(magnitude), down)), _mm_and_si128(b, sign));
+        const __m128i small = _mm_cmpgt_epi32(smallest, magnitude);
+        big = _mm_or_si128(big, _mm_cmpgt_epi32(magnitude, largest));
+        return _mm_or_si128(_mm_and_si128(small, subnormal), _mm_andnot_si128(small, normal));
+    };
+    for (; k + 4 <= n; k += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(x + k),
+                         four(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k))));
+    std::uint32_t large = 0;
+    for (; k < n; ++k) { // the same, one at a time
+        std::uint32_t b;
+        std::memcpy(&b, in + k, sizeof b);
+        const std::uint32_t magnitude = b & 0x7FFFFFFFu;
+        const float scaled = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
+        std::uint32_t subnormal;
+        std::memcpy(&subnormal, &scaled, sizeof subnormal);
+        const std::uint32_t v =
+            magnitude < 0x800000u ? subnormal | (b & 0x80000000u) : b + (64u << 23);
+        large |= static_cast<std::uint32_t>(magnitude >= (191u << 23));
+        std::memcpy(x + k, &v, sizeof v);
+    }
+    return _mm_movemask_epi8(big) == 0 && large == 0;
+}
+
+// One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
+#define VURNEL_TAIL_SAMPLE(U_BASS, U_TREBLE, T_FORM)                                               \
+    "flds (%[x],%[i],4)\n\t"                                                                       \
+    "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "flds (%[x],%[i],4)\n\t"                                                                       \
+    "fmul %%st(4), %%st\n\t" U_TREBLE "fsubrp %%st, %%st(1)\n\t"                                   \
+    "fxch %%st(6)\n\t"                                                                             \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(6)\n\t"                                                                      \
+    "flds 88(%[fr])\n\t"                                                                           \
+    "fmul %%st(3), %%st\n\t" T_FORM "flds 92(%[fr])\n\t"                                           \
+    "fmul %%st(7), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
     "fld %%st(0)\n\t"                                                                              \
-    "fmull %[up]\n\t"                                                                              \
-    "fistpll %[n]\n\t"                                                                             \
-    "fstl %[d]\n\t"                                                                                \
-    "movq %[n], %%rdx\n\t"                                                                         \
+    "fmull 80(%[fr])\n\t"                                                                          \
+    "fstl 96(%[fr])\n\t"                                                                           \
+    "fistpll 104(%[fr])\n\t"                                                                       \
+    "movq 104(%[fr]), %%rdx\n\t"                                                                   \
     "movq %%rdx, %%rcx\n\t"                                                                        \
     "sarq $63, %%rcx\n\t"                                                                          \
     "xorq %%rcx, %%rdx\n\t"                                                                        \
@@ -93,31 +190,109 @@ namespace vurnel {
     "cmpq $0x800000, %%rdx\n\t"                                                                    \
     "fcmovbe %%st(1), %%st\n\t"                                                                    \
     "fstp %%st(1)\n\t"                                                                             \
-    "fmull %[down]\n\t"                                                                            \
-    "fstps %[f]\n\t"                                                                               \
-    "movl 4+%[d], %%eax\n\t"                                                                       \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "fstps 112(%[fr])\n\t"                                                                         \
+    "movq 96(%[fr]), %%rax\n\t"                                                                    \
+    "shrq $32, %%rax\n\t"                                                                          \
     "andl $0x80000000, %%eax\n\t"                                                                  \
     "orl %%edx, %%eax\n\t"                                                                         \
-    "movl %[f], %%ecx\n\t"                                                                         \
+    "movl 112(%[fr]), %%ecx\n\t"                                                                   \
     "cmpq $0x800000, %%rdx\n\t"                                                                    \
     "cmova %%ecx, %%eax\n\t"                                                                       \
-    "movl %%eax, (%[out],%[i],4)\n\t"
+    "movl %%eax, (%[out],%[i],4)\n\t"                                                              \
+    "inc %[i]\n\t"
+// u₋₁ through its pointer, scaled, for the first sample; x₋₁·g for the others.
+#define VURNEL_TAIL_STORED_U(OFFSET)                                                               \
+    "movq " OFFSET "(%[fr]), %%rcx\n\t"                                                            \
+    "fldt (%%rcx)\n\t"                                                                             \
+    "fmull 64(%[fr])\n\t"
+#define VURNEL_TAIL_FORMED_U(G_SLOT)                                                               \
+    "flds -4(%[x],%[i],4)\n\t"                                                                     \
+    "fmul %%st(" G_SLOT "), %%st\n\t"
+#define VURNEL_TAIL_REPLACE_T "fadds (%[x],%[i],4)\n\t"
+#define VURNEL_TAIL_ACCUMULATE_T                                                                   \
+    "flds (%[old],%[i],4)\n\t"                                                                     \
+    "fadds (%[x],%[i],4)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"
+#define VURNEL_TAIL_LOAD(OFFSET)                                                                   \
+    "movq " OFFSET "(%[fr]), %%rax\n\t"                                                            \
+    "fldt (%%rax)\n\t"
+#define VURNEL_TAIL_BLOCK(T_FORM)                                                                  \
+    VURNEL_TAIL_LOAD("48")                                                                         \
+    "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("32") VURNEL_TAIL_LOAD("40")                            \
+        VURNEL_TAIL_LOAD("16") "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("0") VURNEL_TAIL_LOAD("8")   \
+            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"),             \
+                               T_FORM) "jz 2f\n\t"                                                 \
+                                       "1:\n\t" VURNEL_TAIL_SAMPLE(                                \
+                                           VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),   \
+                                           T_FORM) "jnz 1b\n\t"                                    \
+                                                   "2:\n\t"                                        \
+                                                   "fstp %%st(0)\n\t"                              \
+                                                   "fstp %%st(0)\n\t"                              \
+                                                   "fmull 72(%[fr])\n\t"                           \
+                                                   "movq 16(%[fr]), %%rax\n\t"                     \
+                                                   "fstpt (%%rax)\n\t"                             \
+                                                   "fstp %%st(0)\n\t"                              \
+                                                   "fstp %%st(0)\n\t"                              \
+                                                   "fmull 72(%[fr])\n\t"                           \
+                                                   "movq 48(%[fr]), %%rax\n\t"                     \
+                                                   "fstpt (%%rax)\n\t"
 
-constexpr double kScaleUp = 0x1p85, kScaleDown = 0x1p-64;
+template <bool Accumulate>
+void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
+                      float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    TailFrame fr{&bass.yc,      &bass.g,       &bass.prevY, &bass.prevT, &treble.yc, &treble.g,
+                 &treble.prevY, &treble.prevT, 0x1p64,      0x1p-64,     0x1p85,     bassGain,
+                 trebleGain,    0.0,           0,           0.0f};
+    TailFrame* const frame = &fr;
+    constexpr std::int32_t kStretch = 256;
+    // x[0] stands before the stretch (x₋₁ for the formed u₋₁ reads one back).
+    float x[kStretch + 1], old[Accumulate ? kStretch : 1];
+    std::int32_t at = 0;
+    for (; at < frames; at += kStretch) {
+        const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
+        if (!ScaleUp(in + at, x + 1, n)) break;
+        if constexpr (Accumulate)
+            if (!ScaleUp(out + at, old, n)) break;
+        std::intptr_t i = -static_cast<std::intptr_t>(n);
+        if constexpr (Accumulate)
+            __asm__ volatile(
+                VURNEL_TAIL_BLOCK(VURNEL_TAIL_ACCUMULATE_T)
+                : [i] "+r"(i)
+                : [x] "r"(x + 1 + n), [old] "r"(old + n), [out] "r"(out + at + n), [fr] "r"(frame)
+                : "memory", "cc", "rax", "rcx", "rdx", "st", "st(1)", "st(2)", "st(3)", "st(4)",
+                  "st(5)", "st(6)", "st(7)");
+        else
+            __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_REPLACE_T)
+                             : [i] "+r"(i)
+                             : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame)
+                             : "memory", "cc", "rax", "rcx", "rdx", "st", "st(1)", "st(2)", "st(3)",
+                               "st(4)", "st(5)", "st(6)", "st(7)");
+        // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
+        const long double xp = static_cast<long double>(x[n]) * 0x1p-64L;
+        bass.prevT = xp * bass.g;
+        treble.prevT = xp * treble.g;
+    }
+    // Sound from here on: the usual kernel.
+    if (at < frames)
+        ToneChannelBlock<Accumulate, ToneStore::Float>(bass, treble, in + at, out + at, frames - at,
+                                                       bassGain, trebleGain);
+}
 
 template <bool Accumulate, ToneStore Store>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    if constexpr (Store == ToneStore::Tail) {
+        TailChannelBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
+        return;
+    }
     if (frames <= 0) return;
     std::intptr_t i = -static_cast<std::intptr_t>(frames);
     float xp;
-    std::int64_t n = 0;
-    double d = 0;
-    float f = 0;
     // The filters' numbers as the statement reads them. Without optimisation every memory
-    // operand reached through a reference takes a register of its own, and the scaled store's
-    // statement runs out of them: there they are copies on the stack, the states written back
-    // after it. Optimised builds read and write them in place.
+    // operand reached through a reference takes a register of its own, more than there are:
+    // there they are copies on the stack, the states written back after it. Optimised builds
+    // read and write them in place.
 #if defined(__OPTIMIZE__)
     const long double &gB = bass.g, &ycB = bass.yc, &gT = treble.g, &ycT = treble.yc;
     const long double &uB = bass.prevT, &uT = treble.prevT;
@@ -127,13 +302,7 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     const long double uB = bass.prevT, uT = treble.prevT;
     long double yB = bass.prevY, yT = treble.prevY;
 #endif
-    if constexpr (Store == ToneStore::Scaled && Accumulate)
-        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_SCALED)
-                         : VURNEL_TONE_OPERANDS, "rcx", "rdx");
-    else if constexpr (Store == ToneStore::Scaled)
-        __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_REPLACE_T, VURNEL_STORE_SCALED)
-                         : VURNEL_TONE_OPERANDS, "rcx", "rdx");
-    else if constexpr (Accumulate && Store == ToneStore::Float)
+    if constexpr (Accumulate && Store == ToneStore::Float)
         __asm__ volatile(VURNEL_TONE_BLOCK(VURNEL_ACCUMULATE_T, VURNEL_STORE_FLOAT)
                          : VURNEL_TONE_OPERANDS);
     else if constexpr (Accumulate)
@@ -180,11 +349,11 @@ template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFilter&,
 template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                       const FirstOrderFilter&, const float*, float*,
                                                       std::int32_t, float, float);
-template void ToneChannelBlock<false, ToneStore::Scaled>(const FirstOrderFilter&,
-                                                         const FirstOrderFilter&, const float*,
-                                                         float*, std::int32_t, float, float);
-template void ToneChannelBlock<true, ToneStore::Scaled>(const FirstOrderFilter&,
-                                                        const FirstOrderFilter&, const float*,
-                                                        float*, std::int32_t, float, float);
+template void ToneChannelBlock<false, ToneStore::Tail>(const FirstOrderFilter&,
+                                                       const FirstOrderFilter&, const float*,
+                                                       float*, std::int32_t, float, float);
+template void ToneChannelBlock<true, ToneStore::Tail>(const FirstOrderFilter&,
+                                                      const FirstOrderFilter&, const float*, float*,
+                                                      std::int32_t, float, float);
 
 } // namespace vurnel

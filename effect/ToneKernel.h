@@ -42,10 +42,11 @@ inline long double FirstOrderStep(long double g, long double xc, long double yc,
 // is a multiple of 2^-149, v·2^149 (exact) rounded to an integer by the current rounding mode,
 // with v's sign. Sign: the output is certain to round to a zero (it lies below half the smallest
 // float and the rounding is to nearest), and only its sign is taken; accumulating, a nonzero old
-// output, which such a sum cannot change, is left as it is. Scaled: the block runs on input,
-// states (and old outputs) scaled by 2^64, which scales every value it computes exactly (they
-// stay far from the extended format's limits); the output v·2^-64 is narrowed as Narrow does.
-enum class ToneStore { Float, Narrow, Sign, Scaled };
+// output, which such a sum cannot change, is left as it is. Tail: stored as Narrow does, and the
+// input samples (and old outputs) read exactly without loading them on the x87 as floats, since
+// a float subnormal is an x87 operand that takes the slow path (a signal decaying through the
+// float subnormals); it holds for any input.
+enum class ToneStore { Float, Narrow, Sign, Tail };
 
 // The current rounding mode's nearest integer to v, |v| < 2^62, by the x87 itself.
 inline long long RoundToInteger(long double v) {
@@ -56,6 +57,34 @@ inline long long RoundToInteger(long double v) {
 #else
     return std::llrint(v);
 #endif
+}
+
+// A float's value in the extended format, made from its bits by integer means: a normal float's
+// exponent rebased, a subnormal's significand normalised, zeros, infinities and NaNs kept.
+inline long double ExactValue(float f) {
+    std::uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    const std::uint32_t magnitude = b & 0x7FFFFFFFu, e = magnitude >> 23, m = magnitude & 0x7FFFFFu;
+    std::uint64_t mantissa;
+    std::uint32_t exponent;
+    if (e == 255) {
+        exponent = 0x7FFF, mantissa = (1ull << 63) | (static_cast<std::uint64_t>(m) << 40);
+    } else if (e != 0) {
+        exponent = e + 16383 - 127, mantissa = (static_cast<std::uint64_t>(m) | 0x800000u) << 40;
+    } else if (m != 0) {
+        const int high = 31 - __builtin_clz(m); // m = 1.f·2^high
+        exponent = static_cast<std::uint32_t>(high + 16383 - 149);
+        mantissa = static_cast<std::uint64_t>(m) << (63 - high);
+    } else {
+        exponent = 0, mantissa = 0;
+    }
+    unsigned char raw[sizeof(long double)] = {};
+    const std::uint16_t signExponent = static_cast<std::uint16_t>((b >> 16 & 0x8000u) | exponent);
+    std::memcpy(raw, &mantissa, 8);
+    std::memcpy(raw + 8, &signExponent, 2);
+    long double v;
+    std::memcpy(&v, raw, sizeof v);
+    return v;
 }
 
 inline float NarrowWithoutUnderflow(long double v) {
@@ -71,10 +100,8 @@ inline float NarrowWithoutUnderflow(long double v) {
 template <bool Accumulate, ToneStore Store> inline float StoreOutput(long double v, float old) {
     if constexpr (Store == ToneStore::Float) {
         return static_cast<float>(v);
-    } else if constexpr (Store == ToneStore::Narrow) {
+    } else if constexpr (Store == ToneStore::Narrow || Store == ToneStore::Tail) {
         return NarrowWithoutUnderflow(v);
-    } else if constexpr (Store == ToneStore::Scaled) {
-        return NarrowWithoutUnderflow(v * 0x1p-64L);
     } else {
         std::uint32_t bits;
         std::memcpy(&bits, &old, sizeof bits);
@@ -88,10 +115,12 @@ template <bool Accumulate, ToneStore Store> inline float StoreOutput(long double
 template <bool Accumulate, int BassSign, int TrebleSign, ToneStore Store = ToneStore::Float>
 inline float ToneStep(const FirstOrderDesign& bd, FirstOrderState& bs, const FirstOrderDesign& td,
                       FirstOrderState& ts, float in, float out, float bassGain, float trebleGain) {
-    const long double x = in;
+    const long double x = Store == ToneStore::Tail ? ExactValue(in) : in;
     const long double a = FirstOrderStep<BassSign>(bd.g, bd.xc, bd.yc, bs.prevT, bs.prevY, x);
     long double t;
-    if constexpr (Accumulate)
+    if constexpr (Accumulate && Store == ToneStore::Tail)
+        t = a * bassGain + (ExactValue(out) + x);
+    else if constexpr (Accumulate)
         t = a * bassGain + (out + x);
     else
         t = a * bassGain + x;
@@ -143,13 +172,11 @@ extern template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFi
 extern template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                              const FirstOrderFilter&, const float*,
                                                              float*, std::int32_t, float, float);
-extern template void ToneChannelBlock<false, ToneStore::Scaled>(const FirstOrderFilter&,
-                                                                const FirstOrderFilter&,
-                                                                const float*, float*, std::int32_t,
-                                                                float, float);
-extern template void ToneChannelBlock<true, ToneStore::Scaled>(const FirstOrderFilter&,
-                                                               const FirstOrderFilter&,
-                                                               const float*, float*, std::int32_t,
-                                                               float, float);
+extern template void ToneChannelBlock<false, ToneStore::Tail>(const FirstOrderFilter&,
+                                                              const FirstOrderFilter&, const float*,
+                                                              float*, std::int32_t, float, float);
+extern template void ToneChannelBlock<true, ToneStore::Tail>(const FirstOrderFilter&,
+                                                             const FirstOrderFilter&, const float*,
+                                                             float*, std::int32_t, float, float);
 
 } // namespace vurnel

@@ -15,7 +15,6 @@ using dsp::AddZeros;
 using dsp::MulBits;
 using dsp::SumIsNegative;
 using dsp::TExtendedBits;
-using dsp::ToBits;
 
 // The loops live in functions of their own, so the compiler allocates the x87 registers for
 // each loop alone (inlined into the large dispatcher, their values would go through memory).
@@ -38,11 +37,11 @@ constexpr int kNormalOutput = -126;
 // These helpers read values as bits: an x87 comparison or classification of a subnormal takes
 // the same microcode assist as arithmetic on it.
 bool IsZero(const long double& v) {
-    return ToBits(v).IsZero();
+    return BitsOf(v).IsZero();
 }
 
 int ExponentOf(const long double& v) {
-    const TExtendedBits b = ToBits(v);
+    const TExtendedBits b = BitsOf(v);
     return b.IsZero() ? kZeroExponent : dsp::BinaryExponent(b);
 }
 
@@ -289,18 +288,18 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
         (bassMoving && !IsZero(bassGain)) || (trebleMoving && !IsZero(trebleGain));
     if (anySigns) {
         if (!signFree || !IsZero(bass.prevT) || !IsZero(treble.prevT)) return false;
-    } else if (ToBits(x * bass.g) != ToBits(bass.prevT) ||
-               ToBits(x * treble.g) != ToBits(treble.prevT)) {
+    } else if (BitsOf(x * bass.g) != BitsOf(bass.prevT) ||
+               BitsOf(x * treble.g) != BitsOf(treble.prevT)) {
         return false;
     }
     const long double sB = x * bass.g + bass.prevT, sT = x * treble.g - treble.prevT;
     // A moving state keeps its sign (yc > 0); a zero state must stay the zero it is (with any
     // signs its sign is carried instead).
     if (bassMoving ? !(bass.yc > 0)
-                   : !anySigns && ToBits(sB + bass.prevY * bass.yc) != ToBits(bass.prevY))
+                   : !anySigns && BitsOf(sB + bass.prevY * bass.yc) != BitsOf(bass.prevY))
         return false;
     if (trebleMoving ? !(treble.yc > 0)
-                     : !anySigns && ToBits(sT + treble.prevY * treble.yc) != ToBits(treble.prevY))
+                     : !anySigns && BitsOf(sT + treble.prevY * treble.yc) != BitsOf(treble.prevY))
         return false;
     // Two nonzero contributions of opposite signs: their sizes decide the sign, sample by sample.
     if (bassMoving && !IsZero(bassGain) && trebleMoving && !IsZero(trebleGain) &&
@@ -326,73 +325,17 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
 // ---------------------------------------------------------------------------------------------
 // Tails through the float subnormals.
 
-// A float below 2^63 times 2^64, exactly, in integer operations (a subnormal float is an x87
-// operand that takes the slow path): a normal float's exponent field raised by 64; a
-// subnormal's significand m normalised, m·2^-149·2^64 = 1.f·2^(L − 86) with L the bit length of
-// m; a zero kept.
-inline float ScaledUp(float f) {
-    const std::uint32_t b = FloatBits(f), magnitude = b & 0x7FFFFFFFu;
-    const std::uint32_t length = 32u - static_cast<std::uint32_t>(__builtin_clz(magnitude | 1u));
-    const std::uint32_t subnormal = magnitude == 0
-                                        ? b
-                                        : (b & 0x80000000u) | ((length + 41u) << 23) |
-                                              ((magnitude << ((24u - length) & 31u)) & 0x7FFFFFu);
-    return FloatOfBits(magnitude >= 0x00800000u ? b + (64u << 23) : subnormal);
-}
-
-// The Tail path: the plain computation on input (and, accumulating, old outputs) and states
-// scaled by 2^64, which scales every value it computes exactly, the outputs scaled back and
-// narrowed by integer means (ToneStore::Scaled): no operand or store meets the float
-// subnormals. The states must be safely normal or zeros; a block of tiny input keeps them far
-// above the extended format's subnormals. From the first stretch of input at or above
-// kTinyInput (or of old outputs at or above 2^62) on, the usual kernel runs the rest.
-// Whether the Tail path may run: states safely normal (far from the extended subnormals) or
-// zeros, finite.
-bool TailApplies(const SilentFilter& bass, const SilentFilter& treble) {
-    const auto fits = [](const SilentFilter& f) {
-        return ToBits(f.prevY).IsFinite() && ToBits(f.prevT).IsFinite() &&
-               (IsZero(f.prevY) || ExponentOf(f.prevY) >= kSafe + 1024) &&
-               (IsZero(f.prevT) || ExponentOf(f.prevT) >= kSafe + 1024);
-    };
-    return fits(bass) && fits(treble);
-}
-
+// The Tail path (TailApplies): the plain computation in one pass over the block, its input (and,
+// accumulating, old outputs) read by integer means and its outputs narrowed by them
+// (ToneStore::Tail): no operand or store meets the float subnormals. It holds for any input, sound
+// included, so nothing is scanned. The states must be safely normal or zeros, far from the extended
+// format's subnormals, as they are after sound and on a tail's tiny input.
 template <bool Accumulate>
-VURNEL_LOOP void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in,
-                           float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    bass.prevY *= 0x1p64L, bass.prevT *= 0x1p64L, treble.prevY *= 0x1p64L, treble.prevT *= 0x1p64L;
-    constexpr std::int32_t kChunk = 256;
-    float scaled[kChunk];
-    std::int32_t at = 0;
-    for (; at < frames; at += kChunk) {
-        const std::int32_t n = frames - at < kChunk ? frames - at : kChunk;
-        std::int32_t big = 0;
-        for (std::int32_t i = 0; i < n; ++i) {
-            const float x = in[at + i];
-            big |= static_cast<std::int32_t>(FloatBits(x) & 0x7FFFFFFFu) >=
-                   static_cast<std::int32_t>(kTinyBits);
-            scaled[i] = ScaledUp(x);
-        }
-        if constexpr (Accumulate)
-            for (std::int32_t i = 0; i < n; ++i)
-                big |= static_cast<std::int32_t>(FloatBits(out[at + i]) & 0x7FFFFFFFu) >=
-                       static_cast<std::int32_t>(0x5E800000u); // 2^62
-        if (big) break;
-        if constexpr (Accumulate)
-            for (std::int32_t i = 0; i < n; ++i)
-                out[at + i] = ScaledUp(out[at + i]); // after in: they may be one buffer
-        ToneChannelBlock<Accumulate, ToneStore::Scaled>(
-            {bass.g, bass.yc, bass.prevT, bass.prevY},
-            {treble.g, treble.yc, treble.prevT, treble.prevY}, scaled, out + at, n, bassGain,
-            trebleGain);
-    }
-    bass.prevY *= 0x1p-64L, bass.prevT *= 0x1p-64L, treble.prevY *= 0x1p-64L,
-        treble.prevT *= 0x1p-64L;
-    if (at < frames)
-        ToneChannelBlock<Accumulate, ToneStore::Float>(
-            {bass.g, bass.yc, bass.prevT, bass.prevY},
-            {treble.g, treble.yc, treble.prevT, treble.prevY}, in + at, out + at, frames - at,
-            bassGain, trebleGain);
+void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
+               std::int32_t frames, float bassGain, float trebleGain) {
+    ToneChannelBlock<Accumulate, ToneStore::Tail>({bass.g, bass.yc, bass.prevT, bass.prevY},
+                                                  {treble.g, treble.yc, treble.prevT, treble.prevY},
+                                                  in, out, frames, bassGain, trebleGain);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -419,9 +362,9 @@ struct SignTrack {
 
 // Read as bits: an x87 classification of a subnormal state takes the slow path.
 SignTrack Track(const SilentFilter& f) {
-    const TExtendedBits y = ToBits(f.prevY);
-    return {y.IsZero() ? 1u : 0u, y.IsNegative() ? 1u : 0u, ToBits(f.prevT).IsNegative() ? 1u : 0u,
-            ToBits(f.g).IsNegative() ? 1u : 0u, ToBits(f.yc).IsNegative() ? 1u : 0u};
+    const TExtendedBits y = BitsOf(f.prevY);
+    return {y.IsZero() ? 1u : 0u, y.IsNegative() ? 1u : 0u, BitsOf(f.prevT).IsNegative() ? 1u : 0u,
+            BitsOf(f.g).IsNegative() ? 1u : 0u, BitsOf(f.yc).IsNegative() ? 1u : 0u};
 }
 
 // One step on a zero input of sign x: u = x·g, s = u ± u₋₁ (the treble filter's feed-forward
@@ -546,7 +489,7 @@ struct IntegerChannel {
 };
 
 IntegerFilter Load(const SilentFilter& f) {
-    return {ToBits(f.yc), ToBits(f.prevY), ToBits(f.prevT), std::signbit(f.g)};
+    return {BitsOf(f.yc), BitsOf(f.prevY), BitsOf(f.prevT), std::signbit(f.g)};
 }
 
 void Store(const IntegerFilter& i, const SilentFilter& f) {
@@ -588,8 +531,8 @@ template <bool Accumulate> inline float IntegerSample(IntegerChannel& ch, float 
 
 IntegerChannel LoadChannel(const SilentFilter& bass, const SilentFilter& treble, float bassGain,
                            float trebleGain) {
-    return {Load(bass), Load(treble), ToBits(static_cast<long double>(bassGain)),
-            ToBits(static_cast<long double>(trebleGain))};
+    return {Load(bass), Load(treble), BitsOf(static_cast<long double>(bassGain)),
+            BitsOf(static_cast<long double>(trebleGain))};
 }
 
 // The Frozen path: the same zero on every input, the previous scaled inputs that zero times
@@ -653,7 +596,7 @@ VURNEL_LOOP void MixedBlock(const SilentFilter& bass, const SilentFilter& treble
     const SilentFilter& low = BassLow ? bass : treble;
     const SilentFilter& normal = BassLow ? treble : bass;
     IntegerFilter li = Load(low);
-    const TExtendedBits lowGain = ToBits(static_cast<long double>(BassLow ? bassGain : trebleGain));
+    const TExtendedBits lowGain = BitsOf(static_cast<long double>(BassLow ? bassGain : trebleGain));
     const bool lowGainNegative = lowGain.IsNegative();
     const long double g = normal.g, c = normal.yc;
     long double u = normal.prevT, y = normal.prevY;
@@ -773,16 +716,16 @@ Motion MoveState(const SilentFilter& f, const Outlook& o, bool safe, std::int32_
         const long double u = 0.0L * f.g;
         const long double y = (Treble ? u - f.prevT : u + f.prevT) + f.prevY * f.yc;
         const long double again = (Treble ? u - u : u + u) + y * f.yc;
-        if (ToBits(again) != ToBits(y)) return Motion::Stuck;
+        if (BitsOf(again) != BitsOf(y)) return Motion::Stuck;
         if (!dryRun) f.prevT = u, f.prevY = y;
         return Motion::Still;
     }
     if (safe) {
         // A nonzero state moves as y := yc·y; a zero one must stay the zero it is.
         const long double s = Treble ? 0.0L * f.g - f.prevT : 0.0L * f.g + f.prevT;
-        if (ToBits(0.0L * f.g) != ToBits(f.prevT)) return Motion::Stuck;
+        if (BitsOf(0.0L * f.g) != BitsOf(f.prevT)) return Motion::Stuck;
         if (IsZero(f.prevY))
-            return ToBits(s + f.prevY * f.yc) == ToBits(f.prevY) ? Motion::Still : Motion::Stuck;
+            return BitsOf(s + f.prevY * f.yc) == BitsOf(f.prevY) ? Motion::Still : Motion::Stuck;
         if (dryRun) return Motion::X87;
         const SilentFilter none{f.g, f.yc, 0, 0, f.prevT, f.prevY};
         if constexpr (Treble)
@@ -870,8 +813,8 @@ bool IntegerPathsApply(const ControlWord& cw, const SilentFilter& bass, const Ou
 }
 
 bool Finite(const SilentFilter& f) {
-    return ToBits(f.g).IsFinite() && ToBits(f.yc).IsFinite() && ToBits(f.prevT).IsFinite() &&
-           ToBits(f.prevY).IsFinite();
+    return BitsOf(f.g).IsFinite() && BitsOf(f.yc).IsFinite() && BitsOf(f.prevT).IsFinite() &&
+           BitsOf(f.prevY).IsFinite();
 }
 
 } // namespace
@@ -932,7 +875,7 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
     const bool bassAlternates = mb == Motion::Alternating;
     const bool trebleAlternates = mt == Motion::Alternating;
     const SilentFilter& alternating = bassAlternates ? bass : treble;
-    const TExtendedBits before = ToBits(alternating.prevY);
+    const TExtendedBits before = BitsOf(alternating.prevY);
     if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false);
     if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false);
     FollowSigns<Accumulate>(b, bass, IsNegative(bassGain), t, treble, IsNegative(trebleGain), in,
@@ -943,7 +886,7 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
         Step<false>(one, false); // the other value (the step's sum is a zero: either filter)
         plan.standIn = bassAlternates ? 1 : 2;
         plan.outweighed = false;
-        plan.lowState[0] = ToBits(alternating.prevY);
+        plan.lowState[0] = BitsOf(alternating.prevY);
         plan.lowState[1] = plan.lowState[0] == before ? one.y : before;
     }
     plan.path = SilentPath::Fill;
@@ -978,7 +921,7 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
     }
-    if (!realInput.zero && realInput.tiny && TailApplies(bass, treble)) {
+    if (!realInput.zero && realInput.tiny && TailApplies(bass, treble, bassGain, trebleGain)) {
         plan.valid = false;
         TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Tail;
@@ -1123,11 +1066,11 @@ bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFil
         return false;
     const bool anySigns = plan.signFree || plan.signsFollow;
     if (plan.path == SilentPath::Frozen &&
-        (!Alike(ToBits(bass.prevY), plan.state[plan.phase][0], anySigns) ||
-         !Alike(ToBits(treble.prevY), plan.state[plan.phase][1], anySigns)))
+        (!Alike(BitsOf(bass.prevY), plan.state[plan.phase][0], anySigns) ||
+         !Alike(BitsOf(treble.prevY), plan.state[plan.phase][1], anySigns)))
         return false;
     if (plan.standIn != 0 &&
-        !Alike(ToBits((plan.standIn == 1 ? bass : treble).prevY), plan.lowState[0], anySigns))
+        !Alike(BitsOf((plan.standIn == 1 ? bass : treble).prevY), plan.lowState[0], anySigns))
         return false;
     const std::uint32_t first = FloatBits(in[0]);
     std::uint32_t differ = 0, any = 0;
@@ -1211,20 +1154,19 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
                         float* out, std::int32_t frames, float bassGain, float trebleGain,
                         SilentPlan& plan) {
     bool same = false;
-    // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
-    // which reads them without the x87's slow path.
-    const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
     if ((FloatBits(in[0]) & 0x7FFFFFFFu) != 0) {
         // Not silence: tiny input (the caller sends sound to the usual kernel), a tail.
         plan.Forget();
-        if (Finite(bass) && Finite(treble) && std::isfinite(bassGain) &&
-            std::isfinite(trebleGain) && TailApplies(bass, treble)) {
+        if (TailApplies(bass, treble, bassGain, trebleGain)) {
             TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
             return SilentPath::Tail;
         }
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
     }
+    // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
+    // which reads them without the x87's slow path.
+    const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
     if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
         RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
         return plan.signsFollow ? SilentPath::Untouched

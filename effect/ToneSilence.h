@@ -29,9 +29,10 @@
 // - Frozen: the integer recursions at a fixed point, or a pair of values they alternate
 //   between: the outputs repeat, and the block is filled with them.
 // - Tail: input below 2^-64 that is not all zeros, as a decaying signal gives on its way through
-//   the float subnormals (or, accumulating, old outputs there): the usual kernel on input and
-//   states scaled by 2^64, which scales every value it computes exactly, the subnormal samples
-//   (x87 operands that take the slow path) converted and the outputs narrowed by integer means.
+//   the float subnormals (or, accumulating, old outputs there), and zeros among a tail's last
+//   samples: the usual kernel with each input sample (an x87 operand that takes the slow path
+//   when a float subnormal) read without the x87, exactly, and each output narrowed by integer
+//   means (ToneStore::Tail). The channel loop sends such blocks straight to it (TailApplies).
 //
 // Zeros need not share one sign: a zero's sign changes nothing but the previous scaled inputs,
 // the states that are zeros, and outputs of which every term is a zero. A block of zeros runs
@@ -43,7 +44,9 @@
 // Anything else, sound above all, runs the usual kernel.
 #pragma once
 
+#include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "dspExtendedBits.h"
 
@@ -101,6 +104,10 @@ struct SilentPlan {
     // inputs, the states that are zeros) after each block.
     bool signFree = false;
     bool signsFollow = false; // Fill: every term of every output a zero, its sign formed per sample
+    // Frames since the last block of a tail through the float subnormals (TailApplies), up to
+    // kTailLinger: a decaying signal's last subnormal samples come between zeros, and blocks of
+    // zeros among them run the Tail path too, rather than look afresh each time.
+    std::int32_t sinceTail = INT32_MAX;
     void Forget() { valid = false; }
 };
 
@@ -108,8 +115,44 @@ struct SilentPlan {
 // 0 when |yc| is not below 1 (no decay to count on).
 std::uint32_t DecayBound(long double yc);
 
+// How long zeros after a tail's last subnormal sample stay on the Tail path, in frames.
+constexpr std::int32_t kTailLinger = 512;
+
 // Input samples below this size (2^-64) may be a tail into the float subnormals.
 constexpr float kTinyInput = 0x1p-64f;
+
+// An extended value's bits, read where it lies in memory with integer loads: taken by value, it
+// would be copied through the x87 (an 80-bit load and store) and read back at once, which this
+// AMD core forwards only after a stall.
+inline dsp::TExtendedBits BitsOf(const long double& v) {
+    dsp::TExtendedBits b;
+    std::memcpy(&b.mantissa, &v, 8);
+    std::memcpy(&b.signExponent, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
+    return b;
+}
+
+// Whether the Tail path may run a block on these filters: states that are zeros or lie from
+// 2^-900 to 2^16000 (so that the kernel may scale every value it forms by 2^64, and an output
+// that is not zero lies far above the doubles' subnormals), finite coefficients and gains. Read
+// from the sign-and-exponent fields alone (an x87 look at a subnormal takes the slow path).
+inline bool TailApplies(const SilentFilter& bass, const SilentFilter& treble, float bassGain,
+                        float trebleGain) {
+    constexpr unsigned kLow = 16383 - 900, kHigh = 16383 + 16000;
+    const auto state = [](const long double& v) {
+        const dsp::TExtendedBits b = BitsOf(v);
+        const unsigned e = b.signExponent & 0x7FFFu;
+        return (e - kLow < kHigh - kLow) | ((e | b.mantissa) == 0); // a zero, not a subnormal
+    };
+    const auto finite = [](const long double& v) {
+        return (BitsOf(v).signExponent & 0x7FFFu) != 0x7FFFu;
+    };
+    std::uint32_t gains[2];
+    std::memcpy(&gains[0], &bassGain, sizeof gains[0]);
+    std::memcpy(&gains[1], &trebleGain, sizeof gains[1]);
+    return state(bass.prevY) & state(bass.prevT) & state(treble.prevY) & state(treble.prevT) &
+           finite(bass.g) & finite(bass.yc) & finite(treble.g) & finite(treble.yc) &
+           ((gains[0] & 0x7F800000u) != 0x7F800000u) & ((gains[1] & 0x7F800000u) != 0x7F800000u);
+}
 
 // Runs one channel's block of `frames` samples (frames > 0) and returns the path it took (a
 // block of sound too, though the caller sends one whose first sample is sound, at or above
