@@ -1,0 +1,359 @@
+#include "dspIIRSilence.h"
+
+#include <cstring>
+
+#include "dspIIRBlock.h"
+#include "dspIIRFilters.h"
+
+namespace vurnel::dsp {
+namespace {
+
+constexpr int kBias = 16383;
+// A product at or above 2^kSafe is normal, and so is every nonzero sum of such products (each a
+// multiple of 2^(kSafe − 63), the smallest normal value's unit).
+constexpr int kSafe = -16382 + 63;
+// Samples per chunk of the normal path (its outputs pass through a buffer of long doubles).
+constexpr int kChunk = 256;
+
+std::uint16_t ControlWord() {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    std::uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return word;
+#else
+    return 0; // not known: no silent path
+#endif
+}
+
+// Writes an extended value from its bits with integer stores (an x87 load and store of a
+// subnormal is an x87 operation on it).
+inline void SetBits(long double& v, TExtendedBits b) {
+    unsigned char raw[10];
+    std::memcpy(raw, &b.mantissa, 8);
+    raw[8] = static_cast<unsigned char>(b.signExponent);
+    raw[9] = static_cast<unsigned char>(b.signExponent >> 8);
+    std::memcpy(&v, raw, sizeof raw);
+}
+
+inline bool IsZeroBits(const long double& v) {
+    return ToBits(v).IsZero();
+}
+
+// The sign bit of a zero of the buffer's type.
+inline unsigned SignOf(float v) {
+    std::uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b >> 31;
+}
+inline unsigned SignOf(double v) {
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return static_cast<unsigned>(b >> 63);
+}
+inline unsigned SignOf(const long double& v) {
+    return ToBits(v).IsNegative() ? 1u : 0u;
+}
+
+// The smallest exponent of the nonzero values among v[0..n), against which the bounds are set
+// (a large value when there are none); false if one is subnormal or not finite.
+bool SmallestExponent(const long double* v, int n, int& smallest) {
+    smallest = 1 << 20;
+    for (int i = 0; i < n; ++i) {
+        const TExtendedBits b = ToBits(v[i]);
+        if (b.IsZero()) continue;
+        if (b.Exponent() == 0 || !b.IsFinite()) return false;
+        const int e = b.Exponent() - kBias;
+        smallest = e < smallest ? e : smallest;
+    }
+    return true;
+}
+
+// The bound for history values multiplied by coefficients whose smallest exponent is e: a
+// nonzero value is safe at exponent field limit + 1 and above.
+unsigned Limit(int e) {
+    const int field = kSafe - e + kBias;
+    return field <= 1 ? 0u : static_cast<unsigned>(field - 1);
+}
+
+void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
+             std::uint64_t design, TdspSilentState& s) {
+    s.design = design;
+    s.frozen = false;
+    s.since = -1;
+    int ex = 0, ey = 0, eg = 0;
+    s.usable = SmallestExponent(xCoeffs, n, ex) && SmallestExponent(yCoeffs, n, ey) &&
+               SmallestExponent(&g, 1, eg);
+    s.xLimit = Limit(ex);
+    s.yLimit = Limit(ey);
+}
+
+// Whether a nonzero value lies below its bound (subnormals and the wrong kinds of value too).
+inline bool Unsafe(const long double& v, unsigned limit) {
+    const TExtendedBits b = ToBits(v);
+    return b.mantissa != 0 && static_cast<unsigned>(b.Exponent()) <= limit;
+}
+
+bool HistoriesSafe(int n, const long double* xv, const long double* yv, const TdspSilentState& s) {
+    for (int i = 1; i <= n; ++i)
+        if (Unsafe(xv[i], s.xLimit) || Unsafe(yv[i], s.yLimit)) return false;
+    return true;
+}
+
+// One output narrowed to the buffer's type without an x87 store below its normal range.
+template <typename T> inline void Put(const long double& y, T& out);
+template <> inline void Put(const long double& y, long double& out) {
+    std::memcpy(&out, &y, 10);
+}
+template <> inline void Put(const long double& y, double& out) {
+    const TExtendedBits b = ToBits(y);
+    if (b.Exponent() >= kBias - 1022 && b.Exponent() <= kBias + 1023) {
+        out = static_cast<double>(y);
+    } else {
+        const std::uint64_t bits = NarrowedDoubleBits(b);
+        std::memcpy(&out, &bits, sizeof out);
+    }
+}
+template <> inline void Put(const long double& y, float& out) {
+    const TExtendedBits b = ToBits(y);
+    if (b.Exponent() >= kBias - 126 && b.Exponent() <= kBias + 127) {
+        out = static_cast<float>(y);
+    } else {
+        const std::uint32_t bits = NarrowedFloatBits(b);
+        std::memcpy(&out, &bits, sizeof out);
+    }
+}
+
+inline void PutBits(TExtendedBits b, long double& out) {
+    SetBits(out, b);
+}
+inline void PutBits(TExtendedBits b, double& out) {
+    const std::uint64_t bits = NarrowedDoubleBits(b);
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutBits(TExtendedBits b, float& out) {
+    const std::uint32_t bits = NarrowedFloatBits(b);
+    std::memcpy(&out, &bits, sizeof out);
+}
+
+// The frozen path's outputs, narrowed once.
+inline const TExtendedBits* CycleOf(const TdspSilentState& s, const long double*) {
+    return s.cycle;
+}
+inline const double* CycleOf(const TdspSilentState& s, const double*) {
+    return s.cycleDouble;
+}
+inline const float* CycleOf(const TdspSilentState& s, const float*) {
+    return s.cycleFloat;
+}
+inline void PutCycle(TExtendedBits b, long double& out) {
+    SetBits(out, b);
+}
+inline void PutCycle(double v, double& out) {
+    out = v;
+}
+inline void PutCycle(float v, float& out) {
+    out = v;
+}
+
+// The output of `ago` samples before the next (1: the last) on the frozen path.
+inline TExtendedBits Past(const TdspSilentState& s, int ago) {
+    int k = (s.phase - ago) % s.period;
+    return s.cycle[k < 0 ? k + s.period : k];
+}
+
+// Whether the histories are where the frozen path left them: the outputs of the cycle, the input
+// histories zeros.
+bool FrozenHolds(int n, const long double* xv, const long double* yv, const TdspSilentState& s) {
+    for (int j = n; j >= 0; --j)
+        if (ToBits(yv[j]) != Past(s, n + 1 - j) || !IsZeroBits(xv[j])) return false;
+    return true;
+}
+
+// The input history after the zeros in[0..count) (scaled by g: zeros of the product's sign).
+template <typename T>
+void ShiftZeros(int n, long double* xv, const T* in, int count, unsigned gSign) {
+    const int kept = count > n + 1 ? 0 : n + 1 - count;
+    for (int j = 0; j < kept; ++j)
+        std::memcpy(&xv[j], &xv[j + count], 10);
+    for (int j = kept; j <= n; ++j)
+        SetBits(xv[j],
+                {0, static_cast<std::uint16_t>((SignOf(in[count - (n + 1 - j)]) ^ gSign) << 15)});
+}
+
+template <typename T>
+void RunFrozen(int n, long double* xv, long double* yv, const T* in, T* out, int count,
+               unsigned gSign, TdspSilentState& s) {
+    ShiftZeros(n, xv, in, count, gSign); // before the outputs: they may overwrite the input
+    const auto* cycle = CycleOf(s, out);
+    int k = s.phase;
+    for (int i = 0; i < count; ++i) {
+        PutCycle(cycle[k], out[i]);
+        k = k + 1 == s.period ? 0 : k + 1;
+    }
+    s.phase = k;
+    for (int j = 0; j <= n; ++j)
+        SetBits(yv[j], Past(s, n + 1 - j));
+    s.samples[static_cast<int>(TdspSilentPath::Frozen)] += static_cast<std::uint64_t>(count);
+}
+
+// The integer recursion from sample `at` on; returns the sample it stopped at (count, or where it
+// found a cycle and froze).
+template <typename T>
+int RunIntegers(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* in, T* out, int at, int count,
+                TdspSilentState& s) {
+    TExtendedBits h[MaxSilentTaps + 1], y[MaxSilentTaps + 1], c[MaxSilentTaps], d[MaxSilentTaps];
+    for (int i = 0; i <= n; ++i)
+        h[i] = ToBits(xv[i]), y[i] = ToBits(yv[i]);
+    for (int i = 0; i < n; ++i)
+        c[i] = ToBits(xCoeffs[i]), d[i] = ToBits(yCoeffs[i]);
+    const TExtendedBits gb = ToBits(g);
+    // The search goes on only from the histories it left.
+    for (int i = 0; i <= n && s.since >= 0; ++i)
+        if (s.left[i] != y[i]) s.since = -1;
+    int i = at;
+    for (; i < count;) {
+        for (int k = 0; k < n; ++k)
+            h[k] = h[k + 1], y[k] = y[k + 1];
+        const TExtendedBits t = MulBits(ToBits(static_cast<long double>(in[i])), gb);
+        h[n] = t;
+        TExtendedBits acc = t;
+        bool live = false, zeros = true;
+        for (int k = 0; k < n; ++k) {
+            zeros = zeros && h[k].IsZero();
+            acc = AddBits(acc, MulBits(h[k], c[k]));
+            const TExtendedBits p = MulBits(y[k], d[k]);
+            live = live || p.mantissa != 0;
+            acc = AddBits(acc, p);
+        }
+        y[n] = acc;
+        PutBits(acc, out[i]);
+        ++i;
+        // A cycle: the window the next sample reads equals the one `since` samples ago, every
+        // sample between held a nonzero product and read input histories of zeros.
+        if (!live || !zeros) {
+            s.since = -1;
+        } else if (s.since < 0 || s.since == MaxSilentCycle) {
+            s.since = 0;
+            for (int k = 0; k < n; ++k)
+                s.reference[k] = y[k + 1];
+        } else {
+            s.recent[s.since++] = acc;
+            bool same = true;
+            for (int k = n - 1; k >= 0 && same; --k)
+                same = s.reference[k] == y[k + 1];
+            if (same) {
+                s.frozen = true;
+                s.period = s.since;
+                s.phase = 0;
+                for (int k = 0; k < s.period; ++k) {
+                    s.cycle[k] = s.recent[k];
+                    s.cycleFloat[k] = 0;
+                    s.cycleDouble[k] = 0;
+                    PutBits(s.recent[k], s.cycleFloat[k]);
+                    PutBits(s.recent[k], s.cycleDouble[k]);
+                }
+                s.since = -1;
+                break;
+            }
+        }
+    }
+    for (int k = 0; k <= n; ++k) {
+        SetBits(xv[k], h[k]);
+        SetBits(yv[k], y[k]);
+        s.left[k] = y[k];
+    }
+    s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(i - at);
+    return i;
+}
+
+template <typename T>
+bool Silent(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
+            long double* xv, long double* yv, const T* in, T* out, int count, std::uint64_t design,
+            TdspSilentState& s) {
+    if (n < 1 || n > MaxSilentTaps || count <= 0) return false;
+    if ((ControlWord() & 0x0F00u) != 0x0300u) return false; // nearest, 64-bit significands
+    if (s.design != design) Prepare(n, g, xCoeffs, yCoeffs, design, s);
+    if (!s.usable) return false;
+    for (int i = 0; i <= n; ++i)
+        if (!ToBits(xv[i]).IsFinite() || !ToBits(yv[i]).IsFinite()) return false;
+    const unsigned gSign = ToBits(g).IsNegative() ? 1u : 0u;
+    for (int done = 0; done < count;) {
+        if (s.frozen && FrozenHolds(n, xv, yv, s)) {
+            RunFrozen(n, xv, yv, in + done, out + done, count - done, gSign, s);
+            return true;
+        }
+        s.frozen = false;
+        if (HistoriesSafe(n, xv, yv, s) && count - done == 1) { // ProcessSample's
+            Put(IIRFilterStep(n, g, xCoeffs, yCoeffs, xv, yv, static_cast<long double>(in[done])),
+                out[done]);
+            ++done;
+            s.since = -1;
+            ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+        } else if (HistoriesSafe(n, xv, yv, s)) {
+            long double ys[kChunk];
+            const int chunk = count - done < kChunk ? count - done : kChunk;
+            const int ran = IIRFilterCheckedBlock(n, g, xCoeffs, yCoeffs, xv, yv, in + done, ys,
+                                                  chunk, s.yLimit);
+            for (int i = 0; i < ran; ++i)
+                Put(ys[i], out[done + i]);
+            done += ran;
+            s.since = -1;
+            s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
+        } else {
+            done = RunIntegers(n, g, xCoeffs, yCoeffs, xv, yv, in, out, done, count, s);
+        }
+    }
+    return true;
+}
+
+template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
+    Bits any = 0;
+    if (count > 0) { // sound: at once
+        std::memcpy(&any, &v[0], sizeof any);
+        if (any & mask) return false;
+    }
+    any = 0;
+    for (int i = 0; i < count; ++i) {
+        Bits b;
+        std::memcpy(&b, &v[i], sizeof b);
+        any |= b & mask;
+    }
+    return any == 0;
+}
+
+} // namespace
+
+bool AllZeros(const long double* v, int count) {
+    if (count > 0 && !IsZeroBits(v[0])) return false; // sound: at once
+    for (int i = 0; i < count; ++i)
+        if (!IsZeroBits(v[i])) return false;
+    return true;
+}
+bool AllZeros(const double* v, int count) {
+    return Zeros(v, count, ~(std::uint64_t{1} << 63));
+}
+bool AllZeros(const float* v, int count) {
+    return Zeros(v, count, 0x7FFFFFFFu);
+}
+
+bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const long double* input, long double* output, int count, std::uint64_t design,
+                    TdspSilentState& state) {
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count, std::uint64_t design,
+                    TdspSilentState& state) {
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count, std::uint64_t design,
+                    TdspSilentState& state) {
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+
+} // namespace vurnel::dsp

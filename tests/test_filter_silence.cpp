@@ -1,0 +1,180 @@
+// The filter library on silence after sound: every stable design run as the recursion, through the
+// block calls (long double, double and float buffers, blocks of several sizes) and ProcessSample,
+// on zeros of one sign, of random signs and of alternating signs, keeps the plain computation's
+// bits (outputs and histories) down to the states' fixed points and cycles, and no silent block
+// takes one of the x87's slow paths: the unit records those in its sticky status flags (an
+// operation on a subnormal sets the denormal-operand flag, a result below the normal range the
+// underflow flag), so the proof holds on any CPU.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "dspIIRFilters.h"
+
+using namespace vurnel::dsp;
+
+namespace {
+
+constexpr unsigned kSlowFlags = 0x02 | 0x10; // denormal operand, underflow
+
+void ClearFlags() {
+#if defined(__i386__) || defined(__x86_64__)
+    __asm__ volatile("fnclex");
+#endif
+}
+
+unsigned SlowFlags() {
+#if defined(__i386__) || defined(__x86_64__)
+    std::uint16_t status;
+    __asm__ volatile("fnstsw %0" : "=m"(status));
+    return status & kSlowFlags;
+#else
+    return 0;
+#endif
+}
+
+bool SameBits(const long double& a, const long double& b) {
+    return std::memcmp(&a, &b, 10) == 0;
+}
+template <typename T> bool SameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// A filter whose histories the test may move: after noise, scaled towards the subnormal range
+// (by the exponent field, exactly; what would fall below the normal range becomes a zero), so the
+// silence reaches the paths near and in that range within a few thousand samples.
+struct Probe : TdspIIRFilter {
+    void Lower(int by) {
+        for (long double* v : {XV, YV})
+            for (int i = 0; i <= NumTaps; ++i) {
+                TExtendedBits b = ToBits(v[i]);
+                const int e = b.Exponent() - by;
+                b = b.IsZero() || e <= 0
+                        ? TExtendedBits{0, static_cast<std::uint16_t>(b.signExponent & 0x8000u)}
+                        : TExtendedBits{b.mantissa,
+                                        static_cast<std::uint16_t>((b.signExponent & 0x8000u) | e)};
+                v[i] = FromBits(b);
+            }
+    }
+    long double* X() { return XV; }
+    long double* Y() { return YV; }
+};
+
+// The plain computation: IIRFilterStep on copies of the design and histories.
+struct Plain {
+    int n;
+    long double g, c[MaxPoleZero], d[MaxPoleZero], xv[MaxPoleZero], yv[MaxPoleZero];
+    explicit Plain(Probe& f) : n(f.GetNumTaps()), g(f.GetGainFactor()) {
+        std::memcpy(c, f.GetXCoeffs(), sizeof c);
+        std::memcpy(d, f.GetYCoeffs(), sizeof d);
+        std::memcpy(xv, f.X(), sizeof xv);
+        std::memcpy(yv, f.Y(), sizeof yv);
+    }
+    long double Step(long double x) { return IIRFilterStep(n, g, c, d, xv, yv, x); }
+};
+
+std::uint64_t Silent(const Probe& f) {
+    std::uint64_t n = 0;
+    for (int p = 0; p < static_cast<int>(TdspSilentPath::Count); ++p)
+        n += f.GetSilentSamples(static_cast<TdspSilentPath>(p));
+    return n;
+}
+
+// Noise, one silent block, the histories lowered, then silence in blocks of random sizes (or
+// sample by sample): every silent block flag-free, on the silent paths, with the plain bits.
+template <typename T>
+void RunSilence(const TdspIIRFilterKind kind, TdspIIRFilterResponse response, int order,
+                long double rate, int zeros, bool perSample, std::mt19937& rng,
+                std::uint64_t* paths) {
+    Probe f;
+    f.SetSampleRate(rate);
+    f.SetKind(kind);
+    f.SetResponse(response);
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
+    f.SetRipple(1);
+    f.SetAttenuation(60);
+    f.SetGain(-9);
+    f.SetFrequency(1, 700);
+    f.SetFrequency(2, 2500);
+    if (!f.IsStable()) return;
+    std::uniform_real_distribution<float> noise(-1, 1);
+    std::vector<T> sound(300);
+    for (T& v : sound)
+        v = noise(rng);
+    f.ProcessBlock(sound.data(), sound.data(), 300);
+    SCOPED_TRACE(testing::Message()
+                 << "kind " << int(kind) << ", response " << int(response) << ", order " << order
+                 << ", " << rate << " Hz, zeros " << zeros << ", " << sizeof(T) << "-byte buffers"
+                 << (perSample ? ", ProcessSample" : ""));
+    static const int kSizes[] = {1, 5, 64, 300, 1024};
+    for (int stage = 0; stage < 2; ++stage) {
+        if (stage == 1) f.Lower(BinaryExponent(f.GetYV()[f.GetNumTaps()]) + 16250);
+        Plain plain(f);
+        for (int done = 0, total = stage ? 9000 : 600; done < total;) {
+            const int n = kSizes[rng() % 5];
+            std::vector<T> in(n), out(n), expected(n);
+            for (int i = 0; i < n; ++i) {
+                const bool negative = zeros == 0   ? false
+                                      : zeros == 1 ? (rng() & 1) != 0
+                                                   : ((done + i) & 1) != 0;
+                in[i] = negative ? -T(0) : T(0);
+                expected[i] = static_cast<T>(plain.Step(in[i]));
+            }
+            std::vector<long double> ys(n);
+            const std::uint64_t before = Silent(f);
+            ClearFlags();
+            if (perSample)
+                for (int i = 0; i < n; ++i)
+                    ys[i] = f.ProcessSample(in[i]);
+            else
+                f.ProcessBlock(in.data(), out.data(), n);
+            ASSERT_EQ(SlowFlags(), 0u) << "a slow path at sample " << done;
+            ASSERT_EQ(Silent(f) - before, static_cast<std::uint64_t>(n))
+                << "stage " << stage << " at " << done;
+            for (int i = 0; i < n; ++i) {
+                if (perSample) out[i] = static_cast<T>(ys[i]);
+                ASSERT_TRUE(SameBits(out[i], expected[i])) << "output " << done + i;
+            }
+            for (int i = 0; i <= plain.n; ++i)
+                ASSERT_TRUE(SameBits(f.GetXV()[i], plain.xv[i]) &&
+                            SameBits(f.GetYV()[i], plain.yv[i]))
+                    << "history " << i << " after " << done + n;
+            done += n;
+        }
+    }
+    for (int p = 0; p < static_cast<int>(TdspSilentPath::Count); ++p)
+        paths[p] += f.GetSilentSamples(static_cast<TdspSilentPath>(p));
+}
+
+} // namespace
+
+TEST(FilterSilence, EveryDesignKeepsThePlainBitsOnSilenceAndTakesNoSlowPath) {
+    std::mt19937 rng(35);
+    const long double rates[] = {22050, 44100, 48000, 96000};
+    std::uint64_t paths[static_cast<int>(TdspSilentPath::Count)] = {};
+    int run = 0;
+    for (int kind = fkButterworth; kind <= fkElliptic; ++kind)
+        for (int response = ftLowpass; response <= ftHighShelf; ++response)
+            for (int order = 1; order <= 8; ++order) {
+                if (response >= ftLowShelf && kind != fkButterworth) continue;
+                const auto k = static_cast<TdspIIRFilterKind>(kind);
+                const auto r = static_cast<TdspIIRFilterResponse>(response);
+                const long double rate = rates[run % 4];
+                const int zeros = run / 3 % 3;
+                const bool perSample = run % 5 == 0;
+                if (run % 3 == 0)
+                    RunSilence<float>(k, r, order, rate, zeros, perSample, rng, paths);
+                if (run % 3 == 1)
+                    RunSilence<double>(k, r, order, rate, zeros, perSample, rng, paths);
+                if (run % 3 == 2)
+                    RunSilence<long double>(k, r, order, rate, zeros, perSample, rng, paths);
+                if (HasFatalFailure()) return;
+                ++run;
+            }
+    // Every silent path ran: the usual loop on safe histories, the integers, the cycles.
+    for (int p = 0; p < static_cast<int>(TdspSilentPath::Count); ++p)
+        EXPECT_GT(paths[p], 0u) << "path " << p;
+}
