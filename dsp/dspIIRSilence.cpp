@@ -1,9 +1,11 @@
 #include "dspIIRSilence.h"
 
 #include <cstring>
+#include <utility>
 
 #include "dspIIRBlock.h"
 #include "dspIIRFilters.h"
+#include "dspSections.h"
 
 namespace vurnel::dsp {
 namespace {
@@ -33,6 +35,10 @@ inline void SetBits(long double& v, TExtendedBits b) {
     raw[8] = static_cast<unsigned char>(b.signExponent);
     raw[9] = static_cast<unsigned char>(b.signExponent >> 8);
     std::memcpy(&v, raw, sizeof raw);
+}
+
+inline unsigned ExponentField(const long double& v) {
+    return static_cast<unsigned>(ToBits(v).Exponent());
 }
 
 inline bool IsZeroBits(const long double& v) {
@@ -307,6 +313,299 @@ bool Silent(int n, long double g, const long double* xCoeffs, const long double*
     return true;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Sections
+
+struct BiquadBits {
+    TExtendedBits b0, b1, b2, a1, a2;
+};
+
+inline TExtendedBits Negated(TExtendedBits v) {
+    v.signExponent = static_cast<std::uint16_t>(v.signExponent ^ 0x8000u);
+    return v;
+}
+
+// One sample of the cascade from section `from` on, x that section's input, as Cascade computes
+// it (a − b is a + (−b), zeros included); returns the output. live: bit i set where section i had
+// a nonzero product.
+TExtendedBits CascadeBits(int k, const BiquadBits* c, TExtendedBits (*h)[2], int from,
+                          TExtendedBits x, unsigned& live) {
+    live = 0;
+    for (int i = from; i < k; ++i) {
+        const TExtendedBits p0 = MulBits(c[i].b0, x), p1 = MulBits(c[i].b1, h[i][0]),
+                            p2 = MulBits(c[i].b2, h[i][1]), q1 = MulBits(c[i].a1, h[i + 1][0]),
+                            q2 = MulBits(c[i].a2, h[i + 1][1]);
+        if ((p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0)
+            live |= 1u << i;
+        const TExtendedBits y =
+            AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
+        h[i][1] = h[i][0];
+        h[i][0] = x;
+        x = y;
+    }
+    h[k][1] = h[k][0];
+    h[k][0] = x;
+    return x;
+}
+
+// The cascade over a block, as SectionsBlock runs it, the outputs as long double; leaves at the
+// first section output that is neither a zero nor above limit: stop is then that section, the
+// sample unfinished (its sections up to stop run, pending their output). Returns the samples
+// finished.
+template <int K, typename T>
+int SectionsChecked(const TdspBiquad* s, long double (*history)[2], const T* input, long double* ys,
+                    int count, unsigned limit, int& stop, long double& pending) {
+    long double b0[K], b1[K], b2[K], a1[K], a2[K], h0[K + 1], h1[K + 1];
+    for (int i = 0; i < K; ++i) {
+        b0[i] = s[i].B0, b1[i] = s[i].B1, b2[i] = s[i].B2;
+        a1[i] = s[i].A1, a2[i] = s[i].A2;
+    }
+    for (int i = 0; i <= K; ++i)
+        h0[i] = history[i][0], h1[i] = history[i][1];
+    stop = -1;
+    int n = 0;
+    while (n < count && stop < 0) {
+        long double x = input[n];
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) {
+            if (stop < 0) {
+                const long double y =
+                    (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
+                    a2[i] * h1[i + 1];
+                h1[i] = h0[i];
+                h0[i] = x;
+                x = y;
+                if (ExponentField(y) - 1u < limit) {
+                    stop = i;
+                    pending = y;
+                }
+            }
+        }
+        if (stop < 0) {
+            h1[K] = h0[K];
+            h0[K] = x;
+            ys[n++] = x;
+        }
+    }
+    for (int i = 0; i <= K; ++i)
+        history[i][0] = h0[i], history[i][1] = h1[i];
+    return n;
+}
+
+template <typename T>
+using SectionsCheckedRoutine = int (*)(const TdspBiquad*, long double (*)[2], const T*,
+                                       long double*, int, unsigned, int&, long double&);
+
+template <typename T, int... K>
+SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int, K...>) {
+    constexpr SectionsCheckedRoutine<T> table[] = {&SectionsChecked<K + 1, T>...};
+    return table[k - 1];
+}
+
+void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], BiquadBits* c,
+                  TExtendedBits (*h)[2]) {
+    for (int i = 0; i < k; ++i)
+        c[i] = {ToBits(bq[i].B0), ToBits(bq[i].B1), ToBits(bq[i].B2), ToBits(bq[i].A1),
+                ToBits(bq[i].A2)};
+    for (int i = 0; i <= k; ++i)
+        h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
+}
+
+void StoreSections(int k, long double (*hist)[2], TExtendedBits (*h)[2],
+                   TdspSilentSectionsState& s) {
+    for (int i = 0; i <= k; ++i) {
+        SetBits(hist[i][0], h[i][0]);
+        SetBits(hist[i][1], h[i][1]);
+        s.left[2 * i] = h[i][0], s.left[2 * i + 1] = h[i][1];
+    }
+}
+
+inline const TExtendedBits& Step(const TdspSilentSectionsState& s, int ago, int section) {
+    int q = (s.phase - ago) % s.period;
+    return s.steps[q < 0 ? q + s.period : q][section];
+}
+
+bool SectionsFrozenHolds(int k, long double (*hist)[2], const TdspSilentSectionsState& s) {
+    for (int i = 0; i <= s.dead; ++i)
+        if (!IsZeroBits(hist[i][0]) || !IsZeroBits(hist[i][1])) return false;
+    for (int j = s.dead; j < k; ++j)
+        if (ToBits(hist[j + 1][0]) != Step(s, 1, j) || ToBits(hist[j + 1][1]) != Step(s, 2, j))
+            return false;
+    return true;
+}
+
+inline const TExtendedBits* CycleOf(const TdspSilentSectionsState& s, const long double*) {
+    return &s.steps[0][0];
+}
+inline const double* CycleOf(const TdspSilentSectionsState& s, const double*) {
+    return s.cycleDouble;
+}
+inline const float* CycleOf(const TdspSilentSectionsState& s, const float*) {
+    return s.cycleFloat;
+}
+
+template <typename T>
+void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                       int count, TdspSilentSectionsState& s) {
+    // The zero sections' histories as sign bits (1: −0) and their coefficients' signs.
+    const int dead = s.dead;
+    unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1];
+    unsigned sb0[MaxSilentSections], sb1[MaxSilentSections], sb2[MaxSilentSections],
+        sa1[MaxSilentSections], sa2[MaxSilentSections];
+    for (int i = 0; i <= dead; ++i)
+        h0[i] = SignOf(hist[i][0]), h1[i] = SignOf(hist[i][1]);
+    for (int i = 0; i < dead; ++i) {
+        sb0[i] = SignOf(bq[i].B0), sb1[i] = SignOf(bq[i].B1), sb2[i] = SignOf(bq[i].B2);
+        sa1[i] = SignOf(bq[i].A1), sa2[i] = SignOf(bq[i].A2);
+    }
+    const auto* cycle = CycleOf(s, out);
+    const int stride = sizeof(T) > 8 ? MaxSilentSections : 1;
+    const int last = sizeof(T) > 8 ? k - 1 : 0;
+    int q = s.phase;
+    for (int n = 0; n < count; ++n) {
+        unsigned x = SignOf(in[n]);
+        for (int i = 0; i < dead; ++i) {
+            // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+            const unsigned y = (sb0[i] ^ x) & (sb1[i] ^ h0[i]) & (sb2[i] ^ h1[i]) &
+                               (sa1[i] ^ h0[i + 1] ^ 1u) & (sa2[i] ^ h1[i + 1] ^ 1u);
+            h1[i] = h0[i];
+            h0[i] = x;
+            x = y;
+        }
+        if (dead < k) {
+            h1[dead] = h0[dead];
+            h0[dead] = x;
+        }
+        PutCycle(cycle[q * stride + last], out[n]);
+        q = q + 1 == s.period ? 0 : q + 1;
+    }
+    s.phase = q;
+    for (int i = 0; i <= dead; ++i) {
+        SetBits(hist[i][0], {0, static_cast<std::uint16_t>(h0[i] << 15)});
+        SetBits(hist[i][1], {0, static_cast<std::uint16_t>(h1[i] << 15)});
+    }
+    for (int j = dead; j < k; ++j) {
+        SetBits(hist[j + 1][0], Step(s, 1, j));
+        SetBits(hist[j + 1][1], Step(s, 2, j));
+    }
+    s.samples[static_cast<int>(TdspSilentPath::Frozen)] += static_cast<std::uint64_t>(count);
+}
+
+template <typename T>
+int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                        int at, int count, TdspSilentSectionsState& s) {
+    BiquadBits c[MaxSilentSections];
+    TExtendedBits h[MaxSilentSections + 1][2];
+    LoadSections(k, bq, hist, c, h);
+    for (int i = 0; i <= k && s.since >= 0; ++i)
+        if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
+    const unsigned all = (1u << k) - 1;
+    int n = at;
+    while (n < count) {
+        unsigned live;
+        const TExtendedBits y =
+            CascadeBits(k, c, h, 0, ToBits(static_cast<long double>(in[n])), live);
+        PutBits(y, out[n]);
+        ++n;
+        // Regular: a run of sections with histories all zeros, then sections with a nonzero
+        // product each.
+        const int dead = live ? __builtin_ctz(live) : k;
+        bool regular = live != 0 && live == (all & ~((1u << dead) - 1));
+        for (int i = 0; i <= dead && regular; ++i)
+            regular = h[i][0].IsZero() && h[i][1].IsZero();
+        if (!regular) {
+            s.since = -1;
+        } else if (s.since < 0 || s.since == MaxSilentCycle || dead != s.dead) {
+            s.since = 0;
+            s.dead = dead;
+            for (int j = dead; j < k; ++j)
+                s.reference[2 * j] = h[j + 1][0], s.reference[2 * j + 1] = h[j + 1][1];
+        } else {
+            for (int j = dead; j < k; ++j)
+                s.steps[s.since][j] = h[j + 1][0];
+            ++s.since;
+            bool same = true;
+            for (int j = k - 1; j >= dead && same; --j)
+                same = s.reference[2 * j] == h[j + 1][0] && s.reference[2 * j + 1] == h[j + 1][1];
+            if (same) {
+                s.frozen = true;
+                s.period = s.since;
+                s.phase = 0;
+                for (int q = 0; q < s.period; ++q) {
+                    PutBits(s.steps[q][k - 1], s.cycleFloat[q]);
+                    PutBits(s.steps[q][k - 1], s.cycleDouble[q]);
+                }
+                s.since = -1;
+                break;
+            }
+        }
+    }
+    StoreSections(k, hist, h, s);
+    s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(n - at);
+    return n;
+}
+
+template <typename T>
+bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                    int count, std::uint64_t design, TdspSilentSectionsState& s) {
+    if (k < 1 || k > MaxSilentSections || count <= 0) return false;
+    if ((ControlWord() & 0x0F00u) != 0x0300u) return false;
+    if (s.design != design) {
+        s.design = design;
+        s.frozen = false;
+        s.since = -1;
+        int smallest = 1 << 20;
+        s.usable = true;
+        for (int i = 0; i < k; ++i) {
+            const long double v[5] = {bq[i].B0, bq[i].B1, bq[i].B2, bq[i].A1, bq[i].A2};
+            int e = 0;
+            s.usable = s.usable && SmallestExponent(v, 5, e);
+            smallest = e < smallest ? e : smallest;
+        }
+        s.limit = Limit(smallest);
+    }
+    if (!s.usable) return false;
+    for (int i = 0; i <= k; ++i)
+        if (!ToBits(hist[i][0]).IsFinite() || !ToBits(hist[i][1]).IsFinite()) return false;
+    for (int done = 0; done < count;) {
+        if (s.frozen && SectionsFrozenHolds(k, hist, s)) {
+            RunSectionsFrozen(k, bq, hist, in + done, out + done, count - done, s);
+            return true;
+        }
+        s.frozen = false;
+        bool safe = true;
+        for (int i = 0; i <= k && safe; ++i)
+            safe = !Unsafe(hist[i][0], s.limit) && !Unsafe(hist[i][1], s.limit);
+        if (!safe) {
+            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s);
+            continue;
+        }
+        long double ys[kChunk];
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        int stop = -1;
+        long double pending = 0;
+        const int ran =
+            SelectSectionsChecked<T>(k, std::make_integer_sequence<int, MaxSilentSections>{})(
+                bq, hist, in + done, ys, chunk, s.limit, stop, pending);
+        for (int i = 0; i < ran; ++i)
+            Put(ys[i], out[done + i]);
+        done += ran;
+        s.since = -1;
+        s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
+        if (stop >= 0) { // the integers finish the sample
+            BiquadBits c[MaxSilentSections];
+            TExtendedBits h[MaxSilentSections + 1][2];
+            LoadSections(k, bq, hist, c, h);
+            unsigned live;
+            PutBits(CascadeBits(k, c, h, stop + 1, ToBits(pending), live), out[done]);
+            StoreSections(k, hist, h, s);
+            ++done;
+            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+        }
+    }
+    return true;
+}
+
 template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
     Bits any = 0;
     if (count > 0) { // sound: at once
@@ -354,6 +653,22 @@ bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
                     const float* input, float* output, int count, std::uint64_t design,
                     TdspSilentState& state) {
     return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const long double* input, long double* output, int count,
+                         std::uint64_t design, TdspSilentSectionsState& state) {
+    return SilentSections(sections, biquads, history, input, output, count, design, state);
+}
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const double* input, double* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state) {
+    return SilentSections(sections, biquads, history, input, output, count, design, state);
+}
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const float* input, float* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state) {
+    return SilentSections(sections, biquads, history, input, output, count, design, state);
 }
 
 } // namespace vurnel::dsp

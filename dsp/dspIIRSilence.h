@@ -78,4 +78,40 @@ bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoe
                     const float* input, float* output, int count, std::uint64_t design,
                     TdspSilentState& state);
 
+// The same for a cascade of second-order sections (TdspIIRSections), where the histories are
+// each section's input and output pairs. The usual loop checks each section's output before the
+// next section uses it; where it stops within a sample, the integers finish that sample. Frozen:
+// the sections that carry a cycle (every one of them with a nonzero product every sample) come
+// after sections whose histories are all zeros (their outputs zeros, whose signs are formed from
+// the input's sample by sample).
+constexpr int MaxSilentSections = 8;
+struct TdspBiquad;
+
+struct TdspSilentSectionsState {
+    std::uint64_t design = ~std::uint64_t{0};
+    bool usable = false;
+    unsigned limit = 0;
+    int since = -1, dead = 0;
+    TExtendedBits reference[2 * MaxSilentSections];
+    TExtendedBits left[2 * (MaxSilentSections + 1)];
+    // The live sections' outputs, sample by sample, since the reference; once frozen, the cycle.
+    TExtendedBits steps[MaxSilentCycle][MaxSilentSections];
+    bool frozen = false;
+    int period = 0, phase = 0;
+    float cycleFloat[MaxSilentCycle];
+    double cycleDouble[MaxSilentCycle];
+    std::uint64_t samples[static_cast<int>(TdspSilentPath::Count)] = {};
+};
+
+// As IIRSilentBlock, for `sections` sections and their histories (count + 1 pairs).
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const long double* input, long double* output, int count,
+                         std::uint64_t design, TdspSilentSectionsState& state);
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const double* input, double* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state);
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const float* input, float* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state);
+
 } // namespace vurnel::dsp

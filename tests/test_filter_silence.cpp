@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "dspIIRFilters.h"
+#include "dspSections.h"
 
 using namespace vurnel::dsp;
 
@@ -76,19 +76,90 @@ struct Plain {
     long double Step(long double x) { return IIRFilterStep(n, g, c, d, xv, yv, x); }
 };
 
-std::uint64_t Silent(const Probe& f) {
+// The sections' plain computation: Cascade on copies of the sections and histories.
+struct PlainCascade {
+    int k;
+    TdspBiquad s[MaxSections];
+    long double h[MaxSections + 1][2] = {};
+    explicit PlainCascade(const TdspIIRSections& c) : k(c.GetNumSections()) {
+        for (int i = 0; i < k; ++i)
+            s[i] = c.GetSection(i);
+    }
+    long double Step(long double x) {
+        for (int i = 0; i < k; ++i) {
+            const long double y =
+                (((s[i].B0 * x + s[i].B1 * h[i][0]) + s[i].B2 * h[i][1]) - s[i].A1 * h[i + 1][0]) -
+                s[i].A2 * h[i + 1][1];
+            h[i][1] = h[i][0];
+            h[i][0] = x;
+            x = y;
+        }
+        h[k][1] = h[k][0];
+        h[k][0] = x;
+        return x;
+    }
+};
+
+bool SameHistories(const TdspIIRFilter& f, const Plain& p) {
+    for (int i = 0; i <= p.n; ++i)
+        if (!SameBits(f.GetXV()[i], p.xv[i]) || !SameBits(f.GetYV()[i], p.yv[i])) return false;
+    return true;
+}
+bool SameHistories(const TdspIIRSections& c, const PlainCascade& p) {
+    for (int i = 0; i <= p.k; ++i)
+        if (!SameBits(c.GetHistory(i)[0], p.h[i][0]) || !SameBits(c.GetHistory(i)[1], p.h[i][1]))
+            return false;
+    return true;
+}
+
+template <typename F> std::uint64_t Silent(const F& f) {
     std::uint64_t n = 0;
     for (int p = 0; p < static_cast<int>(TdspSilentPath::Count); ++p)
         n += f.GetSilentSamples(static_cast<TdspSilentPath>(p));
     return n;
 }
 
-// Noise, one silent block, the histories lowered, then silence in blocks of random sizes (or
-// sample by sample): every silent block flag-free, on the silent paths, with the plain bits.
+// Silence in blocks of random sizes (or sample by sample): every block flag-free, on the silent
+// paths, with the plain computation's bits.
+template <typename T, typename F, typename P>
+void Silence(F& f, P& plain, int total, int zeros, bool perSample, std::mt19937& rng) {
+    static const int kSizes[] = {1, 5, 64, 300, 1024};
+    for (int done = 0; done < total;) {
+        const int n = kSizes[rng() % 5];
+        std::vector<T> in(n), out(n), expected(n);
+        for (int i = 0; i < n; ++i) {
+            const bool negative = zeros == 0   ? false
+                                  : zeros == 1 ? (rng() & 1) != 0
+                                               : ((done + i) & 1) != 0;
+            in[i] = negative ? -T(0) : T(0);
+            expected[i] = static_cast<T>(plain.Step(in[i]));
+        }
+        std::vector<long double> ys(n);
+        const std::uint64_t before = Silent(f);
+        ClearFlags();
+        if (perSample)
+            for (int i = 0; i < n; ++i)
+                ys[i] = f.ProcessSample(in[i]);
+        else
+            f.ProcessBlock(in.data(), out.data(), n);
+        ASSERT_EQ(SlowFlags(), 0u) << "a slow path at sample " << done;
+        ASSERT_EQ(Silent(f) - before, static_cast<std::uint64_t>(n)) << "at " << done;
+        for (int i = 0; i < n; ++i) {
+            if (perSample) out[i] = static_cast<T>(ys[i]);
+            ASSERT_TRUE(SameBits(out[i], expected[i])) << "output " << done + i;
+        }
+        ASSERT_TRUE(SameHistories(f, plain)) << "after " << done + n;
+        done += n;
+    }
+}
+
+// One design: noise, silence; then histories near the subnormal range (the recursion's lowered,
+// the sections fed noise that small from rest) and a longer silence; the recursion if it is stable,
+// the sections always.
 template <typename T>
 void RunSilence(const TdspIIRFilterKind kind, TdspIIRFilterResponse response, int order,
                 long double rate, int zeros, bool perSample, std::mt19937& rng,
-                std::uint64_t* paths) {
+                std::uint64_t (&paths)[2][3]) {
     Probe f;
     f.SetSampleRate(rate);
     f.SetKind(kind);
@@ -99,54 +170,43 @@ void RunSilence(const TdspIIRFilterKind kind, TdspIIRFilterResponse response, in
     f.SetGain(-9);
     f.SetFrequency(1, 700);
     f.SetFrequency(2, 2500);
-    if (!f.IsStable()) return;
-    std::uniform_real_distribution<float> noise(-1, 1);
-    std::vector<T> sound(300);
-    for (T& v : sound)
-        v = noise(rng);
-    f.ProcessBlock(sound.data(), sound.data(), 300);
+    TdspIIRSections c(f);
+    PlainCascade pc(c);
     SCOPED_TRACE(testing::Message()
                  << "kind " << int(kind) << ", response " << int(response) << ", order " << order
                  << ", " << rate << " Hz, zeros " << zeros << ", " << sizeof(T) << "-byte buffers"
                  << (perSample ? ", ProcessSample" : ""));
-    static const int kSizes[] = {1, 5, 64, 300, 1024};
-    for (int stage = 0; stage < 2; ++stage) {
-        if (stage == 1) f.Lower(BinaryExponent(f.GetYV()[f.GetNumTaps()]) + 16250);
+    std::uniform_real_distribution<float> noise(-1, 1);
+    std::vector<T> sound(300);
+    for (T& v : sound)
+        v = noise(rng);
+    std::vector<long double> faint(64);
+    for (long double& v : faint)
+        v = noise(rng) * 0x1p-16250L;
+    if (f.IsStable()) {
+        f.ProcessBlock(sound.data(), sound.data(), 300);
         Plain plain(f);
-        for (int done = 0, total = stage ? 9000 : 600; done < total;) {
-            const int n = kSizes[rng() % 5];
-            std::vector<T> in(n), out(n), expected(n);
-            for (int i = 0; i < n; ++i) {
-                const bool negative = zeros == 0   ? false
-                                      : zeros == 1 ? (rng() & 1) != 0
-                                                   : ((done + i) & 1) != 0;
-                in[i] = negative ? -T(0) : T(0);
-                expected[i] = static_cast<T>(plain.Step(in[i]));
-            }
-            std::vector<long double> ys(n);
-            const std::uint64_t before = Silent(f);
-            ClearFlags();
-            if (perSample)
-                for (int i = 0; i < n; ++i)
-                    ys[i] = f.ProcessSample(in[i]);
-            else
-                f.ProcessBlock(in.data(), out.data(), n);
-            ASSERT_EQ(SlowFlags(), 0u) << "a slow path at sample " << done;
-            ASSERT_EQ(Silent(f) - before, static_cast<std::uint64_t>(n))
-                << "stage " << stage << " at " << done;
-            for (int i = 0; i < n; ++i) {
-                if (perSample) out[i] = static_cast<T>(ys[i]);
-                ASSERT_TRUE(SameBits(out[i], expected[i])) << "output " << done + i;
-            }
-            for (int i = 0; i <= plain.n; ++i)
-                ASSERT_TRUE(SameBits(f.GetXV()[i], plain.xv[i]) &&
-                            SameBits(f.GetYV()[i], plain.yv[i]))
-                    << "history " << i << " after " << done + n;
-            done += n;
-        }
+        Silence<T>(f, plain, 600, zeros, perSample, rng);
+        f.Lower(BinaryExponent(f.GetYV()[f.GetNumTaps()]) + 16250);
+        Plain lowered(f);
+        Silence<T>(f, lowered, 9000, zeros, perSample, rng);
+        for (int p = 0; p < 3; ++p)
+            paths[0][p] += f.GetSilentSamples(static_cast<TdspSilentPath>(p));
     }
-    for (int p = 0; p < static_cast<int>(TdspSilentPath::Count); ++p)
-        paths[p] += f.GetSilentSamples(static_cast<TdspSilentPath>(p));
+    if (testing::Test::HasFatalFailure()) return;
+    std::vector<T> in = sound;
+    for (T v : sound)
+        pc.Step(v);
+    c.ProcessBlock(in.data(), in.data(), 300);
+    Silence<T>(c, pc, 600, zeros, perSample, rng);
+    c.Reset(); // from rest, as small as the faint noise
+    pc = PlainCascade(c);
+    for (long double v : faint)
+        pc.Step(v);
+    c.ProcessBlock(faint.data(), faint.data(), 64);
+    Silence<T>(c, pc, 9000, zeros, perSample, rng);
+    for (int p = 0; p < 3; ++p)
+        paths[1][p] += c.GetSilentSamples(static_cast<TdspSilentPath>(p));
 }
 
 } // namespace
@@ -154,7 +214,7 @@ void RunSilence(const TdspIIRFilterKind kind, TdspIIRFilterResponse response, in
 TEST(FilterSilence, EveryDesignKeepsThePlainBitsOnSilenceAndTakesNoSlowPath) {
     std::mt19937 rng(35);
     const long double rates[] = {22050, 44100, 48000, 96000};
-    std::uint64_t paths[static_cast<int>(TdspSilentPath::Count)] = {};
+    std::uint64_t paths[2][3] = {};
     int run = 0;
     for (int kind = fkButterworth; kind <= fkElliptic; ++kind)
         for (int response = ftLowpass; response <= ftHighShelf; ++response)
@@ -174,7 +234,8 @@ TEST(FilterSilence, EveryDesignKeepsThePlainBitsOnSilenceAndTakesNoSlowPath) {
                 if (HasFatalFailure()) return;
                 ++run;
             }
-    // Every silent path ran: the usual loop on safe histories, the integers, the cycles.
-    for (int p = 0; p < static_cast<int>(TdspSilentPath::Count); ++p)
-        EXPECT_GT(paths[p], 0u) << "path " << p;
+    // Every silent path ran, for the recursion and the sections: the usual loop on safe
+    // histories, the integers, the cycles.
+    for (int p = 0; p < 3; ++p)
+        EXPECT_TRUE(paths[0][p] > 0 && paths[1][p] > 0) << "path " << p;
 }
