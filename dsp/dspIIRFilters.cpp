@@ -566,8 +566,8 @@ template <typename T> void TdspCustomIIRFilter::Block(const T* input, T* output,
 
 long double TdspCustomIIRFilter::SilentSample(long double input) {
     long double y;
-    if (IIRSilentBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, &input, &y, 1, FDesignCount,
-                       FSilent))
+    if (IIRSilentSample(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, y, FDesignCount,
+                        FSilent))
         return y;
     return IIRFilterStep(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input);
 }

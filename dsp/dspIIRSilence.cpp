@@ -14,6 +14,8 @@ constexpr int kBias = 16383;
 // A product at or above 2^kSafe is normal, and so is every nonzero sum of such products (each a
 // multiple of 2^(kSafe − 63), the smallest normal value's unit).
 constexpr int kSafe = -16382 + 63;
+// The outputs before a cycle's first that the frozen path keeps in front of it (its histories).
+constexpr int kLead = MaxSilentTaps + 1;
 // Samples per chunk of the normal path (its outputs pass through a buffer of long doubles).
 constexpr int kChunk = 256;
 
@@ -143,7 +145,7 @@ inline void PutBits(TExtendedBits b, float& out) {
 
 // The frozen path's outputs, narrowed once.
 inline const TExtendedBits* CycleOf(const TdspSilentState& s, const long double*) {
-    return s.cycle;
+    return s.cycle + kLead;
 }
 inline const double* CycleOf(const TdspSilentState& s, const double*) {
     return s.cycleDouble;
@@ -163,8 +165,7 @@ inline void PutCycle(float v, float& out) {
 
 // The output of `ago` samples before the next (1: the last) on the frozen path.
 inline TExtendedBits Past(const TdspSilentState& s, int ago) {
-    int k = (s.phase - ago) % s.period;
-    return s.cycle[k < 0 ? k + s.period : k];
+    return s.cycle[kLead + s.phase - ago];
 }
 
 // Whether the histories are where the frozen path left them: the outputs of the cycle, the input
@@ -252,10 +253,9 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
                 s.frozen = true;
                 s.period = s.since;
                 s.phase = 0;
+                for (int k = -kLead; k < s.period; ++k)
+                    s.cycle[kLead + k] = s.recent[(k % s.period + s.period) % s.period];
                 for (int k = 0; k < s.period; ++k) {
-                    s.cycle[k] = s.recent[k];
-                    s.cycleFloat[k] = 0;
-                    s.cycleDouble[k] = 0;
                     PutBits(s.recent[k], s.cycleFloat[k]);
                     PutBits(s.recent[k], s.cycleDouble[k]);
                 }
@@ -290,13 +290,7 @@ bool Silent(int n, long double g, const long double* xCoeffs, const long double*
             return true;
         }
         s.frozen = false;
-        if (HistoriesSafe(n, xv, yv, s) && count - done == 1) { // ProcessSample's
-            Put(IIRFilterStep(n, g, xCoeffs, yCoeffs, xv, yv, static_cast<long double>(in[done])),
-                out[done]);
-            ++done;
-            s.since = -1;
-            ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
-        } else if (HistoriesSafe(n, xv, yv, s)) {
+        if (HistoriesSafe(n, xv, yv, s)) {
             long double ys[kChunk];
             const int chunk = count - done < kChunk ? count - done : kChunk;
             const int ran = IIRFilterCheckedBlock(n, g, xCoeffs, yCoeffs, xv, yv, in + done, ys,
@@ -421,8 +415,10 @@ void StoreSections(int k, long double (*hist)[2], TExtendedBits (*h)[2],
 }
 
 inline const TExtendedBits& Step(const TdspSilentSectionsState& s, int ago, int section) {
-    int q = (s.phase - ago) % s.period;
-    return s.steps[q < 0 ? q + s.period : q][section];
+    int q = s.phase - ago; // ago is 1 or 2
+    q += q < 0 ? s.period : 0;
+    q += q < 0 ? s.period : 0;
+    return s.steps[q][section];
 }
 
 bool SectionsFrozenHolds(int k, long double (*hist)[2], const TdspSilentSectionsState& s) {
@@ -545,6 +541,12 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     return n;
 }
 
+bool SectionsSafe(int k, long double (*hist)[2], unsigned limit) {
+    for (int i = 0; i <= k; ++i)
+        if (Unsafe(hist[i][0], limit) || Unsafe(hist[i][1], limit)) return false;
+    return true;
+}
+
 template <typename T>
 bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
                     int count, std::uint64_t design, TdspSilentSectionsState& s) {
@@ -573,10 +575,7 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
             return true;
         }
         s.frozen = false;
-        bool safe = true;
-        for (int i = 0; i <= k && safe; ++i)
-            safe = !Unsafe(hist[i][0], s.limit) && !Unsafe(hist[i][1], s.limit);
-        if (!safe) {
+        if (!SectionsSafe(k, hist, s.limit)) {
             done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s);
             continue;
         }
@@ -653,6 +652,28 @@ bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
                     const float* input, float* output, int count, std::uint64_t design,
                     TdspSilentState& state) {
     return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+
+bool IIRSilentSample(int numTaps, long double g, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+                     long double& y, std::uint64_t design, TdspSilentState& s) {
+    if (numTaps >= 1 && numTaps <= MaxSilentTaps && s.design == design && s.usable && !s.frozen &&
+        HistoriesSafe(numTaps, xv, yv, s)) {
+        ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+        return false;
+    }
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, &x, &y, 1, design, s);
+}
+
+bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                          long double x, long double& y, std::uint64_t design,
+                          TdspSilentSectionsState& s) {
+    if (sections >= 1 && sections <= MaxSilentSections && s.design == design && s.usable &&
+        !s.frozen && SectionsSafe(sections, history, s.limit)) {
+        ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+        return false;
+    }
+    return SilentSections(sections, biquads, history, &x, &y, 1, design, s);
 }
 
 bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],

@@ -45,10 +45,11 @@ struct TdspSilentState {
     TExtendedBits reference[MaxSilentTaps];
     TExtendedBits recent[MaxSilentCycle];
     TExtendedBits left[MaxSilentTaps + 1];
-    // Frozen: the outputs repeat with this period; the next one is cycle[phase].
+    // Frozen: the outputs repeat with this period; the next one is cycle[MaxSilentTaps + 1 +
+    // phase], and the MaxSilentTaps + 1 before it are the cycle's outputs before that.
     bool frozen = false;
     int period = 0, phase = 0;
-    TExtendedBits cycle[MaxSilentCycle];
+    TExtendedBits cycle[MaxSilentTaps + 1 + MaxSilentCycle];
     float cycleFloat[MaxSilentCycle];
     double cycleDouble[MaxSilentCycle];
     // Samples run on each path, for tests and benchmarks.
@@ -77,6 +78,13 @@ bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoe
                     const long double* yCoeffs, long double* xv, long double* yv,
                     const float* input, float* output, int count, std::uint64_t design,
                     TdspSilentState& state);
+
+// ProcessSample's: one zero x. Returns true with y set where it ran on the silent paths, false
+// where the caller's plain step is to run: the silent paths do not apply, or the histories are
+// safe, so that the plain step takes no slow path (counted as Normal).
+bool IIRSilentSample(int numTaps, long double gainFactor, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+                     long double& y, std::uint64_t design, TdspSilentState& state);
 
 // The same for a cascade of second-order sections (TdspIIRSections), where the histories are
 // each section's input and output pairs. The usual loop checks each section's output before the
@@ -113,5 +121,9 @@ bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*
 bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
                          const float* input, float* output, int count, std::uint64_t design,
                          TdspSilentSectionsState& state);
+
+bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                          long double x, long double& y, std::uint64_t design,
+                          TdspSilentSectionsState& state);
 
 } // namespace vurnel::dsp

@@ -291,8 +291,7 @@ template <typename T> void TdspIIRSections::Block(const T* input, T* output, int
 
 long double TdspIIRSections::SilentSample(long double input) {
     long double y;
-    if (SectionsSilentBlock(FNumSections, FSections, FHistory, &input, &y, 1, FDesignCount,
-                            FSilent))
+    if (SectionsSilentSample(FNumSections, FSections, FHistory, input, y, FDesignCount, FSilent))
         return y;
     return Cascade(input);
 }
