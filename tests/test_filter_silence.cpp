@@ -239,3 +239,26 @@ TEST(FilterSilence, EveryDesignKeepsThePlainBitsOnSilenceAndTakesNoSlowPath) {
     for (int p = 0; p < 3; ++p)
         EXPECT_TRUE(paths[0][p] > 0 && paths[1][p] > 0) << "path " << p;
 }
+
+// The narrowing by integer means against the x87's own stores: values above, within and below
+// the float and double ranges, ties included.
+TEST(FilterSilence, IntegerNarrowingGivesTheX87sStores) {
+    std::mt19937_64 rng(36);
+    int differ = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const int e = i % 2 ? 16383 - 1100 + static_cast<int>(rng() % 2140) // double's range
+                            : 16383 - 160 + static_cast<int>(rng() % 300);  // float's
+        TExtendedBits b{rng() | (std::uint64_t{1} << 63),
+                        static_cast<std::uint16_t>(e | ((rng() & 1) << 15))};
+        if (i % 3 == 0) b.mantissa &= ~((std::uint64_t{1} << (rng() % 63)) - 1); // ties, exact
+        const long double v = FromBits(b);
+        const float f = static_cast<float>(v);
+        const double d = static_cast<double>(v);
+        std::uint32_t fb;
+        std::uint64_t db;
+        std::memcpy(&fb, &f, 4);
+        std::memcpy(&db, &d, 8);
+        differ += fb != NarrowedFloatBits(b) || db != NarrowedDoubleBits(b);
+    }
+    EXPECT_EQ(differ, 0);
+}
