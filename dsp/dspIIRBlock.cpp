@@ -48,6 +48,17 @@ inline unsigned ExponentField(long double v) {
     return (raw[8] | (raw[9] << 8)) & 0x7FFFu;
 }
 
+// out = v, and v stays in its register: the check below reads the stored copy. (Left to itself,
+// g++ copies v through memory by integer moves and loads it back, which puts a store forwarded
+// to a load, tens of cycles, on the recursion's chain.)
+inline void StoreCopy(long double v, long double& out) {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    __asm__("fld %%st(0)\n\tfstpt %0" : "=m"(out) : "t"(v));
+#else
+    out = v;
+#endif
+}
+
 // PlainBlock with the outputs as long double, leaving after the first sample whose output is
 // neither a zero nor of exponent field above limit; returns the samples run.
 template <int N, typename T>
@@ -73,8 +84,8 @@ int PlainChecked(long double g, const long double* xCoeffs, const long double* y
         for (int i = 0; i < N; ++i)
             acc = (acc + h[i] * c[i]) + y[i] * d[i];
         y[N] = acc;
-        ys[n++] = acc;
-        if (ExponentField(acc) - 1u < limit) break;
+        StoreCopy(acc, ys[n]);
+        if (ExponentField(ys[n++]) - 1u < limit) break;
     }
     for (int i = 0; i <= N; ++i)
         xv[i] = h[i], yv[i] = y[i];

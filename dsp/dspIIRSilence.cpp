@@ -43,6 +43,15 @@ inline unsigned ExponentField(const long double& v) {
     return static_cast<unsigned>(ToBits(v).Exponent());
 }
 
+// out = v, v staying in its register (see dspIIRBlock.cpp): the checks read the copy.
+inline void StoreCopy(long double v, long double& out) {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    __asm__("fld %%st(0)\n\tfstpt %0" : "=m"(out) : "t"(v));
+#else
+    out = v;
+#endif
+}
+
 inline bool IsZeroBits(const long double& v) {
     return ToBits(v).IsZero();
 }
@@ -369,7 +378,9 @@ int SectionsChecked(const TdspBiquad* s, long double (*history)[2], const T* inp
                 h1[i] = h0[i];
                 h0[i] = x;
                 x = y;
-                if (ExponentField(y) - 1u < limit) {
+                long double copy;
+                StoreCopy(y, copy);
+                if (ExponentField(copy) - 1u < limit) {
                     stop = i;
                     pending = y;
                 }
