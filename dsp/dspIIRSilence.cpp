@@ -212,6 +212,56 @@ void RunFrozen(int n, long double* xv, long double* yv, const T* in, T* out, int
     s.samples[static_cast<int>(TdspSilentPath::Frozen)] += static_cast<std::uint64_t>(count);
 }
 
+// A feedback coefficient for UnitsStep: its significand, the shift that takes its product with a
+// value in units of the smallest subnormal (2^-16445) back to those units, its sign.
+struct Units {
+    std::uint64_t mantissa;
+    int shift;
+    bool negative;
+};
+
+Units UnitsOf(TExtendedBits d) {
+    return {d.mantissa, 16446 - d.Exponent(), d.IsNegative()};
+}
+
+// One step of the recursion in units of 2^-16445, where the input histories are zeros and the
+// output histories below 2^64 units (exponent field 0 or 1, the same scale): each product is
+// rounded to a whole unit as the x87 rounds a subnormal result (to nearest even), and the sum of
+// whole units below 2^62 is exact, in any order; the zeros change nothing in a sum that is not
+// zero. False, acc untouched, where that does not hold (a product at or above 2^58 units, a zero
+// sum, whose sign the zeros decide): the general step runs.
+bool UnitsStep(int n, const TExtendedBits* y, const Units* u, TExtendedBits& acc) {
+#if defined(__SIZEOF_INT128__)
+    __extension__ typedef unsigned __int128 Wide;
+    __extension__ typedef __int128 SignedWide;
+    SignedWide sum = 0;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits b = y[k];
+        if (b.mantissa == 0 || u[k].mantissa == 0) continue;
+        if (b.Exponent() > 1 || u[k].shift < 1) return false;
+        const Wide p = static_cast<Wide>(u[k].mantissa) * b.mantissa;
+        const int s = u[k].shift;
+        Wide q = 0;
+        if (s < 128) {
+            q = p >> s;
+            const Wide rest = p - (q << s), half = static_cast<Wide>(1) << (s - 1);
+            q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
+        }
+        if (q >> 58) return false;
+        sum += b.IsNegative() != u[k].negative ? -static_cast<SignedWide>(q)
+                                               : static_cast<SignedWide>(q);
+    }
+    if (sum == 0) return false;
+    const Wide magnitude = sum < 0 ? static_cast<Wide>(-sum) : static_cast<Wide>(sum);
+    acc = {static_cast<std::uint64_t>(magnitude),
+           static_cast<std::uint16_t>(sum < 0 ? 0x8000u : 0u)};
+    return true;
+#else
+    (void)n, (void)y, (void)u, (void)acc;
+    return false;
+#endif
+}
+
 // The integer recursion from sample `at` on; returns the sample it stopped at (count, or where it
 // found a cycle and froze).
 template <typename T>
@@ -224,6 +274,9 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     for (int i = 0; i < n; ++i)
         c[i] = ToBits(xCoeffs[i]), d[i] = ToBits(yCoeffs[i]);
     const TExtendedBits gb = ToBits(g);
+    Units units[MaxSilentTaps];
+    for (int k = 0; k < n; ++k)
+        units[k] = UnitsOf(d[k]);
     // The search goes on only from the histories it left.
     for (int i = 0; i <= n && s.since >= 0; ++i)
         if (s.left[i] != y[i]) s.since = -1;
@@ -233,14 +286,19 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
             h[k] = h[k + 1], y[k] = y[k + 1];
         const TExtendedBits t = MulBits(ToBits(static_cast<long double>(in[i])), gb);
         h[n] = t;
-        TExtendedBits acc = t;
-        bool live = false, zeros = true;
-        for (int k = 0; k < n; ++k) {
+        bool zeros = true;
+        for (int k = 0; k < n; ++k)
             zeros = zeros && h[k].IsZero();
-            acc = AddBits(acc, MulBits(h[k], c[k]));
-            const TExtendedBits p = MulBits(y[k], d[k]);
-            live = live || p.mantissa != 0;
-            acc = AddBits(acc, p);
+        TExtendedBits acc = t;
+        bool live = true;
+        if (!zeros || !UnitsStep(n, y, units, acc)) {
+            live = false;
+            for (int k = 0; k < n; ++k) {
+                acc = AddBits(acc, MulBits(h[k], c[k]));
+                const TExtendedBits p = MulBits(y[k], d[k]);
+                live = live || p.mantissa != 0;
+                acc = AddBits(acc, p);
+            }
         }
         y[n] = acc;
         PutBits(acc, out[i]);
