@@ -409,6 +409,61 @@ TExtendedBits CascadeBits(int k, const BiquadBits* c, TExtendedBits (*h)[2], int
     return x;
 }
 
+// CascadeBits in units of 2^-16445 (see UnitsStep), where every value it reads lies below 2^64
+// units: each product rounded to a whole unit, the sums exact; a zero sum is +0 where a nonzero
+// product cancelled, else the zero the signs of its zero terms make. The subtracted terms enter
+// with negated coefficients (u[i][3], u[i][4]). False, h untouched, where a product lies at or
+// above 2^58 units or a value is larger.
+bool CascadeUnits(int k, const Units (*u)[5], TExtendedBits (*h)[2], TExtendedBits x,
+                  TExtendedBits& out, unsigned& live) {
+#if defined(__SIZEOF_INT128__)
+    __extension__ typedef unsigned __int128 Wide;
+    __extension__ typedef __int128 SignedWide;
+    TExtendedBits y[MaxSilentSections + 1];
+    y[0] = x;
+    live = 0;
+    for (int i = 0; i < k; ++i) {
+        const TExtendedBits v[5] = {y[i], h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
+        SignedWide sum = 0;
+        bool zeros = true;
+        unsigned negative = 1;
+        for (int t = 0; t < 5; ++t) {
+            const Units& c = u[i][t];
+            const unsigned sign = (v[t].IsNegative() != c.negative) ? 1u : 0u;
+            Wide q = 0;
+            if (v[t].mantissa != 0 && c.mantissa != 0) {
+                if (v[t].Exponent() > 1 || c.shift < 1) return false;
+                const Wide p = static_cast<Wide>(c.mantissa) * v[t].mantissa;
+                if (c.shift < 128) {
+                    q = p >> c.shift;
+                    const Wide rest = p - (q << c.shift), half = static_cast<Wide>(1)
+                                                                 << (c.shift - 1);
+                    q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
+                }
+                if (q >> 58) return false;
+            }
+            zeros = zeros && q == 0;
+            negative &= sign;
+            sum += sign ? -static_cast<SignedWide>(q) : static_cast<SignedWide>(q);
+        }
+        if (!zeros) live |= 1u << i;
+        const Wide magnitude = sum < 0 ? static_cast<Wide>(-sum) : static_cast<Wide>(sum);
+        const bool minus = sum < 0 || (zeros && negative);
+        y[i + 1] = {static_cast<std::uint64_t>(magnitude),
+                    static_cast<std::uint16_t>(minus ? 0x8000u : 0u)};
+    }
+    for (int i = 0; i <= k; ++i) {
+        h[i][1] = h[i][0];
+        h[i][0] = y[i];
+    }
+    out = y[k];
+    return true;
+#else
+    (void)k, (void)u, (void)h, (void)x, (void)out, (void)live;
+    return false;
+#endif
+}
+
 // The cascade over a block, as SectionsBlock runs it, the outputs as long double; leaves at the
 // first section output that is neither a zero nor above limit: stop is then that section, the
 // sample unfinished (its sections up to stop run, pending their output). Returns the samples
@@ -562,14 +617,21 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     BiquadBits c[MaxSilentSections];
     TExtendedBits h[MaxSilentSections + 1][2];
     LoadSections(k, bq, hist, c, h);
+    Units units[MaxSilentSections][5];
+    for (int i = 0; i < k; ++i) {
+        units[i][0] = UnitsOf(c[i].b0), units[i][1] = UnitsOf(c[i].b1);
+        units[i][2] = UnitsOf(c[i].b2), units[i][3] = UnitsOf(Negated(c[i].a1));
+        units[i][4] = UnitsOf(Negated(c[i].a2));
+    }
     for (int i = 0; i <= k && s.since >= 0; ++i)
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     const unsigned all = (1u << k) - 1;
     int n = at;
     while (n < count) {
         unsigned live;
-        const TExtendedBits y =
-            CascadeBits(k, c, h, 0, ToBits(static_cast<long double>(in[n])), live);
+        const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
+        TExtendedBits y;
+        if (!CascadeUnits(k, units, h, x, y, live)) y = CascadeBits(k, c, h, 0, x, live);
         PutBits(y, out[n]);
         ++n;
         // Regular: a run of sections with histories all zeros, then sections with a nonzero
