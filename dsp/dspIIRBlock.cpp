@@ -1,8 +1,10 @@
 #include "dspIIRBlock.h"
 
+#include <cmath>
 #include <cstring>
 #include <utility>
 
+#include "dspExtendedBits.h"
 #include "dspIIRFilters.h"
 
 namespace vurnel::dsp {
@@ -48,17 +50,6 @@ inline unsigned ExponentField(long double v) {
     return (raw[8] | (raw[9] << 8)) & 0x7FFFu;
 }
 
-// out = v, and v stays in its register: the check below reads the stored copy. (Left to itself,
-// g++ copies v through memory by integer moves and loads it back, which puts a store forwarded
-// to a load, tens of cycles, on the recursion's chain.)
-inline void StoreCopy(long double v, long double& out) {
-#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
-    __asm__("fld %%st(0)\n\tfstpt %0" : "=m"(out) : "t"(v));
-#else
-    out = v;
-#endif
-}
-
 // PlainBlock with the outputs as long double, leaving after the first sample whose output is
 // neither a zero nor of exponent field above limit; returns the samples run.
 template <int N, typename T>
@@ -70,6 +61,9 @@ int PlainChecked(long double g, const long double* xCoeffs, const long double* y
         h[i] = xv[i], y[i] = yv[i];
     for (int i = 0; i < N; ++i)
         c[i] = xCoeffs[i], d[i] = yCoeffs[i];
+    // The smallest value above the limit: exponent field limit + 1, significand 1.
+    const long double smallest =
+        FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
     int n = 0;
     while (n < count) {
 #pragma GCC unroll 32
@@ -84,8 +78,11 @@ int PlainChecked(long double g, const long double* xCoeffs, const long double* y
         for (int i = 0; i < N; ++i)
             acc = (acc + h[i] * c[i]) + y[i] * d[i];
         y[N] = acc;
-        StoreCopy(acc, ys[n]);
-        if (ExponentField(ys[n++]) - 1u < limit) break;
+        ys[n++] = acc;
+        // An x87 comparison: acc is a zero or normal here (no slow path), and it stays in its
+        // register (an integer look at its bits would copy it through memory, and g++ would load
+        // it back on the recursion's chain).
+        if (std::fabs(acc) < smallest && acc != 0.0L) break;
     }
     for (int i = 0; i <= N; ++i)
         xv[i] = h[i], yv[i] = y[i];
@@ -144,15 +141,25 @@ constexpr int kChunk = 256;
     "fmulp %%st, %%st(1)\n\t"                                                                      \
     "faddp %%st, %%st(1)\n\t"                                                                      \
     ".set vurnel_k, vurnel_k+1\n\t"
+#define VURNEL_LOAD_Y1 "fldt %c[y1](%[h])\n\t"
+#define VURNEL_LOAD_Y2 "fldt %c[y2](%[h])\n\t" VURNEL_LOAD_Y1
 #define VURNEL_LOAD_Y3                                                                             \
     "fldt %c[y3](%[h])\n\t"                                                                        \
     "fldt %c[y2](%[h])\n\t"                                                                        \
     "fldt %c[y1](%[h])\n\t"
 #define VURNEL_LOAD_Y4 "fldt %c[y4](%[h])\n\t" VURNEL_LOAD_Y3
+#define VURNEL_TAPS1(XC) VURNEL_REGISTER_TAP(XC, 2)
+#define VURNEL_TAPS2(XC) VURNEL_REGISTER_TAP(XC, 3) VURNEL_TAPS1(XC)
 #define VURNEL_TAPS3(XC)                                                                           \
     VURNEL_REGISTER_TAP(XC, 4) VURNEL_REGISTER_TAP(XC, 3) VURNEL_REGISTER_TAP(XC, 2)
 #define VURNEL_TAPS4(XC) VURNEL_REGISTER_TAP(XC, 5) VURNEL_TAPS3(XC)
 // The new output replaces the oldest, and the registers turn round to g, newest, …, oldest.
+#define VURNEL_ROTATE1 "fstp %%st(2)\n\t"
+#define VURNEL_ROTATE2                                                                             \
+    "fstp %%st(3)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"
 #define VURNEL_ROTATE3                                                                             \
     "fstp %%st(4)\n\t"                                                                             \
     "fxch %%st(1)\n\t"                                                                             \
@@ -166,6 +173,8 @@ constexpr int kChunk = 256;
     "fxch %%st(3)\n\t"                                                                             \
     "fxch %%st(4)\n\t"                                                                             \
     "fxch %%st(1)\n\t"
+#define VURNEL_POP_Y1 "fstp %%st(0)\n\t"
+#define VURNEL_POP_Y2 "fstp %%st(0)\n\t" VURNEL_POP_Y1
 #define VURNEL_POP_Y3                                                                              \
     "fstp %%st(0)\n\t"                                                                             \
     "fstp %%st(0)\n\t"                                                                             \
@@ -216,15 +225,15 @@ template <typename C> struct Tap {
 };
 static_assert(sizeof(Tap<long double>) == 32 && sizeof(Tap<double>) == 32, "32-byte taps");
 
-// One chunk: n samples, the history pairs from h on, the outputs as O (T, or long double for the
-// checked loop). Checked: leaves early (see VURNEL_NEXT_CHECKED) with n the samples not run.
+// One chunk: n samples, the history pairs from h on, the outputs as O. Checked: no outputs but
+// the history's, and it leaves early (see VURNEL_NEXT_CHECKED) with n the samples not run.
 template <int N, int R, bool Doubles, bool Checked, typename T, typename O, typename Taps>
 void RunLoop(long double (*h)[2], const T* in, O* out, long& n, const Taps* coefficients,
              long double g, unsigned limit) {
     [[maybe_unused]] unsigned scratch = 0;
 #define VURNEL_IIR_ASM(LOAD, STORE, XC, RR)                                                        \
     if constexpr (Checked)                                                                         \
-        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, RR, VURNEL_NEXT_CHECKED)             \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_CHECKED)                \
                          : VURNEL_IIR_CHECKED_OPERANDS);                                           \
     else                                                                                           \
         __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, RR, VURNEL_NEXT_USUAL)               \
@@ -245,7 +254,19 @@ void RunLoop(long double (*h)[2], const T* in, O* out, long& n, const Taps* coef
     } else {                                                                                       \
         VURNEL_IIR_ASM("fldt (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)            \
     }
-    if constexpr (R == 3) {
+    if constexpr (R == 1) {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 1)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 1)
+        }
+    } else if constexpr (R == 2) {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 2)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 2)
+        }
+    } else if constexpr (R == 3) {
         if constexpr (Doubles) {
             VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 3)
         } else {
@@ -278,9 +299,12 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
         const int chunk = count - done < kChunk ? count - done : kChunk;
         long n = chunk;
         constexpr bool doubles = sizeof(C) == sizeof(double);
-        RunLoop<N, N == 3 ? 3 : 4, doubles, Checked, T>(history, input + done, output + done, n,
-                                                        coefficients, g, limit);
+        RunLoop < N, N<4 ? N : 4, doubles, Checked, T>(history, input + done, output + done, n,
+                                                       coefficients, g, limit);
         const int ran = chunk - static_cast<int>(n);
+        if constexpr (Checked) // the outputs, from the history (the loop stores them only there)
+            for (int i = 0; i < ran; ++i)
+                std::memcpy(&output[done + i], &history[N + 1 + i][1], sizeof(long double));
         done += ran;
         for (int i = 0; i <= N; ++i)
             history[i][0] = history[ran + i][0], history[i][1] = history[ran + i][1];
@@ -377,8 +401,10 @@ template <typename T>
 using CheckedRoutine = int (*)(long double, const long double*, const long double*, long double*,
                                long double*, const T*, long double*, int, unsigned);
 
+// The checked loop is hand-written for every tap count (g++ keeps the histories of one or two
+// taps in registers, but the 80-bit output stores cost more than the hand-written loop's loads).
 template <int N, typename C, typename T> constexpr CheckedRoutine<T> CheckedLoop() {
-    if constexpr (!kFastLoop || N <= kLargestPlain)
+    if constexpr (!kFastLoop)
         return &PlainChecked<N, T>;
     else
         return &FastChecked<N, C, T>;
