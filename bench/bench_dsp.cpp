@@ -420,7 +420,7 @@ void ClearFlags() {
 // noise again. Prints the designs whose worst window costs more than 1.3 times the same filter on
 // noise (the smaller of the two noise windows) or that raised the slow-path flags, and per path,
 // call and rate the worst window of all.
-void SilenceSweep(int seconds) {
+void SilenceSweep(int blockSeconds, int sampleSeconds) {
     constexpr int kBlock = 512;
     std::mt19937 rng(5);
     const std::vector<float> noise = Noise(kBlock);
@@ -430,16 +430,18 @@ void SilenceSweep(int seconds) {
     for (auto& block : zeros)
         for (float& z : block)
             z = (rng() & 1) ? 0.0f : -0.0f;
-    std::printf("\nSilence sweep (float blocks of 512 or sample by sample, %d s of zeros of random "
-                "sign after 10 s of noise;\nworst 10-s window of thread time as a multiple of the "
-                "same filter on noise; listed: above 1.3x or flags raised)\n\n",
-                seconds);
+    std::printf(
+        "\nSilence sweep (float blocks of 512 for %d s, or sample by sample for %d s, of zeros "
+        "of random sign after 10 s of noise;\nworst 10-s window of thread time as a "
+        "multiple of the same filter on noise; listed: above 1.3x or flags raised)\n\n",
+        blockSeconds, sampleSeconds);
     std::printf("%-10s %-7s %6s %-5s %-5s %5s %8s %8s %6s\n", "path", "call", "rate", "kind",
                 "resp", "order", "noise ns", "worst x", "flags");
     for (int sections = 0; sections <= 1; ++sections)
         for (int perSample = 0; perSample <= 1; ++perSample)
             for (const int rate : {22050, 96000}) {
                 const int window = 10 * rate / kBlock;
+                const int seconds = perSample ? sampleSeconds : blockSeconds;
                 double worstAll = 0;
                 int flagged = 0, designs = 0, over = 0;
                 for (int kind = fkButterworth; kind <= fkElliptic; ++kind)
@@ -458,9 +460,9 @@ void SilenceSweep(int seconds) {
                             const auto run = [&](const float* in) {
                                 if (perSample) {
                                     for (int i = 0; i < kBlock; ++i)
-                                        buffer[i] = static_cast<float>(
-                                            sections ? s.ProcessSample(in[i])
-                                                     : f.ProcessSample(in[i]));
+                                        buffer[i] =
+                                            static_cast<float>(sections ? s.ProcessSample(in[i])
+                                                                        : f.ProcessSample(in[i]));
                                 } else if (sections) {
                                     s.ProcessBlock(in, buffer.data(), kBlock);
                                 } else {
@@ -510,17 +512,22 @@ void SilenceSweep(int seconds) {
 
 } // namespace
 
-// Google Benchmark's options, then the limit table; `--silence-sweep[=seconds]` runs the silence
-// sweep (default 300 s of silence per design) instead of the table, `--no-limit-table` leaves the
+// Google Benchmark's options, then the limit table; `--silence-sweep[=seconds[:seconds]]` runs the
+// silence sweep (default 300 s of silence per design through the block calls, and as long, or the
+// second figure, through ProcessSample) instead of the table, `--no-limit-table` leaves the
 // table out (for a caller that reads the benchmarks' JSON on standard output).
 int main(int argc, char** argv) {
-    int sweep = 0;
+    int sweep = 0, sampleSweep = 0;
     bool table = true;
     for (int i = 1; i < argc; ++i) {
         const bool isSweep = std::strncmp(argv[i], "--silence-sweep", 15) == 0;
         const bool noTable = std::strcmp(argv[i], "--no-limit-table") == 0;
         if (!isSweep && !noTable) continue;
-        if (isSweep) sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
+        if (isSweep) {
+            sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
+            const char* second = std::strchr(argv[i], ':');
+            sampleSweep = second ? std::atoi(second + 1) : sweep;
+        }
         if (noTable) table = false;
         for (int j = i; j + 1 < argc; ++j)
             argv[j] = argv[j + 1];
@@ -530,7 +537,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (sweep > 0) {
-        SilenceSweep(sweep);
+        SilenceSweep(sweep, sampleSweep);
         return 0;
     }
     benchmark::RunSpecifiedBenchmarks();

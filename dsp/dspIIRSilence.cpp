@@ -386,20 +386,90 @@ inline TExtendedBits Negated(TExtendedBits v) {
     return v;
 }
 
+// What a cascade sample needs besides the histories: the coefficients as values, as bits, and for
+// whole units (the subtracted ones negated), and the bound of safe operands.
+struct CascadeCoefficients {
+    const TdspBiquad* values;
+    BiquadBits bits[MaxSilentSections];
+    Units units[MaxSilentSections][5];
+    unsigned limit;
+};
+
+// One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
+// product rounded to a whole unit, the sum exact; a zero sum is +0 where a nonzero product
+// cancelled, else the zero the signs of its zero terms make (a − b is a + (−b)). False where a
+// product lies at or above 2^58 units.
+bool SectionUnits(const Units* u, const TExtendedBits* v, TExtendedBits& y, bool& live) {
+#if defined(__SIZEOF_INT128__)
+    __extension__ typedef unsigned __int128 Wide;
+    __extension__ typedef __int128 SignedWide;
+    SignedWide sum = 0;
+    bool zeros = true;
+    unsigned negative = 1;
+    for (int t = 0; t < 5; ++t) {
+        const Units& c = u[t];
+        const unsigned sign = (v[t].IsNegative() != c.negative) ? 1u : 0u;
+        Wide q = 0;
+        if (v[t].mantissa != 0 && c.mantissa != 0) {
+            if (c.shift < 1) return false;
+            const Wide p = static_cast<Wide>(c.mantissa) * v[t].mantissa;
+            if (c.shift < 128) {
+                q = p >> c.shift;
+                const Wide rest = p - (q << c.shift), half = static_cast<Wide>(1) << (c.shift - 1);
+                q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
+            }
+            if (q >> 58) return false;
+        }
+        zeros = zeros && q == 0;
+        negative &= sign;
+        sum += sign ? -static_cast<SignedWide>(q) : static_cast<SignedWide>(q);
+    }
+    live = !zeros;
+    const Wide magnitude = sum < 0 ? static_cast<Wide>(-sum) : static_cast<Wide>(sum);
+    y = {static_cast<std::uint64_t>(magnitude),
+         static_cast<std::uint16_t>(sum < 0 || (zeros && negative) ? 0x8000u : 0u)};
+    return true;
+#else
+    (void)u, (void)v, (void)y, (void)live;
+    return false;
+#endif
+}
+
 // One sample of the cascade from section `from` on, x that section's input, as Cascade computes
-// it (a − b is a + (−b), zeros included); returns the output. live: bit i set where section i had
-// a nonzero product.
-TExtendedBits CascadeBits(int k, const BiquadBits* c, TExtendedBits (*h)[2], int from,
-                          TExtendedBits x, unsigned& live) {
+// it; returns the output. Each section runs on the cheapest exact path its operands allow: the
+// x87 where each is a zero or safe (no slow path), whole units where each lies below 2^64 units,
+// else MulBits and AddBits. live: bit i set where section i had a nonzero product.
+TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], int from,
+                            TExtendedBits x, unsigned& live) {
     live = 0;
     for (int i = from; i < k; ++i) {
-        const TExtendedBits p0 = MulBits(c[i].b0, x), p1 = MulBits(c[i].b1, h[i][0]),
-                            p2 = MulBits(c[i].b2, h[i][1]), q1 = MulBits(c[i].a1, h[i + 1][0]),
-                            q2 = MulBits(c[i].a2, h[i + 1][1]);
-        if ((p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0)
-            live |= 1u << i;
-        const TExtendedBits y =
-            AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
+        const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
+        bool safe = true, units = true;
+        for (const TExtendedBits& b : v) {
+            safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit);
+            units = units && b.Exponent() <= 1;
+        }
+        TExtendedBits y;
+        bool alive = false;
+        const BiquadBits& cb = c.bits[i];
+        if (safe) {
+            const TdspBiquad& s = c.values[i];
+            const long double r =
+                (((s.B0 * FromBits(v[0]) + s.B1 * FromBits(v[1])) + s.B2 * FromBits(v[2])) -
+                 s.A1 * FromBits(v[3])) -
+                s.A2 * FromBits(v[4]);
+            y = ToBits(r);
+            const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
+            for (int t = 0; t < 5; ++t)
+                alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
+        } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
+            const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
+                                p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
+                                q2 = MulBits(cb.a2, v[4]);
+            alive = (p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0;
+            y = AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
+        }
+        if (alive) live |= 1u << i;
         h[i][1] = h[i][0];
         h[i][0] = x;
         x = y;
@@ -407,61 +477,6 @@ TExtendedBits CascadeBits(int k, const BiquadBits* c, TExtendedBits (*h)[2], int
     h[k][1] = h[k][0];
     h[k][0] = x;
     return x;
-}
-
-// CascadeBits in units of 2^-16445 (see UnitsStep), where every value it reads lies below 2^64
-// units: each product rounded to a whole unit, the sums exact; a zero sum is +0 where a nonzero
-// product cancelled, else the zero the signs of its zero terms make. The subtracted terms enter
-// with negated coefficients (u[i][3], u[i][4]). False, h untouched, where a product lies at or
-// above 2^58 units or a value is larger.
-bool CascadeUnits(int k, const Units (*u)[5], TExtendedBits (*h)[2], TExtendedBits x,
-                  TExtendedBits& out, unsigned& live) {
-#if defined(__SIZEOF_INT128__)
-    __extension__ typedef unsigned __int128 Wide;
-    __extension__ typedef __int128 SignedWide;
-    TExtendedBits y[MaxSilentSections + 1];
-    y[0] = x;
-    live = 0;
-    for (int i = 0; i < k; ++i) {
-        const TExtendedBits v[5] = {y[i], h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
-        SignedWide sum = 0;
-        bool zeros = true;
-        unsigned negative = 1;
-        for (int t = 0; t < 5; ++t) {
-            const Units& c = u[i][t];
-            const unsigned sign = (v[t].IsNegative() != c.negative) ? 1u : 0u;
-            Wide q = 0;
-            if (v[t].mantissa != 0 && c.mantissa != 0) {
-                if (v[t].Exponent() > 1 || c.shift < 1) return false;
-                const Wide p = static_cast<Wide>(c.mantissa) * v[t].mantissa;
-                if (c.shift < 128) {
-                    q = p >> c.shift;
-                    const Wide rest = p - (q << c.shift), half = static_cast<Wide>(1)
-                                                                 << (c.shift - 1);
-                    q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
-                }
-                if (q >> 58) return false;
-            }
-            zeros = zeros && q == 0;
-            negative &= sign;
-            sum += sign ? -static_cast<SignedWide>(q) : static_cast<SignedWide>(q);
-        }
-        if (!zeros) live |= 1u << i;
-        const Wide magnitude = sum < 0 ? static_cast<Wide>(-sum) : static_cast<Wide>(sum);
-        const bool minus = sum < 0 || (zeros && negative);
-        y[i + 1] = {static_cast<std::uint64_t>(magnitude),
-                    static_cast<std::uint16_t>(minus ? 0x8000u : 0u)};
-    }
-    for (int i = 0; i <= k; ++i) {
-        h[i][1] = h[i][0];
-        h[i][0] = y[i];
-    }
-    out = y[k];
-    return true;
-#else
-    (void)k, (void)u, (void)h, (void)x, (void)out, (void)live;
-    return false;
-#endif
 }
 
 // The cascade over a block, as SectionsBlock runs it, the outputs as long double; leaves at the
@@ -520,11 +535,18 @@ SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int
     return table[k - 1];
 }
 
-void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], BiquadBits* c,
-                  TExtendedBits (*h)[2]) {
-    for (int i = 0; i < k; ++i)
-        c[i] = {ToBits(bq[i].B0), ToBits(bq[i].B1), ToBits(bq[i].B2), ToBits(bq[i].A1),
-                ToBits(bq[i].A2)};
+void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], unsigned limit,
+                  CascadeCoefficients& c, TExtendedBits (*h)[2]) {
+    c.values = bq;
+    c.limit = limit;
+    for (int i = 0; i < k; ++i) {
+        const BiquadBits b = {ToBits(bq[i].B0), ToBits(bq[i].B1), ToBits(bq[i].B2),
+                              ToBits(bq[i].A1), ToBits(bq[i].A2)};
+        c.bits[i] = b;
+        c.units[i][0] = UnitsOf(b.b0), c.units[i][1] = UnitsOf(b.b1);
+        c.units[i][2] = UnitsOf(b.b2), c.units[i][3] = UnitsOf(Negated(b.a1));
+        c.units[i][4] = UnitsOf(Negated(b.a2));
+    }
     for (int i = 0; i <= k; ++i)
         h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
 }
@@ -614,15 +636,9 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
                         int at, int count, TdspSilentSectionsState& s) {
-    BiquadBits c[MaxSilentSections];
+    CascadeCoefficients cc;
     TExtendedBits h[MaxSilentSections + 1][2];
-    LoadSections(k, bq, hist, c, h);
-    Units units[MaxSilentSections][5];
-    for (int i = 0; i < k; ++i) {
-        units[i][0] = UnitsOf(c[i].b0), units[i][1] = UnitsOf(c[i].b1);
-        units[i][2] = UnitsOf(c[i].b2), units[i][3] = UnitsOf(Negated(c[i].a1));
-        units[i][4] = UnitsOf(Negated(c[i].a2));
-    }
+    LoadSections(k, bq, hist, s.limit, cc, h);
     for (int i = 0; i <= k && s.since >= 0; ++i)
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     const unsigned all = (1u << k) - 1;
@@ -630,8 +646,7 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     while (n < count) {
         unsigned live;
         const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
-        TExtendedBits y;
-        if (!CascadeUnits(k, units, h, x, y, live)) y = CascadeBits(k, c, h, 0, x, live);
+        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live);
         PutBits(y, out[n]);
         ++n;
         // Regular: a run of sections with histories all zeros, then sections with a nonzero
@@ -723,11 +738,11 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         s.since = -1;
         s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
         if (stop >= 0) { // the integers finish the sample
-            BiquadBits c[MaxSilentSections];
+            CascadeCoefficients cc;
             TExtendedBits h[MaxSilentSections + 1][2];
-            LoadSections(k, bq, hist, c, h);
+            LoadSections(k, bq, hist, s.limit, cc, h);
             unsigned live;
-            PutBits(CascadeBits(k, c, h, stop + 1, ToBits(pending), live), out[done]);
+            PutBits(CascadeSample(k, cc, h, stop + 1, ToBits(pending), live), out[done]);
             StoreSections(k, hist, h, s);
             ++done;
             ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
