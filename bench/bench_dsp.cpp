@@ -420,7 +420,7 @@ void ClearFlags() {
 // noise again. Prints the designs whose worst window costs more than 1.3 times the same filter on
 // noise (the smaller of the two noise windows) or that raised the slow-path flags, and per path,
 // call and rate the worst window of all.
-void SilenceSweep(int blockSeconds, int sampleSeconds) {
+void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
     constexpr int kBlock = 512;
     std::mt19937 rng(5);
     const std::vector<float> noise = Noise(kBlock);
@@ -440,6 +440,7 @@ void SilenceSweep(int blockSeconds, int sampleSeconds) {
     for (int sections = 0; sections <= 1; ++sections)
         for (int perSample = 0; perSample <= 1; ++perSample)
             for (const int rate : {22050, 96000}) {
+                if (onlyRate != 0 && rate != onlyRate) continue;
                 const int window = 10 * rate / kBlock;
                 const int seconds = perSample ? sampleSeconds : blockSeconds;
                 double worstAll = 0;
@@ -514,10 +515,11 @@ void SilenceSweep(int blockSeconds, int sampleSeconds) {
 
 // Google Benchmark's options, then the limit table; `--silence-sweep[=seconds[:seconds]]` runs the
 // silence sweep (default 300 s of silence per design through the block calls, and as long, or the
-// second figure, through ProcessSample) instead of the table, `--no-limit-table` leaves the
-// table out (for a caller that reads the benchmarks' JSON on standard output).
+// second figure, through ProcessSample; a third, a rate, runs only that one) instead of the table,
+// `--no-limit-table` leaves the table out (for a caller that reads the benchmarks' JSON on standard
+// output).
 int main(int argc, char** argv) {
-    int sweep = 0, sampleSweep = 0;
+    int sweep = 0, sampleSweep = 0, sweepRate = 0;
     bool table = true;
     for (int i = 1; i < argc; ++i) {
         const bool isSweep = std::strncmp(argv[i], "--silence-sweep", 15) == 0;
@@ -527,6 +529,8 @@ int main(int argc, char** argv) {
             sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
             const char* second = std::strchr(argv[i], ':');
             sampleSweep = second ? std::atoi(second + 1) : sweep;
+            const char* third = second ? std::strchr(second + 1, ':') : nullptr;
+            sweepRate = third ? std::atoi(third + 1) : 0;
         }
         if (noTable) table = false;
         for (int j = i; j + 1 < argc; ++j)
@@ -537,7 +541,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (sweep > 0) {
-        SilenceSweep(sweep, sampleSweep);
+        SilenceSweep(sweep, sampleSweep, sweepRate);
         return 0;
     }
     benchmark::RunSpecifiedBenchmarks();

@@ -144,11 +144,15 @@ inline void PutBits(TExtendedBits b, long double& out) {
     SetBits(out, b);
 }
 inline void PutBits(TExtendedBits b, double& out) {
-    const std::uint64_t bits = NarrowedDoubleBits(b);
+    const std::uint64_t bits = b.Exponent() < kBias - 1100 // rounds to a zero
+                                   ? (b.IsNegative() ? std::uint64_t{1} << 63 : 0)
+                                   : NarrowedDoubleBits(b);
     std::memcpy(&out, &bits, sizeof out);
 }
 inline void PutBits(TExtendedBits b, float& out) {
-    const std::uint32_t bits = NarrowedFloatBits(b);
+    const std::uint32_t bits = b.Exponent() < kBias - 200 // rounds to a zero
+                                   ? (b.IsNegative() ? 0x80000000u : 0u)
+                                   : NarrowedFloatBits(b);
     std::memcpy(&out, &bits, sizeof out);
 }
 
@@ -224,6 +228,42 @@ Units UnitsOf(TExtendedBits d) {
     return {d.mantissa, 16446 - d.Exponent(), d.IsNegative()};
 }
 
+// d·m in whole units, rounded to nearest even: m a value in units (below 2^64), d's product
+// brought back to units by a right shift of u.shift (at least 1). Shifts below 64, the usual case
+// (|d| ≥ 1), take 64-bit operations.
+inline std::uint64_t ProductUnits(const Units& u, std::uint64_t m, bool& large) {
+    __extension__ typedef unsigned __int128 Wide;
+    const Wide p = static_cast<Wide>(u.mantissa) * m;
+    const int s = u.shift;
+    const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64),
+                        lo = static_cast<std::uint64_t>(p);
+    std::uint64_t q;
+    if (s < 64) {
+        if (hi >> s) { // the product is 2^64 units or more
+            large = true;
+            return 0;
+        }
+        q = (lo >> s) | (s ? hi << (64 - s) : 0);
+        const std::uint64_t rest = lo & ((std::uint64_t{1} << s) - 1),
+                            half = std::uint64_t{1} << (s - 1);
+        q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
+    } else if (s < 128) {
+        const int t = s - 64;
+        q = t ? hi >> t : hi;
+        // The part shifted out against half a unit: hi's low t bits, then lo.
+        const std::uint64_t outHi = t ? hi & ((std::uint64_t{1} << t) - 1) : 0;
+        const std::uint64_t halfHi = t ? std::uint64_t{1} << (t - 1) : 0;
+        const bool above =
+            t ? (outHi > halfHi || (outHi == halfHi && lo != 0)) : lo > (std::uint64_t{1} << 63);
+        const bool tie = t ? (outHi == halfHi && lo == 0) : lo == (std::uint64_t{1} << 63);
+        q += (above || (tie && (q & 1))) ? 1 : 0;
+    } else {
+        q = 0; // below half a unit
+    }
+    large = (q >> 58) != 0;
+    return q;
+}
+
 // One step of the recursion in units of 2^-16445, where the input histories are zeros and the
 // output histories below 2^64 units (exponent field 0 or 1, the same scale): each product is
 // rounded to a whole unit as the x87 rounds a subnormal result (to nearest even), and the sum of
@@ -239,15 +279,9 @@ bool UnitsStep(int n, const TExtendedBits* y, const Units* u, TExtendedBits& acc
         const TExtendedBits b = y[k];
         if (b.mantissa == 0 || u[k].mantissa == 0) continue;
         if (b.Exponent() > 1 || u[k].shift < 1) return false;
-        const Wide p = static_cast<Wide>(u[k].mantissa) * b.mantissa;
-        const int s = u[k].shift;
-        Wide q = 0;
-        if (s < 128) {
-            q = p >> s;
-            const Wide rest = p - (q << s), half = static_cast<Wide>(1) << (s - 1);
-            q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
-        }
-        if (q >> 58) return false;
+        bool large = false;
+        const std::uint64_t q = ProductUnits(u[k], b.mantissa, large);
+        if (large) return false;
         sum += b.IsNegative() != u[k].negative ? -static_cast<SignedWide>(q)
                                                : static_cast<SignedWide>(q);
     }
@@ -409,16 +443,12 @@ bool SectionUnits(const Units* u, const TExtendedBits* v, TExtendedBits& y, bool
     for (int t = 0; t < 5; ++t) {
         const Units& c = u[t];
         const unsigned sign = (v[t].IsNegative() != c.negative) ? 1u : 0u;
-        Wide q = 0;
+        std::uint64_t q = 0;
         if (v[t].mantissa != 0 && c.mantissa != 0) {
             if (c.shift < 1) return false;
-            const Wide p = static_cast<Wide>(c.mantissa) * v[t].mantissa;
-            if (c.shift < 128) {
-                q = p >> c.shift;
-                const Wide rest = p - (q << c.shift), half = static_cast<Wide>(1) << (c.shift - 1);
-                q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
-            }
-            if (q >> 58) return false;
+            bool large = false;
+            q = ProductUnits(c, v[t].mantissa, large);
+            if (large) return false;
         }
         zeros = zeros && q == 0;
         negative &= sign;
