@@ -116,30 +116,8 @@ bool HistoriesSafe(int n, const long double* xv, const long double* yv, const Td
     return true;
 }
 
-// One output narrowed to the buffer's type without an x87 store below its normal range.
-template <typename T> inline void Put(const long double& y, T& out);
-template <> inline void Put(const long double& y, long double& out) {
-    std::memcpy(&out, &y, 10);
-}
-template <> inline void Put(const long double& y, double& out) {
-    const TExtendedBits b = ToBits(y);
-    if (b.Exponent() >= kBias - 1022 && b.Exponent() <= kBias + 1023) {
-        out = static_cast<double>(y);
-    } else {
-        const std::uint64_t bits = NarrowedDoubleBits(b);
-        std::memcpy(&out, &bits, sizeof out);
-    }
-}
-template <> inline void Put(const long double& y, float& out) {
-    const TExtendedBits b = ToBits(y);
-    if (b.Exponent() >= kBias - 126 && b.Exponent() <= kBias + 127) {
-        out = static_cast<float>(y);
-    } else {
-        const std::uint32_t bits = NarrowedFloatBits(b);
-        std::memcpy(&out, &bits, sizeof out);
-    }
-}
-
+// An output given as bits, narrowed by integer means (a zero's sign at once where it is far below
+// the buffer's range).
 inline void PutBits(TExtendedBits b, long double& out) {
     SetBits(out, b);
 }
@@ -154,6 +132,28 @@ inline void PutBits(TExtendedBits b, float& out) {
                                    ? (b.IsNegative() ? 0x80000000u : 0u)
                                    : NarrowedFloatBits(b);
     std::memcpy(&out, &bits, sizeof out);
+}
+
+// One output narrowed to the buffer's type without an x87 store below its normal range.
+template <typename T> inline void Put(const long double& y, T& out);
+template <> inline void Put(const long double& y, long double& out) {
+    std::memcpy(&out, &y, 10);
+}
+template <> inline void Put(const long double& y, double& out) {
+    const TExtendedBits b = ToBits(y);
+    if (b.Exponent() >= kBias - 1022 && b.Exponent() <= kBias + 1023) {
+        out = static_cast<double>(y);
+    } else {
+        PutBits(b, out);
+    }
+}
+template <> inline void Put(const long double& y, float& out) {
+    const TExtendedBits b = ToBits(y);
+    if (b.Exponent() >= kBias - 126 && b.Exponent() <= kBias + 127) {
+        out = static_cast<float>(y);
+    } else {
+        PutBits(b, out);
+    }
 }
 
 // The frozen path's outputs, narrowed once.
