@@ -421,12 +421,13 @@ inline TExtendedBits Negated(TExtendedBits v) {
 }
 
 // What a cascade sample needs besides the histories: the coefficients as values, as bits, and for
-// whole units (the subtracted ones negated), and the bound of safe operands.
+// whole units (the subtracted ones negated), and each section's bound of safe operands (from its
+// own coefficients: a section on the x87 multiplies its operands by those alone).
 struct CascadeCoefficients {
     const TdspBiquad* values;
     BiquadBits bits[MaxSilentSections];
     Units units[MaxSilentSections][5];
-    unsigned limit;
+    unsigned limit[MaxSilentSections]; // each section's own bound of safe operands
 };
 
 // One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
@@ -476,7 +477,7 @@ TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (
         const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
         bool safe = true, units = true;
         for (const TExtendedBits& b : v) {
-            safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit);
+            safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit[i]);
             units = units && b.Exponent() <= 1;
         }
         TExtendedBits y;
@@ -565,11 +566,14 @@ SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int
     return table[k - 1];
 }
 
-void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], unsigned limit,
-                  CascadeCoefficients& c, TExtendedBits (*h)[2]) {
+void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], CascadeCoefficients& c,
+                  TExtendedBits (*h)[2]) {
     c.values = bq;
-    c.limit = limit;
     for (int i = 0; i < k; ++i) {
+        const long double v[5] = {bq[i].B0, bq[i].B1, bq[i].B2, bq[i].A1, bq[i].A2};
+        int e = 0;
+        SmallestExponent(v, 5, e); // the design checked them: normal or zero
+        c.limit[i] = Limit(e);
         const BiquadBits b = {ToBits(bq[i].B0), ToBits(bq[i].B1), ToBits(bq[i].B2),
                               ToBits(bq[i].A1), ToBits(bq[i].A2)};
         c.bits[i] = b;
@@ -668,7 +672,7 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
                         int at, int count, TdspSilentSectionsState& s) {
     CascadeCoefficients cc;
     TExtendedBits h[MaxSilentSections + 1][2];
-    LoadSections(k, bq, hist, s.limit, cc, h);
+    LoadSections(k, bq, hist, cc, h);
     for (int i = 0; i <= k && s.since >= 0; ++i)
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     const unsigned all = (1u << k) - 1;
@@ -770,7 +774,7 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         if (stop >= 0) { // the integers finish the sample
             CascadeCoefficients cc;
             TExtendedBits h[MaxSilentSections + 1][2];
-            LoadSections(k, bq, hist, s.limit, cc, h);
+            LoadSections(k, bq, hist, cc, h);
             unsigned live;
             PutBits(CascadeSample(k, cc, h, stop + 1, ToBits(pending), live), out[done]);
             StoreSections(k, hist, h, s);
