@@ -415,11 +415,13 @@ void ClearFlags() {
 }
 
 // The silence sweep: every design the library makes (the recursion where it is stable, the
-// sections for all), at 48 kHz, through ProcessBlock on float blocks of 512: 10 s of noise, then
-// `seconds` of zeros of random sign in 10-second windows. Prints, per path, the worst window's
-// cost as a multiple of the same filter's noise, and how many designs raised the slow-path flags.
-void SilenceSweep(int seconds) {
-    constexpr int kRate = 48000, kBlock = 512, kWindow = 10 * kRate / kBlock;
+// sections for all), at 22050 and 96000 Hz, through ProcessBlock on float blocks of 512 and
+// through ProcessSample: noise, then `seconds` of zeros of random sign in 10-second windows, then
+// noise again. Prints the designs whose worst window costs more than 1.3 times the same filter on
+// noise (the smaller of the two noise windows) or that raised the slow-path flags, and per path,
+// call and rate the worst window of all.
+void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
+    constexpr int kBlock = 512;
     std::mt19937 rng(5);
     const std::vector<float> noise = Noise(kBlock);
     std::vector<float> buffer(kBlock);
@@ -428,70 +430,108 @@ void SilenceSweep(int seconds) {
     for (auto& block : zeros)
         for (float& z : block)
             z = (rng() & 1) ? 0.0f : -0.0f;
-    std::printf("\nSilence sweep (48 kHz, float blocks of 512, %d s of zeros of random sign after "
-                "10 s of noise;\nworst 10-s window as a multiple of noise)\n\n",
-                seconds);
-    std::printf("%-10s %-6s %-6s %5s %8s %8s %6s\n", "path", "kind", "resp", "order", "noise ns",
-                "worst x", "flags");
-    for (int sections = 0; sections <= 1; ++sections) {
-        double worstAll = 0;
-        int flagged = 0, designs = 0;
-        for (int kind = fkButterworth; kind <= fkElliptic; ++kind)
-            for (int response = ftLowpass; response <= ftHighShelf; ++response)
-                for (int order = 1; order <= 8; ++order) {
-                    if (response >= ftLowShelf && kind != fkButterworth) continue;
-                    TdspIIRFilter f;
-                    f.SetSampleRate(kRate);
-                    f.SetKind(static_cast<TdspIIRFilterKind>(kind));
-                    f.SetResponse(static_cast<TdspIIRFilterResponse>(response));
-                    f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
-                    f.SetRipple(1), f.SetAttenuation(60), f.SetGain(-9);
-                    f.SetFrequency(1, 700), f.SetFrequency(2, 2500);
-                    if (!sections && !f.IsStable()) continue;
-                    TdspIIRSections s(f);
-                    const auto run = [&](const float* in) {
-                        if (sections)
-                            s.ProcessBlock(in, buffer.data(), kBlock);
-                        else
-                            f.ProcessBlock(in, buffer.data(), kBlock);
-                    };
-                    double start = ThreadSeconds();
-                    for (int b = 0; b < kWindow; ++b)
-                        run(noise.data());
-                    const double noiseNs = (ThreadSeconds() - start) * 1e9;
-                    double worst = 0;
-                    ClearFlags();
-                    for (int w = 0; w < seconds / 10; ++w) {
-                        start = ThreadSeconds();
-                        for (int b = 0; b < kWindow; ++b)
-                            run(zeros[static_cast<std::size_t>(b) % zeros.size()].data());
-                        worst = std::max(worst, (ThreadSeconds() - start) * 1e9 / noiseNs);
-                    }
-                    const unsigned flags = SlowPathFlags();
-                    ++designs, flagged += flags != 0;
-                    worstAll = std::max(worstAll, worst);
-                    std::printf("%-10s %-6d %-6d %5d %8.2f %8.2f %6s\n",
-                                sections ? "sections" : "recursion", kind, response, order,
-                                noiseNs / (kWindow * kBlock), worst, flags ? "raised" : "clear");
-                }
-        std::printf("%s: %d designs, worst window %.2fx noise, slow-path flags raised by %d\n\n",
-                    sections ? "sections" : "recursion", designs, worstAll, flagged);
-    }
+    std::printf(
+        "\nSilence sweep (float blocks of 512 for %d s, or sample by sample for %d s, of zeros "
+        "of random sign after 10 s of noise;\nworst 10-s window of thread time as a "
+        "multiple of the same filter on noise; listed: above 1.3x or flags raised)\n\n",
+        blockSeconds, sampleSeconds);
+    std::printf("%-10s %-7s %6s %-5s %-5s %5s %8s %8s %6s\n", "path", "call", "rate", "kind",
+                "resp", "order", "noise ns", "worst x", "flags");
+    for (int sections = 0; sections <= 1; ++sections)
+        for (int perSample = 0; perSample <= 1; ++perSample)
+            for (const int rate : {22050, 96000}) {
+                if (onlyRate != 0 && rate != onlyRate) continue;
+                const int window = 10 * rate / kBlock;
+                const int seconds = perSample ? sampleSeconds : blockSeconds;
+                double worstAll = 0;
+                int flagged = 0, designs = 0, over = 0;
+                for (int kind = fkButterworth; kind <= fkElliptic; ++kind)
+                    for (int response = ftLowpass; response <= ftHighShelf; ++response)
+                        for (int order = 1; order <= 8; ++order) {
+                            if (response >= ftLowShelf && kind != fkButterworth) continue;
+                            TdspIIRFilter f;
+                            f.SetSampleRate(rate);
+                            f.SetKind(static_cast<TdspIIRFilterKind>(kind));
+                            f.SetResponse(static_cast<TdspIIRFilterResponse>(response));
+                            f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
+                            f.SetRipple(1), f.SetAttenuation(60), f.SetGain(-9);
+                            f.SetFrequency(1, 700), f.SetFrequency(2, 2500);
+                            if (!sections && !f.IsStable()) continue;
+                            TdspIIRSections s(f);
+                            const auto run = [&](const float* in) {
+                                if (perSample) {
+                                    for (int i = 0; i < kBlock; ++i)
+                                        buffer[i] =
+                                            static_cast<float>(sections ? s.ProcessSample(in[i])
+                                                                        : f.ProcessSample(in[i]));
+                                } else if (sections) {
+                                    s.ProcessBlock(in, buffer.data(), kBlock);
+                                } else {
+                                    f.ProcessBlock(in, buffer.data(), kBlock);
+                                }
+                                benchmark::DoNotOptimize(buffer.data());
+                            };
+                            const auto onNoise = [&] {
+                                const double start = ThreadSeconds();
+                                for (int b = 0; b < window; ++b)
+                                    run(noise.data());
+                                return (ThreadSeconds() - start) * 1e9;
+                            };
+                            const double before = onNoise();
+                            double worst = 0;
+                            unsigned flags = 0;
+                            for (int w = 0; w < seconds / 10; ++w) {
+                                const double start = ThreadSeconds();
+                                for (int b = 0; b < window; ++b) {
+                                    ClearFlags();
+                                    run(zeros[static_cast<std::size_t>(b) % zeros.size()].data());
+                                    // The float stores of ProcessSample's results are the
+                                    // caller's: only the block calls' flags count.
+                                    if (!perSample) flags |= SlowPathFlags();
+                                }
+                                worst = std::max(worst, ThreadSeconds() - start);
+                            }
+                            const double noiseNs = std::min(before, onNoise());
+                            worst = worst * 1e9 / noiseNs;
+                            ++designs, flagged += flags != 0, over += worst > 1.5;
+                            worstAll = std::max(worstAll, worst);
+                            if (worst > 1.3 || flags)
+                                std::printf("%-10s %-7s %6d %-5d %-5d %5d %8.2f %8.2f %6s\n",
+                                            sections ? "sections" : "recursion",
+                                            perSample ? "sample" : "block", rate, kind, response,
+                                            order, noiseNs / (window * kBlock), worst,
+                                            flags ? "raised" : "clear");
+                        }
+                std::printf("%s, %s, %d Hz: %d designs, worst window %.2fx noise, %d above 1.5x, "
+                            "slow-path flags raised by %d\n\n",
+                            sections ? "sections" : "recursion",
+                            perSample ? "ProcessSample" : "ProcessBlock", rate, designs, worstAll,
+                            over, flagged);
+                std::fflush(stdout);
+            }
 }
 
 } // namespace
 
-// Google Benchmark's options, then the limit table; `--silence-sweep[=seconds]` runs the silence
-// sweep (default 300 s of silence per design) instead of the table, `--no-limit-table` leaves the
-// table out (for a caller that reads the benchmarks' JSON on standard output).
+// Google Benchmark's options, then the limit table; `--silence-sweep[=seconds[:seconds]]` runs the
+// silence sweep (default 300 s of silence per design through the block calls, and as long, or the
+// second figure, through ProcessSample; a third, a rate, runs only that one) instead of the table,
+// `--no-limit-table` leaves the table out (for a caller that reads the benchmarks' JSON on standard
+// output).
 int main(int argc, char** argv) {
-    int sweep = 0;
+    int sweep = 0, sampleSweep = 0, sweepRate = 0;
     bool table = true;
     for (int i = 1; i < argc; ++i) {
         const bool isSweep = std::strncmp(argv[i], "--silence-sweep", 15) == 0;
         const bool noTable = std::strcmp(argv[i], "--no-limit-table") == 0;
         if (!isSweep && !noTable) continue;
-        if (isSweep) sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
+        if (isSweep) {
+            sweep = argv[i][15] == '=' ? std::atoi(argv[i] + 16) : 300;
+            const char* second = std::strchr(argv[i], ':');
+            sampleSweep = second ? std::atoi(second + 1) : sweep;
+            const char* third = second ? std::strchr(second + 1, ':') : nullptr;
+            sweepRate = third ? std::atoi(third + 1) : 0;
+        }
         if (noTable) table = false;
         for (int j = i; j + 1 < argc; ++j)
             argv[j] = argv[j + 1];
@@ -501,7 +541,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (sweep > 0) {
-        SilenceSweep(sweep);
+        SilenceSweep(sweep, sampleSweep, sweepRate);
         return 0;
     }
     benchmark::RunSpecifiedBenchmarks();

@@ -223,4 +223,48 @@ bool SumIsNegative(TExtendedBits a, TExtendedBits b) {
     return c == 0 ? false : (c > 0 ? a.IsNegative() : b.IsNegative());
 }
 
+namespace {
+
+// m / 2^s rounded to nearest even (1 ≤ s).
+std::uint64_t ShiftRoundEven(std::uint64_t m, int s) {
+    if (s > 64) return 0;
+    if (s == 64) return m > (std::uint64_t{1} << 63) ? 1 : 0;
+    const std::uint64_t q = m >> s, rest = m & ((std::uint64_t{1} << s) - 1),
+                        half = std::uint64_t{1} << (s - 1);
+    return q + ((rest > half || (rest == half && (q & 1))) ? 1 : 0);
+}
+
+// The magnitude's bits in a binary format of `bits` significand bits (the hidden one included)
+// and exponent bias `bias`.
+std::uint64_t Narrowed(TExtendedBits b, int bits, int bias) {
+    if (b.mantissa == 0) return 0;
+    const int field = b.Exponent() ? b.Exponent() : 1;
+    const int e = BinaryExponent(b);
+    if (e >= 1 - bias) { // normal in the narrow format
+        std::uint64_t q = ShiftRoundEven(b.mantissa, 64 - bits);
+        int biased = e + bias;
+        if (q >> bits) {
+            q >>= 1;
+            ++biased;
+        }
+        if (biased >= 2 * bias + 1)
+            return static_cast<std::uint64_t>(2 * bias + 1) << (bits - 1); // infinity
+        return (static_cast<std::uint64_t>(biased) << (bits - 1)) |
+               (q & ((std::uint64_t{1} << (bits - 1)) - 1));
+    }
+    // In units of the smallest subnormal, 2^(2 − bias − bits): a rounding up to the smallest
+    // normal carries into the exponent field by itself.
+    return ShiftRoundEven(b.mantissa, (kUnitShift - field) - (bias + bits - 2));
+}
+
+} // namespace
+
+std::uint32_t NarrowedFloatBits(TExtendedBits b) {
+    return static_cast<std::uint32_t>(Narrowed(b, 24, 127)) | (b.IsNegative() ? 0x80000000u : 0u);
+}
+
+std::uint64_t NarrowedDoubleBits(TExtendedBits b) {
+    return Narrowed(b, 53, 1023) | (b.IsNegative() ? std::uint64_t{1} << 63 : 0);
+}
+
 } // namespace vurnel::dsp

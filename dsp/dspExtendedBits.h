@@ -79,4 +79,10 @@ inline TExtendedBits AddZeros(TExtendedBits a, TExtendedBits b) {
 // the sign of the larger magnitude, +0 when they cancel, and for two zeros AddZeros's.
 bool SumIsNegative(TExtendedBits a, TExtendedBits b);
 
+// A finite value narrowed to float or double bits as the x87's store rounds it to nearest even
+// (subnormal results in units of the type's smallest subnormal, overflow to an infinity), in
+// integer operations: a store whose result is below the type's normal range takes the slow path.
+std::uint32_t NarrowedFloatBits(TExtendedBits b);
+std::uint64_t NarrowedDoubleBits(TExtendedBits b);
+
 } // namespace vurnel::dsp

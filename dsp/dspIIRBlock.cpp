@@ -1,7 +1,10 @@
 #include "dspIIRBlock.h"
 
+#include <cmath>
+#include <cstring>
 #include <utility>
 
+#include "dspExtendedBits.h"
 #include "dspIIRFilters.h"
 
 namespace vurnel::dsp {
@@ -39,6 +42,53 @@ void PlainBlock(long double g, const long double* xCoeffs, const long double* yC
         xv[i] = h[i], yv[i] = y[i];
 }
 
+// The biased exponent field of an extended value, read as bits (an x87 operation on a subnormal
+// takes the slow path).
+inline unsigned ExponentField(long double v) {
+    unsigned char raw[sizeof(long double)];
+    std::memcpy(raw, &v, sizeof raw);
+    return (raw[8] | (raw[9] << 8)) & 0x7FFFu;
+}
+
+// PlainBlock with the outputs as long double, leaving after the first sample whose output is
+// neither a zero nor of exponent field above limit; returns the samples run.
+template <int N, typename T>
+int PlainChecked(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                 long double* xv, long double* yv, const T* input, long double* ys, int count,
+                 unsigned limit) {
+    long double h[N + 1], y[N + 1], c[N], d[N];
+    for (int i = 0; i <= N; ++i)
+        h[i] = xv[i], y[i] = yv[i];
+    for (int i = 0; i < N; ++i)
+        c[i] = xCoeffs[i], d[i] = yCoeffs[i];
+    // The smallest value above the limit: exponent field limit + 1, significand 1.
+    const long double smallest =
+        FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
+    int n = 0;
+    while (n < count) {
+#pragma GCC unroll 32
+        for (int i = 0; i < N; ++i) {
+            h[i] = h[i + 1];
+            y[i] = y[i + 1];
+        }
+        const long double t = static_cast<long double>(input[n]) * g;
+        h[N] = t;
+        long double acc = t;
+#pragma GCC unroll 32
+        for (int i = 0; i < N; ++i)
+            acc = (acc + h[i] * c[i]) + y[i] * d[i];
+        y[N] = acc;
+        ys[n++] = acc;
+        // An x87 comparison: acc is a zero or normal here (no slow path), and it stays in its
+        // register (an integer look at its bits would copy it through memory, and g++ would load
+        // it back on the recursion's chain).
+        if (std::fabs(acc) < smallest && acc != 0.0L) break;
+    }
+    for (int i = 0; i <= N; ++i)
+        xv[i] = h[i], yv[i] = y[i];
+    return n;
+}
+
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
 
 // Samples per chunk of the loop below.
@@ -66,7 +116,7 @@ constexpr int kChunk = 256;
 // after it was stored. LOAD pushes the sample, STORE writes st0 to the output without popping
 // it; XC multiplies st0 by tap vurnel_k's feed-forward value (at vurnel_k·32 from %[c]; its
 // feedback value at +16). Each tap adds its input's product, then its output's.
-#define VURNEL_IIR_LOOP(LOAD, STORE, XC, R, LOAD_Y, REGISTER_TAPS, ROTATE, POP_Y)                  \
+#define VURNEL_IIR_LOOP(LOAD, STORE, XC, R, LOAD_Y, REGISTER_TAPS, ROTATE, POP_Y, NEXT)            \
     LOAD_Y "fldt %[g]\n\t"                                                                         \
            "1:\n\t" LOAD "fmul %%st(1), %%st\n\t"                                                  \
            "fld %%st(0)\n\t"                                                                       \
@@ -82,10 +132,7 @@ constexpr int kChunk = 256;
            ".endr\n\t" REGISTER_TAPS STORE "fld %%st(0)\n\t"                                       \
            "fstpt %c[newY](%[h])\n\t" ROTATE "add $32, %[h]\n\t"                                   \
            "add %[step], %[in]\n\t"                                                                \
-           "add %[step], %[out]\n\t"                                                               \
-           "dec %[n]\n\t"                                                                          \
-           "jnz 1b\n\t"                                                                            \
-           "fstp %%st(0)\n\t" POP_Y
+           "add %[ostep], %[out]\n\t" NEXT "fstp %%st(0)\n\t" POP_Y
 // A tap whose output is in register st(P) (P = 1 + its age in samples, with the sum in st0).
 #define VURNEL_REGISTER_TAP(XC, P)                                                                 \
     "fldt 32+vurnel_k*32(%[h])\n\t" XC "faddp %%st, %%st(1)\n\t"                                   \
@@ -94,15 +141,25 @@ constexpr int kChunk = 256;
     "fmulp %%st, %%st(1)\n\t"                                                                      \
     "faddp %%st, %%st(1)\n\t"                                                                      \
     ".set vurnel_k, vurnel_k+1\n\t"
+#define VURNEL_LOAD_Y1 "fldt %c[y1](%[h])\n\t"
+#define VURNEL_LOAD_Y2 "fldt %c[y2](%[h])\n\t" VURNEL_LOAD_Y1
 #define VURNEL_LOAD_Y3                                                                             \
     "fldt %c[y3](%[h])\n\t"                                                                        \
     "fldt %c[y2](%[h])\n\t"                                                                        \
     "fldt %c[y1](%[h])\n\t"
 #define VURNEL_LOAD_Y4 "fldt %c[y4](%[h])\n\t" VURNEL_LOAD_Y3
+#define VURNEL_TAPS1(XC) VURNEL_REGISTER_TAP(XC, 2)
+#define VURNEL_TAPS2(XC) VURNEL_REGISTER_TAP(XC, 3) VURNEL_TAPS1(XC)
 #define VURNEL_TAPS3(XC)                                                                           \
     VURNEL_REGISTER_TAP(XC, 4) VURNEL_REGISTER_TAP(XC, 3) VURNEL_REGISTER_TAP(XC, 2)
 #define VURNEL_TAPS4(XC) VURNEL_REGISTER_TAP(XC, 5) VURNEL_TAPS3(XC)
 // The new output replaces the oldest, and the registers turn round to g, newest, …, oldest.
+#define VURNEL_ROTATE1 "fstp %%st(2)\n\t"
+#define VURNEL_ROTATE2                                                                             \
+    "fstp %%st(3)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"
 #define VURNEL_ROTATE3                                                                             \
     "fstp %%st(4)\n\t"                                                                             \
     "fxch %%st(1)\n\t"                                                                             \
@@ -116,26 +173,49 @@ constexpr int kChunk = 256;
     "fxch %%st(3)\n\t"                                                                             \
     "fxch %%st(4)\n\t"                                                                             \
     "fxch %%st(1)\n\t"
+#define VURNEL_POP_Y1 "fstp %%st(0)\n\t"
+#define VURNEL_POP_Y2 "fstp %%st(0)\n\t" VURNEL_POP_Y1
 #define VURNEL_POP_Y3                                                                              \
     "fstp %%st(0)\n\t"                                                                             \
     "fstp %%st(0)\n\t"                                                                             \
     "fstp %%st(0)\n\t"
 #define VURNEL_POP_Y4 "fstp %%st(0)\n\t" VURNEL_POP_Y3
-#define VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, R)                                                    \
+#define VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, R, NEXT)                                              \
     VURNEL_IIR_LOOP(LOAD, STORE, XC, R, VURNEL_LOAD_Y##R, VURNEL_TAPS##R(XC), VURNEL_ROTATE##R,    \
-                    VURNEL_POP_Y##R)
+                    VURNEL_POP_Y##R, NEXT)
+// The next sample, or the end of the chunk.
+#define VURNEL_NEXT_USUAL                                                                          \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"
+// The same, but leaving early after a sample whose output is neither a zero nor of exponent field
+// at least %[lim] + 1 (it has just been stored at %c[yExp] − 8 from the advanced %[h]).
+#define VURNEL_NEXT_CHECKED                                                                        \
+    "dec %[n]\n\t"                                                                                 \
+    "jz 3f\n\t"                                                                                    \
+    "movzwl %c[yExp](%[h]), %k[e]\n\t"                                                             \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jae 1b\n\t"                                                                                   \
+    "3:\n\t"
 #define VURNEL_XC_EXTENDED                                                                         \
     "fldt vurnel_k*32(%[c])\n\t"                                                                   \
     "fmulp %%st, %%st(1)\n\t"
 #define VURNEL_XC_DOUBLE "fmull vurnel_k*32(%[c])\n\t"
+#define VURNEL_IIR_INPUTS                                                                          \
+    [c] "r"(coefficients), [g] "m"(g), [taps] "i"(N), [y1] "i"(16 + 32 * N),                       \
+        [y2] "i"(16 + 32 * (N - 1)), [y3] "i"(16 + 32 * (N - 2)), [y4] "i"(16 + 32 * (N - 3)),     \
+        [newT] "i"(32 * (N + 1)), [newY] "i"(16 + 32 * (N + 1)),                                   \
+        [step] "i"(static_cast<int>(sizeof(T))), [ostep] "i"(static_cast<int>(sizeof(O)))
+#define VURNEL_IIR_CLOBBERS                                                                        \
+    "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
 #define VURNEL_IIR_OPERANDS                                                                        \
     [h] "+r"(h), [in] "+r"(in), [out] "+r"(out),                                                   \
-        [n] "+r"(n)                                                                                \
-        : [c] "r"(coefficients), [g] "m"(g), [taps] "i"(N), [y1] "i"(16 + 32 * N),                 \
-          [y2] "i"(16 + 32 * (N - 1)), [y3] "i"(16 + 32 * (N - 2)), [y4] "i"(16 + 32 * (N - 3)),   \
-          [newT] "i"(32 * (N + 1)), [newY] "i"(16 + 32 * (N + 1)), [step] "i"(static_cast<int>(    \
-                                                                       sizeof(T)))                 \
-        : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)"
+        [n] "+r"(n) : VURNEL_IIR_INPUTS : VURNEL_IIR_CLOBBERS
+#define VURNEL_IIR_CHECKED_OPERANDS                                                                \
+    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out), [n] "+r"(n),                                      \
+        [e] "=&r"(scratch)                                                                         \
+        : VURNEL_IIR_INPUTS, [lim] "r"(limit), [yExp] "i"(32 * N + 24) : VURNEL_IIR_CLOBBERS
 
 // A tap's feed-forward coefficient (extended, or a double with 8 bytes of padding) and its
 // feedback coefficient.
@@ -145,22 +225,48 @@ template <typename C> struct Tap {
 };
 static_assert(sizeof(Tap<long double>) == 32 && sizeof(Tap<double>) == 32, "32-byte taps");
 
-// One chunk: n samples, the history pairs from h on.
-template <int N, int R, bool Doubles, typename T, typename Taps>
-void RunLoop(long double (*h)[2], const T* in, T* out, long n, const Taps* coefficients,
-             long double g) {
-#define VURNEL_IIR_FOR_TYPES(XC, RR)                                                               \
-    if constexpr (sizeof(T) == 4)                                                                  \
-        __asm__ volatile(VURNEL_IIR_LOOP_FOR("flds (%[in])\n\t", "fsts (%[out])\n\t", XC, RR)      \
-                         : VURNEL_IIR_OPERANDS);                                                   \
-    else if constexpr (sizeof(T) == 8)                                                             \
-        __asm__ volatile(VURNEL_IIR_LOOP_FOR("fldl (%[in])\n\t", "fstl (%[out])\n\t", XC, RR)      \
-                         : VURNEL_IIR_OPERANDS);                                                   \
+// One chunk: n samples, the history pairs from h on, the outputs as O. Checked: no outputs but
+// the history's, and it leaves early (see VURNEL_NEXT_CHECKED) with n the samples not run.
+template <int N, int R, bool Doubles, bool Checked, typename T, typename O, typename Taps>
+void RunLoop(long double (*h)[2], const T* in, O* out, long& n, const Taps* coefficients,
+             long double g, unsigned limit) {
+    [[maybe_unused]] unsigned scratch = 0;
+#define VURNEL_IIR_ASM(LOAD, STORE, XC, RR)                                                        \
+    if constexpr (Checked)                                                                         \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_CHECKED)                \
+                         : VURNEL_IIR_CHECKED_OPERANDS);                                           \
     else                                                                                           \
-        __asm__ volatile(                                                                          \
-            VURNEL_IIR_LOOP_FOR("fldt (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)   \
-            : VURNEL_IIR_OPERANDS);
-    if constexpr (R == 3) {
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, RR, VURNEL_NEXT_USUAL)               \
+                         : VURNEL_IIR_OPERANDS);
+#define VURNEL_IIR_FOR_TYPES(XC, RR)                                                               \
+    if constexpr (sizeof(T) == 4) {                                                                \
+        if constexpr (sizeof(O) == 4) {                                                            \
+            VURNEL_IIR_ASM("flds (%[in])\n\t", "fsts (%[out])\n\t", XC, RR)                        \
+        } else {                                                                                   \
+            VURNEL_IIR_ASM("flds (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)        \
+        }                                                                                          \
+    } else if constexpr (sizeof(T) == 8) {                                                         \
+        if constexpr (sizeof(O) == 8) {                                                            \
+            VURNEL_IIR_ASM("fldl (%[in])\n\t", "fstl (%[out])\n\t", XC, RR)                        \
+        } else {                                                                                   \
+            VURNEL_IIR_ASM("fldl (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)        \
+        }                                                                                          \
+    } else {                                                                                       \
+        VURNEL_IIR_ASM("fldt (%[in])\n\t", "fld %%st(0)\n\tfstpt (%[out])\n\t", XC, RR)            \
+    }
+    if constexpr (R == 1) {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 1)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 1)
+        }
+    } else if constexpr (R == 2) {
+        if constexpr (Doubles) {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 2)
+        } else {
+            VURNEL_IIR_FOR_TYPES(VURNEL_XC_EXTENDED, 2)
+        }
+    } else if constexpr (R == 3) {
         if constexpr (Doubles) {
             VURNEL_IIR_FOR_TYPES(VURNEL_XC_DOUBLE, 3)
         } else {
@@ -174,47 +280,61 @@ void RunLoop(long double (*h)[2], const T* in, T* out, long n, const Taps* coeff
         }
     }
 #undef VURNEL_IIR_FOR_TYPES
+#undef VURNEL_IIR_ASM
 }
 
-template <int N, typename C, typename T>
-void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
-               long double* xv, long double* yv, const T* input, T* output, int count) {
+// The block (Checked: outputs as long double, leaving early as RunLoop does); returns the samples
+// run.
+template <int N, typename C, bool Checked, typename T, typename O>
+int FastLoop(long double g, const long double* xCoeffs, const long double* yCoeffs, long double* xv,
+             long double* yv, const T* input, O* output, int count, unsigned limit) {
     Tap<C> coefficients[N];
     long double history[kChunk + N + 1][2];
     for (int i = 0; i < N; ++i)
         coefficients[i].x = static_cast<C>(xCoeffs[i]), coefficients[i].y = yCoeffs[i];
     for (int i = 0; i <= N; ++i)
         history[i][0] = xv[i], history[i][1] = yv[i];
-    for (int done = 0; done < count;) {
+    int done = 0;
+    while (done < count) {
         const int chunk = count - done < kChunk ? count - done : kChunk;
-        long double(*h)[2] = history;
-        const T* in = input + done;
-        T* out = output + done;
         long n = chunk;
         constexpr bool doubles = sizeof(C) == sizeof(double);
-        if constexpr (N == 3) {
-            if constexpr (doubles)
-                RunLoop<N, 3, true, T>(h, in, out, n, coefficients, g);
-            else
-                RunLoop<N, 3, false, T>(h, in, out, n, coefficients, g);
-        } else {
-            if constexpr (doubles)
-                RunLoop<N, 4, true, T>(h, in, out, n, coefficients, g);
-            else
-                RunLoop<N, 4, false, T>(h, in, out, n, coefficients, g);
-        }
-        done += chunk;
+        RunLoop < N, N<4 ? N : 4, doubles, Checked, T>(history, input + done, output + done, n,
+                                                       coefficients, g, limit);
+        const int ran = chunk - static_cast<int>(n);
+        if constexpr (Checked) // the outputs, from the history (the loop stores them only there)
+            for (int i = 0; i < ran; ++i)
+                std::memcpy(&output[done + i], &history[N + 1 + i][1], sizeof(long double));
+        done += ran;
         for (int i = 0; i <= N; ++i)
-            history[i][0] = history[chunk + i][0], history[i][1] = history[chunk + i][1];
+            history[i][0] = history[ran + i][0], history[i][1] = history[ran + i][1];
+        if (n != 0) break;
     }
     for (int i = 0; i <= N; ++i)
         xv[i] = history[i][0], yv[i] = history[i][1];
+    return done;
+}
+
+template <int N, typename C, typename T>
+void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+               long double* xv, long double* yv, const T* input, T* output, int count) {
+    FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
+}
+
+template <int N, typename C, typename T>
+int FastChecked(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* input, long double* ys, int count,
+                unsigned limit) {
+    return FastLoop<N, C, true>(g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
 }
 
 #undef VURNEL_IIR_LOOP
 #undef VURNEL_XC_EXTENDED
 #undef VURNEL_XC_DOUBLE
 #undef VURNEL_IIR_OPERANDS
+#undef VURNEL_IIR_CHECKED_OPERANDS
+#undef VURNEL_IIR_INPUTS
+#undef VURNEL_IIR_CLOBBERS
 
 // Whether every feed-forward coefficient is a double exactly.
 bool DoubleCoefficients(const long double* xCoeffs, int numTaps) {
@@ -233,6 +353,12 @@ template <int N, typename C, typename T>
 void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
                long double* xv, long double* yv, const T* input, T* output, int count) {
     PlainBlock<N, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+template <int N, typename C, typename T>
+int FastChecked(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* input, long double* ys, int count,
+                unsigned limit) {
+    return PlainChecked<N, T>(g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
 }
 bool DoubleCoefficients(const long double*, int) {
     return false;
@@ -272,6 +398,45 @@ BlockRoutine<T> Select(int numTaps, bool doubles, std::integer_sequence<int, N..
 }
 
 template <typename T>
+using CheckedRoutine = int (*)(long double, const long double*, const long double*, long double*,
+                               long double*, const T*, long double*, int, unsigned);
+
+// The checked loop is hand-written for every tap count (g++ keeps the histories of one or two
+// taps in registers, but the 80-bit output stores cost more than the hand-written loop's loads).
+template <int N, typename C, typename T> constexpr CheckedRoutine<T> CheckedLoop() {
+    if constexpr (!kFastLoop)
+        return &PlainChecked<N, T>;
+    else
+        return &FastChecked<N, C, T>;
+}
+
+template <typename T, int... N>
+CheckedRoutine<T> SelectChecked(int numTaps, bool doubles, std::integer_sequence<int, N...>) {
+    constexpr CheckedRoutine<T> extended[] = {CheckedLoop<N + 1, long double, T>()...};
+    constexpr CheckedRoutine<T> exact[] = {CheckedLoop<N + 1, double, T>()...};
+    if (numTaps < 1 || numTaps > static_cast<int>(sizeof...(N))) return nullptr;
+    return doubles ? exact[numTaps - 1] : extended[numTaps - 1];
+}
+
+template <typename T>
+int Checked(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
+            long double* xv, long double* yv, const T* input, long double* ys, int count,
+            unsigned limit) {
+    if (count <= 0) return 0;
+    const CheckedRoutine<T> routine =
+        SelectChecked<T>(numTaps, DoubleCoefficients(xCoeffs, numTaps),
+                         std::make_integer_sequence<int, MaxSpecialisedTaps>{});
+    if (routine) return routine(g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
+    int n = 0;
+    while (n < count) {
+        const long double y = IIRFilterStep(numTaps, g, xCoeffs, yCoeffs, xv, yv, input[n]);
+        ys[n++] = y;
+        if (ExponentField(y) - 1u < limit) break;
+    }
+    return n;
+}
+
+template <typename T>
 void Block(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
            long double* xv, long double* yv, const T* input, T* output, int count) {
     if (count <= 0) return;
@@ -285,6 +450,22 @@ void Block(int numTaps, long double g, const long double* xCoeffs, const long do
 }
 
 } // namespace
+
+int IIRFilterCheckedBlock(int numTaps, long double g, const long double* xCoeffs,
+                          const long double* yCoeffs, long double* xv, long double* yv,
+                          const long double* input, long double* ys, int count, unsigned limit) {
+    return Checked(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
+}
+int IIRFilterCheckedBlock(int numTaps, long double g, const long double* xCoeffs,
+                          const long double* yCoeffs, long double* xv, long double* yv,
+                          const double* input, long double* ys, int count, unsigned limit) {
+    return Checked(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
+}
+int IIRFilterCheckedBlock(int numTaps, long double g, const long double* xCoeffs,
+                          const long double* yCoeffs, long double* xv, long double* yv,
+                          const float* input, long double* ys, int count, unsigned limit) {
+    return Checked(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
+}
 
 void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
                     const long double* yCoeffs, long double* xv, long double* yv,

@@ -30,4 +30,19 @@ void IIRFilterBlock(int numTaps, long double gainFactor, const long double* xCoe
                     const long double* yCoeffs, long double* xv, long double* yv,
                     const float* input, float* output, int count);
 
+// IIRFilterBlock with every output y stored as long double in ys[i], leaving after the first
+// sample whose y is neither a zero nor of biased exponent field above `limit` (field − 1 < limit,
+// unsigned); returns the samples run (1 to count; 0 when count ≤ 0). The histories end after the
+// last sample run. The silent paths run it on zeros with histories they know to be safe: each
+// check comes before the output is used. Allocates nothing, locks nothing.
+int IIRFilterCheckedBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                          const long double* yCoeffs, long double* xv, long double* yv,
+                          const long double* input, long double* ys, int count, unsigned limit);
+int IIRFilterCheckedBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                          const long double* yCoeffs, long double* xv, long double* yv,
+                          const double* input, long double* ys, int count, unsigned limit);
+int IIRFilterCheckedBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                          const long double* yCoeffs, long double* xv, long double* yv,
+                          const float* input, long double* ys, int count, unsigned limit);
+
 } // namespace vurnel::dsp

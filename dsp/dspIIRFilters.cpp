@@ -549,7 +549,11 @@ template <typename T> void TdspCustomIIRFilter::Block(const T* input, T* output,
         return;
     }
     if (count <= 0) return;
-    IIRFilterBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, output, count);
+    // Zeros (of either sign) run on the silent paths where they apply: the same bits, none of
+    // the x87's slow paths.
+    if (!AllZeros(input, count) || !IIRSilentBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV,
+                                                   input, output, count, FDesignCount, FSilent))
+        IIRFilterBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, output, count);
     // A value that is not finite stays in the recursion for good: start it again from rest.
     // Looked at as bits, so that no operation touches the values.
     bool finite = true;
@@ -558,6 +562,14 @@ template <typename T> void TdspCustomIIRFilter::Block(const T* input, T* output,
     if (!finite)
         for (int i = 0; i <= NumTaps; ++i)
             XV[i] = YV[i] = 0.0L;
+}
+
+long double TdspCustomIIRFilter::SilentSample(long double input) {
+    long double y;
+    if (IIRSilentSample(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, y, FDesignCount,
+                        FSilent))
+        return y;
+    return IIRFilterStep(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input);
 }
 
 void TdspCustomIIRFilter::ProcessBlock(const long double* input, long double* output, int count) {

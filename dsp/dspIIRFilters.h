@@ -13,6 +13,7 @@
 #include <string>
 
 #include "dspComponent.h"
+#include "dspIIRSilence.h"
 #include "dspcomplex.h"
 
 namespace vurnel::dsp {
@@ -197,12 +198,21 @@ public:
     void ProcessBlock(const double* input, double* output, int count);
     void ProcessBlock(const float* input, float* output, int count);
 
+    // Samples of zeros the block calls and ProcessSample ran on each silent path (see
+    // dspIIRSilence.h) since the filter was made, for tests and benchmarks.
+    std::uint64_t GetSilentSamples(TdspSilentPath path) const {
+        return FSilent.samples[static_cast<int>(path)];
+    }
+
 protected:
     long double PassThrough(long double input) { return input; }
     long double Silence(long double /*input*/) { return 0.0L; }
     long double FilterSample(long double input) {
+        if (input == 0.0L) return SilentSample(input);
         return IIRFilterStep(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input);
     }
+    // FilterSample on a zero (of either sign): the silent paths, where they apply.
+    long double SilentSample(long double input);
 
     TdspIIRFilterKind Kind = fkButterworth;
     TdspIIRFilterResponse Response = ftLowpass;
@@ -250,6 +260,7 @@ private:
 
     TdspSampleRoutine FRoutine = TdspSampleRoutine::PassThrough;
     std::uint64_t FDesignCount = 0;
+    TdspSilentState FSilent;
     bool FStable = true;
     // Where the line about an unstable recursion (and the line break before it) begins in
     // ErrorText; npos when there is none.

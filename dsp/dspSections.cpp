@@ -207,6 +207,7 @@ void TdspIIRSections::Design(const TdspCustomIIRFilter& f) {
         FSections[k] = {g, g * num[i].c1, g * num[i].c2, den[i].c1, den[i].c2};
     }
     Reset();
+    ++FDesignCount;
 }
 
 void TdspIIRSections::Reset() {
@@ -268,6 +269,12 @@ template <typename T> void TdspIIRSections::Block(const T* input, T* output, int
             ? SelectSections<T>(FNumSections,
                                 std::make_integer_sequence<int, kSpecialisedSections>{})
             : nullptr;
+    // Zeros (of either sign) run on the silent paths where they apply: the same bits, none of
+    // the x87's slow paths.
+    const bool silent = routine && AllZeros(input, count) &&
+                        SectionsSilentBlock(FNumSections, FSections, FHistory, input, output, count,
+                                            FDesignCount, FSilent);
+    if (silent) return; // its histories stay finite
     if (routine)
         routine(FSections, FHistory, input, output, count);
     else
@@ -280,6 +287,13 @@ template <typename T> void TdspIIRSections::Block(const T* input, T* output, int
             Reset();
             break;
         }
+}
+
+long double TdspIIRSections::SilentSample(long double input) {
+    long double y;
+    if (SectionsSilentSample(FNumSections, FSections, FHistory, input, y, FDesignCount, FSilent))
+        return y;
+    return Cascade(input);
 }
 
 void TdspIIRSections::ProcessBlock(const long double* input, long double* output, int count) {

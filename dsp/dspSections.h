@@ -46,7 +46,7 @@ public:
     long double ProcessSample(long double input) {
         switch (FRoutine) {
         case TdspSampleRoutine::FilterSample:
-            return Cascade(input);
+            return input == 0.0L ? SilentSample(input) : Cascade(input);
         case TdspSampleRoutine::Silence:
             return 0.0L;
         case TdspSampleRoutine::PassThrough:
@@ -63,9 +63,18 @@ public:
     void ProcessBlock(const double* input, double* output, int count);
     void ProcessBlock(const float* input, float* output, int count);
 
+    // Samples of zeros the block calls and ProcessSample ran on each silent path (see
+    // dspIIRSilence.h) since the sections were made, for tests and benchmarks.
+    std::uint64_t GetSilentSamples(TdspSilentPath path) const {
+        return FSilent.samples[static_cast<int>(path)];
+    }
+
     TdspSampleRoutine GetRoutine() const { return FRoutine; }
     int GetNumSections() const { return FNumSections; }
     const TdspBiquad& GetSection(int i) const { return FSections[i]; }
+    // Section i's input history (x[n−1], x[n−2]), which is section i − 1's output history; i runs
+    // to GetNumSections(), the cascade's output history.
+    const long double* GetHistory(int i) const { return FHistory[i]; }
     // The product of the sections' B0: the gain of the cascade on monic sections.
     long double GetGain() const;
     // Every section's poles strictly inside the unit circle (|A2| < 1 and |A1| < 1 + A2, decided
@@ -74,6 +83,8 @@ public:
 
 private:
     template <typename T> void Block(const T* input, T* output, int count);
+    // Cascade on a zero (of either sign): the silent paths, where they apply.
+    long double SilentSample(long double input);
     long double Cascade(long double x) {
         for (int i = 0; i < FNumSections; ++i) {
             const TdspBiquad& s = FSections[i];
@@ -95,6 +106,8 @@ private:
     int FNumSections = 0;
     TdspBiquad FSections[MaxSections] = {};
     long double FHistory[MaxSections + 1][2] = {};
+    std::uint64_t FDesignCount = 0;
+    TdspSilentSectionsState FSilent;
 };
 
 // H(e^jw) of the sections as they run (their rounded coefficients), the group delay in samples

@@ -1,0 +1,875 @@
+#include "dspIIRSilence.h"
+
+#include <cstring>
+#include <utility>
+
+#include "dspIIRBlock.h"
+#include "dspIIRFilters.h"
+#include "dspSections.h"
+
+namespace vurnel::dsp {
+namespace {
+
+constexpr int kBias = 16383;
+// A product at or above 2^kSafe is normal, and so is every nonzero sum of such products (each a
+// multiple of 2^(kSafe − 63), the smallest normal value's unit).
+constexpr int kSafe = -16382 + 63;
+// The outputs before a cycle's first that the frozen path keeps in front of it (its histories).
+constexpr int kLead = MaxSilentTaps + 1;
+// Samples per chunk of the normal path (its outputs pass through a buffer of long doubles).
+constexpr int kChunk = 256;
+
+std::uint16_t ControlWord() {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    std::uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return word;
+#else
+    return 0; // not known: no silent path
+#endif
+}
+
+// Writes an extended value from its bits with integer stores (an x87 load and store of a
+// subnormal is an x87 operation on it).
+inline void SetBits(long double& v, TExtendedBits b) {
+    unsigned char raw[10];
+    std::memcpy(raw, &b.mantissa, 8);
+    raw[8] = static_cast<unsigned char>(b.signExponent);
+    raw[9] = static_cast<unsigned char>(b.signExponent >> 8);
+    std::memcpy(&v, raw, sizeof raw);
+}
+
+inline unsigned ExponentField(const long double& v) {
+    return static_cast<unsigned>(ToBits(v).Exponent());
+}
+
+// out = v, v staying in its register (see dspIIRBlock.cpp): the checks read the copy.
+inline void StoreCopy(long double v, long double& out) {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    __asm__("fld %%st(0)\n\tfstpt %0" : "=m"(out) : "t"(v));
+#else
+    out = v;
+#endif
+}
+
+inline bool IsZeroBits(const long double& v) {
+    return ToBits(v).IsZero();
+}
+
+// The sign bit of a zero of the buffer's type.
+inline unsigned SignOf(float v) {
+    std::uint32_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b >> 31;
+}
+inline unsigned SignOf(double v) {
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return static_cast<unsigned>(b >> 63);
+}
+inline unsigned SignOf(const long double& v) {
+    return ToBits(v).IsNegative() ? 1u : 0u;
+}
+
+// The smallest exponent of the nonzero values among v[0..n), against which the bounds are set
+// (a large value when there are none); false if one is subnormal or not finite.
+bool SmallestExponent(const long double* v, int n, int& smallest) {
+    smallest = 1 << 20;
+    for (int i = 0; i < n; ++i) {
+        const TExtendedBits b = ToBits(v[i]);
+        if (b.IsZero()) continue;
+        if (b.Exponent() == 0 || !b.IsFinite()) return false;
+        const int e = b.Exponent() - kBias;
+        smallest = e < smallest ? e : smallest;
+    }
+    return true;
+}
+
+// The bound for history values multiplied by coefficients whose smallest exponent is e: a
+// nonzero value is safe at exponent field limit + 1 and above.
+unsigned Limit(int e) {
+    const int field = kSafe - e + kBias;
+    return field <= 1 ? 0u : static_cast<unsigned>(field - 1);
+}
+
+void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
+             std::uint64_t design, TdspSilentState& s) {
+    s.design = design;
+    s.frozen = false;
+    s.since = -1;
+    int ex = 0, ey = 0, eg = 0;
+    s.usable = SmallestExponent(xCoeffs, n, ex) && SmallestExponent(yCoeffs, n, ey) &&
+               SmallestExponent(&g, 1, eg);
+    s.xLimit = Limit(ex);
+    s.yLimit = Limit(ey);
+}
+
+// Whether a nonzero value lies below its bound (subnormals and the wrong kinds of value too).
+inline bool Unsafe(const long double& v, unsigned limit) {
+    const TExtendedBits b = ToBits(v);
+    return b.mantissa != 0 && static_cast<unsigned>(b.Exponent()) <= limit;
+}
+
+bool HistoriesSafe(int n, const long double* xv, const long double* yv, const TdspSilentState& s) {
+    for (int i = 1; i <= n; ++i)
+        if (Unsafe(xv[i], s.xLimit) || Unsafe(yv[i], s.yLimit)) return false;
+    return true;
+}
+
+// An output given as bits, narrowed by integer means (a zero's sign at once where it is far below
+// the buffer's range).
+inline void PutBits(TExtendedBits b, long double& out) {
+    SetBits(out, b);
+}
+inline void PutBits(TExtendedBits b, double& out) {
+    const std::uint64_t bits = b.Exponent() < kBias - 1100 // rounds to a zero
+                                   ? (b.IsNegative() ? std::uint64_t{1} << 63 : 0)
+                                   : NarrowedDoubleBits(b);
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutBits(TExtendedBits b, float& out) {
+    const std::uint32_t bits = b.Exponent() < kBias - 200 // rounds to a zero
+                                   ? (b.IsNegative() ? 0x80000000u : 0u)
+                                   : NarrowedFloatBits(b);
+    std::memcpy(&out, &bits, sizeof out);
+}
+
+// One output narrowed to the buffer's type without an x87 store below its normal range.
+template <typename T> inline void Put(const long double& y, T& out);
+template <> inline void Put(const long double& y, long double& out) {
+    std::memcpy(&out, &y, 10);
+}
+template <> inline void Put(const long double& y, double& out) {
+    const TExtendedBits b = ToBits(y);
+    if (b.Exponent() >= kBias - 1022 && b.Exponent() <= kBias + 1023) {
+        out = static_cast<double>(y);
+    } else {
+        PutBits(b, out);
+    }
+}
+template <> inline void Put(const long double& y, float& out) {
+    const TExtendedBits b = ToBits(y);
+    if (b.Exponent() >= kBias - 126 && b.Exponent() <= kBias + 127) {
+        out = static_cast<float>(y);
+    } else {
+        PutBits(b, out);
+    }
+}
+
+// The frozen path's outputs, narrowed once.
+inline const TExtendedBits* CycleOf(const TdspSilentState& s, const long double*) {
+    return s.cycle + kLead;
+}
+inline const double* CycleOf(const TdspSilentState& s, const double*) {
+    return s.cycleDouble;
+}
+inline const float* CycleOf(const TdspSilentState& s, const float*) {
+    return s.cycleFloat;
+}
+inline void PutCycle(TExtendedBits b, long double& out) {
+    SetBits(out, b);
+}
+inline void PutCycle(double v, double& out) {
+    out = v;
+}
+inline void PutCycle(float v, float& out) {
+    out = v;
+}
+
+// The output of `ago` samples before the next (1: the last) on the frozen path.
+inline TExtendedBits Past(const TdspSilentState& s, int ago) {
+    return s.cycle[kLead + s.phase - ago];
+}
+
+// Whether the histories are where the frozen path left them: the outputs of the cycle, the input
+// histories zeros.
+bool FrozenHolds(int n, const long double* xv, const long double* yv, const TdspSilentState& s) {
+    for (int j = n; j >= 0; --j)
+        if (ToBits(yv[j]) != Past(s, n + 1 - j) || !IsZeroBits(xv[j])) return false;
+    return true;
+}
+
+// The input history after the zeros in[0..count) (scaled by g: zeros of the product's sign).
+template <typename T>
+void ShiftZeros(int n, long double* xv, const T* in, int count, unsigned gSign) {
+    const int kept = count > n + 1 ? 0 : n + 1 - count;
+    for (int j = 0; j < kept; ++j)
+        std::memcpy(&xv[j], &xv[j + count], 10);
+    for (int j = kept; j <= n; ++j)
+        SetBits(xv[j],
+                {0, static_cast<std::uint16_t>((SignOf(in[count - (n + 1 - j)]) ^ gSign) << 15)});
+}
+
+template <typename T>
+void RunFrozen(int n, long double* xv, long double* yv, const T* in, T* out, int count,
+               unsigned gSign, TdspSilentState& s) {
+    ShiftZeros(n, xv, in, count, gSign); // before the outputs: they may overwrite the input
+    const auto* cycle = CycleOf(s, out);
+    int k = s.phase;
+    for (int i = 0; i < count; ++i) {
+        PutCycle(cycle[k], out[i]);
+        k = k + 1 == s.period ? 0 : k + 1;
+    }
+    s.phase = k;
+    for (int j = 0; j <= n; ++j)
+        SetBits(yv[j], Past(s, n + 1 - j));
+    s.samples[static_cast<int>(TdspSilentPath::Frozen)] += static_cast<std::uint64_t>(count);
+}
+
+// A feedback coefficient for UnitsStep: its significand, the shift that takes its product with a
+// value in units of the smallest subnormal (2^-16445) back to those units, its sign.
+struct Units {
+    std::uint64_t mantissa;
+    int shift;
+    bool negative;
+};
+
+Units UnitsOf(TExtendedBits d) {
+    return {d.mantissa, 16446 - d.Exponent(), d.IsNegative()};
+}
+
+// d·m in whole units, rounded to nearest even: m a value in units (below 2^64), d's product
+// brought back to units by a right shift of u.shift (at least 1). Shifts below 64, the usual case
+// (|d| ≥ 1), take 64-bit operations.
+inline std::uint64_t ProductUnits(const Units& u, std::uint64_t m, bool& large) {
+    __extension__ typedef unsigned __int128 Wide;
+    const Wide p = static_cast<Wide>(u.mantissa) * m;
+    const int s = u.shift;
+    const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64),
+                        lo = static_cast<std::uint64_t>(p);
+    std::uint64_t q;
+    if (s < 64) {
+        if (hi >> s) { // the product is 2^64 units or more
+            large = true;
+            return 0;
+        }
+        q = (lo >> s) | (s ? hi << (64 - s) : 0);
+        const std::uint64_t rest = lo & ((std::uint64_t{1} << s) - 1),
+                            half = std::uint64_t{1} << (s - 1);
+        q += (rest > half || (rest == half && (q & 1))) ? 1 : 0;
+    } else if (s < 128) {
+        const int t = s - 64;
+        q = t ? hi >> t : hi;
+        // The part shifted out against half a unit: hi's low t bits, then lo.
+        const std::uint64_t outHi = t ? hi & ((std::uint64_t{1} << t) - 1) : 0;
+        const std::uint64_t halfHi = t ? std::uint64_t{1} << (t - 1) : 0;
+        const bool above =
+            t ? (outHi > halfHi || (outHi == halfHi && lo != 0)) : lo > (std::uint64_t{1} << 63);
+        const bool tie = t ? (outHi == halfHi && lo == 0) : lo == (std::uint64_t{1} << 63);
+        q += (above || (tie && (q & 1))) ? 1 : 0;
+    } else {
+        q = 0; // below half a unit
+    }
+    large = (q >> 58) != 0;
+    return q;
+}
+
+// One step of the recursion in units of 2^-16445, where the input histories are zeros and the
+// output histories below 2^64 units (exponent field 0 or 1, the same scale): each product is
+// rounded to a whole unit as the x87 rounds a subnormal result (to nearest even), and the sum of
+// whole units below 2^62 is exact, in any order; the zeros change nothing in a sum that is not
+// zero. False, acc untouched, where that does not hold (a product at or above 2^58 units, a zero
+// sum, whose sign the zeros decide): the general step runs.
+bool UnitsStep(int n, const TExtendedBits* y, const Units* u, TExtendedBits& acc) {
+#if defined(__SIZEOF_INT128__)
+    __extension__ typedef unsigned __int128 Wide;
+    __extension__ typedef __int128 SignedWide;
+    SignedWide sum = 0;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits b = y[k];
+        if (b.mantissa == 0 || u[k].mantissa == 0) continue;
+        if (b.Exponent() > 1 || u[k].shift < 1) return false;
+        bool large = false;
+        const std::uint64_t q = ProductUnits(u[k], b.mantissa, large);
+        if (large) return false;
+        sum += b.IsNegative() != u[k].negative ? -static_cast<SignedWide>(q)
+                                               : static_cast<SignedWide>(q);
+    }
+    if (sum == 0) return false;
+    const Wide magnitude = sum < 0 ? static_cast<Wide>(-sum) : static_cast<Wide>(sum);
+    acc = {static_cast<std::uint64_t>(magnitude),
+           static_cast<std::uint16_t>(sum < 0 ? 0x8000u : 0u)};
+    return true;
+#else
+    (void)n, (void)y, (void)u, (void)acc;
+    return false;
+#endif
+}
+
+// The integer recursion from sample `at` on; returns the sample it stopped at (count, or where it
+// found a cycle and froze).
+template <typename T>
+int RunIntegers(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* in, T* out, int at, int count,
+                TdspSilentState& s) {
+    TExtendedBits h[MaxSilentTaps + 1], y[MaxSilentTaps + 1], c[MaxSilentTaps], d[MaxSilentTaps];
+    for (int i = 0; i <= n; ++i)
+        h[i] = ToBits(xv[i]), y[i] = ToBits(yv[i]);
+    for (int i = 0; i < n; ++i)
+        c[i] = ToBits(xCoeffs[i]), d[i] = ToBits(yCoeffs[i]);
+    const TExtendedBits gb = ToBits(g);
+    Units units[MaxSilentTaps];
+    for (int k = 0; k < n; ++k)
+        units[k] = UnitsOf(d[k]);
+    // The search goes on only from the histories it left.
+    for (int i = 0; i <= n && s.since >= 0; ++i)
+        if (s.left[i] != y[i]) s.since = -1;
+    int i = at;
+    for (; i < count;) {
+        for (int k = 0; k < n; ++k)
+            h[k] = h[k + 1], y[k] = y[k + 1];
+        const TExtendedBits t = MulBits(ToBits(static_cast<long double>(in[i])), gb);
+        h[n] = t;
+        bool zeros = true;
+        for (int k = 0; k < n; ++k)
+            zeros = zeros && h[k].IsZero();
+        TExtendedBits acc = t;
+        bool live = true;
+        if (!zeros || !UnitsStep(n, y, units, acc)) {
+            live = false;
+            for (int k = 0; k < n; ++k) {
+                acc = AddBits(acc, MulBits(h[k], c[k]));
+                const TExtendedBits p = MulBits(y[k], d[k]);
+                live = live || p.mantissa != 0;
+                acc = AddBits(acc, p);
+            }
+        }
+        y[n] = acc;
+        PutBits(acc, out[i]);
+        ++i;
+        // A cycle: the window the next sample reads equals the one `since` samples ago, every
+        // sample between held a nonzero product and read input histories of zeros.
+        if (!live || !zeros) {
+            s.since = -1;
+        } else if (s.since < 0 || s.since == MaxSilentCycle) {
+            s.since = 0;
+            for (int k = 0; k < n; ++k)
+                s.reference[k] = y[k + 1];
+        } else {
+            s.recent[s.since++] = acc;
+            bool same = true;
+            for (int k = n - 1; k >= 0 && same; --k)
+                same = s.reference[k] == y[k + 1];
+            if (same) {
+                s.frozen = true;
+                s.period = s.since;
+                s.phase = 0;
+                for (int k = -kLead; k < s.period; ++k)
+                    s.cycle[kLead + k] = s.recent[(k % s.period + s.period) % s.period];
+                for (int k = 0; k < s.period; ++k) {
+                    PutBits(s.recent[k], s.cycleFloat[k]);
+                    PutBits(s.recent[k], s.cycleDouble[k]);
+                }
+                s.since = -1;
+                break;
+            }
+        }
+    }
+    for (int k = 0; k <= n; ++k) {
+        SetBits(xv[k], h[k]);
+        SetBits(yv[k], y[k]);
+        s.left[k] = y[k];
+    }
+    s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(i - at);
+    return i;
+}
+
+template <typename T>
+bool Silent(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
+            long double* xv, long double* yv, const T* in, T* out, int count, std::uint64_t design,
+            TdspSilentState& s) {
+    if (n < 1 || n > MaxSilentTaps || count <= 0) return false;
+    if ((ControlWord() & 0x0F00u) != 0x0300u) return false; // nearest, 64-bit significands
+    if (s.design != design) Prepare(n, g, xCoeffs, yCoeffs, design, s);
+    if (!s.usable) return false;
+    for (int i = 0; i <= n; ++i)
+        if (!ToBits(xv[i]).IsFinite() || !ToBits(yv[i]).IsFinite()) return false;
+    const unsigned gSign = ToBits(g).IsNegative() ? 1u : 0u;
+    for (int done = 0; done < count;) {
+        if (s.frozen && FrozenHolds(n, xv, yv, s)) {
+            RunFrozen(n, xv, yv, in + done, out + done, count - done, gSign, s);
+            return true;
+        }
+        s.frozen = false;
+        if (HistoriesSafe(n, xv, yv, s)) {
+            long double ys[kChunk];
+            const int chunk = count - done < kChunk ? count - done : kChunk;
+            const int ran = IIRFilterCheckedBlock(n, g, xCoeffs, yCoeffs, xv, yv, in + done, ys,
+                                                  chunk, s.yLimit);
+            for (int i = 0; i < ran; ++i)
+                Put(ys[i], out[done + i]);
+            done += ran;
+            s.since = -1;
+            s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
+        } else {
+            done = RunIntegers(n, g, xCoeffs, yCoeffs, xv, yv, in, out, done, count, s);
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sections
+
+struct BiquadBits {
+    TExtendedBits b0, b1, b2, a1, a2;
+};
+
+inline TExtendedBits Negated(TExtendedBits v) {
+    v.signExponent = static_cast<std::uint16_t>(v.signExponent ^ 0x8000u);
+    return v;
+}
+
+// What a cascade sample needs besides the histories: the coefficients as values, as bits, and for
+// whole units (the subtracted ones negated), and each section's bound of safe operands (from its
+// own coefficients: a section on the x87 multiplies its operands by those alone).
+struct CascadeCoefficients {
+    const TdspBiquad* values;
+    BiquadBits bits[MaxSilentSections];
+    Units units[MaxSilentSections][5];
+    unsigned limit[MaxSilentSections]; // each section's own bound of safe operands
+};
+
+// One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
+// product rounded to a whole unit, the sum exact; a zero sum is +0 where a nonzero product
+// cancelled, else the zero the signs of its zero terms make (a − b is a + (−b)). False where a
+// product lies at or above 2^58 units.
+bool SectionUnits(const Units* u, const TExtendedBits* v, TExtendedBits& y, bool& live) {
+#if defined(__SIZEOF_INT128__)
+    __extension__ typedef unsigned __int128 Wide;
+    __extension__ typedef __int128 SignedWide;
+    SignedWide sum = 0;
+    bool zeros = true;
+    unsigned negative = 1;
+    for (int t = 0; t < 5; ++t) {
+        const Units& c = u[t];
+        const unsigned sign = (v[t].IsNegative() != c.negative) ? 1u : 0u;
+        std::uint64_t q = 0;
+        if (v[t].mantissa != 0 && c.mantissa != 0) {
+            if (c.shift < 1) return false;
+            bool large = false;
+            q = ProductUnits(c, v[t].mantissa, large);
+            if (large) return false;
+        }
+        zeros = zeros && q == 0;
+        negative &= sign;
+        sum += sign ? -static_cast<SignedWide>(q) : static_cast<SignedWide>(q);
+    }
+    live = !zeros;
+    const Wide magnitude = sum < 0 ? static_cast<Wide>(-sum) : static_cast<Wide>(sum);
+    y = {static_cast<std::uint64_t>(magnitude),
+         static_cast<std::uint16_t>(sum < 0 || (zeros && negative) ? 0x8000u : 0u)};
+    return true;
+#else
+    (void)u, (void)v, (void)y, (void)live;
+    return false;
+#endif
+}
+
+// One sample of the cascade from section `from` on, x that section's input, as Cascade computes
+// it; returns the output. Each section runs on the cheapest exact path its operands allow: the
+// x87 where each is a zero or safe (no slow path), whole units where each lies below 2^64 units,
+// else MulBits and AddBits. live: bit i set where section i had a nonzero product.
+TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], int from,
+                            TExtendedBits x, unsigned& live) {
+    live = 0;
+    for (int i = from; i < k; ++i) {
+        const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
+        bool safe = true, units = true;
+        for (const TExtendedBits& b : v) {
+            safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit[i]);
+            units = units && b.Exponent() <= 1;
+        }
+        TExtendedBits y;
+        bool alive = false;
+        const BiquadBits& cb = c.bits[i];
+        if (safe) {
+            const TdspBiquad& s = c.values[i];
+            const long double r =
+                (((s.B0 * FromBits(v[0]) + s.B1 * FromBits(v[1])) + s.B2 * FromBits(v[2])) -
+                 s.A1 * FromBits(v[3])) -
+                s.A2 * FromBits(v[4]);
+            y = ToBits(r);
+            const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
+            for (int t = 0; t < 5; ++t)
+                alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
+        } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
+            const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
+                                p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
+                                q2 = MulBits(cb.a2, v[4]);
+            alive = (p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0;
+            y = AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
+        }
+        if (alive) live |= 1u << i;
+        h[i][1] = h[i][0];
+        h[i][0] = x;
+        x = y;
+    }
+    h[k][1] = h[k][0];
+    h[k][0] = x;
+    return x;
+}
+
+// The cascade over a block, as SectionsBlock runs it, the outputs as long double; leaves at the
+// first section output that is neither a zero nor above limit: stop is then that section, the
+// sample unfinished (its sections up to stop run, pending their output). Returns the samples
+// finished.
+template <int K, typename T>
+int SectionsChecked(const TdspBiquad* s, long double (*history)[2], const T* input, long double* ys,
+                    int count, unsigned limit, int& stop, long double& pending) {
+    long double b0[K], b1[K], b2[K], a1[K], a2[K], h0[K + 1], h1[K + 1];
+    for (int i = 0; i < K; ++i) {
+        b0[i] = s[i].B0, b1[i] = s[i].B1, b2[i] = s[i].B2;
+        a1[i] = s[i].A1, a2[i] = s[i].A2;
+    }
+    for (int i = 0; i <= K; ++i)
+        h0[i] = history[i][0], h1[i] = history[i][1];
+    stop = -1;
+    int n = 0;
+    while (n < count && stop < 0) {
+        long double x = input[n];
+#pragma GCC unroll 16
+        for (int i = 0; i < K; ++i) {
+            if (stop < 0) {
+                const long double y =
+                    (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
+                    a2[i] * h1[i + 1];
+                h1[i] = h0[i];
+                h0[i] = x;
+                x = y;
+                long double copy;
+                StoreCopy(y, copy);
+                if (ExponentField(copy) - 1u < limit) {
+                    stop = i;
+                    pending = y;
+                }
+            }
+        }
+        if (stop < 0) {
+            h1[K] = h0[K];
+            h0[K] = x;
+            ys[n++] = x;
+        }
+    }
+    for (int i = 0; i <= K; ++i)
+        history[i][0] = h0[i], history[i][1] = h1[i];
+    return n;
+}
+
+template <typename T>
+using SectionsCheckedRoutine = int (*)(const TdspBiquad*, long double (*)[2], const T*,
+                                       long double*, int, unsigned, int&, long double&);
+
+template <typename T, int... K>
+SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int, K...>) {
+    constexpr SectionsCheckedRoutine<T> table[] = {&SectionsChecked<K + 1, T>...};
+    return table[k - 1];
+}
+
+void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], CascadeCoefficients& c,
+                  TExtendedBits (*h)[2]) {
+    c.values = bq;
+    for (int i = 0; i < k; ++i) {
+        const long double v[5] = {bq[i].B0, bq[i].B1, bq[i].B2, bq[i].A1, bq[i].A2};
+        int e = 0;
+        SmallestExponent(v, 5, e); // the design checked them: normal or zero
+        c.limit[i] = Limit(e);
+        const BiquadBits b = {ToBits(bq[i].B0), ToBits(bq[i].B1), ToBits(bq[i].B2),
+                              ToBits(bq[i].A1), ToBits(bq[i].A2)};
+        c.bits[i] = b;
+        c.units[i][0] = UnitsOf(b.b0), c.units[i][1] = UnitsOf(b.b1);
+        c.units[i][2] = UnitsOf(b.b2), c.units[i][3] = UnitsOf(Negated(b.a1));
+        c.units[i][4] = UnitsOf(Negated(b.a2));
+    }
+    for (int i = 0; i <= k; ++i)
+        h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
+}
+
+void StoreSections(int k, long double (*hist)[2], TExtendedBits (*h)[2],
+                   TdspSilentSectionsState& s) {
+    for (int i = 0; i <= k; ++i) {
+        SetBits(hist[i][0], h[i][0]);
+        SetBits(hist[i][1], h[i][1]);
+        s.left[2 * i] = h[i][0], s.left[2 * i + 1] = h[i][1];
+    }
+}
+
+inline const TExtendedBits& Step(const TdspSilentSectionsState& s, int ago, int section) {
+    int q = s.phase - ago; // ago is 1 or 2
+    q += q < 0 ? s.period : 0;
+    q += q < 0 ? s.period : 0;
+    return s.steps[q][section];
+}
+
+bool SectionsFrozenHolds(int k, long double (*hist)[2], const TdspSilentSectionsState& s) {
+    for (int i = 0; i <= s.dead; ++i)
+        if (!IsZeroBits(hist[i][0]) || !IsZeroBits(hist[i][1])) return false;
+    for (int j = s.dead; j < k; ++j)
+        if (ToBits(hist[j + 1][0]) != Step(s, 1, j) || ToBits(hist[j + 1][1]) != Step(s, 2, j))
+            return false;
+    return true;
+}
+
+inline const TExtendedBits* CycleOf(const TdspSilentSectionsState& s, const long double*) {
+    return &s.steps[0][0];
+}
+inline const double* CycleOf(const TdspSilentSectionsState& s, const double*) {
+    return s.cycleDouble;
+}
+inline const float* CycleOf(const TdspSilentSectionsState& s, const float*) {
+    return s.cycleFloat;
+}
+
+template <typename T>
+void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                       int count, TdspSilentSectionsState& s) {
+    // The zero sections' histories as sign bits (1: −0) and their coefficients' signs.
+    const int dead = s.dead;
+    unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1];
+    unsigned sb0[MaxSilentSections], sb1[MaxSilentSections], sb2[MaxSilentSections],
+        sa1[MaxSilentSections], sa2[MaxSilentSections];
+    for (int i = 0; i <= dead; ++i)
+        h0[i] = SignOf(hist[i][0]), h1[i] = SignOf(hist[i][1]);
+    for (int i = 0; i < dead; ++i) {
+        sb0[i] = SignOf(bq[i].B0), sb1[i] = SignOf(bq[i].B1), sb2[i] = SignOf(bq[i].B2);
+        sa1[i] = SignOf(bq[i].A1), sa2[i] = SignOf(bq[i].A2);
+    }
+    const auto* cycle = CycleOf(s, out);
+    const int stride = sizeof(T) > 8 ? MaxSilentSections : 1;
+    const int last = sizeof(T) > 8 ? k - 1 : 0;
+    int q = s.phase;
+    for (int n = 0; n < count; ++n) {
+        unsigned x = SignOf(in[n]);
+        for (int i = 0; i < dead; ++i) {
+            // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+            const unsigned y = (sb0[i] ^ x) & (sb1[i] ^ h0[i]) & (sb2[i] ^ h1[i]) &
+                               (sa1[i] ^ h0[i + 1] ^ 1u) & (sa2[i] ^ h1[i + 1] ^ 1u);
+            h1[i] = h0[i];
+            h0[i] = x;
+            x = y;
+        }
+        if (dead < k) {
+            h1[dead] = h0[dead];
+            h0[dead] = x;
+        }
+        PutCycle(cycle[q * stride + last], out[n]);
+        q = q + 1 == s.period ? 0 : q + 1;
+    }
+    s.phase = q;
+    for (int i = 0; i <= dead; ++i) {
+        SetBits(hist[i][0], {0, static_cast<std::uint16_t>(h0[i] << 15)});
+        SetBits(hist[i][1], {0, static_cast<std::uint16_t>(h1[i] << 15)});
+    }
+    for (int j = dead; j < k; ++j) {
+        SetBits(hist[j + 1][0], Step(s, 1, j));
+        SetBits(hist[j + 1][1], Step(s, 2, j));
+    }
+    s.samples[static_cast<int>(TdspSilentPath::Frozen)] += static_cast<std::uint64_t>(count);
+}
+
+template <typename T>
+int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                        int at, int count, TdspSilentSectionsState& s) {
+    CascadeCoefficients cc;
+    TExtendedBits h[MaxSilentSections + 1][2];
+    LoadSections(k, bq, hist, cc, h);
+    for (int i = 0; i <= k && s.since >= 0; ++i)
+        if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
+    const unsigned all = (1u << k) - 1;
+    int n = at;
+    while (n < count) {
+        unsigned live;
+        const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
+        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live);
+        PutBits(y, out[n]);
+        ++n;
+        // Regular: a run of sections with histories all zeros, then sections with a nonzero
+        // product each.
+        const int dead = live ? __builtin_ctz(live) : k;
+        bool regular = live != 0 && live == (all & ~((1u << dead) - 1));
+        for (int i = 0; i <= dead && regular; ++i)
+            regular = h[i][0].IsZero() && h[i][1].IsZero();
+        if (!regular) {
+            s.since = -1;
+        } else if (s.since < 0 || s.since == MaxSilentCycle || dead != s.dead) {
+            s.since = 0;
+            s.dead = dead;
+            for (int j = dead; j < k; ++j)
+                s.reference[2 * j] = h[j + 1][0], s.reference[2 * j + 1] = h[j + 1][1];
+        } else {
+            for (int j = dead; j < k; ++j)
+                s.steps[s.since][j] = h[j + 1][0];
+            ++s.since;
+            bool same = true;
+            for (int j = k - 1; j >= dead && same; --j)
+                same = s.reference[2 * j] == h[j + 1][0] && s.reference[2 * j + 1] == h[j + 1][1];
+            if (same) {
+                s.frozen = true;
+                s.period = s.since;
+                s.phase = 0;
+                for (int q = 0; q < s.period; ++q) {
+                    PutBits(s.steps[q][k - 1], s.cycleFloat[q]);
+                    PutBits(s.steps[q][k - 1], s.cycleDouble[q]);
+                }
+                s.since = -1;
+                break;
+            }
+        }
+    }
+    StoreSections(k, hist, h, s);
+    s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(n - at);
+    return n;
+}
+
+bool SectionsSafe(int k, long double (*hist)[2], unsigned limit) {
+    for (int i = 0; i <= k; ++i)
+        if (Unsafe(hist[i][0], limit) || Unsafe(hist[i][1], limit)) return false;
+    return true;
+}
+
+template <typename T>
+bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                    int count, std::uint64_t design, TdspSilentSectionsState& s) {
+    if (k < 1 || k > MaxSilentSections || count <= 0) return false;
+    if ((ControlWord() & 0x0F00u) != 0x0300u) return false;
+    if (s.design != design) {
+        s.design = design;
+        s.frozen = false;
+        s.since = -1;
+        int smallest = 1 << 20;
+        s.usable = true;
+        for (int i = 0; i < k; ++i) {
+            const long double v[5] = {bq[i].B0, bq[i].B1, bq[i].B2, bq[i].A1, bq[i].A2};
+            int e = 0;
+            s.usable = s.usable && SmallestExponent(v, 5, e);
+            smallest = e < smallest ? e : smallest;
+        }
+        s.limit = Limit(smallest);
+    }
+    if (!s.usable) return false;
+    for (int i = 0; i <= k; ++i)
+        if (!ToBits(hist[i][0]).IsFinite() || !ToBits(hist[i][1]).IsFinite()) return false;
+    for (int done = 0; done < count;) {
+        if (s.frozen && SectionsFrozenHolds(k, hist, s)) {
+            RunSectionsFrozen(k, bq, hist, in + done, out + done, count - done, s);
+            return true;
+        }
+        s.frozen = false;
+        if (!SectionsSafe(k, hist, s.limit)) {
+            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s);
+            continue;
+        }
+        long double ys[kChunk];
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        int stop = -1;
+        long double pending = 0;
+        const int ran =
+            SelectSectionsChecked<T>(k, std::make_integer_sequence<int, MaxSilentSections>{})(
+                bq, hist, in + done, ys, chunk, s.limit, stop, pending);
+        for (int i = 0; i < ran; ++i)
+            Put(ys[i], out[done + i]);
+        done += ran;
+        s.since = -1;
+        s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
+        if (stop >= 0) { // the integers finish the sample
+            CascadeCoefficients cc;
+            TExtendedBits h[MaxSilentSections + 1][2];
+            LoadSections(k, bq, hist, cc, h);
+            unsigned live;
+            PutBits(CascadeSample(k, cc, h, stop + 1, ToBits(pending), live), out[done]);
+            StoreSections(k, hist, h, s);
+            ++done;
+            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+        }
+    }
+    return true;
+}
+
+template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
+    Bits any = 0;
+    if (count > 0) { // sound: at once
+        std::memcpy(&any, &v[0], sizeof any);
+        if (any & mask) return false;
+    }
+    any = 0;
+    for (int i = 0; i < count; ++i) {
+        Bits b;
+        std::memcpy(&b, &v[i], sizeof b);
+        any |= b & mask;
+    }
+    return any == 0;
+}
+
+} // namespace
+
+bool AllZeros(const long double* v, int count) {
+    if (count > 0 && !IsZeroBits(v[0])) return false; // sound: at once
+    for (int i = 0; i < count; ++i)
+        if (!IsZeroBits(v[i])) return false;
+    return true;
+}
+bool AllZeros(const double* v, int count) {
+    return Zeros(v, count, ~(std::uint64_t{1} << 63));
+}
+bool AllZeros(const float* v, int count) {
+    return Zeros(v, count, 0x7FFFFFFFu);
+}
+
+bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const long double* input, long double* output, int count, std::uint64_t design,
+                    TdspSilentState& state) {
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count, std::uint64_t design,
+                    TdspSilentState& state) {
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count, std::uint64_t design,
+                    TdspSilentState& state) {
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
+}
+
+bool IIRSilentSample(int numTaps, long double g, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+                     long double& y, std::uint64_t design, TdspSilentState& s) {
+    if (numTaps >= 1 && numTaps <= MaxSilentTaps && s.design == design && s.usable && !s.frozen &&
+        HistoriesSafe(numTaps, xv, yv, s)) {
+        ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+        return false;
+    }
+    return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, &x, &y, 1, design, s);
+}
+
+bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                          long double x, long double& y, std::uint64_t design,
+                          TdspSilentSectionsState& s) {
+    if (sections >= 1 && sections <= MaxSilentSections && s.design == design && s.usable &&
+        !s.frozen && SectionsSafe(sections, history, s.limit)) {
+        ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+        return false;
+    }
+    return SilentSections(sections, biquads, history, &x, &y, 1, design, s);
+}
+
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const long double* input, long double* output, int count,
+                         std::uint64_t design, TdspSilentSectionsState& state) {
+    return SilentSections(sections, biquads, history, input, output, count, design, state);
+}
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const double* input, double* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state) {
+    return SilentSections(sections, biquads, history, input, output, count, design, state);
+}
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const float* input, float* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state) {
+    return SilentSections(sections, biquads, history, input, output, count, design, state);
+}
+
+} // namespace vurnel::dsp

@@ -1,0 +1,129 @@
+// The recursion of TdspIIRFilter on silence, without the x87's slow paths, every bit kept.
+//
+// When the input falls silent a stable recursion decays towards the extended format's subnormal
+// range (below 2^-16382), where every x87 operation on such a value, and every product that lands
+// there, takes a microcode assist hundreds of cycles long; the narrowing of small outputs to
+// double or float takes one too. A block of zeros (of either sign, in any pattern) runs instead on
+// paths that give the bits of the plain computation without an assist:
+//
+// - Normal: the usual loop, where every operand is certain to be a zero or safely normal. Each
+//   product of a nonzero history value by a nonzero coefficient is at least 2^kSafe (the bound
+//   is checked on the histories as the block starts, and on each new output before it is used),
+//   so every product and every partial sum is normal or zero: a sum of values that are multiples
+//   of 2^(kSafe − 63) is zero or at least that. The outputs are narrowed from the extended values,
+//   by the x87 where they are normal in the buffer's type and by integer means where not.
+// - Integer: below that bound, the recursion carried on by integer means (MulBits, AddBits),
+//   which give the x87's bits; the outputs narrowed by integer means.
+// - Frozen: the integer recursion at a fixed point or in a cycle of at most MaxSilentCycle
+//   samples, its input histories all zeros and every output holding a nonzero product (so the
+//   zeros' signs change nothing but those histories): the outputs repeat, the block is filled and
+//   the histories are set by integer stores.
+#pragma once
+
+#include <cstdint>
+
+#include "dspExtendedBits.h"
+
+namespace vurnel::dsp {
+
+enum class TdspSilentPath : std::uint8_t { Normal = 0, Integer, Frozen, Count };
+
+// The longest cycle the frozen path fills; the most taps the silent paths run.
+constexpr int MaxSilentCycle = 64;
+constexpr int MaxSilentTaps = 16;
+
+// What the silent paths keep between calls: one filter's, on its audio thread.
+struct TdspSilentState {
+    // The design the bounds belong to (a design count), and the bounds: a nonzero input history
+    // value is safe at exponent field xLimit + 1 and above, an output history value at yLimit + 1.
+    std::uint64_t design = ~std::uint64_t{0};
+    bool usable = false;
+    unsigned xLimit = 0, yLimit = 0;
+    // The search for a cycle in the integer recursion: the output window `since` samples ago (−1:
+    // none) and the outputs after it; valid while the histories are the ones the search left.
+    int since = -1;
+    TExtendedBits reference[MaxSilentTaps];
+    TExtendedBits recent[MaxSilentCycle];
+    TExtendedBits left[MaxSilentTaps + 1];
+    // Frozen: the outputs repeat with this period; the next one is cycle[MaxSilentTaps + 1 +
+    // phase], and the MaxSilentTaps + 1 before it are the cycle's outputs before that.
+    bool frozen = false;
+    int period = 0, phase = 0;
+    TExtendedBits cycle[MaxSilentTaps + 1 + MaxSilentCycle];
+    float cycleFloat[MaxSilentCycle];
+    double cycleDouble[MaxSilentCycle];
+    // Samples run on each path, for tests and benchmarks.
+    std::uint64_t samples[static_cast<int>(TdspSilentPath::Count)] = {};
+};
+
+// Whether every sample is a zero (of either sign), read as bits.
+bool AllZeros(const long double* v, int count);
+bool AllZeros(const double* v, int count);
+bool AllZeros(const float* v, int count);
+
+// Runs count > 0 samples of zeros through the recursion (IIRFilterStep's arguments) on the silent
+// paths and returns true, or returns false having touched nothing where they do not apply (more
+// than MaxSilentTaps taps, histories not finite, coefficients subnormal, an x87 control word
+// other than rounding to nearest with 64-bit significands). design identifies the coefficients
+// (it changes whenever they do). Output may be the input. Audio thread; allocates nothing.
+bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const long double* input, long double* output, int count, std::uint64_t design,
+                    TdspSilentState& state);
+bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count, std::uint64_t design,
+                    TdspSilentState& state);
+bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count, std::uint64_t design,
+                    TdspSilentState& state);
+
+// ProcessSample's: one zero x. Returns true with y set where it ran on the silent paths, false
+// where the caller's plain step is to run: the silent paths do not apply, or the histories are
+// safe, so that the plain step takes no slow path (counted as Normal).
+bool IIRSilentSample(int numTaps, long double gainFactor, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+                     long double& y, std::uint64_t design, TdspSilentState& state);
+
+// The same for a cascade of second-order sections (TdspIIRSections), where the histories are
+// each section's input and output pairs. The usual loop checks each section's output before the
+// next section uses it; where it stops within a sample, the integers finish that sample. Frozen:
+// the sections that carry a cycle (every one of them with a nonzero product every sample) come
+// after sections whose histories are all zeros (their outputs zeros, whose signs are formed from
+// the input's sample by sample).
+constexpr int MaxSilentSections = 8;
+struct TdspBiquad;
+
+struct TdspSilentSectionsState {
+    std::uint64_t design = ~std::uint64_t{0};
+    bool usable = false;
+    unsigned limit = 0;
+    int since = -1, dead = 0;
+    TExtendedBits reference[2 * MaxSilentSections];
+    TExtendedBits left[2 * (MaxSilentSections + 1)];
+    // The live sections' outputs, sample by sample, since the reference; once frozen, the cycle.
+    TExtendedBits steps[MaxSilentCycle][MaxSilentSections];
+    bool frozen = false;
+    int period = 0, phase = 0;
+    float cycleFloat[MaxSilentCycle];
+    double cycleDouble[MaxSilentCycle];
+    std::uint64_t samples[static_cast<int>(TdspSilentPath::Count)] = {};
+};
+
+// As IIRSilentBlock, for `sections` sections and their histories (count + 1 pairs).
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const long double* input, long double* output, int count,
+                         std::uint64_t design, TdspSilentSectionsState& state);
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const double* input, double* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state);
+bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                         const float* input, float* output, int count, std::uint64_t design,
+                         TdspSilentSectionsState& state);
+
+bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                          long double x, long double& y, std::uint64_t design,
+                          TdspSilentSectionsState& state);
+
+} // namespace vurnel::dsp

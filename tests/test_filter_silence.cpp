@@ -1,0 +1,264 @@
+// The filter library on silence after sound: every stable design run as the recursion, through the
+// block calls (long double, double and float buffers, blocks of several sizes) and ProcessSample,
+// on zeros of one sign, of random signs and of alternating signs, keeps the plain computation's
+// bits (outputs and histories) down to the states' fixed points and cycles, and no silent block
+// takes one of the x87's slow paths: the unit records those in its sticky status flags (an
+// operation on a subnormal sets the denormal-operand flag, a result below the normal range the
+// underflow flag), so the proof holds on any CPU.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "dspSections.h"
+
+using namespace vurnel::dsp;
+
+namespace {
+
+constexpr unsigned kSlowFlags = 0x02 | 0x10; // denormal operand, underflow
+
+void ClearFlags() {
+#if defined(__i386__) || defined(__x86_64__)
+    __asm__ volatile("fnclex");
+#endif
+}
+
+unsigned SlowFlags() {
+#if defined(__i386__) || defined(__x86_64__)
+    std::uint16_t status;
+    __asm__ volatile("fnstsw %0" : "=m"(status));
+    return status & kSlowFlags;
+#else
+    return 0;
+#endif
+}
+
+bool SameBits(const long double& a, const long double& b) {
+    return std::memcmp(&a, &b, 10) == 0;
+}
+template <typename T> bool SameBits(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+
+// A filter whose histories the test may move: after noise, scaled towards the subnormal range
+// (by the exponent field, exactly; what would fall below the normal range becomes a zero), so the
+// silence reaches the paths near and in that range within a few thousand samples.
+struct Probe : TdspIIRFilter {
+    void Lower(int by) {
+        for (long double* v : {XV, YV})
+            for (int i = 0; i <= NumTaps; ++i) {
+                TExtendedBits b = ToBits(v[i]);
+                const int e = b.Exponent() - by;
+                b = b.IsZero() || e <= 0
+                        ? TExtendedBits{0, static_cast<std::uint16_t>(b.signExponent & 0x8000u)}
+                        : TExtendedBits{b.mantissa,
+                                        static_cast<std::uint16_t>((b.signExponent & 0x8000u) | e)};
+                v[i] = FromBits(b);
+            }
+    }
+    long double* X() { return XV; }
+    long double* Y() { return YV; }
+};
+
+// The plain computation: IIRFilterStep on copies of the design and histories.
+struct Plain {
+    int n;
+    long double g, c[MaxPoleZero], d[MaxPoleZero], xv[MaxPoleZero], yv[MaxPoleZero];
+    explicit Plain(Probe& f) : n(f.GetNumTaps()), g(f.GetGainFactor()) {
+        std::memcpy(c, f.GetXCoeffs(), sizeof c);
+        std::memcpy(d, f.GetYCoeffs(), sizeof d);
+        std::memcpy(xv, f.X(), sizeof xv);
+        std::memcpy(yv, f.Y(), sizeof yv);
+    }
+    long double Step(long double x) { return IIRFilterStep(n, g, c, d, xv, yv, x); }
+};
+
+// The sections' plain computation: Cascade on copies of the sections and histories.
+struct PlainCascade {
+    int k;
+    TdspBiquad s[MaxSections];
+    long double h[MaxSections + 1][2] = {};
+    explicit PlainCascade(const TdspIIRSections& c) : k(c.GetNumSections()) {
+        for (int i = 0; i < k; ++i)
+            s[i] = c.GetSection(i);
+    }
+    long double Step(long double x) {
+        for (int i = 0; i < k; ++i) {
+            const long double y =
+                (((s[i].B0 * x + s[i].B1 * h[i][0]) + s[i].B2 * h[i][1]) - s[i].A1 * h[i + 1][0]) -
+                s[i].A2 * h[i + 1][1];
+            h[i][1] = h[i][0];
+            h[i][0] = x;
+            x = y;
+        }
+        h[k][1] = h[k][0];
+        h[k][0] = x;
+        return x;
+    }
+};
+
+bool SameHistories(const TdspIIRFilter& f, const Plain& p) {
+    for (int i = 0; i <= p.n; ++i)
+        if (!SameBits(f.GetXV()[i], p.xv[i]) || !SameBits(f.GetYV()[i], p.yv[i])) return false;
+    return true;
+}
+bool SameHistories(const TdspIIRSections& c, const PlainCascade& p) {
+    for (int i = 0; i <= p.k; ++i)
+        if (!SameBits(c.GetHistory(i)[0], p.h[i][0]) || !SameBits(c.GetHistory(i)[1], p.h[i][1]))
+            return false;
+    return true;
+}
+
+template <typename F> std::uint64_t Silent(const F& f) {
+    std::uint64_t n = 0;
+    for (int p = 0; p < static_cast<int>(TdspSilentPath::Count); ++p)
+        n += f.GetSilentSamples(static_cast<TdspSilentPath>(p));
+    return n;
+}
+
+// Silence in blocks of random sizes (or sample by sample): every block flag-free, on the silent
+// paths, with the plain computation's bits.
+template <typename T, typename F, typename P>
+void Silence(F& f, P& plain, int total, int zeros, bool perSample, std::mt19937& rng) {
+    static const int kSizes[] = {1, 5, 64, 300, 1024};
+    for (int done = 0; done < total;) {
+        const int n = kSizes[rng() % 5];
+        std::vector<T> in(n), out(n), expected(n);
+        for (int i = 0; i < n; ++i) {
+            const bool negative = zeros == 0   ? false
+                                  : zeros == 1 ? (rng() & 1) != 0
+                                               : ((done + i) & 1) != 0;
+            in[i] = negative ? -T(0) : T(0);
+            expected[i] = static_cast<T>(plain.Step(in[i]));
+        }
+        std::vector<long double> ys(n);
+        const std::uint64_t before = Silent(f);
+        ClearFlags();
+        if (perSample)
+            for (int i = 0; i < n; ++i)
+                ys[i] = f.ProcessSample(in[i]);
+        else
+            f.ProcessBlock(in.data(), out.data(), n);
+        ASSERT_EQ(SlowFlags(), 0u) << "a slow path at sample " << done;
+        ASSERT_EQ(Silent(f) - before, static_cast<std::uint64_t>(n)) << "at " << done;
+        for (int i = 0; i < n; ++i) {
+            if (perSample) out[i] = static_cast<T>(ys[i]);
+            ASSERT_TRUE(SameBits(out[i], expected[i])) << "output " << done + i;
+        }
+        ASSERT_TRUE(SameHistories(f, plain)) << "after " << done + n;
+        done += n;
+    }
+}
+
+// One design: noise, silence; then histories near the subnormal range (the recursion's lowered,
+// the sections fed noise that small from rest) and a longer silence; the recursion if it is stable,
+// the sections always.
+template <typename T>
+void RunSilence(const TdspIIRFilterKind kind, TdspIIRFilterResponse response, int order,
+                long double rate, int zeros, bool perSample, std::mt19937& rng,
+                std::uint64_t (&paths)[2][3]) {
+    Probe f;
+    f.SetSampleRate(rate);
+    f.SetKind(kind);
+    f.SetResponse(response);
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
+    f.SetRipple(1);
+    f.SetAttenuation(60);
+    f.SetGain(-9);
+    f.SetFrequency(1, 700);
+    f.SetFrequency(2, 2500);
+    TdspIIRSections c(f);
+    PlainCascade pc(c);
+    SCOPED_TRACE(testing::Message()
+                 << "kind " << int(kind) << ", response " << int(response) << ", order " << order
+                 << ", " << rate << " Hz, zeros " << zeros << ", " << sizeof(T) << "-byte buffers"
+                 << (perSample ? ", ProcessSample" : ""));
+    std::uniform_real_distribution<float> noise(-1, 1);
+    std::vector<T> sound(300);
+    for (T& v : sound)
+        v = noise(rng);
+    std::vector<long double> faint(64);
+    for (long double& v : faint)
+        v = noise(rng) * 0x1p-16250L;
+    if (f.IsStable()) {
+        f.ProcessBlock(sound.data(), sound.data(), 300);
+        Plain plain(f);
+        Silence<T>(f, plain, 600, zeros, perSample, rng);
+        f.Lower(BinaryExponent(f.GetYV()[f.GetNumTaps()]) + 16250);
+        Plain lowered(f);
+        Silence<T>(f, lowered, 9000, zeros, perSample, rng);
+        for (int p = 0; p < 3; ++p)
+            paths[0][p] += f.GetSilentSamples(static_cast<TdspSilentPath>(p));
+    }
+    if (testing::Test::HasFatalFailure()) return;
+    std::vector<T> in = sound;
+    for (T v : sound)
+        pc.Step(v);
+    c.ProcessBlock(in.data(), in.data(), 300);
+    Silence<T>(c, pc, 600, zeros, perSample, rng);
+    c.Reset(); // from rest, as small as the faint noise
+    pc = PlainCascade(c);
+    for (long double v : faint)
+        pc.Step(v);
+    c.ProcessBlock(faint.data(), faint.data(), 64);
+    Silence<T>(c, pc, 9000, zeros, perSample, rng);
+    for (int p = 0; p < 3; ++p)
+        paths[1][p] += c.GetSilentSamples(static_cast<TdspSilentPath>(p));
+}
+
+} // namespace
+
+TEST(FilterSilence, EveryDesignKeepsThePlainBitsOnSilenceAndTakesNoSlowPath) {
+    std::mt19937 rng(35);
+    const long double rates[] = {22050, 44100, 48000, 96000};
+    std::uint64_t paths[2][3] = {};
+    int run = 0;
+    for (int kind = fkButterworth; kind <= fkElliptic; ++kind)
+        for (int response = ftLowpass; response <= ftHighShelf; ++response)
+            for (int order = 1; order <= 8; ++order) {
+                if (response >= ftLowShelf && kind != fkButterworth) continue;
+                const auto k = static_cast<TdspIIRFilterKind>(kind);
+                const auto r = static_cast<TdspIIRFilterResponse>(response);
+                const long double rate = rates[run % 4];
+                const int zeros = run / 3 % 3;
+                const bool perSample = run % 5 == 0;
+                if (run % 3 == 0)
+                    RunSilence<float>(k, r, order, rate, zeros, perSample, rng, paths);
+                if (run % 3 == 1)
+                    RunSilence<double>(k, r, order, rate, zeros, perSample, rng, paths);
+                if (run % 3 == 2)
+                    RunSilence<long double>(k, r, order, rate, zeros, perSample, rng, paths);
+                if (HasFatalFailure()) return;
+                ++run;
+            }
+    // Every silent path ran, for the recursion and the sections: the usual loop on safe
+    // histories, the integers, the cycles.
+    for (int p = 0; p < 3; ++p)
+        EXPECT_TRUE(paths[0][p] > 0 && paths[1][p] > 0) << "path " << p;
+}
+
+// The narrowing by integer means against the x87's own stores: values above, within and below
+// the float and double ranges, ties included.
+TEST(FilterSilence, IntegerNarrowingGivesTheX87sStores) {
+    std::mt19937_64 rng(36);
+    int differ = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const int e = i % 2 ? 16383 - 1100 + static_cast<int>(rng() % 2140) // double's range
+                            : 16383 - 160 + static_cast<int>(rng() % 300);  // float's
+        TExtendedBits b{rng() | (std::uint64_t{1} << 63),
+                        static_cast<std::uint16_t>(e | ((rng() & 1) << 15))};
+        if (i % 3 == 0) b.mantissa &= ~((std::uint64_t{1} << (rng() % 63)) - 1); // ties, exact
+        const long double v = FromBits(b);
+        const float f = static_cast<float>(v);
+        const double d = static_cast<double>(v);
+        std::uint32_t fb;
+        std::uint64_t db;
+        std::memcpy(&fb, &f, 4);
+        std::memcpy(&db, &d, 8);
+        differ += fb != NarrowedFloatBits(b) || db != NarrowedDoubleBits(b);
+    }
+    EXPECT_EQ(differ, 0);
+}
