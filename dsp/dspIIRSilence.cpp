@@ -228,6 +228,7 @@ Units UnitsOf(TExtendedBits d) {
     return {d.mantissa, 16446 - d.Exponent(), d.IsNegative()};
 }
 
+#if defined(__SIZEOF_INT128__)
 // d·m in whole units, rounded to nearest even: m a value in units (below 2^64), d's product
 // brought back to units by a right shift of u.shift (at least 1). Shifts below 64, the usual case
 // (|d| ≥ 1), take 64-bit operations.
@@ -263,6 +264,7 @@ inline std::uint64_t ProductUnits(const Units& u, std::uint64_t m, bool& large) 
     large = (q >> 58) != 0;
     return q;
 }
+#endif
 
 // One step of the recursion in units of 2^-16445, where the input histories are zeros and the
 // output histories below 2^64 units (exponent field 0 or 1, the same scale): each product is
