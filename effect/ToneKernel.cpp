@@ -238,12 +238,33 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
                                                    "movq 48(%[fr]), %%rax\n\t"                     \
                                                    "fstpt (%%rax)\n\t"
 
+// A pointer as it stands in a register: the compiler may not merge the reads of two such
+// into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
+// forwarding, on this AMD core the costliest step of a block of one frame).
+template <typename T> T* InRegister(T* p) {
+    __asm__("" : "+r"(p));
+    return p;
+}
+
 template <bool Accumulate>
 void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    TailFrame fr{&bass.yc,      &bass.g,       &bass.prevY, &bass.prevT, &treble.yc, &treble.g,
-                 &treble.prevY, &treble.prevT, 0x1p64,      0x1p-64,     0x1p85,     bassGain,
-                 trebleGain,    0.0,           0,           0.0f};
+    TailFrame fr{InRegister(&bass.yc),
+                 InRegister(&bass.g),
+                 InRegister(&bass.prevY),
+                 InRegister(&bass.prevT),
+                 InRegister(&treble.yc),
+                 InRegister(&treble.g),
+                 InRegister(&treble.prevY),
+                 InRegister(&treble.prevT),
+                 0x1p64,
+                 0x1p-64,
+                 0x1p85,
+                 bassGain,
+                 trebleGain,
+                 0.0,
+                 0,
+                 0.0f};
     TailFrame* const frame = &fr;
     constexpr std::int32_t kStretch = 256;
     // x[0] stands before the stretch (x₋₁ for the formed u₋₁ reads one back).
