@@ -96,12 +96,13 @@ namespace vurnel {
 //   is zero or far above 2^-1171, so that double is normal or zero, but for a block whose zeros
 //   let both contributions decay by hundreds of binary orders). Where |n| ≤ 2^23 the float's bits
 //   are |n| with v's sign; else v·2^-64 is a normal float, whose store is made in either case from
-//   v, or from 1 where v may lie below the normal floats (fcmov). Both are stored, one to the
-//   output and the other to a spare slot, the places chosen by cmov from |n| alone: reading the
-//   float's store back to choose between the two bit patterns put a second store forwarding
-//   from the x87 to the integer registers on every output's path (on this AMD core about a
-//   tenth of the Tail path's cost at blocks of one frame). An n too large for 64 bits is the
-//   integer indefinite, whose magnitude is taken as 2^63.
+//   v·2^-64, or from 1 where v may lie below the normal floats (fcmov). Both are stored, one to
+//   the output and the other to a spare slot, the places chosen by cmov from n alone (|n| ≤ 2^23
+//   as n + 2^23 ≤ 2^24 unsigned; the float is formed before n is read, the bits' sign and
+//   magnitude after the choice, off its path). Reading the float's store back to choose between
+//   the two put a second store forwarding from the x87 to the integer registers on every
+//   output's path (on this AMD core about a tenth of the Tail path's cost at blocks of one
+//   frame). An n too large for 64 bits is the integer indefinite, which lies above 2^23.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
 struct TailFrame {
@@ -184,28 +185,28 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fmull 80(%[fr])\n\t"                                                                          \
     "fstl 96(%[fr])\n\t"                                                                           \
     "fistpll 104(%[fr])\n\t"                                                                       \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "fld1\n\t"                                                                                     \
     "movq 104(%[fr]), %%rdx\n\t"                                                                   \
-    "movq %%rdx, %%rcx\n\t"                                                                        \
-    "sarq $63, %%rcx\n\t"                                                                          \
-    "xorq %%rcx, %%rdx\n\t"                                                                        \
-    "subq %%rcx, %%rdx\n\t"                                                                        \
+    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
+    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    "fcmovnbe %%st(1), %%st\n\t"                                                                   \
+    "fstp %%st(1)\n\t"                                                                             \
+    "lea (%[out],%[i],4), %%rcx\n\t"                                                               \
+    "lea 112(%[fr]), %%rax\n\t"                                                                    \
+    "movq %%rcx, %%r11\n\t"                                                                        \
+    "cmova %%rax, %%r11\n\t"                                                                       \
+    "cmovbe %%rax, %%rcx\n\t"                                                                      \
+    "fstps (%%rcx)\n\t"                                                                            \
+    "movq %%rdx, %%rax\n\t"                                                                        \
+    "sarq $63, %%rax\n\t"                                                                          \
+    "xorq %%rax, %%rdx\n\t"                                                                        \
+    "subq %%rax, %%rdx\n\t"                                                                        \
     "movq 96(%[fr]), %%rax\n\t"                                                                    \
     "shrq $32, %%rax\n\t"                                                                          \
     "andl $0x80000000, %%eax\n\t"                                                                  \
     "orl %%edx, %%eax\n\t"                                                                         \
-    "lea (%[out],%[i],4), %%rcx\n\t"                                                               \
-    "cmpq $0x800000, %%rdx\n\t"                                                                    \
-    "lea 112(%[fr]), %%rdx\n\t"                                                                    \
-    "movq %%rcx, %%r11\n\t"                                                                        \
-    "cmova %%rdx, %%r11\n\t"                                                                       \
-    "cmovbe %%rdx, %%rcx\n\t"                                                                      \
     "movl %%eax, (%%r11)\n\t"                                                                      \
-    "fld1\n\t"                                                                                     \
-    "fxch %%st(1)\n\t"                                                                             \
-    "fcmovbe %%st(1), %%st\n\t"                                                                    \
-    "fstp %%st(1)\n\t"                                                                             \
-    "fmull 72(%[fr])\n\t"                                                                          \
-    "fstps (%%rcx)\n\t"                                                                            \
     "inc %[i]\n\t"
 // u₋₁ through its pointer, scaled, for the first sample; x₋₁·g for the others.
 #define VURNEL_TAIL_STORED_U(OFFSET)                                                               \
