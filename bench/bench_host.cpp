@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <random>
@@ -341,6 +342,32 @@ int main(int argc, char** argv) {
         // bench_host --rest [MODULE [PEER]]: the throughput table alone (with its limit line).
         std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "--rest") ++argv, --argc;
+        // bench_host --silence-scene KIND BLOCK [SECONDS [MODULE [SETTING [RATE [ACCUMULATE]]]]]:
+        // one kind of silence (by default at the gentle setting, 1 of 0-2, 48 kHz, replacing),
+        // one run: ns per frame on the noise and in each 10 s window (a short scene to profile).
+        if (mode == "--silence-scene" && argc > 3) {
+            const VstModule module(argc > 5 ? argv[5] : DefaultModulePath());
+            const int kind = std::atoi(argv[2]), block = std::atoi(argv[3]);
+            const int seconds = argc > 4 ? std::atoi(argv[4]) : 20;
+            const int setting = argc > 6 ? std::atoi(argv[6]) : 1;
+            const float rate = argc > 7 ? static_cast<float>(std::atof(argv[7])) : 48000.0f;
+            const bool accumulate = argc > 8 && std::atoi(argv[8]) != 0;
+            if (kind < 0 || kind >= static_cast<int>(Silence::Count) || block < 1 || seconds < 1 ||
+                setting < 0 || setting > 2 || !(rate >= 8000.0f))
+                throw HostError("--silence-scene KIND BLOCK [SECONDS [MODULE [SETTING [RATE "
+                                "[ACCUMULATE]]]]]");
+            const std::vector<double> w =
+                TimeWindows(module, SilenceSettings()[setting].second, rate, block, seconds,
+                            static_cast<Silence>(kind), accumulate);
+            std::printf("%s, %s, %.0f Hz, block %d%s: noise %.2f ns per frame; windows",
+                        SilenceName(static_cast<Silence>(kind)),
+                        SilenceSettings()[setting].first.c_str(), rate, block,
+                        accumulate ? ", accumulating" : "", w[0]);
+            for (std::size_t k = 1; k < w.size(); ++k)
+                std::printf(" %.2f (%.2fx)", w[k], w[k] / w[0]);
+            std::printf("\n");
+            return 0;
+        }
         if (mode == "--silence" || mode == "--silence-sweep") {
             const VstModule module(argc > 2 ? argv[2] : DefaultModulePath());
             std::vector<bool> kinds(static_cast<int>(Silence::Count), argc <= 3);

@@ -96,8 +96,13 @@ namespace vurnel {
 //   is zero or far above 2^-1171, so that double is normal or zero, but for a block whose zeros
 //   let both contributions decay by hundreds of binary orders). Where |n| ≤ 2^23 the float's bits
 //   are |n| with v's sign; else v·2^-64 is a normal float, whose store is made in either case from
-//   v, or from 1 where v may lie below the normal floats (fcmov), and chosen by cmov. An n too
-//   large for 64 bits is the integer indefinite, whose magnitude is taken as 2^63.
+//   v·2^-64, or from 1 where v may lie below the normal floats (fcmov). Both are stored, one to
+//   the output and the other to a spare slot, the places chosen by cmov from n alone (|n| ≤ 2^23
+//   as n + 2^23 ≤ 2^24 unsigned; the float is formed before n is read, the bits' sign and
+//   magnitude after the choice, off its path). Reading the float's store back to choose between
+//   the two put a second store forwarding from the x87 to the integer registers on every
+//   output's path (on this AMD core about a tenth of the Tail path's cost at blocks of one
+//   frame). An n too large for 64 bits is the integer indefinite, which lies above 2^23.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
 struct TailFrame {
@@ -113,13 +118,13 @@ struct TailFrame {
     float bassGain, trebleGain;  // 88, 92
     double sign;                 // 96: an output·2^85 as a double, for its sign
     std::int64_t n;              // 104
-    float f;                     // 112
+    float spare;                 // 112: where the store not taken goes
 };
 static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
               offsetof(TailFrame, sign) == 96 && offsetof(TailFrame, n) == 104 &&
-              offsetof(TailFrame, f) == 112);
+              offsetof(TailFrame, spare) == 112);
 
 // Floats x·2^64, exactly, by integer and exact SSE operations, four at a time: a normal float's
 // exponent raised by 64, a subnormal's significand converted as an integer and scaled by
@@ -180,26 +185,28 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fmull 80(%[fr])\n\t"                                                                          \
     "fstl 96(%[fr])\n\t"                                                                           \
     "fistpll 104(%[fr])\n\t"                                                                       \
-    "movq 104(%[fr]), %%rdx\n\t"                                                                   \
-    "movq %%rdx, %%rcx\n\t"                                                                        \
-    "sarq $63, %%rcx\n\t"                                                                          \
-    "xorq %%rcx, %%rdx\n\t"                                                                        \
-    "subq %%rcx, %%rdx\n\t"                                                                        \
-    "fld1\n\t"                                                                                     \
-    "fxch %%st(1)\n\t"                                                                             \
-    "cmpq $0x800000, %%rdx\n\t"                                                                    \
-    "fcmovbe %%st(1), %%st\n\t"                                                                    \
-    "fstp %%st(1)\n\t"                                                                             \
     "fmull 72(%[fr])\n\t"                                                                          \
-    "fstps 112(%[fr])\n\t"                                                                         \
+    "fld1\n\t"                                                                                     \
+    "movq 104(%[fr]), %%rdx\n\t"                                                                   \
+    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
+    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    "fcmovnbe %%st(1), %%st\n\t"                                                                   \
+    "fstp %%st(1)\n\t"                                                                             \
+    "lea (%[out],%[i],4), %%rcx\n\t"                                                               \
+    "lea 112(%[fr]), %%rax\n\t"                                                                    \
+    "movq %%rcx, %%r11\n\t"                                                                        \
+    "cmova %%rax, %%r11\n\t"                                                                       \
+    "cmovbe %%rax, %%rcx\n\t"                                                                      \
+    "fstps (%%rcx)\n\t"                                                                            \
+    "movq %%rdx, %%rax\n\t"                                                                        \
+    "sarq $63, %%rax\n\t"                                                                          \
+    "xorq %%rax, %%rdx\n\t"                                                                        \
+    "subq %%rax, %%rdx\n\t"                                                                        \
     "movq 96(%[fr]), %%rax\n\t"                                                                    \
     "shrq $32, %%rax\n\t"                                                                          \
     "andl $0x80000000, %%eax\n\t"                                                                  \
     "orl %%edx, %%eax\n\t"                                                                         \
-    "movl 112(%[fr]), %%ecx\n\t"                                                                   \
-    "cmpq $0x800000, %%rdx\n\t"                                                                    \
-    "cmova %%ecx, %%eax\n\t"                                                                       \
-    "movl %%eax, (%[out],%[i],4)\n\t"                                                              \
+    "movl %%eax, (%%r11)\n\t"                                                                      \
     "inc %[i]\n\t"
 // u₋₁ through its pointer, scaled, for the first sample; x₋₁·g for the others.
 #define VURNEL_TAIL_STORED_U(OFFSET)                                                               \
@@ -238,12 +245,33 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
                                                    "movq 48(%[fr]), %%rax\n\t"                     \
                                                    "fstpt (%%rax)\n\t"
 
+// A pointer as it stands in a register: the compiler may not merge the reads of two such
+// into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
+// forwarding, on this AMD core the costliest step of a block of one frame).
+template <typename T> T* InRegister(T* p) {
+    __asm__("" : "+r"(p));
+    return p;
+}
+
 template <bool Accumulate>
 void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    TailFrame fr{&bass.yc,      &bass.g,       &bass.prevY, &bass.prevT, &treble.yc, &treble.g,
-                 &treble.prevY, &treble.prevT, 0x1p64,      0x1p-64,     0x1p85,     bassGain,
-                 trebleGain,    0.0,           0,           0.0f};
+    TailFrame fr{InRegister(&bass.yc),
+                 InRegister(&bass.g),
+                 InRegister(&bass.prevY),
+                 InRegister(&bass.prevT),
+                 InRegister(&treble.yc),
+                 InRegister(&treble.g),
+                 InRegister(&treble.prevY),
+                 InRegister(&treble.prevT),
+                 0x1p64,
+                 0x1p-64,
+                 0x1p85,
+                 bassGain,
+                 trebleGain,
+                 0.0,
+                 0,
+                 0.0f};
     TailFrame* const frame = &fr;
     constexpr std::int32_t kStretch = 256;
     // x[0] stands before the stretch (x₋₁ for the formed u₋₁ reads one back).
@@ -260,14 +288,14 @@ void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
                 VURNEL_TAIL_BLOCK(VURNEL_TAIL_ACCUMULATE_T)
                 : [i] "+r"(i)
                 : [x] "r"(x + 1 + n), [old] "r"(old + n), [out] "r"(out + at + n), [fr] "r"(frame)
-                : "memory", "cc", "rax", "rcx", "rdx", "st", "st(1)", "st(2)", "st(3)", "st(4)",
-                  "st(5)", "st(6)", "st(7)");
+                : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)", "st(3)",
+                  "st(4)", "st(5)", "st(6)", "st(7)");
         else
             __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_REPLACE_T)
                              : [i] "+r"(i)
                              : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame)
-                             : "memory", "cc", "rax", "rcx", "rdx", "st", "st(1)", "st(2)", "st(3)",
-                               "st(4)", "st(5)", "st(6)", "st(7)");
+                             : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)",
+                               "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
         // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
         const long double xp = static_cast<long double>(x[n]) * 0x1p-64L;
         bass.prevT = xp * bass.g;
