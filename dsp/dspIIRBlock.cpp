@@ -1,6 +1,7 @@
 #include "dspIIRBlock.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -198,6 +199,43 @@ constexpr int kChunk = 256;
     "cmp %k[lim], %k[e]\n\t"                                                                       \
     "jae 1b\n\t"                                                                                   \
     "3:\n\t"
+// The same, with the output narrowed to the buffer (at -%[ostep] from the advanced %[out]) first,
+// by its exponent field e: e >= NORMAL (a normal value of the buffer's type, or larger) by the x87
+// store of the output (st1), e < FAR (far below the buffer's range, or a zero) as the zero of its
+// sign, by integer stores; in between as the x87's store would round it, by integer means: |y|
+// scaled by SCALE into units of the buffer's smallest subnormal (exact), rounded by FIST, with
+// y's sign (a result of 2^23 or 2^52 units is the smallest normal value, the same bits).
+#define VURNEL_NEXT_NARROWED(NORMAL, FAR, STORE, SCALE, FIST, SHIFT, S)                            \
+    "movzwl %c[yExp](%[h]), %k[e]\n\t"                                                             \
+    "mov %k[e], %k[s]\n\t"                                                                         \
+    "and $0x8000, %k[s]\n\t"                                                                       \
+    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "cmp $" NORMAL ", %k[e]\n\t"                                                                   \
+    "jb 4f\n\t"                                                                                    \
+    "fld %%st(1)\n\t" STORE "jmp 5f\n\t"                                                           \
+    "4:\n\t"                                                                                       \
+    "cmp $" FAR ", %k[e]\n\t"                                                                      \
+    "jb 6f\n\t"                                                                                    \
+    "fld %%st(1)\n\t"                                                                              \
+    "fabs\n\t" SCALE FIST "or %" S "[s], -%c[ostep](%[out])\n\t"                                   \
+    "jmp 5f\n\t"                                                                                   \
+    "6:\n\t"                                                                                       \
+    "mov %" S "[s], -%c[ostep](%[out])\n\t"                                                        \
+    "5:\n\t"                                                                                       \
+    "dec %[n]\n\t"                                                                                 \
+    "jz 3f\n\t"                                                                                    \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jae 1b\n\t"                                                                                   \
+    "3:\n\t"
+#define VURNEL_NEXT_NARROWED_FLOAT                                                                 \
+    VURNEL_NEXT_NARROWED("16257", "16183", "fstps -%c[ostep](%[out])\n\t", "fmull %[scale]\n\t",   \
+                         "fistpl -%c[ostep](%[out])\n\t", "16", "k")
+#define VURNEL_NEXT_NARROWED_DOUBLE                                                                \
+    VURNEL_NEXT_NARROWED("15361", "15283", "fstpl -%c[ostep](%[out])\n\t",                         \
+                         "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[ostep](%[out])\n\t", \
+                         "48", "q")
 #define VURNEL_XC_EXTENDED                                                                         \
     "fldt vurnel_k*32(%[c])\n\t"                                                                   \
     "fmulp %%st, %%st(1)\n\t"
@@ -212,6 +250,11 @@ constexpr int kChunk = 256;
 #define VURNEL_IIR_OPERANDS                                                                        \
     [h] "+r"(h), [in] "+r"(in), [out] "+r"(out),                                                   \
         [n] "+r"(n) : VURNEL_IIR_INPUTS : VURNEL_IIR_CLOBBERS
+#define VURNEL_IIR_NARROWED_OPERANDS                                                               \
+    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out), [n] "+r"(n), [e] "=&r"(scratch),                  \
+        [s] "=&r"(sign)                                                                            \
+        : VURNEL_IIR_INPUTS, [lim] "r"(limit), [yExp] "i"(32 * N + 24), [scale] "m"(scale)         \
+        : VURNEL_IIR_CLOBBERS
 #define VURNEL_IIR_CHECKED_OPERANDS                                                                \
     [h] "+r"(h), [in] "+r"(in), [out] "+r"(out), [n] "+r"(n),                                      \
         [e] "=&r"(scratch)                                                                         \
@@ -226,13 +269,23 @@ template <typename C> struct Tap {
 static_assert(sizeof(Tap<long double>) == 32 && sizeof(Tap<double>) == 32, "32-byte taps");
 
 // One chunk: n samples, the history pairs from h on, the outputs as O. Checked: no outputs but
-// the history's, and it leaves early (see VURNEL_NEXT_CHECKED) with n the samples not run.
-template <int N, int R, bool Doubles, bool Checked, typename T, typename O, typename Taps>
+// the history's, and it leaves early (see VURNEL_NEXT_CHECKED) with n the samples not run;
+// Narrowed: the same, with the outputs narrowed to O, float or double (VURNEL_NEXT_NARROWED).
+template <int N, int R, bool Doubles, bool Checked, bool Narrowed, typename T, typename O,
+          typename Taps>
 void RunLoop(long double (*h)[2], const T* in, O* out, long& n, const Taps* coefficients,
              long double g, unsigned limit) {
     [[maybe_unused]] unsigned scratch = 0;
+    [[maybe_unused]] std::uint64_t sign = 0;
+    [[maybe_unused]] const double scale = sizeof(O) == 4 ? 0x1p149 : 0x1p537;
 #define VURNEL_IIR_ASM(LOAD, STORE, XC, RR)                                                        \
-    if constexpr (Checked)                                                                         \
+    if constexpr (Narrowed && sizeof(O) == 4)                                                      \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_NARROWED_FLOAT)         \
+                         : VURNEL_IIR_NARROWED_OPERANDS);                                          \
+    else if constexpr (Narrowed)                                                                   \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_NARROWED_DOUBLE)        \
+                         : VURNEL_IIR_NARROWED_OPERANDS);                                          \
+    else if constexpr (Checked)                                                                    \
         __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_CHECKED)                \
                          : VURNEL_IIR_CHECKED_OPERANDS);                                           \
     else                                                                                           \
@@ -283,9 +336,9 @@ void RunLoop(long double (*h)[2], const T* in, O* out, long& n, const Taps* coef
 #undef VURNEL_IIR_ASM
 }
 
-// The block (Checked: outputs as long double, leaving early as RunLoop does); returns the samples
-// run.
-template <int N, typename C, bool Checked, typename T, typename O>
+// The block (Checked: outputs as long double, leaving early as RunLoop does; Narrowed: narrowed to
+// O, leaving early the same way); returns the samples run.
+template <int N, typename C, bool Checked, typename T, typename O, bool Narrowed = false>
 int FastLoop(long double g, const long double* xCoeffs, const long double* yCoeffs, long double* xv,
              long double* yv, const T* input, O* output, int count, unsigned limit) {
     Tap<C> coefficients[N];
@@ -299,10 +352,11 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
         const int chunk = count - done < kChunk ? count - done : kChunk;
         long n = chunk;
         constexpr bool doubles = sizeof(C) == sizeof(double);
-        RunLoop < N, N<4 ? N : 4, doubles, Checked, T>(history, input + done, output + done, n,
-                                                       coefficients, g, limit);
+        RunLoop < N, N<4 ? N : 4, doubles, Checked, Narrowed, T>(
+                         history, input + done, output + done, n, coefficients, g, limit);
         const int ran = chunk - static_cast<int>(n);
-        if constexpr (Checked) // the outputs, from the history (the loop stores them only there)
+        if constexpr (Checked &&
+                      !Narrowed) // the outputs, from the history (the loop stores them only there)
             for (int i = 0; i < ran; ++i)
                 std::memcpy(&output[done + i], &history[N + 1 + i][1], sizeof(long double));
         done += ran;
@@ -326,6 +380,15 @@ int FastChecked(long double g, const long double* xCoeffs, const long double* yC
                 long double* xv, long double* yv, const T* input, long double* ys, int count,
                 unsigned limit) {
     return FastLoop<N, C, true>(g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
+}
+
+// FastChecked with the outputs narrowed to T (float or double) in the loop.
+template <int N, typename C, typename T>
+int FastNarrowed(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                 long double* xv, long double* yv, const T* input, T* output, int count,
+                 unsigned limit) {
+    return FastLoop<N, C, true, T, T, true>(g, xCoeffs, yCoeffs, xv, yv, input, output, count,
+                                            limit);
 }
 
 #undef VURNEL_IIR_LOOP
@@ -362,6 +425,11 @@ int FastChecked(long double g, const long double* xCoeffs, const long double* yC
 }
 bool DoubleCoefficients(const long double*, int) {
     return false;
+}
+template <int N, typename C, typename T>
+int FastNarrowed(long double, const long double*, const long double*, long double*, long double*,
+                 const T*, T*, int, unsigned) {
+    return -1; // not instantiated: the portable build has no narrowing loop
 }
 
 #endif
@@ -437,6 +505,33 @@ int Checked(int numTaps, long double g, const long double* xCoeffs, const long d
 }
 
 template <typename T>
+using NarrowedRoutine = int (*)(long double, const long double*, const long double*, long double*,
+                                long double*, const T*, T*, int, unsigned);
+
+template <typename T, int... N>
+NarrowedRoutine<T> SelectNarrowed(int numTaps, bool doubles, std::integer_sequence<int, N...>) {
+    if constexpr (kFastLoop) {
+        constexpr NarrowedRoutine<T> extended[] = {&FastNarrowed<N + 1, long double, T>...};
+        constexpr NarrowedRoutine<T> exact[] = {&FastNarrowed<N + 1, double, T>...};
+        if (numTaps < 1 || numTaps > static_cast<int>(sizeof...(N))) return nullptr;
+        return doubles ? exact[numTaps - 1] : extended[numTaps - 1];
+    } else {
+        return nullptr;
+    }
+}
+
+template <typename T>
+int Narrowed(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
+             long double* xv, long double* yv, const T* input, T* output, int count,
+             unsigned limit) {
+    if (count <= 0) return 0;
+    const NarrowedRoutine<T> routine =
+        SelectNarrowed<T>(numTaps, DoubleCoefficients(xCoeffs, numTaps),
+                          std::make_integer_sequence<int, MaxSpecialisedTaps>{});
+    return routine ? routine(g, xCoeffs, yCoeffs, xv, yv, input, output, count, limit) : -1;
+}
+
+template <typename T>
 void Block(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
            long double* xv, long double* yv, const T* input, T* output, int count) {
     if (count <= 0) return;
@@ -465,6 +560,17 @@ int IIRFilterCheckedBlock(int numTaps, long double g, const long double* xCoeffs
                           const long double* yCoeffs, long double* xv, long double* yv,
                           const float* input, long double* ys, int count, unsigned limit) {
     return Checked(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, ys, count, limit);
+}
+
+int IIRFilterNarrowedBlock(int numTaps, long double g, const long double* xCoeffs,
+                           const long double* yCoeffs, long double* xv, long double* yv,
+                           const double* input, double* output, int count, unsigned limit) {
+    return Narrowed(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, limit);
+}
+int IIRFilterNarrowedBlock(int numTaps, long double g, const long double* xCoeffs,
+                           const long double* yCoeffs, long double* xv, long double* yv,
+                           const float* input, float* output, int count, unsigned limit) {
+    return Narrowed(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, limit);
 }
 
 void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,

@@ -45,4 +45,22 @@ int IIRFilterCheckedBlock(int numTaps, long double gainFactor, const long double
                           const long double* yCoeffs, long double* xv, long double* yv,
                           const float* input, long double* ys, int count, unsigned limit);
 
+// IIRFilterCheckedBlock with every output narrowed to the buffer inside the loop instead of
+// stored as long double (the 80-bit stores and the second pass cost the silent paths about as
+// much as the recursion itself at one or two taps): a plain x87 store where y is a normal value
+// of the buffer's type or larger (it raises no flag), the zero of y's sign where y lies far below
+// the buffer's range (below 2^-200 for float, 2^-1100 for double), and for the outputs in between
+// |y| scaled into units of the buffer's smallest subnormal and rounded to an integer by the x87
+// (exact scaling, no flag), with y's sign: the bits of a plain conversion, without an x87 store
+// below the normal range. Leaves as IIRFilterCheckedBlock does (the output of the sample it leaves
+// after is written); returns the samples run, or −1, having touched nothing, where there is no
+// such loop (more than MaxSpecialisedTaps taps, or the portable build). input and output may be
+// the same buffer. Allocates nothing, locks nothing.
+int IIRFilterNarrowedBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                           const long double* yCoeffs, long double* xv, long double* yv,
+                           const double* input, double* output, int count, unsigned limit);
+int IIRFilterNarrowedBlock(int numTaps, long double gainFactor, const long double* xCoeffs,
+                           const long double* yCoeffs, long double* xv, long double* yv,
+                           const float* input, float* output, int count, unsigned limit);
+
 } // namespace vurnel::dsp

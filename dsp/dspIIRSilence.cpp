@@ -376,6 +376,17 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     return i;
 }
 
+// The Normal path's loop that narrows as it goes (float or double buffers), or −1.
+inline int Narrowed(int, long double, const long double*, const long double*, long double*,
+                    long double*, const long double*, long double*, int, unsigned) {
+    return -1;
+}
+template <typename T>
+int Narrowed(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
+             long double* xv, long double* yv, const T* in, T* out, int count, unsigned limit) {
+    return IIRFilterNarrowedBlock(n, g, xCoeffs, yCoeffs, xv, yv, in, out, count, limit);
+}
+
 template <typename T>
 bool Silent(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
             long double* xv, long double* yv, const T* in, T* out, int count, std::uint64_t design,
@@ -394,6 +405,17 @@ bool Silent(int n, long double g, const long double* xCoeffs, const long double*
         }
         s.frozen = false;
         if (HistoriesSafe(n, xv, yv, s)) {
+            // Float and double buffers narrow inside the loop (no 80-bit output stores, no
+            // second pass); long double buffers and the portable build go through a buffer.
+            const int narrowed = Narrowed(n, g, xCoeffs, yCoeffs, xv, yv, in + done, out + done,
+                                          count - done, s.yLimit);
+            if (narrowed >= 0) {
+                done += narrowed;
+                s.since = -1;
+                s.samples[static_cast<int>(TdspSilentPath::Normal)] +=
+                    static_cast<std::uint64_t>(narrowed);
+                continue;
+            }
             long double ys[kChunk];
             const int chunk = count - done < kChunk ? count - done : kChunk;
             const int ran = IIRFilterCheckedBlock(n, g, xCoeffs, yCoeffs, xv, yv, in + done, ys,
