@@ -369,9 +369,202 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
     return done;
 }
 
+// The usual block on float and double buffers from three taps up: the feed-forward terms formed
+// again from the input instead of loaded
+// ----------------------------------------------------------------------------------------------
+// On the AMD cores measured (Zen 5 class) an 80-bit load or store does not take an x87 issue slot
+// but has a throughput of its own, about one every 1.1–1.4 ns, four or five arithmetic slots: the
+// loop above, which moves three extended values through memory per tap, is bound by them at two
+// to three times the arithmetic's time. Each history value of the feed-forward side is x·g, the
+// input (a float or double, a free memory operand) times the gain factor, which stays in st0; so
+// tap k's product (x·g)·c is formed again from the input where it is needed, one multiply (one
+// slot) instead of an 80-bit load, and the products of the per-sample routine come out with the
+// same bits (x·g rounds once, as it did when it was stored; IEEE products do not depend on the
+// order of their operands). Some feedback coefficients d enter as the exact sum of two doubles
+// (hi + lo, free memory operands, one addition) instead of an 80-bit load: the masks below
+// balance the two resources per tap count. What still moves through memory: the other feedback
+// coefficients, the feed-forward coefficients that are not doubles, the output histories older
+// than the R in registers, and one 80-bit store of each output. The first N samples of a block
+// still need the stored products of the block before, so they run the loop above.
+//
+// Registers between samples: st0 g, then the last R outputs, newest first. %[x] points at the
+// sample's input in a copy of the block's inputs (the buffer may be the output too) with the N
+// before it, %[y] at its entry in the output history (16 bytes an entry, the N before it filled).
+// Taps are 64 bytes: the feed-forward value as a double at 0, d's hi and lo at 8 and 16, the
+// feed-forward value as extended at 32, d at 48.
+#define VURNEL_RC_XC_DOUBLE "fmull vurnel_k*64(%[c])\n\t"
+#define VURNEL_RC_XC_EXTENDED                                                                      \
+    "fldt 32+vurnel_k*64(%[c])\n\t"                                                                \
+    "fmulp %%st, %%st(1)\n\t"
+// d pushed: from hi + lo where the mask has tap vurnel_k's bit, else by an 80-bit load.
+#define VURNEL_RC_D                                                                                \
+    ".if (%c[mask] >> vurnel_k) & 1\n\t"                                                           \
+    "fldl 8+vurnel_k*64(%[c])\n\t"                                                                 \
+    "faddl 16+vurnel_k*64(%[c])\n\t"                                                               \
+    ".else\n\t"                                                                                    \
+    "fldt 48+vurnel_k*64(%[c])\n\t"                                                                \
+    ".endif\n\t"
+// acc += (x·g)·c for tap vurnel_k (g in st1 under the sum).
+#define VURNEL_RC_H(LOADX, XC) "fld %%st(1)\n\t" LOADX XC "faddp %%st, %%st(1)\n\t"
+// A tap whose output is in register st(P) once d is pushed (P = 2 + its age).
+#define VURNEL_RC_REGISTER_TAP(LOADX, XC, P)                                                       \
+    VURNEL_RC_H(LOADX, XC)                                                                         \
+    VURNEL_RC_D "fmul %%st(" #P "), %%st\n\t"                                                      \
+                "faddp %%st, %%st(1)\n\t"                                                          \
+                ".set vurnel_k, vurnel_k+1\n\t"
+#define VURNEL_RC_TAPS3(LX, XC)                                                                    \
+    VURNEL_RC_REGISTER_TAP(LX, XC, 5)                                                              \
+    VURNEL_RC_REGISTER_TAP(LX, XC, 4) VURNEL_RC_REGISTER_TAP(LX, XC, 3)
+#define VURNEL_RC_TAPS4(LX, XC) VURNEL_RC_REGISTER_TAP(LX, XC, 6) VURNEL_RC_TAPS3(LX, XC)
+// The last R outputs pushed, oldest first.
+#define VURNEL_RC_LOAD_Y3                                                                          \
+    "fldt -48(%[y])\n\t"                                                                           \
+    "fldt -32(%[y])\n\t"                                                                           \
+    "fldt -16(%[y])\n\t"
+#define VURNEL_RC_LOAD_Y4 "fldt -64(%[y])\n\t" VURNEL_RC_LOAD_Y3
+#define VURNEL_RC_LOOP(LOADX, LOADT, STORE, XC, R)                                                 \
+    VURNEL_RC_LOAD_Y##R                                                                            \
+        "fldt %[g]\n\t"                                                                            \
+        "1:\n\t"                                                                                   \
+        "fld %%st(0)\n\t" LOADT ".set vurnel_k, 0\n\t"                                             \
+        ".rept %c[taps] - " #R                                                                     \
+        "\n\t" VURNEL_RC_H(LOADX, XC) "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D         \
+                                      "fmulp %%st, %%st(1)\n\t"                                    \
+                                      "faddp %%st, %%st(1)\n\t"                                    \
+                                      ".set vurnel_k, vurnel_k+1\n\t"                              \
+                                      ".endr\n\t" VURNEL_RC_TAPS##R(LOADX, XC) STORE               \
+        "fld %%st(0)\n\t"                                                                          \
+        "fstpt (%[y])\n\t" VURNEL_ROTATE##R "add %[step], %[x]\n\t"                                \
+                                            "add $16, %[y]\n\t"                                    \
+                                            "add %[step], %[out]\n\t"                              \
+                                            "dec %[n]\n\t"                                         \
+                                            "jnz 1b\n\t"                                           \
+                                            "fstp %%st(0)\n\t" VURNEL_POP_Y##R
+
+struct SplitTap {
+    double c, dHi, dLo, unused;
+    long double cx, d;
+};
+static_assert(sizeof(SplitTap) == 64, "64-byte taps");
+
+// The feedback coefficients split into hi + lo per tap count: about one in three from N = 5 up
+// (measured best on an AMD EPYC; fewer where the chain, not the loads, bounds the loop).
+constexpr unsigned SplitMask(int n) {
+    const int p = n <= 4 ? 1 : n <= 6 ? 2 : 3;
+    unsigned mask = 0;
+    for (int k = 0; k < n; ++k)
+        if ((k * p) / n != ((k + 1) * p) / n) mask |= 1u << k;
+    return mask;
+}
+
+// One chunk of n ≥ 1 samples (see above).
+template <int N, bool Doubles, typename T>
+void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* taps, long double g) {
+    constexpr int R = N < 4 ? N : 4;
+#define VURNEL_RC_OPERANDS                                                                         \
+    [x] "+r"(x), [y] "+r"(y), [out] "+r"(out),                                                     \
+        [n] "+r"(n)                                                                                \
+        : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(SplitMask(N)),                      \
+          [step] "i"(static_cast<int>(sizeof(T))) : VURNEL_IIR_CLOBBERS
+#define VURNEL_RC_FOR(LX, LT, ST)                                                                  \
+    if constexpr (R == 3) {                                                                        \
+        if constexpr (Doubles)                                                                     \
+            __asm__ volatile(VURNEL_RC_LOOP(LX, LT, ST, VURNEL_RC_XC_DOUBLE, 3)                    \
+                             : VURNEL_RC_OPERANDS);                                                \
+        else                                                                                       \
+            __asm__ volatile(VURNEL_RC_LOOP(LX, LT, ST, VURNEL_RC_XC_EXTENDED, 3)                  \
+                             : VURNEL_RC_OPERANDS);                                                \
+    } else {                                                                                       \
+        if constexpr (Doubles)                                                                     \
+            __asm__ volatile(VURNEL_RC_LOOP(LX, LT, ST, VURNEL_RC_XC_DOUBLE, 4)                    \
+                             : VURNEL_RC_OPERANDS);                                                \
+        else                                                                                       \
+            __asm__ volatile(VURNEL_RC_LOOP(LX, LT, ST, VURNEL_RC_XC_EXTENDED, 4)                  \
+                             : VURNEL_RC_OPERANDS);                                                \
+    }
+    if constexpr (sizeof(T) == 4) {
+        VURNEL_RC_FOR("fmuls vurnel_k*4-%c[taps]*4(%[x])\n\t", "fmuls (%[x])\n\t",
+                      "fsts (%[out])\n\t")
+    } else {
+        VURNEL_RC_FOR("fmull vurnel_k*8-%c[taps]*8(%[x])\n\t", "fmull (%[x])\n\t",
+                      "fstl (%[out])\n\t")
+    }
+#undef VURNEL_RC_FOR
+#undef VURNEL_RC_OPERANDS
+}
+
+inline std::uint16_t ControlWord() {
+    std::uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
+
+// Whether the taps' feedback coefficients split exactly into two normal doubles (or a zero) and
+// the x87 rounds to 64-bit significands (hi + lo is then exact, whatever the rounding direction).
+template <int N>
+bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps) {
+    if ((ControlWord() & 0x0300u) != 0x0300u) return false;
+    const auto normal = [](double v) {
+        return v == 0.0 || (std::fabs(v) >= 0x1p-1022 && std::fabs(v) <= 0x1p1020);
+    };
+    for (int k = 0; k < N; ++k) {
+        const double hi = static_cast<double>(yCoeffs[k]);
+        const long double rest = yCoeffs[k] - static_cast<long double>(hi);
+        const double lo = static_cast<double>(rest);
+        if (!normal(hi) || !normal(lo) || static_cast<long double>(lo) != rest) return false;
+        taps[k] = {static_cast<double>(xCoeffs[k]), hi, lo, 0.0, xCoeffs[k], yCoeffs[k]};
+    }
+    return true;
+}
+
+// FastLoop's block for float and double buffers of more than N samples, through RunRecompute after
+// the first N; false (nothing run) where the coefficients do not split.
+template <int N, typename C, typename T>
+bool RecomputeBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                    long double* xv, long double* yv, const T* input, T* output, int count) {
+    SplitTap taps[N];
+    if (!Split<N>(xCoeffs, yCoeffs, taps)) return false;
+    T xs[N + kChunk];
+    long double ys[N + kChunk];
+    std::memcpy(xs, input, N * sizeof(T)); // before the first outputs overwrite them
+    FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, N, 0);
+    for (int i = 0; i < N; ++i)
+        ys[i] = yv[i + 1];
+    int done = N, m = 0;
+    for (;;) {
+        m = count - done < kChunk ? count - done : kChunk;
+        std::memcpy(xs + N, input + done, static_cast<std::size_t>(m) * sizeof(T));
+        RunRecompute<N, sizeof(C) == sizeof(double), T>(xs + N, ys + N, output + done, m, taps, g);
+        done += m;
+        if (done == count) break;
+        std::memmove(xs, xs + m, N * sizeof(T));
+        std::memmove(ys, ys + m, N * sizeof(long double));
+    }
+    // The histories as the per-sample routine leaves them: the last N + 1 entries.
+    for (int i = 0; i <= N; ++i) {
+        xv[i] = static_cast<long double>(xs[m - 1 + i]) * g;
+        yv[i] = ys[m - 1 + i];
+    }
+    return true;
+}
+
+#undef VURNEL_RC_LOOP
+#undef VURNEL_RC_LOAD_Y4
+#undef VURNEL_RC_LOAD_Y3
+#undef VURNEL_RC_TAPS4
+#undef VURNEL_RC_TAPS3
+#undef VURNEL_RC_REGISTER_TAP
+#undef VURNEL_RC_H
+#undef VURNEL_RC_D
+#undef VURNEL_RC_XC_EXTENDED
+#undef VURNEL_RC_XC_DOUBLE
+
 template <int N, typename C, typename T>
 void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
                long double* xv, long double* yv, const T* input, T* output, int count) {
+    if constexpr (sizeof(T) < sizeof(long double))
+        if (count > N && RecomputeBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count))
+            return;
     FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
 }
 
