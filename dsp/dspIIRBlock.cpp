@@ -405,7 +405,7 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
     "fldt 48+vurnel_k*64(%[c])\n\t"                                                                \
     ".endif\n\t"
 // acc += (x·g)·c for tap vurnel_k (g in st1 under the sum).
-#define VURNEL_RC_H(LOADX, XC) "fld %%st(1)\n\t" LOADX XC "faddp %%st, %%st(1)\n\t"
+#define VURNEL_RC_H(LOADX, XC) LOADX "fmul %%st(2), %%st\n\t" XC "faddp %%st, %%st(1)\n\t"
 // A tap whose output is in register st(P) once d is pushed (P = 2 + its age).
 #define VURNEL_RC_REGISTER_TAP(LOADX, XC, P)                                                       \
     VURNEL_RC_H(LOADX, XC)                                                                         \
@@ -416,30 +416,52 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
     VURNEL_RC_REGISTER_TAP(LX, XC, 5)                                                              \
     VURNEL_RC_REGISTER_TAP(LX, XC, 4) VURNEL_RC_REGISTER_TAP(LX, XC, 3)
 #define VURNEL_RC_TAPS4(LX, XC) VURNEL_RC_REGISTER_TAP(LX, XC, 6) VURNEL_RC_TAPS3(LX, XC)
+#define VURNEL_RC_TAPS5(LX, XC) VURNEL_RC_REGISTER_TAP(LX, XC, 7) VURNEL_RC_TAPS4(LX, XC)
+#define VURNEL_ROTATE5                                                                             \
+    "fstp %%st(6)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fxch %%st(5)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"
+#define VURNEL_POP_Y5 "fstp %%st(0)\n\t" VURNEL_POP_Y4
 // The last R outputs pushed, oldest first.
 #define VURNEL_RC_LOAD_Y3                                                                          \
     "fldt -48(%[y])\n\t"                                                                           \
     "fldt -32(%[y])\n\t"                                                                           \
     "fldt -16(%[y])\n\t"
 #define VURNEL_RC_LOAD_Y4 "fldt -64(%[y])\n\t" VURNEL_RC_LOAD_Y3
+#define VURNEL_RC_LOAD_Y5 "fldt -80(%[y])\n\t" VURNEL_RC_LOAD_Y4
+// With no output history in memory (N ≤ R) the outputs are stored from the registers only at
+// the end of the chunk; otherwise each once, as it is made.
 #define VURNEL_RC_LOOP(LOADX, LOADT, STORE, XC, R)                                                 \
     VURNEL_RC_LOAD_Y##R                                                                            \
         "fldt %[g]\n\t"                                                                            \
-        "1:\n\t"                                                                                   \
-        "fld %%st(0)\n\t" LOADT ".set vurnel_k, 0\n\t"                                             \
+        "1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                                \
         ".rept %c[taps] - " #R                                                                     \
         "\n\t" VURNEL_RC_H(LOADX, XC) "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D         \
                                       "fmulp %%st, %%st(1)\n\t"                                    \
                                       "faddp %%st, %%st(1)\n\t"                                    \
                                       ".set vurnel_k, vurnel_k+1\n\t"                              \
                                       ".endr\n\t" VURNEL_RC_TAPS##R(LOADX, XC) STORE               \
+        ".if %c[taps] > " #R "\n\t"                                                                \
         "fld %%st(0)\n\t"                                                                          \
-        "fstpt (%[y])\n\t" VURNEL_ROTATE##R "add %[step], %[x]\n\t"                                \
-                                            "add $16, %[y]\n\t"                                    \
-                                            "add %[step], %[out]\n\t"                              \
-                                            "dec %[n]\n\t"                                         \
-                                            "jnz 1b\n\t"                                           \
-                                            "fstp %%st(0)\n\t" VURNEL_POP_Y##R
+        "fstpt (%[y])\n\t"                                                                         \
+        ".endif\n\t" VURNEL_ROTATE##R "add %[step], %[x]\n\t"                                      \
+                                      "add $16, %[y]\n\t"                                          \
+                                      "add %[step], %[out]\n\t"                                    \
+                                      "dec %[n]\n\t"                                               \
+                                      "jnz 1b\n\t"                                                 \
+                                      "fstp %%st(0)\n\t"                                           \
+                                      ".if %c[taps] > " #R "\n\t" VURNEL_POP_Y##R                  \
+        ".else\n\t"                                                                                \
+        ".set vurnel_k, 1\n\t"                                                                     \
+        ".rept " #R "\n\t"                                                                         \
+        "fstpt -16*vurnel_k(%[y])\n\t"                                                             \
+        ".set vurnel_k, vurnel_k+1\n\t"                                                            \
+        ".endr\n\t"                                                                                \
+        ".endif\n\t"
 
 struct SplitTap {
     double c, dHi, dLo, unused;
@@ -457,10 +479,16 @@ constexpr unsigned SplitMask(int n) {
     return mask;
 }
 
+// The outputs kept in registers. Five leave room for one operand only: where there are no older
+// outputs in memory and the feed-forward coefficients are doubles (memory operands).
+constexpr int RegisterOutputs(int n, bool doubles) {
+    return n == 5 && doubles ? 5 : n < 4 ? n : 4;
+}
+
 // One chunk of n ≥ 1 samples (see above).
 template <int N, bool Doubles, typename T>
 void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* taps, long double g) {
-    constexpr int R = N < 4 ? N : 4;
+    constexpr int R = RegisterOutputs(N, Doubles);
 #define VURNEL_RC_OPERANDS                                                                         \
     [x] "+r"(x), [y] "+r"(y), [out] "+r"(out),                                                     \
         [n] "+r"(n)                                                                                \
@@ -474,6 +502,8 @@ void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* ta
         else                                                                                       \
             __asm__ volatile(VURNEL_RC_LOOP(LX, LT, ST, VURNEL_RC_XC_EXTENDED, 3)                  \
                              : VURNEL_RC_OPERANDS);                                                \
+    } else if constexpr (R == 5) {                                                                 \
+        __asm__ volatile(VURNEL_RC_LOOP(LX, LT, ST, VURNEL_RC_XC_DOUBLE, 5) : VURNEL_RC_OPERANDS); \
     } else {                                                                                       \
         if constexpr (Doubles)                                                                     \
             __asm__ volatile(VURNEL_RC_LOOP(LX, LT, ST, VURNEL_RC_XC_DOUBLE, 4)                    \
@@ -483,10 +513,10 @@ void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* ta
                              : VURNEL_RC_OPERANDS);                                                \
     }
     if constexpr (sizeof(T) == 4) {
-        VURNEL_RC_FOR("fmuls vurnel_k*4-%c[taps]*4(%[x])\n\t", "fmuls (%[x])\n\t",
+        VURNEL_RC_FOR("flds vurnel_k*4-%c[taps]*4(%[x])\n\t", "flds (%[x])\n\t",
                       "fsts (%[out])\n\t")
     } else {
-        VURNEL_RC_FOR("fmull vurnel_k*8-%c[taps]*8(%[x])\n\t", "fmull (%[x])\n\t",
+        VURNEL_RC_FOR("fldl vurnel_k*8-%c[taps]*8(%[x])\n\t", "fldl (%[x])\n\t",
                       "fstl (%[out])\n\t")
     }
 #undef VURNEL_RC_FOR
@@ -534,7 +564,16 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     for (;;) {
         m = count - done < kChunk ? count - done : kChunk;
         std::memcpy(xs + N, input + done, static_cast<std::size_t>(m) * sizeof(T));
-        RunRecompute<N, sizeof(C) == sizeof(double), T>(xs + N, ys + N, output + done, m, taps, g);
+        constexpr bool doubles = sizeof(C) == sizeof(double);
+        if (N <= RegisterOutputs(N, doubles) && done + m == count && m > 1) {
+            // Outputs in registers are stored at the end of a run: the last sample runs on its
+            // own, so that the one before the last N is stored too (the history keeps N + 1).
+            RunRecompute<N, doubles, T>(xs + N, ys + N, output + done, m - 1, taps, g);
+            RunRecompute<N, doubles, T>(xs + N + m - 1, ys + N + m - 1, output + done + m - 1, 1,
+                                        taps, g);
+        } else {
+            RunRecompute<N, doubles, T>(xs + N, ys + N, output + done, m, taps, g);
+        }
         done += m;
         if (done == count) break;
         std::memmove(xs, xs + m, N * sizeof(T));
@@ -551,7 +590,11 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
 #undef VURNEL_RC_LOOP
 #undef VURNEL_RC_LOAD_Y4
 #undef VURNEL_RC_LOAD_Y3
+#undef VURNEL_RC_TAPS5
 #undef VURNEL_RC_TAPS4
+#undef VURNEL_ROTATE5
+#undef VURNEL_POP_Y5
+#undef VURNEL_RC_LOAD_Y5
 #undef VURNEL_RC_TAPS3
 #undef VURNEL_RC_REGISTER_TAP
 #undef VURNEL_RC_H
