@@ -1,6 +1,7 @@
 #include "dspSections.h"
 
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "dspExtendedBits.h"
@@ -248,6 +249,402 @@ void SectionsBlock(const TdspBiquad* sections, long double (*history)[2], const 
         history[i][0] = h0[i], history[i][1] = h1[i];
 }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
+
+// Two to four sections on float and double buffers, by hand
+// ---------------------------------------------------------
+// The loop above lets g++ keep what it can in registers; with two sections or more it moves
+// extended values through memory several times per section and sample, and on the AMD cores
+// measured (Zen 5 class) an 80-bit load or store has a throughput of its own, about one every
+// 1.1–1.4 ns (four or five x87 arithmetic slots), so the cascade ran at 3–4.5 times its
+// arithmetic's time. The loop below keeps each section's last output in a register (and the one
+// before it where registers remain), takes the first section's inputs from a copy of the block's
+// inputs as float or double memory operands (free), and takes most of the coefficients as
+// the exact sum of two doubles (one addition, no 80-bit load) where they split exactly, with the
+// rest as 80-bit loads: the two resources in balance. Every product and sum is the one Cascade
+// computes, in its order: IEEE products and sums do not depend on the order of their operands, and
+// acc − A·y is `fsubrp`.
+//
+// The instruction sequences are written out by a small generator that tracks the x87 stack
+// (which value sits in which register after each push, pop and exchange), for K sections, the
+// stages whose older output stays in a register, and the coefficients taken as hi + lo:
+//   VURNEL_SECTIONS_LOOP_2: older outputs of both stages in registers, 6 of 10 split;
+//   VURNEL_SECTIONS_LOOP_3: stage 2's in a register, 12 of 15 split;
+//   VURNEL_SECTIONS_LOOP_4: none (stored once, loaded where used), 18 of 20 split
+// (the counts measured best on an AMD EPYC; the split ones are spread evenly over the list).
+// Operands: %[c] the coefficients (32 bytes each, section by section, B0 B1 B2 A1 A2: the
+// extended value, then hi and lo as doubles), %[s] the stages' histories (stage k at 32·k: last
+// output, the one before), %[m] the older outputs kept in memory (stage k at 16·k), %[x] the
+// sample's input in the copy (the two before it in place), %[out] its output, %[n] the samples.
+#define VURNEL_SECTIONS_LOOP_2(T, STEP)                                                            \
+    "fldt 80(%[s])\n\t"                                                                            \
+    "fldt 64(%[s])\n\t"                                                                            \
+    "fldt 48(%[s])\n\t"                                                                            \
+    "fldt 32(%[s])\n\t"                                                                            \
+    "1:\n\t"                                                                                       \
+    "fldt 0(%[c])\n\t"                                                                             \
+    "fmul" T " (%[x])\n\t"                                                                         \
+    "fldl 48(%[c])\n\t"                                                                            \
+    "faddl 56(%[c])\n\t"                                                                           \
+    "fmul" T " -1*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldt 64(%[c])\n\t"                                                                            \
+    "fmul" T " -2*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 112(%[c])\n\t"                                                                           \
+    "faddl 120(%[c])\n\t"                                                                          \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 144(%[c])\n\t"                                                                           \
+    "faddl 152(%[c])\n\t"                                                                          \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldt 160(%[c])\n\t"                                                                           \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fldl 208(%[c])\n\t"                                                                           \
+    "faddl 216(%[c])\n\t"                                                                          \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldt 224(%[c])\n\t"                                                                           \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 272(%[c])\n\t"                                                                           \
+    "faddl 280(%[c])\n\t"                                                                          \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 304(%[c])\n\t"                                                                           \
+    "faddl 312(%[c])\n\t"                                                                          \
+    "fmul %%st(6), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fst" T " (%[out])\n\t"                                                                        \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "add $" STEP ", %[x]\n\t"                                                                      \
+    "add $" STEP ", %[out]\n\t"                                                                    \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "fstpt 32(%[s])\n\t"                                                                           \
+    "fstpt 48(%[s])\n\t"                                                                           \
+    "fstpt 64(%[s])\n\t"                                                                           \
+    "fstpt 80(%[s])\n\t"
+#define VURNEL_SECTIONS_LOOP_3(T, STEP)                                                            \
+    "fldt 96(%[s])\n\t"                                                                            \
+    "fldt 80(%[s])\n\t"                                                                            \
+    "fldt 64(%[s])\n\t"                                                                            \
+    "fldt 32(%[s])\n\t"                                                                            \
+    "1:\n\t"                                                                                       \
+    "fldt 0(%[c])\n\t"                                                                             \
+    "fmul" T " (%[x])\n\t"                                                                         \
+    "fldl 48(%[c])\n\t"                                                                            \
+    "faddl 56(%[c])\n\t"                                                                           \
+    "fmul" T " -1*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 80(%[c])\n\t"                                                                            \
+    "faddl 88(%[c])\n\t"                                                                           \
+    "fmul" T " -2*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 112(%[c])\n\t"                                                                           \
+    "faddl 120(%[c])\n\t"                                                                          \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 144(%[c])\n\t"                                                                           \
+    "faddl 152(%[c])\n\t"                                                                          \
+    "fldt 16(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldt 160(%[c])\n\t"                                                                           \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fldl 208(%[c])\n\t"                                                                           \
+    "faddl 216(%[c])\n\t"                                                                          \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 240(%[c])\n\t"                                                                           \
+    "faddl 248(%[c])\n\t"                                                                          \
+    "fldt 16(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 272(%[c])\n\t"                                                                           \
+    "faddl 280(%[c])\n\t"                                                                          \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 304(%[c])\n\t"                                                                           \
+    "faddl 312(%[c])\n\t"                                                                          \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fld %%st(2)\n\t"                                                                              \
+    "fstpt 16(%[m])\n\t"                                                                           \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fldt 320(%[c])\n\t"                                                                           \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fldl 368(%[c])\n\t"                                                                           \
+    "faddl 376(%[c])\n\t"                                                                          \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 400(%[c])\n\t"                                                                           \
+    "faddl 408(%[c])\n\t"                                                                          \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 432(%[c])\n\t"                                                                           \
+    "faddl 440(%[c])\n\t"                                                                          \
+    "fmul %%st(6), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 464(%[c])\n\t"                                                                           \
+    "faddl 472(%[c])\n\t"                                                                          \
+    "fldt 48(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fst" T " (%[out])\n\t"                                                                        \
+    "fld %%st(4)\n\t"                                                                              \
+    "fstpt 48(%[m])\n\t"                                                                           \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "add $" STEP ", %[x]\n\t"                                                                      \
+    "add $" STEP ", %[out]\n\t"                                                                    \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "fstpt 32(%[s])\n\t"                                                                           \
+    "fstpt 64(%[s])\n\t"                                                                           \
+    "fstpt 80(%[s])\n\t"                                                                           \
+    "fstpt 96(%[s])\n\t"
+#define VURNEL_SECTIONS_LOOP_4(T, STEP)                                                            \
+    "fldt 128(%[s])\n\t"                                                                           \
+    "fldt 96(%[s])\n\t"                                                                            \
+    "fldt 64(%[s])\n\t"                                                                            \
+    "fldt 32(%[s])\n\t"                                                                            \
+    "1:\n\t"                                                                                       \
+    "fldt 0(%[c])\n\t"                                                                             \
+    "fmul" T " (%[x])\n\t"                                                                         \
+    "fldl 48(%[c])\n\t"                                                                            \
+    "faddl 56(%[c])\n\t"                                                                           \
+    "fmul" T " -1*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 80(%[c])\n\t"                                                                            \
+    "faddl 88(%[c])\n\t"                                                                           \
+    "fmul" T " -2*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 112(%[c])\n\t"                                                                           \
+    "faddl 120(%[c])\n\t"                                                                          \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 144(%[c])\n\t"                                                                           \
+    "faddl 152(%[c])\n\t"                                                                          \
+    "fldt 16(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 176(%[c])\n\t"                                                                           \
+    "faddl 184(%[c])\n\t"                                                                          \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fldl 208(%[c])\n\t"                                                                           \
+    "faddl 216(%[c])\n\t"                                                                          \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 240(%[c])\n\t"                                                                           \
+    "faddl 248(%[c])\n\t"                                                                          \
+    "fldt 16(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 272(%[c])\n\t"                                                                           \
+    "faddl 280(%[c])\n\t"                                                                          \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 304(%[c])\n\t"                                                                           \
+    "faddl 312(%[c])\n\t"                                                                          \
+    "fldt 32(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fld %%st(2)\n\t"                                                                              \
+    "fstpt 16(%[m])\n\t"                                                                           \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fldt 320(%[c])\n\t"                                                                           \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fldl 368(%[c])\n\t"                                                                           \
+    "faddl 376(%[c])\n\t"                                                                          \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 400(%[c])\n\t"                                                                           \
+    "faddl 408(%[c])\n\t"                                                                          \
+    "fldt 32(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 432(%[c])\n\t"                                                                           \
+    "faddl 440(%[c])\n\t"                                                                          \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 464(%[c])\n\t"                                                                           \
+    "faddl 472(%[c])\n\t"                                                                          \
+    "fldt 48(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fld %%st(3)\n\t"                                                                              \
+    "fstpt 32(%[m])\n\t"                                                                           \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fldl 496(%[c])\n\t"                                                                           \
+    "faddl 504(%[c])\n\t"                                                                          \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "fldl 528(%[c])\n\t"                                                                           \
+    "faddl 536(%[c])\n\t"                                                                          \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 560(%[c])\n\t"                                                                           \
+    "faddl 568(%[c])\n\t"                                                                          \
+    "fldt 48(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 592(%[c])\n\t"                                                                           \
+    "faddl 600(%[c])\n\t"                                                                          \
+    "fmul %%st(6), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fldl 624(%[c])\n\t"                                                                           \
+    "faddl 632(%[c])\n\t"                                                                          \
+    "fldt 64(%[m])\n\t"                                                                            \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fld %%st(4)\n\t"                                                                              \
+    "fstpt 48(%[m])\n\t"                                                                           \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fst" T " (%[out])\n\t"                                                                        \
+    "fld %%st(4)\n\t"                                                                              \
+    "fstpt 64(%[m])\n\t"                                                                           \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fxch %%st(2)\n\t"                                                                             \
+    "add $" STEP ", %[x]\n\t"                                                                      \
+    "add $" STEP ", %[out]\n\t"                                                                    \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "fstpt 32(%[s])\n\t"                                                                           \
+    "fstpt 64(%[s])\n\t"                                                                           \
+    "fstpt 96(%[s])\n\t"                                                                           \
+    "fstpt 128(%[s])\n\t"
+
+struct SplitCoefficient {
+    long double v;
+    double hi, lo;
+};
+static_assert(sizeof(SplitCoefficient) == 32, "32-byte coefficients");
+
+// The stages (1..K) whose older output the loop keeps in a register.
+constexpr bool OlderInRegister(int sections, int stage) {
+    return sections == 2 || (sections == 3 && stage == 2);
+}
+
+template <int K, typename T>
+void RunSections(const T* x, T* out, long n, const SplitCoefficient* c, long double (*s)[2],
+                 long double* m) {
+#define VURNEL_SECTIONS_ASM(LOOP)                                                                  \
+    __asm__ volatile(LOOP                                                                          \
+                     : [x] "+r"(x), [out] "+r"(out), [n] "+r"(n)                                   \
+                     : [c] "r"(c), [s] "r"(s), [m] "r"(m)                                          \
+                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", \
+                       "st(7)")
+    if constexpr (K == 2 && sizeof(T) == 4)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTIONS_LOOP_2("s", "4"));
+    else if constexpr (K == 2)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTIONS_LOOP_2("l", "8"));
+    else if constexpr (K == 3 && sizeof(T) == 4)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTIONS_LOOP_3("s", "4"));
+    else if constexpr (K == 3)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTIONS_LOOP_3("l", "8"));
+    else if constexpr (sizeof(T) == 4)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTIONS_LOOP_4("s", "4"));
+    else
+        VURNEL_SECTIONS_ASM(VURNEL_SECTIONS_LOOP_4("l", "8"));
+#undef VURNEL_SECTIONS_ASM
+}
+
+#undef VURNEL_SECTIONS_LOOP_2
+#undef VURNEL_SECTIONS_LOOP_3
+#undef VURNEL_SECTIONS_LOOP_4
+
+std::uint16_t ControlWord() {
+    std::uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
+
+// Every coefficient as hi + lo, two normal doubles (or zeros) whose sum is exact, and the x87
+// rounding to 64-bit significands (the sum is then exact in any rounding direction).
+template <int K> bool SplitSections(const TdspBiquad* sections, SplitCoefficient* c) {
+    if ((ControlWord() & 0x0300u) != 0x0300u) return false;
+    const auto normal = [](double v) {
+        return v == 0.0 || (std::fabs(v) >= 0x1p-1022 && std::fabs(v) <= 0x1p1020);
+    };
+    for (int k = 0; k < K; ++k) {
+        const long double v[5] = {sections[k].B0, sections[k].B1, sections[k].B2, sections[k].A1,
+                                  sections[k].A2};
+        for (int j = 0; j < 5; ++j) {
+            const double hi = static_cast<double>(v[j]);
+            const long double rest = v[j] - static_cast<long double>(hi);
+            const double lo = static_cast<double>(rest);
+            if (!normal(hi) || !normal(lo) || static_cast<long double>(lo) != rest) return false;
+            c[5 * k + j] = {v[j], hi, lo};
+        }
+    }
+    return true;
+}
+
+// SectionsBlock through RunSections after the first two samples (the first section's input
+// history is then the block's own inputs, which the loop reads from a copy); false, having run
+// nothing, where the coefficients do not split.
+template <int K, typename T>
+bool FastSections(const TdspBiquad* sections, long double (*history)[2], const T* input, T* output,
+                  int count) {
+    SplitCoefficient c[5 * K];
+    if (count <= 2 || !SplitSections<K>(sections, c)) return false;
+    constexpr int kChunk = 256;
+    T xs[2 + kChunk];
+    xs[0] = input[0], xs[1] = input[1]; // before the first outputs overwrite them
+    SectionsBlock<K, T>(sections, history, input, output, 2);
+    long double s[K + 1][2], m[K + 1];
+    for (int k = 1; k <= K; ++k)
+        s[k][0] = history[k][0], s[k][1] = m[k] = history[k][1];
+    int done = 2, n = 0;
+    for (;;) {
+        n = count - done < kChunk ? count - done : kChunk;
+        for (int i = 0; i < n; ++i)
+            xs[2 + i] = input[done + i];
+        RunSections<K, T>(xs + 2, output + done, n, c, s, m);
+        done += n;
+        if (done == count) break;
+        xs[0] = xs[n], xs[1] = xs[n + 1];
+    }
+    history[0][0] = xs[n + 1], history[0][1] = xs[n];
+    for (int k = 1; k <= K; ++k)
+        history[k][0] = s[k][0], history[k][1] = OlderInRegister(K, k) ? s[k][1] : m[k];
+    return true;
+}
+
+#endif
+
+// The loop for K sections: by hand for two to four on float and double buffers, where it applies.
+template <int K, typename T>
+void Sections(const TdspBiquad* sections, long double (*history)[2], const T* input, T* output,
+              int count) {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
+    if constexpr (K >= 2 && K <= 4 && sizeof(T) < sizeof(long double))
+        if (FastSections<K, T>(sections, history, input, output, count)) return;
+#endif
+    SectionsBlock<K, T>(sections, history, input, output, count);
+}
+
 template <typename T>
 using SectionsRoutine = void (*)(const TdspBiquad*, long double (*)[2], const T*, T*, int);
 
@@ -256,7 +653,7 @@ constexpr int kSpecialisedSections = 8;
 
 template <typename T, int... K>
 SectionsRoutine<T> SelectSections(int count, std::integer_sequence<int, K...>) {
-    constexpr SectionsRoutine<T> table[] = {&SectionsBlock<K + 1, T>...};
+    constexpr SectionsRoutine<T> table[] = {&Sections<K + 1, T>...};
     return count >= 1 && count <= static_cast<int>(sizeof...(K)) ? table[count - 1] : nullptr;
 }
 
