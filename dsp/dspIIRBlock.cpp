@@ -489,11 +489,14 @@ constexpr int RegisterOutputs(int n, bool doubles) {
 template <int N, bool Doubles, typename T>
 void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* taps, long double g) {
     constexpr int R = RegisterOutputs(N, Doubles);
+    static constexpr unsigned kMask = SplitMask(N);
 #define VURNEL_RC_OPERANDS                                                                         \
     [x] "+r"(x), [y] "+r"(y), [out] "+r"(out),                                                     \
         [n] "+r"(n)                                                                                \
-        : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(SplitMask(N)),                      \
-          [step] "i"(static_cast<int>(sizeof(T))) : VURNEL_IIR_CLOBBERS
+        : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask), [step] "i"(                 \
+                                                                           static_cast<int>(       \
+                                                                               sizeof(T)))         \
+        : VURNEL_IIR_CLOBBERS
 #define VURNEL_RC_FOR(LX, LT, ST)                                                                  \
     if constexpr (R == 3) {                                                                        \
         if constexpr (Doubles)                                                                     \
