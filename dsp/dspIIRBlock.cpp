@@ -384,7 +384,8 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
 // (hi + lo, free memory operands, one addition) instead of an 80-bit load: the masks below
 // balance the two resources per tap count. What still moves through memory: the other feedback
 // coefficients, the feed-forward coefficients that are not doubles, the output histories older
-// than the R in registers, and one 80-bit store of each output. The first N samples of a block
+// than the R in registers and, where there are such, one 80-bit store of each output (otherwise
+// the outputs are stored from the registers at the end of a run). The first N samples of a block
 // still need the stored products of the block before, so they run the loop above.
 //
 // Registers between samples: st0 g, then the last R outputs, newest first. %[x] points at the
@@ -469,8 +470,9 @@ struct SplitTap {
 };
 static_assert(sizeof(SplitTap) == 64, "64-byte taps");
 
-// The feedback coefficients split into hi + lo per tap count: about one in three from N = 5 up
-// (measured best on an AMD EPYC; fewer where the chain, not the loads, bounds the loop).
+// The feedback coefficients split into hi + lo per tap count, spread evenly: one up to four taps,
+// two of five or six, three of seven or eight (measured best on an AMD EPYC: none gave 1.26–2.37
+// times the limit, all 1.56–1.57 from four taps up).
 constexpr unsigned SplitMask(int n) {
     const int p = n <= 4 ? 1 : n <= 6 ? 2 : 3;
     unsigned mask = 0;
