@@ -382,8 +382,8 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
 // same bits (x·g rounds once, as it did when it was stored; IEEE products do not depend on the
 // order of their operands). Some feedback coefficients d enter as the exact sum of two doubles
 // (hi + lo, free memory operands, one addition) instead of an 80-bit load: the masks below
-// balance the two resources per tap count. What still moves through memory: the other feedback
-// coefficients, the feed-forward coefficients that are not doubles, the output histories older
+// balance the two resources per tap count; feed-forward coefficients that are not doubles enter
+// the same way. What still moves through memory: the other feedback coefficients, the outputs older
 // than the R in registers and, where there are such, one 80-bit store of each output (otherwise
 // the outputs are stored from the registers at the end of a run). The first N samples of a block
 // still need the stored products of the block before, so they run the loop above.
@@ -391,11 +391,13 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
 // Registers between samples: st0 g, then the last R outputs, newest first. %[x] points at the
 // sample's input in a copy of the block's inputs (the buffer may be the output too) with the N
 // before it, %[y] at its entry in the output history (16 bytes an entry, the N before it filled).
-// Taps are 64 bytes: the feed-forward value as a double at 0, d's hi and lo at 8 and 16, the
-// feed-forward value as extended at 32, d at 48.
+// Taps are 64 bytes: the feed-forward value c as a double (or c's hi) at 0, d's hi and lo at 8 and
+// 16, c's lo at 24 (zero where c is a double), c as extended at 32, d at 48.
 #define VURNEL_RC_XC_DOUBLE "fmull vurnel_k*64(%[c])\n\t"
+// A feed-forward coefficient that is not a double: hi + lo (at 0 and 24), like d.
 #define VURNEL_RC_XC_EXTENDED                                                                      \
-    "fldt 32+vurnel_k*64(%[c])\n\t"                                                                \
+    "fldl vurnel_k*64(%[c])\n\t"                                                                   \
+    "faddl 24+vurnel_k*64(%[c])\n\t"                                                               \
     "fmulp %%st, %%st(1)\n\t"
 // d pushed: from hi + lo where the mask has tap vurnel_k's bit, else by an 80-bit load.
 #define VURNEL_RC_D                                                                                \
@@ -465,7 +467,7 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
         ".endif\n\t"
 
 struct SplitTap {
-    double c, dHi, dLo, unused;
+    double c, dHi, dLo, cLo; // c: the feed-forward value as a double, or its hi's
     long double cx, d;
 };
 static_assert(sizeof(SplitTap) == 64, "64-byte taps");
@@ -534,8 +536,8 @@ inline std::uint16_t ControlWord() {
     return word;
 }
 
-// Whether the taps' feedback coefficients split exactly into two normal doubles (or a zero) and
-// the x87 rounds to 64-bit significands (hi + lo is then exact, whatever the rounding direction).
+// Whether the taps' coefficients split exactly into two normal doubles (or zeros) and the x87
+// rounds to 64-bit significands (hi + lo is then exact, whatever the rounding direction).
 template <int N>
 bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps) {
     if ((ControlWord() & 0x0300u) != 0x0300u) return false;
@@ -547,7 +549,11 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
         const long double rest = yCoeffs[k] - static_cast<long double>(hi);
         const double lo = static_cast<double>(rest);
         if (!normal(hi) || !normal(lo) || static_cast<long double>(lo) != rest) return false;
-        taps[k] = {static_cast<double>(xCoeffs[k]), hi, lo, 0.0, xCoeffs[k], yCoeffs[k]};
+        const double cHi = static_cast<double>(xCoeffs[k]);
+        const long double cRest = xCoeffs[k] - static_cast<long double>(cHi);
+        const double cLo = static_cast<double>(cRest);
+        if (!normal(cHi) || !normal(cLo) || static_cast<long double>(cLo) != cRest) return false;
+        taps[k] = {cHi, hi, lo, cLo, xCoeffs[k], yCoeffs[k]};
     }
     return true;
 }
