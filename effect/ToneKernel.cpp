@@ -89,7 +89,11 @@ namespace vurnel {
 //   float below 2^64 so scaled is a normal float or a zero. (Made sample by sample inside the
 //   kernel, in the integer registers, stored and loaded on the x87 beside the x87 stores read
 //   back into them, they cost this AMD core half as much again.)
-// - The states are scaled as they are loaded and scaled back as they are stored (exact).
+// - The states are scaled as they are loaded and scaled back as they are stored (exact). At the
+//   end of each stretch they are compared, in the registers, with the range the scaling asks
+//   for (TailStateFits): the caller runs the rest of a block whose states have left it another
+//   way, and the next block may skip looking at states that still lie in it (read back at once
+//   from memory as integers, the x87's stores would be forwarded only after a stall).
 // - Each output v (scaled) is stored as NarrowWithoutUnderflow does: n = v·2^85 (exact) rounded
 //   to an integer by fistp in the current rounding mode, and v·2^85 stored as a double for its
 //   sign (rounding keeps a sign; with states at or above 2^-900, as TailApplies asks, an output
@@ -119,12 +123,16 @@ struct TailFrame {
     double sign;                 // 96: an output·2^85 as a double, for its sign
     std::int64_t n;              // 104
     float spare;                 // 112: where the store not taken goes
+    std::uint32_t fits;          // 116: the states left by the stretch fit (1) or not (0)
 };
 static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
               offsetof(TailFrame, sign) == 96 && offsetof(TailFrame, n) == 104 &&
-              offsetof(TailFrame, spare) == 112);
+              offsetof(TailFrame, spare) == 112 && offsetof(TailFrame, fits) == 116);
+
+// TailStateFits's range, scaled by 2^64: 2^-836 and 2^16064.
+const double kTailFitLow = 0x1p-836;
 
 // Floats x·2^64, exactly, by integer and exact SSE operations, four at a time: a normal float's
 // exponent raised by 64, a subnormal's significand converted as an integer and scaled by
@@ -181,9 +189,11 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fmul %%st(3), %%st\n\t" T_FORM "flds 92(%[fr])\n\t"                                           \
     "fmul %%st(7), %%st\n\t"                                                                       \
     "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldz\n\t"                                                                                     \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fstpl 96(%[fr])\n\t"                                                                          \
     "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
-    "fstl 96(%[fr])\n\t"                                                                           \
     "fistpll 104(%[fr])\n\t"                                                                       \
     "fmull 72(%[fr])\n\t"                                                                          \
     "fld1\n\t"                                                                                     \
@@ -224,6 +234,16 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
 #define VURNEL_TAIL_LOAD(OFFSET)                                                                   \
     "movq " OFFSET "(%[fr]), %%rax\n\t"                                                            \
     "fldt (%%rax)\n\t"
+// Whether st0, a state scaled by 2^64, is at least 2^-836 in size, into %al (1 or 0): it then
+// fits (TailStateFits; with input below 2^64, stable filters keep it far below the upper end). A
+// state that is a zero fits too, but is not vouched for here (the next block looks at it).
+#define VURNEL_TAIL_FITS                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fabs\n\t"                                                                                     \
+    "fldl %[low]\n\t"                                                                              \
+    "fcomip %%st(1), %%st\n\t"                                                                     \
+    "fstp %%st(0)\n\t"                                                                             \
+    "setbe %%al\n\t"
 #define VURNEL_TAIL_BLOCK(T_FORM)                                                                  \
     VURNEL_TAIL_LOAD("48")                                                                         \
     "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("32") VURNEL_TAIL_LOAD("40")                            \
@@ -235,15 +255,19 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
                                            T_FORM) "jnz 1b\n\t"                                    \
                                                    "2:\n\t"                                        \
                                                    "fstp %%st(0)\n\t"                              \
-                                                   "fstp %%st(0)\n\t"                              \
+                                                   "fstp %%st(0)\n\t" VURNEL_TAIL_FITS             \
+                                                   "movb %%al, %%dl\n\t"                           \
                                                    "fmull 72(%[fr])\n\t"                           \
                                                    "movq 16(%[fr]), %%rax\n\t"                     \
                                                    "fstpt (%%rax)\n\t"                             \
                                                    "fstp %%st(0)\n\t"                              \
-                                                   "fstp %%st(0)\n\t"                              \
+                                                   "fstp %%st(0)\n\t" VURNEL_TAIL_FITS             \
+                                                   "andb %%al, %%dl\n\t"                           \
                                                    "fmull 72(%[fr])\n\t"                           \
                                                    "movq 48(%[fr]), %%rax\n\t"                     \
-                                                   "fstpt (%%rax)\n\t"
+                                                   "fstpt (%%rax)\n\t"                             \
+                                                   "movzbl %%dl, %%edx\n\t"                        \
+                                                   "movl %%edx, 116(%[fr])\n\t"
 
 // A pointer as it stands in a register: the compiler may not merge the reads of two such
 // into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
@@ -254,8 +278,9 @@ template <typename T> T* InRegister(T* p) {
 }
 
 template <bool Accumulate>
-void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
-                      float* out, std::int32_t frames, float bassGain, float trebleGain) {
+std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
+                           const float* in, float* out, std::int32_t frames, float bassGain,
+                           float trebleGain, bool& fits) {
     TailFrame fr{InRegister(&bass.yc),
                  InRegister(&bass.g),
                  InRegister(&bass.prevY),
@@ -271,49 +296,55 @@ void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
                  trebleGain,
                  0.0,
                  0,
-                 0.0f};
+                 0.0f,
+                 0};
     TailFrame* const frame = &fr;
     constexpr std::int32_t kStretch = 256;
     // x[0] stands before the stretch (x₋₁ for the formed u₋₁ reads one back).
     float x[kStretch + 1], old[Accumulate ? kStretch : 1];
     std::int32_t at = 0;
-    for (; at < frames; at += kStretch) {
+    while (at < frames) {
         const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
         if (!ScaleUp(in + at, x + 1, n)) break;
         if constexpr (Accumulate)
             if (!ScaleUp(out + at, old, n)) break;
         std::intptr_t i = -static_cast<std::intptr_t>(n);
         if constexpr (Accumulate)
-            __asm__ volatile(
-                VURNEL_TAIL_BLOCK(VURNEL_TAIL_ACCUMULATE_T)
-                : [i] "+r"(i)
-                : [x] "r"(x + 1 + n), [old] "r"(old + n), [out] "r"(out + at + n), [fr] "r"(frame)
-                : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)", "st(3)",
-                  "st(4)", "st(5)", "st(6)", "st(7)");
+            __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_ACCUMULATE_T)
+                             : [i] "+r"(i)
+                             : [x] "r"(x + 1 + n), [old] "r"(old + n), [out] "r"(out + at + n),
+                               [fr] "r"(frame), [low] "m"(kTailFitLow)
+                             : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)",
+                               "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
         else
             __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_REPLACE_T)
                              : [i] "+r"(i)
-                             : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame)
+                             : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame),
+                               [low] "m"(kTailFitLow)
                              : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)",
                                "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
         // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
         const long double xp = static_cast<long double>(x[n]) * 0x1p-64L;
         bass.prevT = xp * bass.g;
         treble.prevT = xp * treble.g;
+        at += n;
+        if (fr.fits == 0) {
+            fits = false;
+            return at;
+        }
     }
+    fits = at == frames;
     // Sound from here on: the usual kernel.
     if (at < frames)
         ToneChannelBlock<Accumulate, ToneStore::Float>(bass, treble, in + at, out + at, frames - at,
                                                        bassGain, trebleGain);
+    return frames;
 }
 
 template <bool Accumulate, ToneStore Store>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    if constexpr (Store == ToneStore::Tail) {
-        TailChannelBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
-        return;
-    }
+    static_assert(Store != ToneStore::Tail, "the Tail kernel is ToneTailBlock");
     if (frames <= 0) return;
     std::intptr_t i = -static_cast<std::intptr_t>(frames);
     float xp;
@@ -363,6 +394,26 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     treble.prevT = ts.prevT, treble.prevY = ts.prevY;
 }
 
+// The plain computation with the Tail store, in the same stretches, with the same look at the
+// states after each.
+template <bool Accumulate>
+std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
+                           const float* in, float* out, std::int32_t frames, float bassGain,
+                           float trebleGain, bool& fits) {
+    constexpr std::int32_t kStretch = 256;
+    std::int32_t at = 0;
+    fits = true;
+    while (at < frames && fits) {
+        const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
+        ToneChannelBlock<Accumulate, ToneStore::Tail>(bass, treble, in + at, out + at, n, bassGain,
+                                                      trebleGain);
+        at += n;
+        fits = TailStateFits(bass.prevY) && TailStateFits(bass.prevT) &&
+               TailStateFits(treble.prevY) && TailStateFits(treble.prevT);
+    }
+    return at;
+}
+
 #endif
 
 template void ToneChannelBlock<false, ToneStore::Float>(const FirstOrderFilter&,
@@ -377,11 +428,17 @@ template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFilter&,
 template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                       const FirstOrderFilter&, const float*, float*,
                                                       std::int32_t, float, float);
+template std::int32_t ToneTailBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                           const float*, float*, std::int32_t, float, float, bool&);
+template std::int32_t ToneTailBlock<true>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                          const float*, float*, std::int32_t, float, float, bool&);
+#if !defined(__x86_64__) || !defined(__GNUC__) || defined(VURNEL_PORTABLE_KERNEL)
 template void ToneChannelBlock<false, ToneStore::Tail>(const FirstOrderFilter&,
                                                        const FirstOrderFilter&, const float*,
                                                        float*, std::int32_t, float, float);
 template void ToneChannelBlock<true, ToneStore::Tail>(const FirstOrderFilter&,
                                                       const FirstOrderFilter&, const float*, float*,
                                                       std::int32_t, float, float);
+#endif
 
 } // namespace vurnel
