@@ -95,18 +95,16 @@ namespace vurnel {
 //   way, and the next block may skip looking at states that still lie in it (read back at once
 //   from memory as integers, the x87's stores would be forwarded only after a stall).
 // - Each output v (scaled) is stored as NarrowWithoutUnderflow does: n = v·2^85 (exact) rounded
-//   to an integer by fistp in the current rounding mode, and v·2^85 stored as a double for its
-//   sign (rounding keeps a sign; with states at or above 2^-900, as TailApplies asks, an output
-//   is zero or far above 2^-1171, so that double is normal or zero, but for a block whose zeros
-//   let both contributions decay by hundreds of binary orders). Where |n| ≤ 2^23 the float's bits
-//   are |n| with v's sign; else v·2^-64 is a normal float, whose store is made in either case from
-//   v·2^-64, or from 1 where v may lie below the normal floats (fcmov). Both are stored, one to
-//   the output and the other to a spare slot, the places chosen by cmov from n alone (|n| ≤ 2^23
-//   as n + 2^23 ≤ 2^24 unsigned; the float is formed before n is read, the bits' sign and
-//   magnitude after the choice, off its path). Reading the float's store back to choose between
-//   the two put a second store forwarding from the x87 to the integer registers on every
-//   output's path (on this AMD core about a tenth of the Tail path's cost at blocks of one
-//   frame). An n too large for 64 bits is the integer indefinite, which lies above 2^23.
+//   to an integer by fistp in the current rounding mode. Where |n| ≤ 2^23 (n + 2^23 ≤ 2^24
+//   unsigned) the float's bits are |n| with v's sign: the x87 stores v·(+0) as a float, a zero
+//   of v's sign (exact: no flag, whatever the size of v), and the integer registers then store
+//   the low three bytes of |n| over it (the sign and exponent byte stays the zero's). Else
+//   v·2^-64 is a normal float, and the x87 stores it (the value chosen by fcmov), while the
+//   three bytes go to a spare slot (the place chosen by cmov). No store is read back but n's:
+//   each read of an x87 store into the integer registers waits on this AMD core. (An earlier
+//   form stored v·2^85 as a double for the sign, which underflows where zeros inside a block
+//   decay both contributions by hundreds of binary orders.) An n too large for 64 bits is the
+//   integer indefinite, which lies above 2^23.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
 struct TailFrame {
@@ -120,16 +118,15 @@ struct TailFrame {
     const long double* uT;       // 56
     double up, down, toInteger;  // 64, 72, 80: 2^64, 2^-64, 2^85
     float bassGain, trebleGain;  // 88, 92
-    double sign;                 // 96: an output·2^85 as a double, for its sign
-    std::int64_t n;              // 104
-    float spare;                 // 112: where the store not taken goes
-    std::uint32_t fits;          // 116: the states left by the stretch fit (1) or not (0)
+    std::int64_t n;              // 96
+    float spare;                 // 104: where the store not taken goes
+    std::uint32_t fits;          // 108: the states left by the stretch fit (1) or not (0)
 };
 static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
-              offsetof(TailFrame, sign) == 96 && offsetof(TailFrame, n) == 104 &&
-              offsetof(TailFrame, spare) == 112 && offsetof(TailFrame, fits) == 116);
+              offsetof(TailFrame, n) == 96 && offsetof(TailFrame, spare) == 104 &&
+              offsetof(TailFrame, fits) == 108);
 
 // TailStateFits's range, scaled by 2^64: 2^-836 and 2^16064.
 const double kTailFitLow = 0x1p-836;
@@ -138,6 +135,19 @@ const double kTailFitLow = 0x1p-836;
 // exponent raised by 64, a subnormal's significand converted as an integer and scaled by
 // 2^-85 (fewer than 24 bits, a normal result: no flag), its sign kept, a zero kept. Returns
 // false where some |x| ≥ 2^64, which would not scale (the usual kernel runs those; sound).
+// One float x·2^64, as ScaleUp makes it; false where |x| ≥ 2^64.
+inline bool ScaleOne(const float* in, float* x) {
+    std::uint32_t b;
+    std::memcpy(&b, in, sizeof b);
+    const std::uint32_t magnitude = b & 0x7FFFFFFFu;
+    const float scaled = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
+    std::uint32_t subnormal;
+    std::memcpy(&subnormal, &scaled, sizeof subnormal);
+    const std::uint32_t v = magnitude < 0x800000u ? subnormal | (b & 0x80000000u) : b + (64u << 23);
+    std::memcpy(x, &v, sizeof v);
+    return magnitude < (191u << 23);
+}
+
 bool ScaleUp(const float* in, float* x, std::int32_t n) {
     const __m128i magnitudeMask = _mm_set1_epi32(0x7FFFFFFF), sign = _mm_set1_epi32(INT32_MIN);
     const __m128i raise = _mm_set1_epi32(64 << 23), smallest = _mm_set1_epi32(0x800000);
@@ -157,20 +167,10 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     for (; k + 4 <= n; k += 4)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(x + k),
                          four(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k))));
-    std::uint32_t large = 0;
-    for (; k < n; ++k) { // the same, one at a time
-        std::uint32_t b;
-        std::memcpy(&b, in + k, sizeof b);
-        const std::uint32_t magnitude = b & 0x7FFFFFFFu;
-        const float scaled = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
-        std::uint32_t subnormal;
-        std::memcpy(&subnormal, &scaled, sizeof subnormal);
-        const std::uint32_t v =
-            magnitude < 0x800000u ? subnormal | (b & 0x80000000u) : b + (64u << 23);
-        large |= static_cast<std::uint32_t>(magnitude >= (191u << 23));
-        std::memcpy(x + k, &v, sizeof v);
-    }
-    return _mm_movemask_epi8(big) == 0 && large == 0;
+    bool small = true;
+    for (; k < n; ++k) // the same, one at a time
+        small = ScaleOne(in + k, x + k) && small;
+    return _mm_movemask_epi8(big) == 0 && small;
 }
 
 // One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
@@ -189,34 +189,29 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fmul %%st(3), %%st\n\t" T_FORM "flds 92(%[fr])\n\t"                                           \
     "fmul %%st(7), %%st\n\t"                                                                       \
     "faddp %%st, %%st(1)\n\t"                                                                      \
-    "fldz\n\t"                                                                                     \
-    "fmul %%st(1), %%st\n\t"                                                                       \
-    "fstpl 96(%[fr])\n\t"                                                                          \
     "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
-    "fistpll 104(%[fr])\n\t"                                                                       \
+    "fistpll 96(%[fr])\n\t"                                                                        \
+    "fldz\n\t"                                                                                     \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fxch %%st(1)\n\t"                                                                             \
     "fmull 72(%[fr])\n\t"                                                                          \
-    "fld1\n\t"                                                                                     \
-    "movq 104(%[fr]), %%rdx\n\t"                                                                   \
+    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
     "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
     "cmpq $0x1000000, %%rcx\n\t"                                                                   \
-    "fcmovnbe %%st(1), %%st\n\t"                                                                   \
+    "fcmovbe %%st(1), %%st\n\t"                                                                    \
     "fstp %%st(1)\n\t"                                                                             \
-    "lea (%[out],%[i],4), %%rcx\n\t"                                                               \
-    "lea 112(%[fr]), %%rax\n\t"                                                                    \
-    "movq %%rcx, %%r11\n\t"                                                                        \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "lea (%[out],%[i],4), %%r11\n\t"                                                               \
+    "lea 104(%[fr]), %%rax\n\t"                                                                    \
     "cmova %%rax, %%r11\n\t"                                                                       \
-    "cmovbe %%rax, %%rcx\n\t"                                                                      \
-    "fstps (%%rcx)\n\t"                                                                            \
     "movq %%rdx, %%rax\n\t"                                                                        \
     "sarq $63, %%rax\n\t"                                                                          \
     "xorq %%rax, %%rdx\n\t"                                                                        \
     "subq %%rax, %%rdx\n\t"                                                                        \
-    "movq 96(%[fr]), %%rax\n\t"                                                                    \
-    "shrq $32, %%rax\n\t"                                                                          \
-    "andl $0x80000000, %%eax\n\t"                                                                  \
-    "orl %%edx, %%eax\n\t"                                                                         \
-    "movl %%eax, (%%r11)\n\t"                                                                      \
+    "movw %%dx, (%%r11)\n\t"                                                                       \
+    "shrl $16, %%edx\n\t"                                                                          \
+    "movb %%dl, 2(%%r11)\n\t"                                                                      \
     "inc %[i]\n\t"
 // u₋₁ through its pointer, scaled, for the first sample; x₋₁·g for the others.
 #define VURNEL_TAIL_STORED_U(OFFSET)                                                               \
@@ -267,7 +262,7 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
                                                    "movq 48(%[fr]), %%rax\n\t"                     \
                                                    "fstpt (%%rax)\n\t"                             \
                                                    "movzbl %%dl, %%edx\n\t"                        \
-                                                   "movl %%edx, 116(%[fr])\n\t"
+                                                   "movl %%edx, 108(%[fr])\n\t"
 
 // A pointer as it stands in a register: the compiler may not merge the reads of two such
 // into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
@@ -294,7 +289,6 @@ std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter&
                  0x1p85,
                  bassGain,
                  trebleGain,
-                 0.0,
                  0,
                  0.0f,
                  0};
@@ -305,9 +299,10 @@ std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter&
     std::int32_t at = 0;
     while (at < frames) {
         const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
-        if (!ScaleUp(in + at, x + 1, n)) break;
+        // A block of one frame, as hosts give thousands a second: without the call.
+        if (n == 1 ? !ScaleOne(in + at, x + 1) : !ScaleUp(in + at, x + 1, n)) break;
         if constexpr (Accumulate)
-            if (!ScaleUp(out + at, old, n)) break;
+            if (n == 1 ? !ScaleOne(out + at, old) : !ScaleUp(out + at, old, n)) break;
         std::intptr_t i = -static_cast<std::intptr_t>(n);
         if constexpr (Accumulate)
             __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_ACCUMULATE_T)
