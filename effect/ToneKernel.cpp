@@ -173,22 +173,12 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     return _mm_movemask_epi8(big) == 0 && small;
 }
 
-// One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
-#define VURNEL_TAIL_SAMPLE(U_BASS, U_TREBLE, T_FORM)                                               \
-    "flds (%[x],%[i],4)\n\t"                                                                       \
-    "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
-    "fxch %%st(3)\n\t"                                                                             \
-    "fmul %%st(2), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(3)\n\t"                                                                      \
-    "flds (%[x],%[i],4)\n\t"                                                                       \
-    "fmul %%st(4), %%st\n\t" U_TREBLE "fsubrp %%st, %%st(1)\n\t"                                   \
-    "fxch %%st(6)\n\t"                                                                             \
-    "fmul %%st(5), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(6)\n\t"                                                                      \
-    "flds 88(%[fr])\n\t"                                                                           \
-    "fmul %%st(3), %%st\n\t" T_FORM "flds 92(%[fr])\n\t"                                           \
-    "fmul %%st(7), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(1)\n\t"                                                                      \
+// The store of an output v (scaled), by one of two means of the same bits. Chosen: both
+// candidates formed and the places chosen by cmov (no branch: outputs that cross 2^-126 to and
+// fro cost nothing more). Branch: only the candidate that is stored, behind a branch on n (a
+// block of one frame runs it with less work on the x87's path; in a long block a tail whose
+// outputs cross 2^-126 would mispredict it).
+#define VURNEL_TAIL_STORE_CHOSEN                                                                   \
     "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
     "fistpll 96(%[fr])\n\t"                                                                        \
@@ -211,8 +201,46 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "subq %%rax, %%rdx\n\t"                                                                        \
     "movw %%dx, (%%r11)\n\t"                                                                       \
     "shrl $16, %%edx\n\t"                                                                          \
-    "movb %%dl, 2(%%r11)\n\t"                                                                      \
-    "inc %[i]\n\t"
+    "movb %%dl, 2(%%r11)\n\t"
+#define VURNEL_TAIL_STORE_BRANCH                                                                   \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmull 80(%[fr])\n\t"                                                                          \
+    "fistpll 96(%[fr])\n\t"                                                                        \
+    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
+    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
+    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    "ja 3f\n\t"                                                                                    \
+    "fldz\n\t"                                                                                     \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "movq %%rdx, %%rax\n\t"                                                                        \
+    "sarq $63, %%rax\n\t"                                                                          \
+    "xorq %%rax, %%rdx\n\t"                                                                        \
+    "subq %%rax, %%rdx\n\t"                                                                        \
+    "movw %%dx, (%[out],%[i],4)\n\t"                                                               \
+    "shrl $16, %%edx\n\t"                                                                          \
+    "movb %%dl, 2(%[out],%[i],4)\n\t"                                                              \
+    "jmp 4f\n\t"                                                                                   \
+    "3:\n\t"                                                                                       \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "4:\n\t"
+// One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
+#define VURNEL_TAIL_SAMPLE(U_BASS, U_TREBLE, T_FORM, STORE)                                        \
+    "flds (%[x],%[i],4)\n\t"                                                                       \
+    "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "flds (%[x],%[i],4)\n\t"                                                                       \
+    "fmul %%st(4), %%st\n\t" U_TREBLE "fsubrp %%st, %%st(1)\n\t"                                   \
+    "fxch %%st(6)\n\t"                                                                             \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(6)\n\t"                                                                      \
+    "flds 88(%[fr])\n\t"                                                                           \
+    "fmul %%st(3), %%st\n\t" T_FORM "flds 92(%[fr])\n\t"                                           \
+    "fmul %%st(7), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(1)\n\t" STORE "inc %[i]\n\t"
 // u₋₁ through its pointer, scaled, for the first sample; x₋₁·g for the others.
 #define VURNEL_TAIL_STORED_U(OFFSET)                                                               \
     "movq " OFFSET "(%[fr]), %%rcx\n\t"                                                            \
@@ -239,30 +267,30 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fcomip %%st(1), %%st\n\t"                                                                     \
     "fstp %%st(0)\n\t"                                                                             \
     "setbe %%al\n\t"
-#define VURNEL_TAIL_BLOCK(T_FORM)                                                                  \
+#define VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
     VURNEL_TAIL_LOAD("48")                                                                         \
     "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("32") VURNEL_TAIL_LOAD("40")                            \
         VURNEL_TAIL_LOAD("16") "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("0") VURNEL_TAIL_LOAD("8")   \
-            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"),             \
-                               T_FORM) "jz 2f\n\t"                                                 \
-                                       "1:\n\t" VURNEL_TAIL_SAMPLE(                                \
-                                           VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),   \
-                                           T_FORM) "jnz 1b\n\t"                                    \
-                                                   "2:\n\t"                                        \
-                                                   "fstp %%st(0)\n\t"                              \
-                                                   "fstp %%st(0)\n\t" VURNEL_TAIL_FITS             \
-                                                   "movb %%al, %%dl\n\t"                           \
-                                                   "fmull 72(%[fr])\n\t"                           \
-                                                   "movq 16(%[fr]), %%rax\n\t"                     \
-                                                   "fstpt (%%rax)\n\t"                             \
-                                                   "fstp %%st(0)\n\t"                              \
-                                                   "fstp %%st(0)\n\t" VURNEL_TAIL_FITS             \
-                                                   "andb %%al, %%dl\n\t"                           \
-                                                   "fmull 72(%[fr])\n\t"                           \
-                                                   "movq 48(%[fr]), %%rax\n\t"                     \
-                                                   "fstpt (%%rax)\n\t"                             \
-                                                   "movzbl %%dl, %%edx\n\t"                        \
-                                                   "movl %%edx, 108(%[fr])\n\t"
+            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"), T_FORM,     \
+                               STORE) "jz 2f\n\t"                                                  \
+                                      "1:\n\t" VURNEL_TAIL_SAMPLE(                                 \
+                                          VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),    \
+                                          T_FORM, STORE) "jnz 1b\n\t"                              \
+                                                         "2:\n\t"                                  \
+                                                         "fstp %%st(0)\n\t"                        \
+                                                         "fstp %%st(0)\n\t" VURNEL_TAIL_FITS       \
+                                                         "movb %%al, %%dl\n\t"                     \
+                                                         "fmull 72(%[fr])\n\t"                     \
+                                                         "movq 16(%[fr]), %%rax\n\t"               \
+                                                         "fstpt (%%rax)\n\t"                       \
+                                                         "fstp %%st(0)\n\t"                        \
+                                                         "fstp %%st(0)\n\t" VURNEL_TAIL_FITS       \
+                                                         "andb %%al, %%dl\n\t"                     \
+                                                         "fmull 72(%[fr])\n\t"                     \
+                                                         "movq 48(%[fr]), %%rax\n\t"               \
+                                                         "fstpt (%%rax)\n\t"                       \
+                                                         "movzbl %%dl, %%edx\n\t"                  \
+                                                         "movl %%edx, 108(%[fr])\n\t"
 
 // A pointer as it stands in a register: the compiler may not merge the reads of two such
 // into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
@@ -304,20 +332,35 @@ std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter&
         if constexpr (Accumulate)
             if (n == 1 ? !ScaleOne(out + at, old) : !ScaleUp(out + at, old, n)) break;
         std::intptr_t i = -static_cast<std::intptr_t>(n);
-        if constexpr (Accumulate)
-            __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_ACCUMULATE_T)
-                             : [i] "+r"(i)
-                             : [x] "r"(x + 1 + n), [old] "r"(old + n), [out] "r"(out + at + n),
-                               [fr] "r"(frame), [low] "m"(kTailFitLow)
-                             : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)",
-                               "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
-        else
-            __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_REPLACE_T)
-                             : [i] "+r"(i)
-                             : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame),
-                               [low] "m"(kTailFitLow)
-                             : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)",
-                               "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+// The statement for a stretch: replacing, or (OLD) reading the scaled old outputs too.
+#define VURNEL_TAIL_OLD , [old] "r"(old + n)
+#define VURNEL_TAIL_NO_OLD
+#define VURNEL_TAIL_STATEMENT(T_FORM, STORE, OLD)                                                  \
+    __asm__ volatile(                                                                              \
+        VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
+        : [i] "+r"(i)                                                                              \
+        : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame), [low] "m"(kTailFitLow)OLD  \
+        : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)", "st(3)", "st(4)",    \
+          "st(5)", "st(6)", "st(7)")
+        // Short stretches (blocks of a few frames) store each output behind a branch.
+        if constexpr (Accumulate) {
+            if (n < 8)
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_BRANCH,
+                                      VURNEL_TAIL_OLD);
+            else
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_CHOSEN,
+                                      VURNEL_TAIL_OLD);
+        } else {
+            if (n < 8)
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_BRANCH,
+                                      VURNEL_TAIL_NO_OLD);
+            else
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_CHOSEN,
+                                      VURNEL_TAIL_NO_OLD);
+        }
+#undef VURNEL_TAIL_STATEMENT
+#undef VURNEL_TAIL_OLD
+#undef VURNEL_TAIL_NO_OLD
         // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
         const long double xp = static_cast<long double>(x[n]) * 0x1p-64L;
         bass.prevT = xp * bass.g;
