@@ -99,11 +99,12 @@ namespace vurnel {
 //   unsigned) the float's bits are |n| with v's sign: the x87 stores v·(+0) as a float, a zero
 //   of v's sign (exact: no flag, whatever the size of v), and the integer registers then store
 //   the low three bytes of |n| over it (the sign and exponent byte stays the zero's). Else
-//   v·2^-64 is a normal float, and the x87 stores it (the value chosen by fcmov), while the
-//   three bytes go to a spare slot (the place chosen by cmov). No store is read back but n's:
-//   each read of an x87 store into the integer registers waits on this AMD core. (An earlier
-//   form stored v·2^85 as a double for the sign, which underflows where zeros inside a block
-//   decay both contributions by hundreds of binary orders.) An n too large for 64 bits is the
+//   v·2^-64 is a normal float, and the x87 stores it, while the three bytes go to a spare slot.
+//   One multiply serves both: v times 2^-64 or times +0, the factor's address chosen by cmov (as
+//   is the bytes' place), so the x87 does five operations an output for the narrowing. No store is
+//   read back but n's: each read of an x87 store into the integer registers waits on this AMD core.
+//   (An earlier form stored v·2^85 as a double for the sign, which underflows where zeros inside a
+//   block decay both contributions by hundreds of binary orders.) An n too large for 64 bits is the
 //   integer indefinite, which lies above 2^23.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
@@ -121,12 +122,13 @@ struct TailFrame {
     std::int64_t n;              // 96
     float spare;                 // 104: where the store not taken goes
     std::uint32_t fits;          // 108: the states left by the stretch fit (1) or not (0)
+    double zero;                 // 112: +0, the scale of an output below the normal floats
 };
 static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
               offsetof(TailFrame, n) == 96 && offsetof(TailFrame, spare) == 104 &&
-              offsetof(TailFrame, fits) == 108);
+              offsetof(TailFrame, fits) == 108 && offsetof(TailFrame, zero) == 112);
 
 // TailStateFits's range, scaled by 2^64: 2^-836 and 2^16064.
 const double kTailFitLow = 0x1p-836;
@@ -173,24 +175,23 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     return _mm_movemask_epi8(big) == 0 && small;
 }
 
-// The store of an output v (scaled), by one of two means of the same bits. Chosen: both
-// candidates formed and the places chosen by cmov (no branch: outputs that cross 2^-126 to and
-// fro cost nothing more). Branch: only the candidate that is stored, behind a branch on n (a
-// block of one frame runs it with less work on the x87's path; in a long block a tail whose
-// outputs cross 2^-126 would mispredict it).
+// The store of an output v (scaled), by one of two means of the same bits. Chosen: the factor
+// (2^-64 or +0) and the bytes' place chosen by cmov (no branch: outputs that cross 2^-126 to and
+// fro cost nothing more; forming both products and choosing by fcmov took five x87 operations
+// more an output, 3-5% of a block of 16 or 32 on this AMD core). Branch: only the candidate that is
+// stored, behind a branch on n (a block of one frame runs it with less work on the x87's path; in a
+// long block a tail whose outputs cross 2^-126 would mispredict it).
 #define VURNEL_TAIL_STORE_CHOSEN                                                                   \
     "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
     "fistpll 96(%[fr])\n\t"                                                                        \
-    "fldz\n\t"                                                                                     \
-    "fmul %%st(1), %%st\n\t"                                                                       \
-    "fxch %%st(1)\n\t"                                                                             \
-    "fmull 72(%[fr])\n\t"                                                                          \
     "movq 96(%[fr]), %%rdx\n\t"                                                                    \
     "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
     "cmpq $0x1000000, %%rcx\n\t"                                                                   \
-    "fcmovbe %%st(1), %%st\n\t"                                                                    \
-    "fstp %%st(1)\n\t"                                                                             \
+    "lea 72(%[fr]), %%rax\n\t"                                                                     \
+    "lea 112(%[fr]), %%rcx\n\t"                                                                    \
+    "cmovbe %%rcx, %%rax\n\t"                                                                      \
+    "fmull (%%rax)\n\t"                                                                            \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
     "lea (%[out],%[i],4), %%r11\n\t"                                                               \
     "lea 104(%[fr]), %%rax\n\t"                                                                    \
@@ -319,7 +320,8 @@ std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter&
                  trebleGain,
                  0,
                  0.0f,
-                 0};
+                 0,
+                 0.0};
     TailFrame* const frame = &fr;
     constexpr std::int32_t kStretch = 256;
     // x[0] stands before the stretch (x₋₁ for the formed u₋₁ reads one back).
