@@ -287,8 +287,9 @@ void TMirvakEffect::AdoptDesigns() {
     const Designs& current = designs.Front();
     for (int slot = 0; slot < 4; ++slot) {
         Runner& runner = runners[slot];
-        runner.decay =
-            IsFirstOrder(current.filter[slot]) ? DecayBound(current.filter[slot].YCoeffs[0]) : 0;
+        const dsp::TdspIIRDesignSnapshot& d = current.filter[slot];
+        runner.decay = IsFirstOrder(d) ? DecayBound(d.YCoeffs[0]) : 0;
+        runner.tailFits = IsFirstOrder(d) && TailCoefficientsFit(d.GainFactor, d.YCoeffs[0]);
         if (runner.designCount == current.historyOf[slot]) continue;
         runner.designCount = current.historyOf[slot];
         for (int i = 0; i < dsp::MaxPoleZero; ++i)
@@ -444,6 +445,11 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
                                   int trebleSlot, float bassGain, float trebleGain) {
     const dsp::TdspIIRDesignSnapshot& bd = designs.Front().filter[bassSlot];
     const dsp::TdspIIRDesignSnapshot& td = designs.Front().filter[trebleSlot];
+    SilentPlan& plan = plans[bassSlot == kBassLeft ? 0 : 1];
+    // Whether the Tail kernel left this channel's states, in range, at the end of the last block
+    // (every other way of moving them clears it).
+    const bool tailFits = plan.tailFits;
+    plan.tailFits = false;
     if (!IsFirstOrder(bd) || !IsFirstOrder(td)) {
         for (std::int32_t i = 0; i < frames; ++i) {
             const long double x = in[i];
@@ -461,7 +467,6 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
     Runner& br = runners[bassSlot];
     Runner& tr = runners[trebleSlot];
     if (SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1) {
-        SilentPlan& plan = plans[bassSlot == kBassLeft ? 0 : 1];
         std::uint32_t first;
         std::memcpy(&first, in, sizeof first);
         // Sound: the usual kernel, nothing to look at. Zeros, and input so small that it may
@@ -478,17 +483,32 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
         }
         const SilentFilter bass = Silent(bassSlot), treble = Silent(trebleSlot);
         const bool tiny = (first & 0x7FFFFFFFu) != 0;
-        if ((tiny || plan.sinceTail < kTailLinger) &&
-            TailApplies(bass, treble, bassGain, trebleGain)) {
+        // The coefficients are looked at once per design, and the states not at all where the
+        // Tail kernel has just left them in range: read back at once as integers, its x87 stores
+        // would stall this AMD core, block after block.
+        if ((tiny || plan.sinceTail < kTailLinger) && br.tailFits && tr.tailFits &&
+            TailGainsFit(bassGain, trebleGain) &&
+            (tailFits || (TailStateFits(br.XV[1]) & TailStateFits(br.YV[1]) &
+                          TailStateFits(tr.XV[1]) & TailStateFits(tr.YV[1])))) {
             // A tail through the float subnormals, or zeros among its last samples: straight to
             // its kernel (short blocks come by the thousand a second).
             plan.Forget();
             plan.sinceTail = tiny ? 0 : plan.sinceTail + frames;
-            ToneChannelBlock<Accumulate, ToneStore::Tail>(
-                {bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
-                {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in, out, frames, bassGain,
-                trebleGain);
+            bool fits = false;
+            const std::int32_t done =
+                ToneTailBlock<Accumulate>({bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
+                                          {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in,
+                                          out, frames, bassGain, trebleGain, fits);
             ++silentBlocks[static_cast<int>(SilentPath::Tail)];
+            if (done == frames) {
+                plan.tailFits = fits;
+                return;
+            }
+            // Zeros that have decayed the states out of the kernel's range: the rest as any
+            // other block.
+            const SilentPath path = ChannelBlock<Accumulate>(
+                bass, treble, in + done, out + done, frames - done, bassGain, trebleGain, plan);
+            ++silentBlocks[static_cast<int>(path)];
             return;
         }
         const SilentPath path =

@@ -112,6 +112,7 @@ private:
         long double YV[dsp::MaxPoleZero];
         std::uint64_t designCount;
         std::uint32_t decay; // DecayBound of a first-order design's feedback coefficient
+        bool tailFits;       // a first-order design the Tail kernel may run (TailCoefficientsFit)
     };
 
     void SetCutoff(dsp::TdspIIRFilter& left, dsp::TdspIIRFilter& right, long double hertz,

@@ -89,20 +89,23 @@ namespace vurnel {
 //   float below 2^64 so scaled is a normal float or a zero. (Made sample by sample inside the
 //   kernel, in the integer registers, stored and loaded on the x87 beside the x87 stores read
 //   back into them, they cost this AMD core half as much again.)
-// - The states are scaled as they are loaded and scaled back as they are stored (exact).
+// - The states are scaled as they are loaded and scaled back as they are stored (exact). At the
+//   end of each stretch they are compared, in the registers, with the range the scaling asks
+//   for (TailStateFits): the caller runs the rest of a block whose states have left it another
+//   way, and the next block may skip looking at states that still lie in it (read back at once
+//   from memory as integers, the x87's stores would be forwarded only after a stall).
 // - Each output v (scaled) is stored as NarrowWithoutUnderflow does: n = v·2^85 (exact) rounded
-//   to an integer by fistp in the current rounding mode, and v·2^85 stored as a double for its
-//   sign (rounding keeps a sign; with states at or above 2^-900, as TailApplies asks, an output
-//   is zero or far above 2^-1171, so that double is normal or zero, but for a block whose zeros
-//   let both contributions decay by hundreds of binary orders). Where |n| ≤ 2^23 the float's bits
-//   are |n| with v's sign; else v·2^-64 is a normal float, whose store is made in either case from
-//   v·2^-64, or from 1 where v may lie below the normal floats (fcmov). Both are stored, one to
-//   the output and the other to a spare slot, the places chosen by cmov from n alone (|n| ≤ 2^23
-//   as n + 2^23 ≤ 2^24 unsigned; the float is formed before n is read, the bits' sign and
-//   magnitude after the choice, off its path). Reading the float's store back to choose between
-//   the two put a second store forwarding from the x87 to the integer registers on every
-//   output's path (on this AMD core about a tenth of the Tail path's cost at blocks of one
-//   frame). An n too large for 64 bits is the integer indefinite, which lies above 2^23.
+//   to an integer by fistp in the current rounding mode. Where |n| ≤ 2^23 (n + 2^23 ≤ 2^24
+//   unsigned) the float's bits are |n| with v's sign: the x87 stores v·(+0) as a float, a zero
+//   of v's sign (exact: no flag, whatever the size of v), and the integer registers then store
+//   the low three bytes of |n| over it (the sign and exponent byte stays the zero's). Else
+//   v·2^-64 is a normal float, and the x87 stores it, while the three bytes go to a spare slot.
+//   One multiply serves both: v times 2^-64 or times +0, the factor's address chosen by cmov (as
+//   is the bytes' place), so the x87 does five operations an output for the narrowing. No store is
+//   read back but n's: each read of an x87 store into the integer registers waits on this AMD core.
+//   (An earlier form stored v·2^85 as a double for the sign, which underflows where zeros inside a
+//   block decay both contributions by hundreds of binary orders.) An n too large for 64 bits is the
+//   integer indefinite, which lies above 2^23.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
 struct TailFrame {
@@ -110,26 +113,43 @@ struct TailFrame {
     // they would be read 16 bytes at a time from two 8-byte stores just made, which stalls.
     const long double *ycB, *gB; // 0, 8
     long double* yB;             // 16
-    const long double* uB;       // 24
+    long double* uB;             // 24
     const long double *ycT, *gT; // 32, 40
     long double* yT;             // 48
-    const long double* uT;       // 56
+    long double* uT;             // 56
     double up, down, toInteger;  // 64, 72, 80: 2^64, 2^-64, 2^85
     float bassGain, trebleGain;  // 88, 92
-    double sign;                 // 96: an output·2^85 as a double, for its sign
-    std::int64_t n;              // 104
-    float spare;                 // 112: where the store not taken goes
+    std::int64_t n;              // 96
+    float spare;                 // 104: where the store not taken goes
+    std::uint32_t fits;          // 108: the states left by the stretch fit (1) or not (0)
+    double zero;                 // 112: +0, the scale of an output below the normal floats
 };
 static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
-              offsetof(TailFrame, sign) == 96 && offsetof(TailFrame, n) == 104 &&
-              offsetof(TailFrame, spare) == 112);
+              offsetof(TailFrame, n) == 96 && offsetof(TailFrame, spare) == 104 &&
+              offsetof(TailFrame, fits) == 108 && offsetof(TailFrame, zero) == 112);
+
+// TailStateFits's range, scaled by 2^64: 2^-836 and 2^16064.
+const double kTailFitLow = 0x1p-836;
 
 // Floats x·2^64, exactly, by integer and exact SSE operations, four at a time: a normal float's
 // exponent raised by 64, a subnormal's significand converted as an integer and scaled by
 // 2^-85 (fewer than 24 bits, a normal result: no flag), its sign kept, a zero kept. Returns
 // false where some |x| ≥ 2^64, which would not scale (the usual kernel runs those; sound).
+// One float x·2^64, as ScaleUp makes it; false where |x| ≥ 2^64.
+inline bool ScaleOne(const float* in, float* x) {
+    std::uint32_t b;
+    std::memcpy(&b, in, sizeof b);
+    const std::uint32_t magnitude = b & 0x7FFFFFFFu;
+    const float scaled = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
+    std::uint32_t subnormal;
+    std::memcpy(&subnormal, &scaled, sizeof subnormal);
+    const std::uint32_t v = magnitude < 0x800000u ? subnormal | (b & 0x80000000u) : b + (64u << 23);
+    std::memcpy(x, &v, sizeof v);
+    return magnitude < (191u << 23);
+}
+
 bool ScaleUp(const float* in, float* x, std::int32_t n) {
     const __m128i magnitudeMask = _mm_set1_epi32(0x7FFFFFFF), sign = _mm_set1_epi32(INT32_MIN);
     const __m128i raise = _mm_set1_epi32(64 << 23), smallest = _mm_set1_epi32(0x800000);
@@ -149,24 +169,65 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     for (; k + 4 <= n; k += 4)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(x + k),
                          four(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k))));
-    std::uint32_t large = 0;
-    for (; k < n; ++k) { // the same, one at a time
-        std::uint32_t b;
-        std::memcpy(&b, in + k, sizeof b);
-        const std::uint32_t magnitude = b & 0x7FFFFFFFu;
-        const float scaled = static_cast<float>(static_cast<std::int32_t>(magnitude)) * 0x1p-85f;
-        std::uint32_t subnormal;
-        std::memcpy(&subnormal, &scaled, sizeof subnormal);
-        const std::uint32_t v =
-            magnitude < 0x800000u ? subnormal | (b & 0x80000000u) : b + (64u << 23);
-        large |= static_cast<std::uint32_t>(magnitude >= (191u << 23));
-        std::memcpy(x + k, &v, sizeof v);
-    }
-    return _mm_movemask_epi8(big) == 0 && large == 0;
+    bool small = true;
+    for (; k < n; ++k) // the same, one at a time
+        small = ScaleOne(in + k, x + k) && small;
+    return _mm_movemask_epi8(big) == 0 && small;
 }
 
+// The store of an output v (scaled), by one of two means of the same bits. Chosen: the factor
+// (2^-64 or +0) and the bytes' place chosen by cmov (no branch: outputs that cross 2^-126 to and
+// fro cost nothing more; forming both products and choosing by fcmov took five x87 operations
+// more an output, 3-5% of a block of 16 or 32 on this AMD core). Branch: only the candidate that is
+// stored, behind a branch on n (a block of one frame runs it with less work on the x87's path; in a
+// long block a tail whose outputs cross 2^-126 would mispredict it).
+#define VURNEL_TAIL_STORE_CHOSEN                                                                   \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmull 80(%[fr])\n\t"                                                                          \
+    "fistpll 96(%[fr])\n\t"                                                                        \
+    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
+    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
+    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    "lea 72(%[fr]), %%rax\n\t"                                                                     \
+    "lea 112(%[fr]), %%rcx\n\t"                                                                    \
+    "cmovbe %%rcx, %%rax\n\t"                                                                      \
+    "fmull (%%rax)\n\t"                                                                            \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "lea (%[out],%[i],4), %%r11\n\t"                                                               \
+    "lea 104(%[fr]), %%rax\n\t"                                                                    \
+    "cmova %%rax, %%r11\n\t"                                                                       \
+    "movq %%rdx, %%rax\n\t"                                                                        \
+    "sarq $63, %%rax\n\t"                                                                          \
+    "xorq %%rax, %%rdx\n\t"                                                                        \
+    "subq %%rax, %%rdx\n\t"                                                                        \
+    "movw %%dx, (%%r11)\n\t"                                                                       \
+    "shrl $16, %%edx\n\t"                                                                          \
+    "movb %%dl, 2(%%r11)\n\t"
+#define VURNEL_TAIL_STORE_BRANCH                                                                   \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmull 80(%[fr])\n\t"                                                                          \
+    "fistpll 96(%[fr])\n\t"                                                                        \
+    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
+    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
+    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    "ja 3f\n\t"                                                                                    \
+    "fldz\n\t"                                                                                     \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "movq %%rdx, %%rax\n\t"                                                                        \
+    "sarq $63, %%rax\n\t"                                                                          \
+    "xorq %%rax, %%rdx\n\t"                                                                        \
+    "subq %%rax, %%rdx\n\t"                                                                        \
+    "movw %%dx, (%[out],%[i],4)\n\t"                                                               \
+    "shrl $16, %%edx\n\t"                                                                          \
+    "movb %%dl, 2(%[out],%[i],4)\n\t"                                                              \
+    "jmp 4f\n\t"                                                                                   \
+    "3:\n\t"                                                                                       \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "4:\n\t"
 // One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
-#define VURNEL_TAIL_SAMPLE(U_BASS, U_TREBLE, T_FORM)                                               \
+#define VURNEL_TAIL_SAMPLE(U_BASS, U_TREBLE, T_FORM, STORE)                                        \
     "flds (%[x],%[i],4)\n\t"                                                                       \
     "fmul %%st(1), %%st\n\t" U_BASS "faddp %%st, %%st(1)\n\t"                                      \
     "fxch %%st(3)\n\t"                                                                             \
@@ -180,34 +241,7 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "flds 88(%[fr])\n\t"                                                                           \
     "fmul %%st(3), %%st\n\t" T_FORM "flds 92(%[fr])\n\t"                                           \
     "fmul %%st(7), %%st\n\t"                                                                       \
-    "faddp %%st, %%st(1)\n\t"                                                                      \
-    "fld %%st(0)\n\t"                                                                              \
-    "fmull 80(%[fr])\n\t"                                                                          \
-    "fstl 96(%[fr])\n\t"                                                                           \
-    "fistpll 104(%[fr])\n\t"                                                                       \
-    "fmull 72(%[fr])\n\t"                                                                          \
-    "fld1\n\t"                                                                                     \
-    "movq 104(%[fr]), %%rdx\n\t"                                                                   \
-    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
-    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
-    "fcmovnbe %%st(1), %%st\n\t"                                                                   \
-    "fstp %%st(1)\n\t"                                                                             \
-    "lea (%[out],%[i],4), %%rcx\n\t"                                                               \
-    "lea 112(%[fr]), %%rax\n\t"                                                                    \
-    "movq %%rcx, %%r11\n\t"                                                                        \
-    "cmova %%rax, %%r11\n\t"                                                                       \
-    "cmovbe %%rax, %%rcx\n\t"                                                                      \
-    "fstps (%%rcx)\n\t"                                                                            \
-    "movq %%rdx, %%rax\n\t"                                                                        \
-    "sarq $63, %%rax\n\t"                                                                          \
-    "xorq %%rax, %%rdx\n\t"                                                                        \
-    "subq %%rax, %%rdx\n\t"                                                                        \
-    "movq 96(%[fr]), %%rax\n\t"                                                                    \
-    "shrq $32, %%rax\n\t"                                                                          \
-    "andl $0x80000000, %%eax\n\t"                                                                  \
-    "orl %%edx, %%eax\n\t"                                                                         \
-    "movl %%eax, (%%r11)\n\t"                                                                      \
-    "inc %[i]\n\t"
+    "faddp %%st, %%st(1)\n\t" STORE "inc %[i]\n\t"
 // u₋₁ through its pointer, scaled, for the first sample; x₋₁·g for the others.
 #define VURNEL_TAIL_STORED_U(OFFSET)                                                               \
     "movq " OFFSET "(%[fr]), %%rcx\n\t"                                                            \
@@ -224,26 +258,55 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
 #define VURNEL_TAIL_LOAD(OFFSET)                                                                   \
     "movq " OFFSET "(%[fr]), %%rax\n\t"                                                            \
     "fldt (%%rax)\n\t"
-#define VURNEL_TAIL_BLOCK(T_FORM)                                                                  \
+// Whether st0, a state scaled by 2^64, is at least 2^-836 in size, into %al (1 or 0): it then
+// fits (TailStateFits; with input below 2^64, stable filters keep it far below the upper end). A
+// state that is a zero fits too, but is not vouched for here (the next block looks at it).
+#define VURNEL_TAIL_FITS                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fabs\n\t"                                                                                     \
+    "fldl %[low]\n\t"                                                                              \
+    "fcomip %%st(1), %%st\n\t"                                                                     \
+    "fstp %%st(0)\n\t"                                                                             \
+    "setbe %%al\n\t"
+// The stored u₋₁ of each filter, the last input times its gain factor, as the plain code leaves
+// it: from the scaled input, (x·2^64·g)·2^-64 (exact scalings of x·g), while g is in its
+// register (formed after the statement instead, from memory, it cost a block of 4 frames a
+// tenth of its time on this AMD core).
+#define VURNEL_TAIL_PREV_U                                                                         \
+    "flds -4(%[x])\n\t"                                                                            \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "movq 24(%[fr]), %%rax\n\t"                                                                    \
+    "fstpt (%%rax)\n\t"                                                                            \
+    "flds -4(%[x])\n\t"                                                                            \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "movq 56(%[fr]), %%rax\n\t"                                                                    \
+    "fstpt (%%rax)\n\t"
+#define VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
     VURNEL_TAIL_LOAD("48")                                                                         \
     "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("32") VURNEL_TAIL_LOAD("40")                            \
         VURNEL_TAIL_LOAD("16") "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("0") VURNEL_TAIL_LOAD("8")   \
-            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"),             \
-                               T_FORM) "jz 2f\n\t"                                                 \
-                                       "1:\n\t" VURNEL_TAIL_SAMPLE(                                \
-                                           VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),   \
-                                           T_FORM) "jnz 1b\n\t"                                    \
-                                                   "2:\n\t"                                        \
-                                                   "fstp %%st(0)\n\t"                              \
-                                                   "fstp %%st(0)\n\t"                              \
-                                                   "fmull 72(%[fr])\n\t"                           \
-                                                   "movq 16(%[fr]), %%rax\n\t"                     \
-                                                   "fstpt (%%rax)\n\t"                             \
-                                                   "fstp %%st(0)\n\t"                              \
-                                                   "fstp %%st(0)\n\t"                              \
-                                                   "fmull 72(%[fr])\n\t"                           \
-                                                   "movq 48(%[fr]), %%rax\n\t"                     \
-                                                   "fstpt (%%rax)\n\t"
+            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"), T_FORM,     \
+                               STORE) "jz 2f\n\t"                                                  \
+                                      "1:\n\t" VURNEL_TAIL_SAMPLE(                                 \
+                                          VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),    \
+                                          T_FORM, STORE) "jnz 1b\n\t"                              \
+                                                         "2:\n\t" VURNEL_TAIL_PREV_U               \
+                                                         "fstp %%st(0)\n\t"                        \
+                                                         "fstp %%st(0)\n\t" VURNEL_TAIL_FITS       \
+                                                         "movb %%al, %%dl\n\t"                     \
+                                                         "fmull 72(%[fr])\n\t"                     \
+                                                         "movq 16(%[fr]), %%rax\n\t"               \
+                                                         "fstpt (%%rax)\n\t"                       \
+                                                         "fstp %%st(0)\n\t"                        \
+                                                         "fstp %%st(0)\n\t" VURNEL_TAIL_FITS       \
+                                                         "andb %%al, %%dl\n\t"                     \
+                                                         "fmull 72(%[fr])\n\t"                     \
+                                                         "movq 48(%[fr]), %%rax\n\t"               \
+                                                         "fstpt (%%rax)\n\t"                       \
+                                                         "movzbl %%dl, %%edx\n\t"                  \
+                                                         "movl %%edx, 108(%[fr])\n\t"
 
 // A pointer as it stands in a register: the compiler may not merge the reads of two such
 // into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
@@ -254,8 +317,9 @@ template <typename T> T* InRegister(T* p) {
 }
 
 template <bool Accumulate>
-void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
-                      float* out, std::int32_t frames, float bassGain, float trebleGain) {
+std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
+                           const float* in, float* out, std::int32_t frames, float bassGain,
+                           float trebleGain, bool& fits) {
     TailFrame fr{InRegister(&bass.yc),
                  InRegister(&bass.g),
                  InRegister(&bass.prevY),
@@ -269,51 +333,69 @@ void TailChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
                  0x1p85,
                  bassGain,
                  trebleGain,
-                 0.0,
                  0,
-                 0.0f};
+                 0.0f,
+                 0,
+                 0.0};
     TailFrame* const frame = &fr;
     constexpr std::int32_t kStretch = 256;
     // x[0] stands before the stretch (x₋₁ for the formed u₋₁ reads one back).
     float x[kStretch + 1], old[Accumulate ? kStretch : 1];
     std::int32_t at = 0;
-    for (; at < frames; at += kStretch) {
+    while (at < frames) {
         const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
-        if (!ScaleUp(in + at, x + 1, n)) break;
+        // A block of one frame, as hosts give thousands a second: without the call.
+        if (n == 1 ? !ScaleOne(in + at, x + 1) : !ScaleUp(in + at, x + 1, n)) break;
         if constexpr (Accumulate)
-            if (!ScaleUp(out + at, old, n)) break;
+            if (n == 1 ? !ScaleOne(out + at, old) : !ScaleUp(out + at, old, n)) break;
         std::intptr_t i = -static_cast<std::intptr_t>(n);
-        if constexpr (Accumulate)
-            __asm__ volatile(
-                VURNEL_TAIL_BLOCK(VURNEL_TAIL_ACCUMULATE_T)
-                : [i] "+r"(i)
-                : [x] "r"(x + 1 + n), [old] "r"(old + n), [out] "r"(out + at + n), [fr] "r"(frame)
-                : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)", "st(3)",
-                  "st(4)", "st(5)", "st(6)", "st(7)");
-        else
-            __asm__ volatile(VURNEL_TAIL_BLOCK(VURNEL_TAIL_REPLACE_T)
-                             : [i] "+r"(i)
-                             : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame)
-                             : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)",
-                               "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
-        // The stored u₋₁ is the last input times the gain factor, as the plain code leaves it.
-        const long double xp = static_cast<long double>(x[n]) * 0x1p-64L;
-        bass.prevT = xp * bass.g;
-        treble.prevT = xp * treble.g;
+// The statement for a stretch: replacing, or (OLD) reading the scaled old outputs too.
+#define VURNEL_TAIL_OLD , [old] "r"(old + n)
+#define VURNEL_TAIL_NO_OLD
+#define VURNEL_TAIL_STATEMENT(T_FORM, STORE, OLD)                                                  \
+    __asm__ volatile(                                                                              \
+        VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
+        : [i] "+r"(i)                                                                              \
+        : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame), [low] "m"(kTailFitLow)OLD  \
+        : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)", "st(3)", "st(4)",    \
+          "st(5)", "st(6)", "st(7)")
+        // Short stretches (blocks of a few frames) store each output behind a branch.
+        if constexpr (Accumulate) {
+            if (n < 8)
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_BRANCH,
+                                      VURNEL_TAIL_OLD);
+            else
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_CHOSEN,
+                                      VURNEL_TAIL_OLD);
+        } else {
+            if (n < 8)
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_BRANCH,
+                                      VURNEL_TAIL_NO_OLD);
+            else
+                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_CHOSEN,
+                                      VURNEL_TAIL_NO_OLD);
+        }
+#undef VURNEL_TAIL_STATEMENT
+#undef VURNEL_TAIL_OLD
+#undef VURNEL_TAIL_NO_OLD
+        at += n;
+        if (fr.fits == 0) {
+            fits = false;
+            return at;
+        }
     }
+    fits = at == frames;
     // Sound from here on: the usual kernel.
     if (at < frames)
         ToneChannelBlock<Accumulate, ToneStore::Float>(bass, treble, in + at, out + at, frames - at,
                                                        bassGain, trebleGain);
+    return frames;
 }
 
 template <bool Accumulate, ToneStore Store>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain) {
-    if constexpr (Store == ToneStore::Tail) {
-        TailChannelBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
-        return;
-    }
+    static_assert(Store != ToneStore::Tail, "the Tail kernel is ToneTailBlock");
     if (frames <= 0) return;
     std::intptr_t i = -static_cast<std::intptr_t>(frames);
     float xp;
@@ -363,6 +445,26 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     treble.prevT = ts.prevT, treble.prevY = ts.prevY;
 }
 
+// The plain computation with the Tail store, in the same stretches, with the same look at the
+// states after each.
+template <bool Accumulate>
+std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
+                           const float* in, float* out, std::int32_t frames, float bassGain,
+                           float trebleGain, bool& fits) {
+    constexpr std::int32_t kStretch = 256;
+    std::int32_t at = 0;
+    fits = true;
+    while (at < frames && fits) {
+        const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
+        ToneChannelBlock<Accumulate, ToneStore::Tail>(bass, treble, in + at, out + at, n, bassGain,
+                                                      trebleGain);
+        at += n;
+        fits = TailStateFits(bass.prevY) && TailStateFits(bass.prevT) &&
+               TailStateFits(treble.prevY) && TailStateFits(treble.prevT);
+    }
+    return at;
+}
+
 #endif
 
 template void ToneChannelBlock<false, ToneStore::Float>(const FirstOrderFilter&,
@@ -377,11 +479,17 @@ template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFilter&,
 template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                       const FirstOrderFilter&, const float*, float*,
                                                       std::int32_t, float, float);
+template std::int32_t ToneTailBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                           const float*, float*, std::int32_t, float, float, bool&);
+template std::int32_t ToneTailBlock<true>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                          const float*, float*, std::int32_t, float, float, bool&);
+#if !defined(__x86_64__) || !defined(__GNUC__) || defined(VURNEL_PORTABLE_KERNEL)
 template void ToneChannelBlock<false, ToneStore::Tail>(const FirstOrderFilter&,
                                                        const FirstOrderFilter&, const float*,
                                                        float*, std::int32_t, float, float);
 template void ToneChannelBlock<true, ToneStore::Tail>(const FirstOrderFilter&,
                                                       const FirstOrderFilter&, const float*, float*,
                                                       std::int32_t, float, float);
+#endif
 
 } // namespace vurnel

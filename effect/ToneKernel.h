@@ -45,8 +45,22 @@ inline long double FirstOrderStep(long double g, long double xc, long double yc,
 // output, which such a sum cannot change, is left as it is. Tail: stored as Narrow does, and the
 // input samples (and old outputs) read exactly without loading them on the x87 as floats, since
 // a float subnormal is an x87 operand that takes the slow path (a signal decaying through the
-// float subnormals); it holds for any input.
+// float subnormals); it holds for any input, on states in TailStateFits's range (ToneTailBlock).
 enum class ToneStore { Float, Narrow, Sign, Tail };
+
+// Whether an extended value lies where the Tail kernel may take it as a state: a zero, or from
+// 2^-900 to 2^16000, so that every value the kernel forms from it (scaled by 2^64) stays far
+// from the extended format's subnormals and its overflow. Read from the sign-and-exponent field
+// and the significand as integers: an x87 look at a subnormal takes the slow path.
+inline bool TailStateFits(const long double& v) {
+    std::uint64_t mantissa;
+    std::uint16_t signExponent;
+    std::memcpy(&mantissa, &v, 8);
+    std::memcpy(&signExponent, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
+    constexpr unsigned kLow = 16383 - 900, kHigh = 16383 + 16000;
+    const unsigned e = signExponent & 0x7FFFu;
+    return (e - kLow < kHigh - kLow) | ((e | mantissa) == 0);
+}
 
 // The current rounding mode's nearest integer to v, |v| < 2^62, by the x87 itself.
 inline long long RoundToInteger(long double v) {
@@ -159,6 +173,21 @@ template <bool Accumulate, ToneStore Store = ToneStore::Float>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain);
 
+// The Tail kernel (ToneStore::Tail) on a block, in stretches of 256 samples, for as long as the
+// states it leaves at the end of each stretch fit (TailStateFits). The caller makes sure that
+// they fit at the start, that the gain factors g are zeros or from 2^-700 to 2^15000 (so that
+// every previous scaled input x·g fits), and that each feedback coefficient is a zero or at
+// least 2^-32 in size (a state then shrinks by at most 2^-8192 within one stretch: every value
+// stays far above the extended subnormals, whatever the input). Returns the frames it ran: all
+// of them, but where the states stopped fitting (a long run of zeros decays them) and the
+// caller runs the rest another way. Input at or above 2^64 (sound) runs the usual kernel from
+// there on. fits: whether the states it left fit (the next block may run without looking).
+// in and out may be the same buffer.
+template <bool Accumulate>
+std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
+                           const float* in, float* out, std::int32_t frames, float bassGain,
+                           float trebleGain, bool& fits);
+
 extern template void ToneChannelBlock<false, ToneStore::Float>(const FirstOrderFilter&,
                                                                const FirstOrderFilter&,
                                                                const float*, float*, std::int32_t,
@@ -172,11 +201,11 @@ extern template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFi
 extern template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                              const FirstOrderFilter&, const float*,
                                                              float*, std::int32_t, float, float);
-extern template void ToneChannelBlock<false, ToneStore::Tail>(const FirstOrderFilter&,
-                                                              const FirstOrderFilter&, const float*,
-                                                              float*, std::int32_t, float, float);
-extern template void ToneChannelBlock<true, ToneStore::Tail>(const FirstOrderFilter&,
-                                                             const FirstOrderFilter&, const float*,
-                                                             float*, std::int32_t, float, float);
+extern template std::int32_t ToneTailBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                                  const float*, float*, std::int32_t, float, float,
+                                                  bool&);
+extern template std::int32_t ToneTailBlock<true>(const FirstOrderFilter&, const FirstOrderFilter&,
+                                                 const float*, float*, std::int32_t, float, float,
+                                                 bool&);
 
 } // namespace vurnel

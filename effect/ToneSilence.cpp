@@ -329,13 +329,19 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
 // accumulating, old outputs) read by integer means and its outputs narrowed by them
 // (ToneStore::Tail): no operand or store meets the float subnormals. It holds for any input, sound
 // included, so nothing is scanned. The states must be safely normal or zeros, far from the extended
-// format's subnormals, as they are after sound and on a tail's tiny input.
+// format's subnormals, as they are after sound and on a tail's tiny input; where a long run of
+// zeros has decayed them out of that range, the rest of the block runs as any other block does.
 template <bool Accumulate>
 void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
-               std::int32_t frames, float bassGain, float trebleGain) {
-    ToneChannelBlock<Accumulate, ToneStore::Tail>({bass.g, bass.yc, bass.prevT, bass.prevY},
-                                                  {treble.g, treble.yc, treble.prevT, treble.prevY},
-                                                  in, out, frames, bassGain, trebleGain);
+               std::int32_t frames, float bassGain, float trebleGain, SilentPlan& plan) {
+    bool fits = false;
+    const std::int32_t done =
+        ToneTailBlock<Accumulate>({bass.g, bass.yc, bass.prevT, bass.prevY},
+                                  {treble.g, treble.yc, treble.prevT, treble.prevY}, in, out,
+                                  frames, bassGain, trebleGain, fits);
+    if (done < frames)
+        ChannelBlock<Accumulate>(bass, treble, in + done, out + done, frames - done, bassGain,
+                                 trebleGain, plan);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -929,7 +935,7 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
     }
     if (!realInput.zero && realInput.tiny && TailApplies(bass, treble, bassGain, trebleGain)) {
         plan.valid = false;
-        TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
+        TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan);
         return SilentPath::Tail;
     }
     if (!realInput.zero) {
@@ -1029,6 +1035,19 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
         return path;
     }
     plan.valid = false;
+    if (realInput.zero && frames > 1) {
+        // No one path holds over the whole block: a long block in which a state decays from the
+        // normal range into the subnormals, or the first zeros after sound (the previous scaled
+        // inputs not yet zeros, which the integer paths ask for). Its halves are looked at
+        // afresh, each carrying its own signs (so this block reports the usual path: the caller
+        // must not carry them again).
+        const std::int32_t half = frames / 2;
+        ChannelBlock<Accumulate>(bass, treble, in, out, half, bassGain, trebleGain, plan);
+        ChannelBlock<Accumulate>(bass, treble, in + half, out + half, frames - half, bassGain,
+                                 trebleGain, plan);
+        plan.valid = false;
+        return SilentPath::Usual;
+    }
     Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
     return SilentPath::Usual;
 }
@@ -1164,7 +1183,7 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
         // Not silence: tiny input (the caller sends sound to the usual kernel), a tail.
         plan.Forget();
         if (TailApplies(bass, treble, bassGain, trebleGain)) {
-            TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain);
+            TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan);
             return SilentPath::Tail;
         }
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);

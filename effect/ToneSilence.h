@@ -48,6 +48,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ToneKernel.h"
 #include "dspExtendedBits.h"
 
 namespace vurnel {
@@ -108,7 +109,10 @@ struct SilentPlan {
     // kTailLinger: a decaying signal's last subnormal samples come between zeros, and blocks of
     // zeros among them run the Tail path too, rather than look afresh each time.
     std::int32_t sinceTail = INT32_MAX;
-    void Forget() { valid = false; }
+    // The Tail kernel ran the channel's last block and left states that fit (TailStateFits):
+    // the next tail block need not read them back. Anything else that moves the states clears it.
+    bool tailFits = false;
+    void Forget() { valid = false, tailFits = false; }
 };
 
 // An upper bound of the binary orders a state loses per sample, −log2 |yc|, in units of 2^-16;
@@ -131,27 +135,36 @@ inline dsp::TExtendedBits BitsOf(const long double& v) {
     return b;
 }
 
-// Whether the Tail path may run a block on these filters: states that are zeros or lie from
-// 2^-900 to 2^16000 (so that the kernel may scale every value it forms by 2^64, and an output
-// that is not zero lies far above the doubles' subnormals), finite coefficients and gains. Read
-// from the sign-and-exponent fields alone (an x87 look at a subnormal takes the slow path).
-inline bool TailApplies(const SilentFilter& bass, const SilentFilter& treble, float bassGain,
-                        float trebleGain) {
-    constexpr unsigned kLow = 16383 - 900, kHigh = 16383 + 16000;
-    const auto state = [](const long double& v) {
+// Whether the Tail kernel may run on a filter's coefficients (ToneTailBlock): a gain factor g
+// that is a zero or from 2^-700 to 2^15000, a feedback coefficient that is a zero or from 2^-32
+// to 2^16000 in size. Read from the sign-and-exponent fields alone (an x87 look at a subnormal
+// takes the slow path).
+inline bool TailCoefficientsFit(const long double& g, const long double& yc) {
+    const auto within = [](const long double& v, unsigned low, unsigned high) {
         const dsp::TExtendedBits b = BitsOf(v);
         const unsigned e = b.signExponent & 0x7FFFu;
-        return (e - kLow < kHigh - kLow) | ((e | b.mantissa) == 0); // a zero, not a subnormal
+        return (e - low <= high - low) | ((e | b.mantissa) == 0);
     };
-    const auto finite = [](const long double& v) {
-        return (BitsOf(v).signExponent & 0x7FFFu) != 0x7FFFu;
-    };
+    constexpr unsigned kOne = 16383;
+    return within(g, kOne - 700, kOne + 15000) & within(yc, kOne - 32, kOne + 16000);
+}
+
+// Whether the gains are finite (the Tail kernel takes them as they are).
+inline bool TailGainsFit(float bassGain, float trebleGain) {
     std::uint32_t gains[2];
     std::memcpy(&gains[0], &bassGain, sizeof gains[0]);
     std::memcpy(&gains[1], &trebleGain, sizeof gains[1]);
-    return state(bass.prevY) & state(bass.prevT) & state(treble.prevY) & state(treble.prevT) &
-           finite(bass.g) & finite(bass.yc) & finite(treble.g) & finite(treble.yc) &
-           ((gains[0] & 0x7F800000u) != 0x7F800000u) & ((gains[1] & 0x7F800000u) != 0x7F800000u);
+    return ((gains[0] & 0x7F800000u) != 0x7F800000u) & ((gains[1] & 0x7F800000u) != 0x7F800000u);
+}
+
+// Whether the Tail path may run a block on these filters: the coefficients and gains above, and
+// states that fit (TailStateFits: zeros or from 2^-900 to 2^16000, so that the kernel may scale
+// every value it forms by 2^64).
+inline bool TailApplies(const SilentFilter& bass, const SilentFilter& treble, float bassGain,
+                        float trebleGain) {
+    return TailStateFits(bass.prevY) & TailStateFits(bass.prevT) & TailStateFits(treble.prevY) &
+           TailStateFits(treble.prevT) & TailCoefficientsFit(bass.g, bass.yc) &
+           TailCoefficientsFit(treble.g, treble.yc) & TailGainsFit(bassGain, trebleGain);
 }
 
 // Runs one channel's block of `frames` samples (frames > 0) and returns the path it took (a
