@@ -574,6 +574,361 @@ void RunSections(const T* x, T* out, long n, const SplitCoefficient* c, long dou
 #undef VURNEL_SECTIONS_LOOP_3
 #undef VURNEL_SECTIONS_LOOP_4
 
+// Two samples at once
+// -------------------
+// Each section's sum for sample n + 1 needs y(n) of that section only in its last two terms; so a
+// pair of samples runs through each section together, each sum in Cascade's order (A for n, then
+// B's feedback terms once A is complete), and each coefficient is brought in once for both (hi +
+// lo: one addition for two products). A section's outputs and its two older ones stay in
+// registers as the next section's inputs and their history; each section's history is loaded and
+// stored once a pair. About 11.5 slots a section and sample against the arithmetic's 9, and one
+// 80-bit load and one store; the loop above needs more of either. Written out by the same
+// generator ("3 0 15", "4 0 20"), every coefficient as hi + lo. No register is held between pairs.
+#define VURNEL_SECTION_PAIRS_3(T, STEP)                                                            \
+    "1:\n\t"                                                                                       \
+    "fldl 16(%[c])\n\t"                                                                            \
+    "faddl 24(%[c])\n\t"                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul" T " (%[x])\n\t"                                                                         \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmul" T " 1*" STEP "(%[x])\n\t"                                                               \
+    "fldl 48(%[c])\n\t"                                                                            \
+    "faddl 56(%[c])\n\t"                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul" T " -1*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fmul" T " (%[x])\n\t"                                                                         \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 80(%[c])\n\t"                                                                            \
+    "faddl 88(%[c])\n\t"                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul" T " -2*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fmul" T " -1*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldt 48(%[s])\n\t"                                                                            \
+    "fldt 32(%[s])\n\t"                                                                            \
+    "fldl 112(%[c])\n\t"                                                                           \
+    "faddl 120(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fldl 144(%[c])\n\t"                                                                           \
+    "faddl 152(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(6)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(3)\n\t"                                                                     \
+    "fld %%st(2)\n\t"                                                                              \
+    "fstpt 32(%[s])\n\t"                                                                           \
+    "fld %%st(3)\n\t"                                                                              \
+    "fstpt 48(%[s])\n\t"                                                                           \
+    "fldl 176(%[c])\n\t"                                                                           \
+    "faddl 184(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(4)\n\t"                                                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fldl 208(%[c])\n\t"                                                                           \
+    "faddl 216(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(5)\n\t"                                                                      \
+    "fmulp %%st, %%st(5)\n\t"                                                                      \
+    "fxch %%st(4)\n\t"                                                                             \
+    "faddp %%st, %%st(4)\n\t"                                                                      \
+    "fldl 240(%[c])\n\t"                                                                           \
+    "faddl 248(%[c])\n\t"                                                                          \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(2)\n\t"                                                                      \
+    "fldt 80(%[s])\n\t"                                                                            \
+    "fldt 64(%[s])\n\t"                                                                            \
+    "fldl 272(%[c])\n\t"                                                                           \
+    "faddl 280(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fldl 304(%[c])\n\t"                                                                           \
+    "faddl 312(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fld %%st(3)\n\t"                                                                              \
+    "fstpt 64(%[s])\n\t"                                                                           \
+    "fld %%st(2)\n\t"                                                                              \
+    "fstpt 80(%[s])\n\t"                                                                           \
+    "fldl 336(%[c])\n\t"                                                                           \
+    "faddl 344(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(5)\n\t"                                                                      \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fldl 368(%[c])\n\t"                                                                           \
+    "faddl 376(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(6)\n\t"                                                                      \
+    "fmulp %%st, %%st(4)\n\t"                                                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fldl 400(%[c])\n\t"                                                                           \
+    "faddl 408(%[c])\n\t"                                                                          \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(4)\n\t"                                                                      \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldt 112(%[s])\n\t"                                                                           \
+    "fldt 96(%[s])\n\t"                                                                            \
+    "fldl 432(%[c])\n\t"                                                                           \
+    "faddl 440(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fldl 464(%[c])\n\t"                                                                           \
+    "faddl 472(%[c])\n\t"                                                                          \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(3)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(1)\n\t"                                                                     \
+    "fst" T " " STEP "(%[out])\n\t"                                                                \
+    "fstpt 96(%[s])\n\t"                                                                           \
+    "fst" T " (%[out])\n\t"                                                                        \
+    "fstpt 112(%[s])\n\t"                                                                          \
+    "add $2*" STEP ", %[x]\n\t"                                                                    \
+    "add $2*" STEP ", %[out]\n\t"                                                                  \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"
+#define VURNEL_SECTION_PAIRS_4(T, STEP)                                                            \
+    "1:\n\t"                                                                                       \
+    "fldl 16(%[c])\n\t"                                                                            \
+    "faddl 24(%[c])\n\t"                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul" T " (%[x])\n\t"                                                                         \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmul" T " 1*" STEP "(%[x])\n\t"                                                               \
+    "fldl 48(%[c])\n\t"                                                                            \
+    "faddl 56(%[c])\n\t"                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul" T " -1*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fmul" T " (%[x])\n\t"                                                                         \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldl 80(%[c])\n\t"                                                                            \
+    "faddl 88(%[c])\n\t"                                                                           \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul" T " -2*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fmul" T " -1*" STEP "(%[x])\n\t"                                                              \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldt 48(%[s])\n\t"                                                                            \
+    "fldt 32(%[s])\n\t"                                                                            \
+    "fldl 112(%[c])\n\t"                                                                           \
+    "faddl 120(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fldl 144(%[c])\n\t"                                                                           \
+    "faddl 152(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(6)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(3)\n\t"                                                                     \
+    "fld %%st(2)\n\t"                                                                              \
+    "fstpt 32(%[s])\n\t"                                                                           \
+    "fld %%st(3)\n\t"                                                                              \
+    "fstpt 48(%[s])\n\t"                                                                           \
+    "fldl 176(%[c])\n\t"                                                                           \
+    "faddl 184(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(4)\n\t"                                                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fldl 208(%[c])\n\t"                                                                           \
+    "faddl 216(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(5)\n\t"                                                                      \
+    "fmulp %%st, %%st(5)\n\t"                                                                      \
+    "fxch %%st(4)\n\t"                                                                             \
+    "faddp %%st, %%st(4)\n\t"                                                                      \
+    "fldl 240(%[c])\n\t"                                                                           \
+    "faddl 248(%[c])\n\t"                                                                          \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(2)\n\t"                                                                      \
+    "fldt 80(%[s])\n\t"                                                                            \
+    "fldt 64(%[s])\n\t"                                                                            \
+    "fldl 272(%[c])\n\t"                                                                           \
+    "faddl 280(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fldl 304(%[c])\n\t"                                                                           \
+    "faddl 312(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fld %%st(3)\n\t"                                                                              \
+    "fstpt 64(%[s])\n\t"                                                                           \
+    "fld %%st(2)\n\t"                                                                              \
+    "fstpt 80(%[s])\n\t"                                                                           \
+    "fldl 336(%[c])\n\t"                                                                           \
+    "faddl 344(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(5)\n\t"                                                                      \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fldl 368(%[c])\n\t"                                                                           \
+    "faddl 376(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(6)\n\t"                                                                      \
+    "fmulp %%st, %%st(4)\n\t"                                                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fldl 400(%[c])\n\t"                                                                           \
+    "faddl 408(%[c])\n\t"                                                                          \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(4)\n\t"                                                                      \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(1)\n\t"                                                                      \
+    "fldt 112(%[s])\n\t"                                                                           \
+    "fldt 96(%[s])\n\t"                                                                            \
+    "fldl 432(%[c])\n\t"                                                                           \
+    "faddl 440(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(5)\n\t"                                                                     \
+    "fldl 464(%[c])\n\t"                                                                           \
+    "faddl 472(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(6)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(3)\n\t"                                                                     \
+    "fld %%st(2)\n\t"                                                                              \
+    "fstpt 96(%[s])\n\t"                                                                           \
+    "fld %%st(3)\n\t"                                                                              \
+    "fstpt 112(%[s])\n\t"                                                                          \
+    "fldl 496(%[c])\n\t"                                                                           \
+    "faddl 504(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(5), %%st\n\t"                                                                       \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(4)\n\t"                                                                      \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fldl 528(%[c])\n\t"                                                                           \
+    "faddl 536(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(5)\n\t"                                                                      \
+    "fmulp %%st, %%st(5)\n\t"                                                                      \
+    "fxch %%st(4)\n\t"                                                                             \
+    "faddp %%st, %%st(4)\n\t"                                                                      \
+    "fldl 560(%[c])\n\t"                                                                           \
+    "faddl 568(%[c])\n\t"                                                                          \
+    "fxch %%st(2)\n\t"                                                                             \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "faddp %%st, %%st(3)\n\t"                                                                      \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "faddp %%st, %%st(2)\n\t"                                                                      \
+    "fldt 144(%[s])\n\t"                                                                           \
+    "fldt 128(%[s])\n\t"                                                                           \
+    "fldl 592(%[c])\n\t"                                                                           \
+    "faddl 600(%[c])\n\t"                                                                          \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmul %%st(2), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fldl 624(%[c])\n\t"                                                                           \
+    "faddl 632(%[c])\n\t"                                                                          \
+    "fxch %%st(3)\n\t"                                                                             \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fmul %%st(3), %%st\n\t"                                                                       \
+    "fsubrp %%st, %%st(4)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fsubrp %%st, %%st(2)\n\t"                                                                     \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fst" T " " STEP "(%[out])\n\t"                                                                \
+    "fstpt 128(%[s])\n\t"                                                                          \
+    "fst" T " (%[out])\n\t"                                                                        \
+    "fstpt 144(%[s])\n\t"                                                                          \
+    "add $2*" STEP ", %[x]\n\t"                                                                    \
+    "add $2*" STEP ", %[out]\n\t"                                                                  \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"
+
+template <int K, typename T>
+void RunSectionPairs(const T* x, T* out, long pairs, const SplitCoefficient* c,
+                     long double (*s)[2]) {
+#define VURNEL_SECTIONS_ASM(LOOP)                                                                  \
+    __asm__ volatile(LOOP                                                                          \
+                     : [x] "+r"(x), [out] "+r"(out), [n] "+r"(pairs)                               \
+                     : [c] "r"(c), [s] "r"(s)                                                      \
+                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", \
+                       "st(7)")
+    if constexpr (K == 3 && sizeof(T) == 4)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTION_PAIRS_3("s", "4"));
+    else if constexpr (K == 3)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTION_PAIRS_3("l", "8"));
+    else if constexpr (sizeof(T) == 4)
+        VURNEL_SECTIONS_ASM(VURNEL_SECTION_PAIRS_4("s", "4"));
+    else
+        VURNEL_SECTIONS_ASM(VURNEL_SECTION_PAIRS_4("l", "8"));
+#undef VURNEL_SECTIONS_ASM
+}
+
+#undef VURNEL_SECTION_PAIRS_3
+#undef VURNEL_SECTION_PAIRS_4
+
+// The section counts that run in pairs (two sections keep their older outputs in registers in the
+// loop above and are faster there: 1.45 against 1.78 times the limit on an AMD EPYC).
+constexpr bool InPairs(int sections) {
+    return sections >= 3 && sections <= 4;
+}
+
 std::uint16_t ControlWord() {
     std::uint16_t word;
     __asm__ volatile("fnstcw %0" : "=m"(word));
@@ -613,6 +968,25 @@ bool FastSections(const TdspBiquad* sections, long double (*history)[2], const T
     T xs[2 + kChunk];
     xs[0] = input[0], xs[1] = input[1]; // before the first outputs overwrite them
     SectionsBlock<K, T>(sections, history, input, output, 2);
+    if constexpr (InPairs(K)) {
+        long double s[K + 1][2];
+        for (int k = 1; k <= K; ++k)
+            s[k][0] = history[k][0], s[k][1] = history[k][1];
+        const int end = count - (count - 2) % 2; // where the pairs end (kChunk is even)
+        for (int done = 2; done < end;) {
+            const int n = end - done < kChunk ? end - done : kChunk;
+            for (int i = 0; i < n; ++i)
+                xs[2 + i] = input[done + i];
+            RunSectionPairs<K, T>(xs + 2, output + done, n / 2, c, s);
+            done += n;
+            xs[0] = xs[n], xs[1] = xs[n + 1];
+        }
+        history[0][0] = xs[1], history[0][1] = xs[0];
+        for (int k = 1; k <= K; ++k)
+            history[k][0] = s[k][0], history[k][1] = s[k][1];
+        if (end < count) SectionsBlock<K, T>(sections, history, input + end, output + end, 1);
+        return true;
+    }
     long double s[K + 1][2], m[K + 1];
     for (int k = 1; k <= K; ++k)
         s[k][0] = history[k][0], s[k][1] = m[k] = history[k][1];
