@@ -92,6 +92,27 @@ unsigned Limit(int e) {
     return field <= 1 ? 0u : static_cast<unsigned>(field - 1);
 }
 
+// The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
+// v·mantissa·2^-shift in those units. Its bound keeps every product below 2^58 units and so
+// every sum of at most 16 below 2^62: exact in 64 bits, a subnormal of exponent field 0.
+void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
+    int smallest = 127;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits d = ToBits(yCoeffs[k]);
+        const int shift = 16446 - d.Exponent();
+        // A product below half a unit (|v| < 2^62, shift ≥ 127) rounds to a zero, whose sign
+        // only a zero sum would show: the loop leaves on those.
+        const bool zero = d.mantissa == 0 || shift >= 127;
+        s.unitsMantissa[k] = zero ? 0 : d.mantissa;
+        s.unitsShift[k] = static_cast<std::uint8_t>(zero ? 1 : (shift < 1 ? 1 : shift));
+        s.unitsSign[k] = d.IsNegative() ? -1 : 0;
+        if (!zero) smallest = shift < smallest ? shift : smallest;
+        if (d.Exponent() == 0 && d.mantissa != 0) smallest = -1; // not a normal coefficient
+    }
+    const int bits = smallest - 6;
+    s.unitsBits = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
+}
+
 void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
              std::uint64_t design, TdspSilentState& s) {
     s.design = design;
@@ -102,6 +123,7 @@ void Prepare(int n, long double g, const long double* xCoeffs, const long double
                SmallestExponent(&g, 1, eg);
     s.xLimit = Limit(ex);
     s.yLimit = Limit(ey);
+    PrepareUnits(n, yCoeffs, s);
 }
 
 // Whether a nonzero value lies below its bound (subnormals and the wrong kinds of value too).
@@ -298,6 +320,181 @@ bool UnitsStep(int n, const TExtendedBits* y, const Units* u, TExtendedBits& acc
 #endif
 }
 
+// Records a cycle of s.since outputs, s.recent[0..since), and freezes.
+void Freeze(TdspSilentState& s) {
+    s.frozen = true;
+    s.period = s.since;
+    s.phase = 0;
+    for (int k = -kLead; k < s.period; ++k)
+        s.cycle[kLead + k] = s.recent[(k % s.period + s.period) % s.period];
+    for (int k = 0; k < s.period; ++k) {
+        PutBits(s.recent[k], s.cycleFloat[k]);
+        PutBits(s.recent[k], s.cycleDouble[k]);
+    }
+    s.since = -1;
+}
+
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 UWide;
+
+// round(d·v) in whole units, to nearest even, as the x87 rounds a subnormal product: v signed,
+// |v| < 2^62; d = m·2^-shift in units' terms, negative where sign is −1. Branch-free.
+inline std::int64_t UnitProduct(std::int64_t v, std::uint64_t m, unsigned shift,
+                                std::int64_t sign) {
+    const std::int64_t sv = v >> 63;
+    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv);
+    const UWide p = static_cast<UWide>(a) * m;
+    const UWide half = (static_cast<UWide>(1) << (shift - 1)) - 1;
+    const std::uint64_t q = static_cast<std::uint64_t>((p + half + ((p >> shift) & 1)) >> shift);
+    const std::int64_t sg = sv ^ sign;
+    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+}
+
+inline TExtendedBits UnitBits(std::int64_t v) {
+    const std::int64_t sv = v >> 63;
+    return {static_cast<std::uint64_t>((v ^ sv) - sv), static_cast<std::uint16_t>(sv & 0x8000)};
+}
+
+// One zero output narrowed: a value below 2^62 units is a zero in float and double.
+inline void PutUnits(std::int64_t v, float& out) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) >> 63)
+                               << 31;
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutUnits(std::int64_t v, double& out) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(v) & (std::uint64_t{1} << 63);
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutUnits(std::int64_t v, long double& out) {
+    SetBits(out, UnitBits(v));
+}
+
+// The recursion in whole units of 2^-16445 as 64-bit integers, from sample i on, while the input
+// histories are zeros and each output a nonzero value below 2^unitsBits units (each product
+// rounded as the x87 rounds a subnormal product, the sum exact in any order; the zeros add
+// nothing to a nonzero sum). y[0..N] are the output histories as units (y[N] the last); signs
+// collects the inputs' sign bits (the zeros of in·g), newest in bit 0. Returns the sample it
+// stopped at: count, a sample it cannot run (a zero sum, an output at or above the bound), or
+// the one after the sample that closed a cycle (frozen then). The cycle search is UnitsStep's.
+template <int N, typename T>
+int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
+             std::uint32_t& signs, int& blocked) {
+    std::int64_t w[N + 1], ref[N > 0 ? N : 1] = {};
+    std::uint64_t m[N];
+    unsigned sh[N];
+    std::int64_t sg[N];
+    for (int k = 0; k <= N; ++k)
+        w[k] = y[k];
+    for (int k = 0; k < N; ++k)
+        m[k] = s.unitsMantissa[k], sh[k] = s.unitsShift[k], sg[k] = s.unitsSign[k];
+    const std::int64_t bound = std::int64_t{1} << s.unitsBits;
+    int since = s.since;
+    if (since >= 0)
+        for (int k = 0; k < N; ++k) {
+            const TExtendedBits r = s.reference[k];
+            // In units where they are nonzero values below the bound, else a new search.
+            if (r.mantissa == 0 || r.Exponent() != 0 || r.mantissa >= std::uint64_t{1} << 62)
+                since = -1;
+            ref[k] = r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
+                                    : static_cast<std::int64_t>(r.mantissa);
+        }
+    // While a zero history (its sign not kept in units) is in the window, no search.
+    for (; i < count; ++i) {
+        std::int64_t acc = 0;
+#pragma GCC unroll 16
+        for (int k = 0; k < N; ++k)
+            acc += UnitProduct(w[k + 1], m[k], sh[k], sg[k]);
+        if (acc == 0 || acc >= bound || acc <= -bound) break;
+#pragma GCC unroll 16
+        for (int k = 0; k < N; ++k)
+            w[k] = w[k + 1];
+        w[N] = acc;
+        signs = (signs << 1) | SignOf(in[i]);
+        PutUnits(acc, out[i]);
+        blocked -= blocked > 0 ? 1 : 0;
+        if (blocked > 0) {
+            since = -1;
+        } else if (since < 0 || since == MaxSilentCycle) {
+            since = 0;
+            for (int k = 0; k < N; ++k)
+                ref[k] = w[k + 1];
+        } else {
+            s.recent[since++] = UnitBits(acc);
+            bool same = true;
+            for (int k = N - 1; k >= 0 && same; --k)
+                same = ref[k] == w[k + 1];
+            if (same) {
+                s.since = since;
+                Freeze(s);
+                since = -1;
+                ++i;
+                break;
+            }
+        }
+    }
+    for (int k = 0; k <= N; ++k)
+        y[k] = w[k];
+    if (!s.frozen) {
+        s.since = since;
+        if (since >= 0)
+            for (int k = 0; k < N; ++k)
+                s.reference[k] = UnitBits(ref[k]);
+    }
+    return i;
+}
+
+template <typename T>
+using UnitsRoutine = int (*)(TdspSilentState&, std::int64_t*, const T*, T*, int, int,
+                             std::uint32_t&, int&);
+
+template <typename T, int... K>
+UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
+    constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T>...};
+    return table[n - 1];
+}
+
+// Runs UnitsRun from sample i where the histories allow it (input histories zeros, output
+// histories below the bound), keeping h and y, the bits, in step; returns the sample it stopped
+// at (i where it did not run).
+template <typename T>
+int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int i, int count,
+             unsigned gSign, TdspSilentState& s) {
+    if (s.unitsBits == 0) return i;
+    std::int64_t w[MaxSilentTaps + 1];
+    int blocked = 0;
+    for (int k = 0; k <= n; ++k) {
+        if (!h[k].IsZero()) return i;
+        const TExtendedBits b = y[k];
+        if (b.Exponent() != 0 || b.mantissa >= std::uint64_t{1} << s.unitsBits) return i;
+        w[k] = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                              : static_cast<std::int64_t>(b.mantissa);
+        if (b.mantissa == 0) blocked = k + 1; // a zero's sign: kept as bits below
+    }
+    std::uint32_t signs = 0;
+    const int from = i;
+    i = SelectUnits<T>(n, std::make_integer_sequence<int, MaxSilentTaps>{})(s, w, in, out, i, count,
+                                                                            signs, blocked);
+    const int ran = i - from;
+    if (ran == 0) return i;
+    // The histories after `ran` samples: the older bits moved down, the new ones from units.
+    const int kept = ran > n + 1 ? 0 : n + 1 - ran;
+    for (int k = 0; k < kept; ++k)
+        h[k] = h[k + ran], y[k] = y[k + ran];
+    for (int k = kept; k <= n; ++k) {
+        y[k] = UnitBits(w[k]);
+        const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
+        h[k] = {0, static_cast<std::uint16_t>(sign << 15)};
+    }
+    return i;
+}
+#else
+template <typename T>
+int RunUnits(int, TExtendedBits*, TExtendedBits*, const T*, T*, int i, int, unsigned,
+             TdspSilentState&) {
+    return i; // no 128-bit products: the general step carries these samples, with the same bits
+}
+#endif
+
 // The integer recursion from sample `at` on; returns the sample it stopped at (count, or where it
 // found a cycle and froze).
 template <typename T>
@@ -316,8 +513,11 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     // The search goes on only from the histories it left.
     for (int i = 0; i <= n && s.since >= 0; ++i)
         if (s.left[i] != y[i]) s.since = -1;
+    const unsigned gSign = gb.IsNegative() ? 1u : 0u;
     int i = at;
     for (; i < count;) {
+        i = RunUnits(n, h, y, in, out, i, count, gSign, s);
+        if (i == count || s.frozen) break;
         for (int k = 0; k < n; ++k)
             h[k] = h[k + 1], y[k] = y[k + 1];
         const TExtendedBits t = MulBits(ToBits(static_cast<long double>(in[i])), gb);
@@ -353,16 +553,7 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
             for (int k = n - 1; k >= 0 && same; --k)
                 same = s.reference[k] == y[k + 1];
             if (same) {
-                s.frozen = true;
-                s.period = s.since;
-                s.phase = 0;
-                for (int k = -kLead; k < s.period; ++k)
-                    s.cycle[kLead + k] = s.recent[(k % s.period + s.period) % s.period];
-                for (int k = 0; k < s.period; ++k) {
-                    PutBits(s.recent[k], s.cycleFloat[k]);
-                    PutBits(s.recent[k], s.cycleDouble[k]);
-                }
-                s.since = -1;
+                Freeze(s);
                 break;
             }
         }

@@ -39,6 +39,13 @@ struct TdspSilentState {
     std::uint64_t design = ~std::uint64_t{0};
     bool usable = false;
     unsigned xLimit = 0, yLimit = 0;
+    // The whole-unit loop's feedback coefficients: significand, right shift back to units (0:
+    // the product rounds to a zero), sign as 0 or −1; it runs while every output history lies
+    // below 2^unitsBits units (0: it does not run).
+    std::uint64_t unitsMantissa[MaxSilentTaps];
+    std::uint8_t unitsShift[MaxSilentTaps];
+    std::int64_t unitsSign[MaxSilentTaps];
+    int unitsBits = 0;
     // The search for a cycle in the integer recursion: the output window `since` samples ago (−1:
     // none) and the outputs after it; valid while the histories are the ones the search left.
     int since = -1;
