@@ -643,6 +643,14 @@ struct CascadeCoefficients {
     BiquadBits bits[MaxSilentSections];
     Units units[MaxSilentSections][5];
     unsigned limit[MaxSilentSections]; // each section's own bound of safe operands
+    // For SectionUnitsFast: each coefficient's significand (0: its product rounds to a zero),
+    // shift and sign (0 or −1), and the bound 2^bits on the operands (0: not run); the binary
+    // exponent of each coefficient (for Absorbed).
+    std::uint64_t fastMantissa[MaxSilentSections][5];
+    unsigned fastShift[MaxSilentSections][5];
+    std::int64_t fastSign[MaxSilentSections][5];
+    int fastBits[MaxSilentSections];
+    int exponent[MaxSilentSections][5];
 };
 
 // One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
@@ -681,6 +689,76 @@ bool SectionUnits(const Units* u, const TExtendedBits* v, TExtendedBits& y, bool
 #endif
 }
 
+// One section in whole units with 64-bit integers (see UnitsRun), where every operand is a
+// subnormal of exponent field 0 below 2^fastBits units and the sum is not zero; false otherwise
+// (SectionUnits then decides).
+bool SectionUnitsFast(const CascadeCoefficients& c, int i, const TExtendedBits* v,
+                      TExtendedBits& y) {
+#if defined(__SIZEOF_INT128__)
+    const int bits = c.fastBits[i];
+    if (bits == 0) return false;
+    std::int64_t sum = 0;
+    for (int t = 0; t < 5; ++t) {
+        if (v[t].Exponent() != 0 || (v[t].mantissa >> bits) != 0) return false;
+        const std::int64_t w = v[t].IsNegative() ? -static_cast<std::int64_t>(v[t].mantissa)
+                                                 : static_cast<std::int64_t>(v[t].mantissa);
+        sum += UnitProduct(w, c.fastMantissa[i][t], c.fastShift[i][t], c.fastSign[i][t]);
+    }
+    if (sum == 0) return false;
+    y = UnitBits(sum);
+    return true;
+#else
+    (void)c, (void)i, (void)v, (void)y;
+    return false;
+#endif
+}
+
+// One section whose operands are zeros or safe but for some small ones (below the section's
+// bound) whose products are too small to change the sum: the x87 computes the sum of the safe
+// products (normal, or zero), and each small product p, however rounded, is below a quarter of
+// the spacing of the partial sum it meets (|p| < 2^(e − 66) for a partial sum in [2^e, 2^(e+1))),
+// so rounding to nearest gives that partial sum unchanged; a run of small products before the
+// first safe one, bounded together, gives way to it the same way. False (nothing computed)
+// where a bound does not hold, or a partial sum or the result is a zero or would be small.
+bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExtendedBits& y) {
+    const TdspBiquad& q = c.values[i];
+    const long double coefficient[5] = {q.B0, q.B1, q.B2, -q.A1, -q.A2};
+    const unsigned limit = c.limit[i];
+    bool normal = false; // sum holds a nonzero normal value; else the small terms' bound
+    long double sum = 0;
+    int small = -(1 << 20); // the terms so far are below 2^small (a zero: no bound)
+    for (int t = 0; t < 5; ++t) {
+        const TExtendedBits b = v[t];
+        if (b.mantissa == 0 || c.exponent[i][t] < -(1 << 19)) { // a zero product
+            if (!normal && b.mantissa != 0)
+                return false; // a nonzero operand by a zero: keep it simple
+            continue;
+        }
+        if (static_cast<unsigned>(b.Exponent()) > limit) {
+            // Safe: the x87 product is normal, at least 2^kSafe.
+            const long double p = coefficient[t] * FromBits(b);
+            if (normal) {
+                sum = sum + p;
+                if (ToBits(sum).IsZero()) return false;
+            } else {
+                if (small > BinaryExponent(ToBits(p)) - 66) return false;
+                sum = p;
+                normal = true;
+            }
+        } else {
+            const int bound = BinaryExponent(b) + c.exponent[i][t] + 3;
+            if (normal) {
+                if (bound > BinaryExponent(ToBits(sum)) - 66) return false;
+            } else {
+                small = (small > bound ? small : bound) + 1;
+            }
+        }
+    }
+    if (!normal) return false;
+    y = ToBits(sum);
+    return true;
+}
+
 // One sample of the cascade from section `from` on, x that section's input, as Cascade computes
 // it; returns the output. Each section runs on the cheapest exact path its operands allow: the
 // x87 where each is a zero or safe (no slow path), whole units where each lies below 2^64 units,
@@ -708,6 +786,10 @@ TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (
             const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
             for (int t = 0; t < 5; ++t)
                 alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
+        } else if (units && SectionUnitsFast(c, i, v, y)) {
+            alive = true; // a nonzero sum
+        } else if (!units && Absorbed(c, i, v, y)) {
+            alive = true;
         } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
             const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
                                 p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
@@ -795,6 +877,20 @@ void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], CascadeCo
         c.units[i][0] = UnitsOf(b.b0), c.units[i][1] = UnitsOf(b.b1);
         c.units[i][2] = UnitsOf(b.b2), c.units[i][3] = UnitsOf(Negated(b.a1));
         c.units[i][4] = UnitsOf(Negated(b.a2));
+        int smallest = 127;
+        for (int t = 0; t < 5; ++t) {
+            const Units& u = c.units[i][t];
+            const bool zero = u.mantissa == 0 || u.shift >= 127;
+            c.fastMantissa[i][t] = zero ? 0 : u.mantissa;
+            c.fastShift[i][t] = static_cast<unsigned>(zero || u.shift < 1 ? 1 : u.shift);
+            c.fastSign[i][t] = u.negative ? -1 : 0;
+            if (!zero) smallest = u.shift < smallest ? u.shift : smallest;
+        }
+        const int bits = smallest - 6; // products below 2^58 units, sums of five below 2^62
+        c.fastBits[i] = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
+        const TExtendedBits* cb[5] = {&b.b0, &b.b1, &b.b2, &b.a1, &b.a2};
+        for (int t = 0; t < 5; ++t)
+            c.exponent[i][t] = cb[t]->mantissa ? BinaryExponent(*cb[t]) : -(1 << 20);
     }
     for (int i = 0; i <= k; ++i)
         h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
