@@ -764,7 +764,7 @@ bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExte
 // x87 where each is a zero or safe (no slow path), whole units where each lies below 2^64 units,
 // else MulBits and AddBits. live: bit i set where section i had a nonzero product.
 TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], int from,
-                            TExtendedBits x, unsigned& live) {
+                            TExtendedBits x, unsigned& live, int* absorbed = nullptr) {
     live = 0;
     for (int i = from; i < k; ++i) {
         const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
@@ -790,6 +790,7 @@ TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (
             alive = true; // a nonzero sum
         } else if (!units && Absorbed(c, i, v, y)) {
             alive = true;
+            if (absorbed && *absorbed < 0) *absorbed = i;
         } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
             const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
                                 p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
@@ -980,7 +981,7 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
 
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
-                        int at, int count, TdspSilentSectionsState& s) {
+                        int at, int count, TdspSilentSectionsState& s, int& split) {
     CascadeCoefficients cc;
     TExtendedBits h[MaxSilentSections + 1][2];
     LoadSections(k, bq, hist, cc, h);
@@ -991,9 +992,15 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     while (n < count) {
         unsigned live;
         const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
-        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live);
+        int absorbed = -1;
+        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live, &absorbed);
         PutBits(y, out[n]);
         ++n;
+        if (absorbed >= 1 && split != absorbed) { // the split loop may carry the next samples
+            split = absorbed;
+            s.since = -1;
+            break;
+        }
         // Regular: a run of sections with histories all zeros, then sections with a nonzero
         // product each.
         const int dead = live ? __builtin_ctz(live) : k;
@@ -1032,6 +1039,132 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     return n;
 }
 
+// The cascade where sections 0..m−1 run in whole units (64-bit integers, as SectionUnitsFast)
+// and section m, whose own outputs are still large, absorbs their outputs (see Absorbed): its
+// sum is then the one it makes from zero inputs, so sections m..k−1 run on the x87's checked
+// loop with zeros for section m's input, every output there checked against a bound that keeps
+// the absorption (and every operand safe). Each chunk runs the integer sections first, keeping
+// their outputs, then the checked loop; where the checked loop stops within a sample, the
+// integer sections' histories are set back to that sample and CascadeSample finishes it.
+// Returns the samples done from `at` (0 where the histories do not allow it).
+template <typename T>
+int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                     int at, int count, int m, TdspSilentSectionsState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (m < 1 || m >= k) return 0;
+    CascadeCoefficients cc;
+    TExtendedBits h[MaxSilentSections + 1][2];
+    LoadSections(k, bq, hist, cc, h);
+    // The absorption's bound on section m's last output: field ≥ eB − eA1 + 69 (the integer
+    // outputs below 2^62 units give three feed-forward products below 2^(eB − 16380) together).
+    if (cc.bits[m].a1.mantissa == 0) return 0;
+    int eB = -(1 << 20);
+    for (int t = 0; t < 3; ++t)
+        eB = cc.exponent[m][t] > eB ? cc.exponent[m][t] : eB;
+    const int needed = eB - cc.exponent[m][3] + 69;
+    const unsigned limit =
+        needed - 1 > static_cast<int>(s.limit) ? static_cast<unsigned>(needed - 1) : s.limit;
+    // The integer sections' operands: exponent field 0, below each user's bound.
+    std::int64_t h0[MaxSilentSections + 1], h1[MaxSilentSections + 1];
+    for (int j = 0; j <= m; ++j) {
+        int bits = 62;
+        if (j < m) bits = cc.fastBits[j] < bits ? cc.fastBits[j] : bits;
+        if (j > 0) bits = cc.fastBits[j - 1] < bits ? cc.fastBits[j - 1] : bits;
+        if (bits == 0) return 0;
+        for (int t = 0; t < 2; ++t) {
+            const TExtendedBits b = h[j][t];
+            if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return 0;
+            const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                                                  : static_cast<std::int64_t>(b.mantissa);
+            (t ? h1 : h0)[j] = v;
+        }
+    }
+    if (h[0][0].mantissa != 0 || h[0][1].mantissa != 0) return 0; // input history: zeros
+    for (int j = m + 1; j <= k; ++j)
+        for (int t = 0; t < 2; ++t)
+            if (h[j][t].mantissa != 0 && static_cast<unsigned>(h[j][t].Exponent()) <= limit)
+                return 0;
+    if (h[m + 1][0].mantissa == 0) return 0;
+
+    std::int64_t outs[kChunk][MaxSilentSections];
+    long double ys[kChunk];
+    int done = at;
+    while (done < count) {
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        // The integer sections over the chunk, until a zero sum or an output beyond its bound.
+        int n1 = 0;
+        for (; n1 < chunk; ++n1) {
+            std::int64_t x = 0, y[MaxSilentSections];
+            bool ok = true;
+            for (int j = 0; j < m && ok; ++j) {
+                const std::int64_t v[5] = {x, h0[j], h1[j], h0[j + 1], h1[j + 1]};
+                std::int64_t sum = 0;
+                for (int t = 0; t < 5; ++t)
+                    sum += UnitProduct(v[t], cc.fastMantissa[j][t], cc.fastShift[j][t],
+                                       cc.fastSign[j][t]);
+                int bits = cc.fastBits[j];
+                if (j + 1 < m) bits = cc.fastBits[j + 1] < bits ? cc.fastBits[j + 1] : bits;
+                const std::int64_t bound = std::int64_t{1} << bits;
+                ok = sum != 0 && sum < bound && sum > -bound;
+                y[j] = sum;
+                x = sum;
+            }
+            if (!ok) break;
+            for (int j = 0; j < m; ++j) {
+                h1[j] = h0[j];
+                h0[j] = j == 0 ? 0 : y[j - 1];
+                outs[n1][j] = y[j];
+            }
+            h1[m] = h0[m];
+            h0[m] = y[m - 1];
+        }
+        if (n1 == 0) break;
+        // The absorbing sections on the x87, their input history zeros.
+        hist[m][0] = 0.0L, hist[m][1] = 0.0L;
+        int stop = -1;
+        long double pending = 0;
+        const int ran =
+            SelectSectionsChecked<T>(k - m, std::make_integer_sequence<int, MaxSilentSections>{})(
+                bq + m, hist + m, in + done, ys, n1, limit, stop, pending);
+        // The histories after `ran` samples (and, where it stopped, one more for the integer
+        // sections): the newest two of the chunk's values, the older bits where fewer ran.
+        const int upTo = ran + (stop >= 0 ? 1 : 0);
+        for (int t = 0; t < 2; ++t) {
+            const int q = upTo - 1 - t; // the chunk's sample, or before it: old[t − upTo]
+            // Section 0's input history: the inputs as they are (zeros of their signs).
+            SetBits(hist[0][t],
+                    q >= 0
+                        ? TExtendedBits{0, static_cast<std::uint16_t>(SignOf(in[done + q]) << 15)}
+                        : h[0][t - upTo]);
+            for (int j = 0; j < m; ++j)
+                SetBits(hist[j + 1][t], q >= 0 ? UnitBits(outs[q][j]) : h[j + 1][t - upTo]);
+        }
+        for (int i = 0; i < ran; ++i)
+            Put(ys[i], out[done + i]);
+        s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(ran);
+        done += ran;
+        if (stop >= 0) { // sections m..m+stop ran on this sample: the integers finish it
+            LoadSections(k, bq, hist, cc, h);
+            unsigned live;
+            PutBits(CascadeSample(k, cc, h, m + stop + 1, ToBits(pending), live), out[done]);
+            StoreSections(k, hist, h, s);
+            ++done;
+            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+            break;
+        }
+        if (ran < chunk) break;
+        // The next chunk starts from the histories as they now are.
+        for (int j = 0; j <= k; ++j)
+            h[j][0] = ToBits(hist[j][0]), h[j][1] = ToBits(hist[j][1]);
+    }
+    s.since = -1;
+    return done - at;
+#else
+    (void)k, (void)bq, (void)hist, (void)in, (void)out, (void)at, (void)count, (void)m, (void)s;
+    return 0;
+#endif
+}
+
 bool SectionsSafe(int k, long double (*hist)[2], unsigned limit) {
     for (int i = 0; i <= k; ++i)
         if (Unsafe(hist[i][0], limit) || Unsafe(hist[i][1], limit)) return false;
@@ -1060,6 +1193,7 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
     if (!s.usable) return false;
     for (int i = 0; i <= k; ++i)
         if (!ToBits(hist[i][0]).IsFinite() || !ToBits(hist[i][1]).IsFinite()) return false;
+    int split = -1; // a section the integer loop found absorbing a silent one's outputs
     for (int done = 0; done < count;) {
         if (s.frozen && SectionsFrozenHolds(k, hist, s)) {
             RunSectionsFrozen(k, bq, hist, in + done, out + done, count - done, s);
@@ -1067,7 +1201,12 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         }
         s.frozen = false;
         if (!SectionsSafe(k, hist, s.limit)) {
-            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s);
+            if (split >= 1) {
+                const int ran = RunSectionsSplit(k, bq, hist, in, out, done, count, split, s);
+                done += ran;
+                if (ran > 0) continue;
+            }
+            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s, split);
             continue;
         }
         long double ys[kChunk];
