@@ -370,12 +370,13 @@ inline void PutUnits(std::int64_t v, long double& out) {
 }
 
 // The recursion in whole units of 2^-16445 as 64-bit integers, from sample i on, while the input
-// histories are zeros and each output a nonzero value below 2^unitsBits units (each product
+// histories are zeros and each output has a nonzero product and lies below 2^unitsBits units
+// (a zero output is then +0, as units 0; each product
 // rounded as the x87 rounds a subnormal product, the sum exact in any order; the zeros add
 // nothing to a nonzero sum). y[0..N] are the output histories as units (y[N] the last); signs
 // collects the inputs' sign bits (the zeros of in·g), newest in bit 0. Returns the sample it
-// stopped at: count, a sample it cannot run (a zero sum, an output at or above the bound), or
-// the one after the sample that closed a cycle (frozen then). The cycle search is UnitsStep's.
+// stopped at: count, a sample it cannot run (no nonzero product, an output at or above the bound),
+// or the one after the sample that closed a cycle (frozen then). The cycle search is UnitsStep's.
 template <int N, typename T>
 int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
              std::uint32_t& signs, int& blocked) {
@@ -398,13 +399,18 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
             ref[k] = r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
                                     : static_cast<std::int64_t>(r.mantissa);
         }
-    // While a zero history (its sign not kept in units) is in the window, no search.
+    // While a zero history from before (its sign not kept in units) is in the window, no search.
     for (; i < count; ++i) {
-        std::int64_t acc = 0;
+        std::int64_t acc = 0, any = 0;
 #pragma GCC unroll 16
-        for (int k = 0; k < N; ++k)
-            acc += UnitProduct(w[k + 1], m[k], sh[k], sg[k]);
-        if (acc == 0 || acc >= bound || acc <= -bound) break;
+        for (int k = 0; k < N; ++k) {
+            const std::int64_t q = UnitProduct(w[k + 1], m[k], sh[k], sg[k]);
+            acc += q;
+            any |= q;
+        }
+        // A zero sum with a nonzero product is +0 (an exact cancellation, then zeros added);
+        // with none, the zeros' signs decide: the general step.
+        if (any == 0 || acc >= bound || acc <= -bound) break;
 #pragma GCC unroll 16
         for (int k = 0; k < N; ++k)
             w[k] = w[k + 1];
