@@ -3,6 +3,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__) && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "dspIIRBlock.h"
 #include "dspIIRFilters.h"
 #include "dspSections.h"
@@ -39,6 +43,19 @@ inline void SetBits(long double& v, TExtendedBits b) {
     std::memcpy(&v, raw, sizeof raw);
 }
 
+// SetBits for a value the x87 is about to load: one 16-byte store where long double takes 16
+// bytes (an x87 load of bytes stored in two parts waits for both stores to retire).
+inline void SetBitsForLoad(long double& v, TExtendedBits b) {
+#if defined(__x86_64__) && defined(__SSE2__)
+    static_assert(sizeof(long double) == 16, "x86-64 long double");
+    const __m128i image =
+        _mm_set_epi64x(static_cast<long long>(b.signExponent), static_cast<long long>(b.mantissa));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&v), image);
+#else
+    SetBits(v, b);
+#endif
+}
+
 inline unsigned ExponentField(const long double& v) {
     return static_cast<unsigned>(ToBits(v).Exponent());
 }
@@ -68,7 +85,9 @@ inline unsigned SignOf(double v) {
     return static_cast<unsigned>(b >> 63);
 }
 inline unsigned SignOf(const long double& v) {
-    return ToBits(v).IsNegative() ? 1u : 0u;
+    unsigned char top; // read from memory (a copy through the x87 would be stored and reloaded)
+    std::memcpy(&top, reinterpret_cast<const unsigned char*>(&v) + 9, 1);
+    return top >> 7;
 }
 
 // The smallest exponent of the nonzero values among v[0..n), against which the bounds are set
@@ -1241,6 +1260,44 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
     return true;
 }
 
+// ProcessSample's whole-unit step (UnitsRun's, one sample, on the histories in place): false,
+// nothing touched, where it does not apply. The cycle search starts again after it (a frozen
+// cycle too: the step gives the same bits).
+bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, bool negative,
+                 long double& y, TdspSilentState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (s.unitsBits == 0 || (ControlWord() & 0x0F00u) != 0x0300u) return false;
+    for (int k = 1; k <= n; ++k)
+        if (!IsZeroBits(xv[k])) return false;
+    const int bits = s.unitsBits;
+    std::int64_t acc = 0, any = 0;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits b = ToBits(yv[k + 1]);
+        if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return false;
+        const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                                              : static_cast<std::int64_t>(b.mantissa);
+        const std::int64_t q = UnitProduct(v, s.unitsMantissa[k], s.unitsShift[k], s.unitsSign[k]);
+        acc += q;
+        any |= q;
+    }
+    // A zero product's sign would count only in a sum of zeros; a zero history's too.
+    const std::int64_t bound = std::int64_t{1} << bits;
+    if (any == 0 || acc >= bound || acc <= -bound) return false;
+    std::memmove(&xv[0], &xv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    std::memmove(&yv[0], &yv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    SetBits(xv[n], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});
+    SetBits(yv[n], UnitBits(acc));
+    SetBitsForLoad(y, UnitBits(acc));
+    s.frozen = false;
+    s.since = -1;
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+#else
+    (void)n, (void)g, (void)xv, (void)yv, (void)negative, (void)y, (void)s;
+    return false;
+#endif
+}
+
 template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
     Bits any = 0;
     if (count > 0) { // sound: at once
@@ -1290,14 +1347,18 @@ bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
     return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
 }
 
-bool IIRSilentSample(int numTaps, long double g, const long double* xCoeffs,
-                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+bool IIRSilentSample(int numTaps, const long double& g, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, bool negative,
                      long double& y, std::uint64_t design, TdspSilentState& s) {
-    if (numTaps >= 1 && numTaps <= MaxSilentTaps && s.design == design && s.usable && !s.frozen &&
-        HistoriesSafe(numTaps, xv, yv, s)) {
-        ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
-        return false;
+    if (numTaps >= 1 && numTaps <= MaxSilentTaps && s.design == design && s.usable) {
+        if (!s.frozen && HistoriesSafe(numTaps, xv, yv, s)) {
+            ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+            return false;
+        }
+        if (UnitsSample(numTaps, g, xv, yv, negative, y, s)) return true;
     }
+    long double x;
+    SetBits(x, {0, static_cast<std::uint16_t>(negative ? 0x8000u : 0u)});
     return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, &x, &y, 1, design, s);
 }
 

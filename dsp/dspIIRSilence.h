@@ -86,11 +86,23 @@ bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoe
                     const float* input, float* output, int count, std::uint64_t design,
                     TdspSilentState& state);
 
-// ProcessSample's: one zero x. Returns true with y set where it ran on the silent paths, false
-// where the caller's plain step is to run: the silent paths do not apply, or the histories are
-// safe, so that the plain step takes no slow path (counted as Normal).
-bool IIRSilentSample(int numTaps, long double gainFactor, const long double* xCoeffs,
-                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+// The sign bit of a zero (or any value) held in an x87 register, read by the unit itself (fxam:
+// no flag, no store).
+inline bool SignOfZero(long double v) {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    std::uint16_t status;
+    __asm__("fxam\n\tfnstsw %0" : "=a"(status) : "t"(v));
+    return (status & 0x0200u) != 0; // C1
+#else
+    return ToBits(v).IsNegative();
+#endif
+}
+
+// ProcessSample's: one zero x (−0 where negative). Returns true with y set where it ran on the
+// silent paths, false where the caller's plain step is to run: the silent paths do not apply, or
+// the histories are safe, so that the plain step takes no slow path (counted as Normal).
+bool IIRSilentSample(int numTaps, const long double& gainFactor, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, bool negative,
                      long double& y, std::uint64_t design, TdspSilentState& state);
 
 // The same for a cascade of second-order sections (TdspIIRSections), where the histories are
