@@ -1,6 +1,7 @@
 #include "dspIIRSilence.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 #if defined(__x86_64__) && defined(__SSE2__)
@@ -54,6 +55,18 @@ inline void SetBitsForLoad(long double& v, TExtendedBits b) {
 #else
     SetBits(v, b);
 #endif
+}
+
+// The value of b for the x87 (stored as SetBitsForLoad stores it).
+inline long double LoadBits(TExtendedBits b) {
+    long double v;
+    SetBitsForLoad(v, b);
+    return v;
+}
+
+// BinaryExponent of a nonzero finite value, inline.
+inline int ExponentOf(TExtendedBits b) {
+    return b.Exponent() ? b.Exponent() - kBias : -16382 - __builtin_clzll(b.mantissa);
 }
 
 inline unsigned ExponentField(const long double& v) {
@@ -747,7 +760,7 @@ bool SectionUnitsFast(const CascadeCoefficients& c, int i, const TExtendedBits* 
 // where a bound does not hold, or a partial sum or the result is a zero or would be small.
 bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExtendedBits& y) {
     const TdspBiquad& q = c.values[i];
-    const long double coefficient[5] = {q.B0, q.B1, q.B2, -q.A1, -q.A2};
+    const long double* coefficient[5] = {&q.B0, &q.B1, &q.B2, &q.A1, &q.A2};
     const unsigned limit = c.limit[i];
     bool normal = false; // sum holds a nonzero normal value; else the small terms' bound
     long double sum = 0;
@@ -760,20 +773,23 @@ bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExte
             continue;
         }
         if (static_cast<unsigned>(b.Exponent()) > limit) {
-            // Safe: the x87 product is normal, at least 2^kSafe.
-            const long double p = coefficient[t] * FromBits(b);
+            // Safe: the x87 product is normal, at least 2^kSafe, and at least 2^least (the
+            // operands' binary exponents added); the subtracted ones negated, exactly.
+            long double p = *coefficient[t] * LoadBits(b);
+            if (t >= 3) p = -p;
+            const int least = b.Exponent() - kBias + c.exponent[i][t];
             if (normal) {
                 sum = sum + p;
                 if (ToBits(sum).IsZero()) return false;
             } else {
-                if (small > BinaryExponent(ToBits(p)) - 66) return false;
+                if (small > least - 66) return false;
                 sum = p;
                 normal = true;
             }
         } else {
-            const int bound = BinaryExponent(b) + c.exponent[i][t] + 3;
+            const int bound = ExponentOf(b) + c.exponent[i][t] + 3;
             if (normal) {
-                if (bound > BinaryExponent(ToBits(sum)) - 66) return false;
+                if (bound > ExponentOf(ToBits(sum)) - 66) return false;
             } else {
                 small = (small > bound ? small : bound) + 1;
             }
@@ -804,9 +820,9 @@ TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (
         if (safe) {
             const TdspBiquad& s = c.values[i];
             const long double r =
-                (((s.B0 * FromBits(v[0]) + s.B1 * FromBits(v[1])) + s.B2 * FromBits(v[2])) -
-                 s.A1 * FromBits(v[3])) -
-                s.A2 * FromBits(v[4]);
+                (((s.B0 * LoadBits(v[0]) + s.B1 * LoadBits(v[1])) + s.B2 * LoadBits(v[2])) -
+                 s.A1 * LoadBits(v[3])) -
+                s.A2 * LoadBits(v[4]);
             y = ToBits(r);
             const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
             for (int t = 0; t < 5; ++t)
@@ -889,8 +905,24 @@ SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int
     return table[k - 1];
 }
 
-void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], CascadeCoefficients& c,
-                  TExtendedBits (*h)[2]) {
+static_assert(sizeof(CascadeCoefficients) <= sizeof(TdspSilentSectionsState::cascade) &&
+                  alignof(CascadeCoefficients) <= 16,
+              "the state's room for the coefficients");
+
+// The state's coefficients (made by PrepareCascade), pointing at the caller's sections.
+CascadeCoefficients& CoefficientsOf(TdspSilentSectionsState& s, const TdspBiquad* bq) {
+    CascadeCoefficients& c = *std::launder(reinterpret_cast<CascadeCoefficients*>(s.cascade));
+    c.values = bq;
+    return c;
+}
+
+void LoadHistories(int k, long double (*hist)[2], TExtendedBits (*h)[2]) {
+    for (int i = 0; i <= k; ++i)
+        h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
+}
+
+void PrepareCascade(int k, const TdspBiquad* bq, TdspSilentSectionsState& s) {
+    CascadeCoefficients& c = *new (s.cascade) CascadeCoefficients{};
     c.values = bq;
     for (int i = 0; i < k; ++i) {
         const long double v[5] = {bq[i].B0, bq[i].B1, bq[i].B2, bq[i].A1, bq[i].A2};
@@ -918,8 +950,6 @@ void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], CascadeCo
         for (int t = 0; t < 5; ++t)
             c.exponent[i][t] = cb[t]->mantissa ? BinaryExponent(*cb[t]) : -(1 << 20);
     }
-    for (int i = 0; i <= k; ++i)
-        h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
 }
 
 void StoreSections(int k, long double (*hist)[2], TExtendedBits (*h)[2],
@@ -1007,9 +1037,9 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
                         int at, int count, TdspSilentSectionsState& s, int& split) {
-    CascadeCoefficients cc;
+    CascadeCoefficients& cc = CoefficientsOf(s, bq);
     TExtendedBits h[MaxSilentSections + 1][2];
-    LoadSections(k, bq, hist, cc, h);
+    LoadHistories(k, hist, h);
     for (int i = 0; i <= k && s.since >= 0; ++i)
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     const unsigned all = (1u << k) - 1;
@@ -1077,9 +1107,9 @@ int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const 
                      int at, int count, int m, TdspSilentSectionsState& s) {
 #if defined(__SIZEOF_INT128__)
     if (m < 1 || m >= k) return 0;
-    CascadeCoefficients cc;
+    CascadeCoefficients& cc = CoefficientsOf(s, bq);
     TExtendedBits h[MaxSilentSections + 1][2];
-    LoadSections(k, bq, hist, cc, h);
+    LoadHistories(k, hist, h);
     // The absorption's bound on section m's last output: field ≥ eB − eA1 + 69 (the integer
     // outputs below 2^62 units give three feed-forward products below 2^(eB − 16380) together).
     if (cc.bits[m].a1.mantissa == 0) return 0;
@@ -1169,7 +1199,7 @@ int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const 
         s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(ran);
         done += ran;
         if (stop >= 0) { // sections m..m+stop ran on this sample: the integers finish it
-            LoadSections(k, bq, hist, cc, h);
+            LoadHistories(k, hist, h);
             unsigned live;
             PutBits(CascadeSample(k, cc, h, m + stop + 1, ToBits(pending), live), out[done]);
             StoreSections(k, hist, h, s);
@@ -1214,6 +1244,7 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
             smallest = e < smallest ? e : smallest;
         }
         s.limit = Limit(smallest);
+        if (s.usable) PrepareCascade(k, bq, s);
     }
     if (!s.usable) return false;
     for (int i = 0; i <= k; ++i)
@@ -1247,9 +1278,9 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         s.since = -1;
         s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
         if (stop >= 0) { // the integers finish the sample
-            CascadeCoefficients cc;
+            CascadeCoefficients& cc = CoefficientsOf(s, bq);
             TExtendedBits h[MaxSilentSections + 1][2];
-            LoadSections(k, bq, hist, cc, h);
+            LoadHistories(k, hist, h);
             unsigned live;
             PutBits(CascadeSample(k, cc, h, stop + 1, ToBits(pending), live), out[done]);
             StoreSections(k, hist, h, s);
