@@ -728,21 +728,25 @@ bool SectionUnits(const Units* u, const TExtendedBits* v, TExtendedBits& y, bool
 }
 
 // One section in whole units with 64-bit integers (see UnitsRun), where every operand is a
-// subnormal of exponent field 0 below 2^fastBits units and the sum is not zero; false otherwise
-// (SectionUnits then decides).
+// subnormal of exponent field 0 below 2^fastBits units and some product is not zero (a zero sum
+// is then +0); false otherwise (SectionUnits then decides).
 bool SectionUnitsFast(const CascadeCoefficients& c, int i, const TExtendedBits* v,
                       TExtendedBits& y) {
 #if defined(__SIZEOF_INT128__)
     const int bits = c.fastBits[i];
     if (bits == 0) return false;
-    std::int64_t sum = 0;
+    std::int64_t sum = 0, any = 0;
     for (int t = 0; t < 5; ++t) {
         if (v[t].Exponent() != 0 || (v[t].mantissa >> bits) != 0) return false;
         const std::int64_t w = v[t].IsNegative() ? -static_cast<std::int64_t>(v[t].mantissa)
                                                  : static_cast<std::int64_t>(v[t].mantissa);
-        sum += UnitProduct(w, c.fastMantissa[i][t], c.fastShift[i][t], c.fastSign[i][t]);
+        const std::int64_t q =
+            UnitProduct(w, c.fastMantissa[i][t], c.fastShift[i][t], c.fastSign[i][t]);
+        sum += q;
+        any |= q;
     }
-    if (sum == 0) return false;
+    if (any == 0) return false; // a sum of zeros: their signs decide
+    // else a zero sum is +0 (an exact cancellation, then zeros added)
     y = UnitBits(sum);
     return true;
 #else
@@ -767,11 +771,9 @@ bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExte
     int small = -(1 << 20); // the terms so far are below 2^small (a zero: no bound)
     for (int t = 0; t < 5; ++t) {
         const TExtendedBits b = v[t];
-        if (b.mantissa == 0 || c.exponent[i][t] < -(1 << 19)) { // a zero product
-            if (!normal && b.mantissa != 0)
-                return false; // a nonzero operand by a zero: keep it simple
-            continue;
-        }
+        // A zero product (a zero operand or coefficient) leaves a nonzero partial sum as it is,
+        // and adds nothing to the small terms' bound; the result is nonzero or not taken.
+        if (b.mantissa == 0 || c.exponent[i][t] < -(1 << 19)) continue;
         if (static_cast<unsigned>(b.Exponent()) > limit) {
             // Safe: the x87 product is normal, at least 2^kSafe, and at least 2^least (the
             // operands' binary exponents added); the subtracted ones negated, exactly.
@@ -1146,21 +1148,25 @@ int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const 
     int done = at;
     while (done < count) {
         const int chunk = count - done < kChunk ? count - done : kChunk;
-        // The integer sections over the chunk, until a zero sum or an output beyond its bound.
+        // The integer sections over the chunk, until a sum of zero products or an output beyond
+        // its bound.
         int n1 = 0;
         for (; n1 < chunk; ++n1) {
             std::int64_t x = 0, y[MaxSilentSections];
             bool ok = true;
             for (int j = 0; j < m && ok; ++j) {
                 const std::int64_t v[5] = {x, h0[j], h1[j], h0[j + 1], h1[j + 1]};
-                std::int64_t sum = 0;
-                for (int t = 0; t < 5; ++t)
-                    sum += UnitProduct(v[t], cc.fastMantissa[j][t], cc.fastShift[j][t],
-                                       cc.fastSign[j][t]);
+                std::int64_t sum = 0, any = 0;
+                for (int t = 0; t < 5; ++t) {
+                    const std::int64_t q = UnitProduct(v[t], cc.fastMantissa[j][t],
+                                                       cc.fastShift[j][t], cc.fastSign[j][t]);
+                    sum += q;
+                    any |= q;
+                }
                 int bits = cc.fastBits[j];
                 if (j + 1 < m) bits = cc.fastBits[j + 1] < bits ? cc.fastBits[j + 1] : bits;
                 const std::int64_t bound = std::int64_t{1} << bits;
-                ok = sum != 0 && sum < bound && sum > -bound;
+                ok = any != 0 && sum < bound && sum > -bound; // a zero sum: +0
                 y[j] = sum;
                 x = sum;
             }
