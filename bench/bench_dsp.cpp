@@ -418,8 +418,9 @@ void ClearFlags() {
 // sections for all), at 22050 and 96000 Hz, through ProcessBlock on float blocks of 512 and
 // through ProcessSample: noise, then `seconds` of zeros of random sign in 10-second windows, then
 // noise again. Prints the designs whose worst window costs more than 1.3 times the same filter on
-// noise (the smaller of the two noise windows) or that raised the slow-path flags, and per path,
-// call and rate the worst window of all.
+// noise (the smaller of the two noise windows) or that raised the slow-path flags, with the share
+// of that window's samples on each silent path (normal/integer/frozen), and per path, call and
+// rate the worst window of all.
 void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
     constexpr int kBlock = 512;
     std::mt19937 rng(5);

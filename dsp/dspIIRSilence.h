@@ -12,8 +12,12 @@
 //   so every product and every partial sum is normal or zero: a sum of values that are multiples
 //   of 2^(kSafe − 63) is zero or at least that. The outputs are narrowed from the extended values,
 //   by the x87 where they are normal in the buffer's type and by integer means where not.
-// - Integer: below that bound, the recursion carried on by integer means (MulBits, AddBits),
-//   which give the x87's bits; the outputs narrowed by integer means.
+// - Integer: below that bound, the recursion carried on by integer means, which give the x87's
+//   bits: in whole units of 2^-16445 as 64-bit integers where the input histories are zeros and
+//   the outputs small (a branch-free loop by tap count, a 128-bit product a tap rounded to
+//   nearest even), else MulBits and AddBits; a section fed by silent sections while its own
+//   outputs are still large computes on the x87 from its safe operands alone (the small
+//   products cannot change its sum); the outputs narrowed by integer means.
 // - Frozen: the integer recursion at a fixed point or in a cycle of at most MaxSilentCycle
 //   samples, its input histories all zeros and every output holding a nonzero product (so the
 //   zeros' signs change nothing but those histories): the outputs repeat, the block is filled and
