@@ -418,8 +418,9 @@ void ClearFlags() {
 // sections for all), at 22050 and 96000 Hz, through ProcessBlock on float blocks of 512 and
 // through ProcessSample: noise, then `seconds` of zeros of random sign in 10-second windows, then
 // noise again. Prints the designs whose worst window costs more than 1.3 times the same filter on
-// noise (the smaller of the two noise windows) or that raised the slow-path flags, and per path,
-// call and rate the worst window of all.
+// noise (the smaller of the two noise windows) or that raised the slow-path flags, with the share
+// of that window's samples on each silent path (normal/integer/frozen), and per path, call and
+// rate the worst window of all.
 void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
     constexpr int kBlock = 512;
     std::mt19937 rng(5);
@@ -435,8 +436,9 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
         "of random sign after 10 s of noise;\nworst 10-s window of thread time as a "
         "multiple of the same filter on noise; listed: above 1.3x or flags raised)\n\n",
         blockSeconds, sampleSeconds);
-    std::printf("%-10s %-7s %6s %-5s %-5s %5s %8s %8s %6s\n", "path", "call", "rate", "kind",
-                "resp", "order", "noise ns", "worst x", "flags");
+    std::printf("%-10s %-7s %6s %-5s %-5s %5s %8s %8s %6s  %s\n", "path", "call", "rate", "kind",
+                "resp", "order", "noise ns", "worst x", "flags",
+                "worst window: normal/integer/frozen");
     for (int sections = 0; sections <= 1; ++sections)
         for (int perSample = 0; perSample <= 1; ++perSample)
             for (const int rate : {22050, 96000}) {
@@ -480,7 +482,17 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
                             const double before = onNoise();
                             double worst = 0;
                             unsigned flags = 0;
+                            // The share of the worst window's samples on each silent path.
+                            double share[3] = {};
+                            const auto paths = [&](std::uint64_t* c) {
+                                for (int p = 0; p < 3; ++p)
+                                    c[p] = sections
+                                               ? s.GetSilentSamples(static_cast<TdspSilentPath>(p))
+                                               : f.GetSilentSamples(static_cast<TdspSilentPath>(p));
+                            };
                             for (int w = 0; w < seconds / 10; ++w) {
+                                std::uint64_t was[3], now[3];
+                                paths(was);
                                 const double start = ThreadSeconds();
                                 for (int b = 0; b < window; ++b) {
                                     ClearFlags();
@@ -489,18 +501,27 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
                                     // caller's: only the block calls' flags count.
                                     if (!perSample) flags |= SlowPathFlags();
                                 }
-                                worst = std::max(worst, ThreadSeconds() - start);
+                                const double took = ThreadSeconds() - start;
+                                paths(now);
+                                if (took > worst) {
+                                    worst = took;
+                                    for (int p = 0; p < 3; ++p)
+                                        share[p] = static_cast<double>(now[p] - was[p]) /
+                                                   (static_cast<double>(window) * kBlock);
+                                }
                             }
                             const double noiseNs = std::min(before, onNoise());
                             worst = worst * 1e9 / noiseNs;
                             ++designs, flagged += flags != 0, over += worst > 1.5;
                             worstAll = std::max(worstAll, worst);
                             if (worst > 1.3 || flags)
-                                std::printf("%-10s %-7s %6d %-5d %-5d %5d %8.2f %8.2f %6s\n",
+                                std::printf("%-10s %-7s %6d %-5d %-5d %5d %8.2f %8.2f %6s  "
+                                            "%.2f/%.2f/%.2f\n",
                                             sections ? "sections" : "recursion",
                                             perSample ? "sample" : "block", rate, kind, response,
                                             order, noiseNs / (window * kBlock), worst,
-                                            flags ? "raised" : "clear");
+                                            flags ? "raised" : "clear", share[0], share[1],
+                                            share[2]);
                         }
                 std::printf("%s, %s, %d Hz: %d designs, worst window %.2fx noise, %d above 1.5x, "
                             "slow-path flags raised by %d\n\n",

@@ -564,12 +564,12 @@ template <typename T> void TdspCustomIIRFilter::Block(const T* input, T* output,
             XV[i] = YV[i] = 0.0L;
 }
 
-long double TdspCustomIIRFilter::SilentSample(long double input) {
+long double TdspCustomIIRFilter::SilentSample(bool negative) {
     long double y;
-    if (IIRSilentSample(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, y, FDesignCount,
+    if (IIRSilentSample(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, negative, y, FDesignCount,
                         FSilent))
         return y;
-    return IIRFilterStep(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input);
+    return IIRFilterStep(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, negative ? -0.0L : 0.0L);
 }
 
 void TdspCustomIIRFilter::ProcessBlock(const long double* input, long double* output, int count) {

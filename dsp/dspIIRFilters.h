@@ -208,11 +208,13 @@ protected:
     long double PassThrough(long double input) { return input; }
     long double Silence(long double /*input*/) { return 0.0L; }
     long double FilterSample(long double input) {
-        if (input == 0.0L) return SilentSample(input);
+        if (input == 0.0L) return SilentSample(SignOfZero(input));
         return IIRFilterStep(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input);
     }
-    // FilterSample on a zero (of either sign): the silent paths, where they apply.
-    long double SilentSample(long double input);
+    // FilterSample on a zero, −0 where negative: the silent paths, where they apply. (The zero
+    // goes as its sign: a long double argument goes through memory, and reading its bytes
+    // right after the x87 stored them stalls the load.)
+    long double SilentSample(bool negative);
 
     TdspIIRFilterKind Kind = fkButterworth;
     TdspIIRFilterResponse Response = ftLowpass;

@@ -1,7 +1,12 @@
 #include "dspIIRSilence.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
+
+#if defined(__x86_64__) && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "dspIIRBlock.h"
 #include "dspIIRFilters.h"
@@ -39,6 +44,31 @@ inline void SetBits(long double& v, TExtendedBits b) {
     std::memcpy(&v, raw, sizeof raw);
 }
 
+// SetBits for a value the x87 is about to load: one 16-byte store where long double takes 16
+// bytes (an x87 load of bytes stored in two parts waits for both stores to retire).
+inline void SetBitsForLoad(long double& v, TExtendedBits b) {
+#if defined(__x86_64__) && defined(__SSE2__)
+    static_assert(sizeof(long double) == 16, "x86-64 long double");
+    const __m128i image =
+        _mm_set_epi64x(static_cast<long long>(b.signExponent), static_cast<long long>(b.mantissa));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&v), image);
+#else
+    SetBits(v, b);
+#endif
+}
+
+// The value of b for the x87 (stored as SetBitsForLoad stores it).
+inline long double LoadBits(TExtendedBits b) {
+    long double v;
+    SetBitsForLoad(v, b);
+    return v;
+}
+
+// BinaryExponent of a nonzero finite value, inline.
+inline int ExponentOf(TExtendedBits b) {
+    return b.Exponent() ? b.Exponent() - kBias : -16382 - __builtin_clzll(b.mantissa);
+}
+
 inline unsigned ExponentField(const long double& v) {
     return static_cast<unsigned>(ToBits(v).Exponent());
 }
@@ -68,7 +98,9 @@ inline unsigned SignOf(double v) {
     return static_cast<unsigned>(b >> 63);
 }
 inline unsigned SignOf(const long double& v) {
-    return ToBits(v).IsNegative() ? 1u : 0u;
+    unsigned char top; // read from memory (a copy through the x87 would be stored and reloaded)
+    std::memcpy(&top, reinterpret_cast<const unsigned char*>(&v) + 9, 1);
+    return top >> 7;
 }
 
 // The smallest exponent of the nonzero values among v[0..n), against which the bounds are set
@@ -92,6 +124,27 @@ unsigned Limit(int e) {
     return field <= 1 ? 0u : static_cast<unsigned>(field - 1);
 }
 
+// The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
+// v·mantissa·2^-shift in those units. Its bound keeps every product below 2^58 units and so
+// every sum of at most 16 below 2^62: exact in 64 bits, a subnormal of exponent field 0.
+void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
+    int smallest = 127;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits d = ToBits(yCoeffs[k]);
+        const int shift = 16446 - d.Exponent();
+        // A product below half a unit (|v| < 2^62, shift ≥ 127) rounds to a zero, whose sign
+        // only a zero sum would show: the loop leaves on those.
+        const bool zero = d.mantissa == 0 || shift >= 127;
+        s.unitsMantissa[k] = zero ? 0 : d.mantissa;
+        s.unitsShift[k] = static_cast<std::uint8_t>(zero ? 1 : (shift < 1 ? 1 : shift));
+        s.unitsSign[k] = d.IsNegative() ? -1 : 0;
+        if (!zero) smallest = shift < smallest ? shift : smallest;
+        if (d.Exponent() == 0 && d.mantissa != 0) smallest = -1; // not a normal coefficient
+    }
+    const int bits = smallest - 6;
+    s.unitsBits = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
+}
+
 void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
              std::uint64_t design, TdspSilentState& s) {
     s.design = design;
@@ -102,6 +155,7 @@ void Prepare(int n, long double g, const long double* xCoeffs, const long double
                SmallestExponent(&g, 1, eg);
     s.xLimit = Limit(ex);
     s.yLimit = Limit(ey);
+    PrepareUnits(n, yCoeffs, s);
 }
 
 // Whether a nonzero value lies below its bound (subnormals and the wrong kinds of value too).
@@ -298,6 +352,187 @@ bool UnitsStep(int n, const TExtendedBits* y, const Units* u, TExtendedBits& acc
 #endif
 }
 
+// Records a cycle of s.since outputs, s.recent[0..since), and freezes.
+void Freeze(TdspSilentState& s) {
+    s.frozen = true;
+    s.period = s.since;
+    s.phase = 0;
+    for (int k = -kLead; k < s.period; ++k)
+        s.cycle[kLead + k] = s.recent[(k % s.period + s.period) % s.period];
+    for (int k = 0; k < s.period; ++k) {
+        PutBits(s.recent[k], s.cycleFloat[k]);
+        PutBits(s.recent[k], s.cycleDouble[k]);
+    }
+    s.since = -1;
+}
+
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 UWide;
+
+// round(d·v) in whole units, to nearest even, as the x87 rounds a subnormal product: v signed,
+// |v| < 2^62; d = m·2^-shift in units' terms, negative where sign is −1. Branch-free.
+inline std::int64_t UnitProduct(std::int64_t v, std::uint64_t m, unsigned shift,
+                                std::int64_t sign) {
+    const std::int64_t sv = v >> 63;
+    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv);
+    const UWide p = static_cast<UWide>(a) * m;
+    const UWide half = (static_cast<UWide>(1) << (shift - 1)) - 1;
+    const std::uint64_t q = static_cast<std::uint64_t>((p + half + ((p >> shift) & 1)) >> shift);
+    const std::int64_t sg = sv ^ sign;
+    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+}
+
+inline TExtendedBits UnitBits(std::int64_t v) {
+    const std::int64_t sv = v >> 63;
+    return {static_cast<std::uint64_t>((v ^ sv) - sv), static_cast<std::uint16_t>(sv & 0x8000)};
+}
+
+// One zero output narrowed: a value below 2^62 units is a zero in float and double.
+inline void PutUnits(std::int64_t v, float& out) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) >> 63)
+                               << 31;
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutUnits(std::int64_t v, double& out) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(v) & (std::uint64_t{1} << 63);
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutUnits(std::int64_t v, long double& out) {
+    SetBits(out, UnitBits(v));
+}
+
+// The recursion in whole units of 2^-16445 as 64-bit integers, from sample i on, while the input
+// histories are zeros and each output has a nonzero product and lies below 2^unitsBits units
+// (a zero output is then +0, as units 0; each product
+// rounded as the x87 rounds a subnormal product, the sum exact in any order; the zeros add
+// nothing to a nonzero sum). y[0..N] are the output histories as units (y[N] the last); signs
+// collects the inputs' sign bits (the zeros of in·g), newest in bit 0. Returns the sample it
+// stopped at: count, a sample it cannot run (no nonzero product, an output at or above the bound),
+// or the one after the sample that closed a cycle (frozen then). The cycle search is UnitsStep's.
+template <int N, typename T>
+int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
+             std::uint32_t& signs, int& blocked) {
+    std::int64_t w[N + 1], ref[N > 0 ? N : 1] = {};
+    std::uint64_t m[N];
+    unsigned sh[N];
+    std::int64_t sg[N];
+    for (int k = 0; k <= N; ++k)
+        w[k] = y[k];
+    for (int k = 0; k < N; ++k)
+        m[k] = s.unitsMantissa[k], sh[k] = s.unitsShift[k], sg[k] = s.unitsSign[k];
+    const std::int64_t bound = std::int64_t{1} << s.unitsBits;
+    int since = s.since;
+    if (since >= 0)
+        for (int k = 0; k < N; ++k) {
+            const TExtendedBits r = s.reference[k];
+            // In units where they are nonzero values below the bound, else a new search.
+            if (r.mantissa == 0 || r.Exponent() != 0 || r.mantissa >= std::uint64_t{1} << 62)
+                since = -1;
+            ref[k] = r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
+                                    : static_cast<std::int64_t>(r.mantissa);
+        }
+    // While a zero history from before (its sign not kept in units) is in the window, no search.
+    for (; i < count; ++i) {
+        std::int64_t acc = 0, any = 0;
+#pragma GCC unroll 16
+        for (int k = 0; k < N; ++k) {
+            const std::int64_t q = UnitProduct(w[k + 1], m[k], sh[k], sg[k]);
+            acc += q;
+            any |= q;
+        }
+        // A zero sum with a nonzero product is +0 (an exact cancellation, then zeros added);
+        // with none, the zeros' signs decide: the general step.
+        if (any == 0 || acc >= bound || acc <= -bound) break;
+#pragma GCC unroll 16
+        for (int k = 0; k < N; ++k)
+            w[k] = w[k + 1];
+        w[N] = acc;
+        signs = (signs << 1) | SignOf(in[i]);
+        PutUnits(acc, out[i]);
+        blocked -= blocked > 0 ? 1 : 0;
+        if (blocked > 0) {
+            since = -1;
+        } else if (since < 0 || since == MaxSilentCycle) {
+            since = 0;
+            for (int k = 0; k < N; ++k)
+                ref[k] = w[k + 1];
+        } else {
+            s.recent[since++] = UnitBits(acc);
+            bool same = true;
+            for (int k = N - 1; k >= 0 && same; --k)
+                same = ref[k] == w[k + 1];
+            if (same) {
+                s.since = since;
+                Freeze(s);
+                since = -1;
+                ++i;
+                break;
+            }
+        }
+    }
+    for (int k = 0; k <= N; ++k)
+        y[k] = w[k];
+    if (!s.frozen) {
+        s.since = since;
+        if (since >= 0)
+            for (int k = 0; k < N; ++k)
+                s.reference[k] = UnitBits(ref[k]);
+    }
+    return i;
+}
+
+template <typename T>
+using UnitsRoutine = int (*)(TdspSilentState&, std::int64_t*, const T*, T*, int, int,
+                             std::uint32_t&, int&);
+
+template <typename T, int... K>
+UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
+    constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T>...};
+    return table[n - 1];
+}
+
+// Runs UnitsRun from sample i where the histories allow it (input histories zeros, output
+// histories below the bound), keeping h and y, the bits, in step; returns the sample it stopped
+// at (i where it did not run).
+template <typename T>
+int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int i, int count,
+             unsigned gSign, TdspSilentState& s) {
+    if (s.unitsBits == 0) return i;
+    std::int64_t w[MaxSilentTaps + 1];
+    int blocked = 0;
+    for (int k = 0; k <= n; ++k) {
+        if (!h[k].IsZero()) return i;
+        const TExtendedBits b = y[k];
+        if (b.Exponent() != 0 || b.mantissa >= std::uint64_t{1} << s.unitsBits) return i;
+        w[k] = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                              : static_cast<std::int64_t>(b.mantissa);
+        if (b.mantissa == 0) blocked = k + 1; // a zero's sign: kept as bits below
+    }
+    std::uint32_t signs = 0;
+    const int from = i;
+    i = SelectUnits<T>(n, std::make_integer_sequence<int, MaxSilentTaps>{})(s, w, in, out, i, count,
+                                                                            signs, blocked);
+    const int ran = i - from;
+    if (ran == 0) return i;
+    // The histories after `ran` samples: the older bits moved down, the new ones from units.
+    const int kept = ran > n + 1 ? 0 : n + 1 - ran;
+    for (int k = 0; k < kept; ++k)
+        h[k] = h[k + ran], y[k] = y[k + ran];
+    for (int k = kept; k <= n; ++k) {
+        y[k] = UnitBits(w[k]);
+        const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
+        h[k] = {0, static_cast<std::uint16_t>(sign << 15)};
+    }
+    return i;
+}
+#else
+template <typename T>
+int RunUnits(int, TExtendedBits*, TExtendedBits*, const T*, T*, int i, int, unsigned,
+             TdspSilentState&) {
+    return i; // no 128-bit products: the general step carries these samples, with the same bits
+}
+#endif
+
 // The integer recursion from sample `at` on; returns the sample it stopped at (count, or where it
 // found a cycle and froze).
 template <typename T>
@@ -316,8 +551,11 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     // The search goes on only from the histories it left.
     for (int i = 0; i <= n && s.since >= 0; ++i)
         if (s.left[i] != y[i]) s.since = -1;
+    const unsigned gSign = gb.IsNegative() ? 1u : 0u;
     int i = at;
     for (; i < count;) {
+        i = RunUnits(n, h, y, in, out, i, count, gSign, s);
+        if (i == count || s.frozen) break;
         for (int k = 0; k < n; ++k)
             h[k] = h[k + 1], y[k] = y[k + 1];
         const TExtendedBits t = MulBits(ToBits(static_cast<long double>(in[i])), gb);
@@ -353,16 +591,7 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
             for (int k = n - 1; k >= 0 && same; --k)
                 same = s.reference[k] == y[k + 1];
             if (same) {
-                s.frozen = true;
-                s.period = s.since;
-                s.phase = 0;
-                for (int k = -kLead; k < s.period; ++k)
-                    s.cycle[kLead + k] = s.recent[(k % s.period + s.period) % s.period];
-                for (int k = 0; k < s.period; ++k) {
-                    PutBits(s.recent[k], s.cycleFloat[k]);
-                    PutBits(s.recent[k], s.cycleDouble[k]);
-                }
-                s.since = -1;
+                Freeze(s);
                 break;
             }
         }
@@ -452,6 +681,14 @@ struct CascadeCoefficients {
     BiquadBits bits[MaxSilentSections];
     Units units[MaxSilentSections][5];
     unsigned limit[MaxSilentSections]; // each section's own bound of safe operands
+    // For SectionUnitsFast: each coefficient's significand (0: its product rounds to a zero),
+    // shift and sign (0 or −1), and the bound 2^bits on the operands (0: not run); the binary
+    // exponent of each coefficient (for Absorbed).
+    std::uint64_t fastMantissa[MaxSilentSections][5];
+    unsigned fastShift[MaxSilentSections][5];
+    std::int64_t fastSign[MaxSilentSections][5];
+    int fastBits[MaxSilentSections];
+    int exponent[MaxSilentSections][5];
 };
 
 // One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
@@ -490,12 +727,87 @@ bool SectionUnits(const Units* u, const TExtendedBits* v, TExtendedBits& y, bool
 #endif
 }
 
+// One section in whole units with 64-bit integers (see UnitsRun), where every operand is a
+// subnormal of exponent field 0 below 2^fastBits units and some product is not zero (a zero sum
+// is then +0); false otherwise (SectionUnits then decides).
+bool SectionUnitsFast(const CascadeCoefficients& c, int i, const TExtendedBits* v,
+                      TExtendedBits& y) {
+#if defined(__SIZEOF_INT128__)
+    const int bits = c.fastBits[i];
+    if (bits == 0) return false;
+    std::int64_t sum = 0, any = 0;
+    for (int t = 0; t < 5; ++t) {
+        if (v[t].Exponent() != 0 || (v[t].mantissa >> bits) != 0) return false;
+        const std::int64_t w = v[t].IsNegative() ? -static_cast<std::int64_t>(v[t].mantissa)
+                                                 : static_cast<std::int64_t>(v[t].mantissa);
+        const std::int64_t q =
+            UnitProduct(w, c.fastMantissa[i][t], c.fastShift[i][t], c.fastSign[i][t]);
+        sum += q;
+        any |= q;
+    }
+    if (any == 0) return false; // a sum of zeros: their signs decide
+    // else a zero sum is +0 (an exact cancellation, then zeros added)
+    y = UnitBits(sum);
+    return true;
+#else
+    (void)c, (void)i, (void)v, (void)y;
+    return false;
+#endif
+}
+
+// One section whose operands are zeros or safe but for some small ones (below the section's
+// bound) whose products are too small to change the sum: the x87 computes the sum of the safe
+// products (normal, or zero), and each small product p, however rounded, is below a quarter of
+// the spacing of the partial sum it meets (|p| < 2^(e − 66) for a partial sum in [2^e, 2^(e+1))),
+// so rounding to nearest gives that partial sum unchanged; a run of small products before the
+// first safe one, bounded together, gives way to it the same way. False (nothing computed)
+// where a bound does not hold, or a partial sum or the result is a zero or would be small.
+bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExtendedBits& y) {
+    const TdspBiquad& q = c.values[i];
+    const long double* coefficient[5] = {&q.B0, &q.B1, &q.B2, &q.A1, &q.A2};
+    const unsigned limit = c.limit[i];
+    bool normal = false; // sum holds a nonzero normal value; else the small terms' bound
+    long double sum = 0;
+    int small = -(1 << 20); // the terms so far are below 2^small (a zero: no bound)
+    for (int t = 0; t < 5; ++t) {
+        const TExtendedBits b = v[t];
+        // A zero product (a zero operand or coefficient) leaves a nonzero partial sum as it is,
+        // and adds nothing to the small terms' bound; the result is nonzero or not taken.
+        if (b.mantissa == 0 || c.exponent[i][t] < -(1 << 19)) continue;
+        if (static_cast<unsigned>(b.Exponent()) > limit) {
+            // Safe: the x87 product is normal, at least 2^kSafe, and at least 2^least (the
+            // operands' binary exponents added); the subtracted ones negated, exactly.
+            long double p = *coefficient[t] * LoadBits(b);
+            if (t >= 3) p = -p;
+            const int least = b.Exponent() - kBias + c.exponent[i][t];
+            if (normal) {
+                sum = sum + p;
+                if (ToBits(sum).IsZero()) return false;
+            } else {
+                if (small > least - 66) return false;
+                sum = p;
+                normal = true;
+            }
+        } else {
+            const int bound = ExponentOf(b) + c.exponent[i][t] + 3;
+            if (normal) {
+                if (bound > ExponentOf(ToBits(sum)) - 66) return false;
+            } else {
+                small = (small > bound ? small : bound) + 1;
+            }
+        }
+    }
+    if (!normal) return false;
+    y = ToBits(sum);
+    return true;
+}
+
 // One sample of the cascade from section `from` on, x that section's input, as Cascade computes
 // it; returns the output. Each section runs on the cheapest exact path its operands allow: the
 // x87 where each is a zero or safe (no slow path), whole units where each lies below 2^64 units,
 // else MulBits and AddBits. live: bit i set where section i had a nonzero product.
 TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], int from,
-                            TExtendedBits x, unsigned& live) {
+                            TExtendedBits x, unsigned& live, int* absorbed = nullptr) {
     live = 0;
     for (int i = from; i < k; ++i) {
         const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
@@ -510,13 +822,18 @@ TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (
         if (safe) {
             const TdspBiquad& s = c.values[i];
             const long double r =
-                (((s.B0 * FromBits(v[0]) + s.B1 * FromBits(v[1])) + s.B2 * FromBits(v[2])) -
-                 s.A1 * FromBits(v[3])) -
-                s.A2 * FromBits(v[4]);
+                (((s.B0 * LoadBits(v[0]) + s.B1 * LoadBits(v[1])) + s.B2 * LoadBits(v[2])) -
+                 s.A1 * LoadBits(v[3])) -
+                s.A2 * LoadBits(v[4]);
             y = ToBits(r);
             const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
             for (int t = 0; t < 5; ++t)
                 alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
+        } else if (units && SectionUnitsFast(c, i, v, y)) {
+            alive = true; // a nonzero sum
+        } else if (!units && Absorbed(c, i, v, y)) {
+            alive = true;
+            if (absorbed && *absorbed < 0) *absorbed = i;
         } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
             const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
                                 p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
@@ -590,8 +907,24 @@ SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int
     return table[k - 1];
 }
 
-void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], CascadeCoefficients& c,
-                  TExtendedBits (*h)[2]) {
+static_assert(sizeof(CascadeCoefficients) <= sizeof(TdspSilentSectionsState::cascade) &&
+                  alignof(CascadeCoefficients) <= 16,
+              "the state's room for the coefficients");
+
+// The state's coefficients (made by PrepareCascade), pointing at the caller's sections.
+CascadeCoefficients& CoefficientsOf(TdspSilentSectionsState& s, const TdspBiquad* bq) {
+    CascadeCoefficients& c = *std::launder(reinterpret_cast<CascadeCoefficients*>(s.cascade));
+    c.values = bq;
+    return c;
+}
+
+void LoadHistories(int k, long double (*hist)[2], TExtendedBits (*h)[2]) {
+    for (int i = 0; i <= k; ++i)
+        h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
+}
+
+void PrepareCascade(int k, const TdspBiquad* bq, TdspSilentSectionsState& s) {
+    CascadeCoefficients& c = *new (s.cascade) CascadeCoefficients{};
     c.values = bq;
     for (int i = 0; i < k; ++i) {
         const long double v[5] = {bq[i].B0, bq[i].B1, bq[i].B2, bq[i].A1, bq[i].A2};
@@ -604,9 +937,21 @@ void LoadSections(int k, const TdspBiquad* bq, long double (*hist)[2], CascadeCo
         c.units[i][0] = UnitsOf(b.b0), c.units[i][1] = UnitsOf(b.b1);
         c.units[i][2] = UnitsOf(b.b2), c.units[i][3] = UnitsOf(Negated(b.a1));
         c.units[i][4] = UnitsOf(Negated(b.a2));
+        int smallest = 127;
+        for (int t = 0; t < 5; ++t) {
+            const Units& u = c.units[i][t];
+            const bool zero = u.mantissa == 0 || u.shift >= 127;
+            c.fastMantissa[i][t] = zero ? 0 : u.mantissa;
+            c.fastShift[i][t] = static_cast<unsigned>(zero || u.shift < 1 ? 1 : u.shift);
+            c.fastSign[i][t] = u.negative ? -1 : 0;
+            if (!zero) smallest = u.shift < smallest ? u.shift : smallest;
+        }
+        const int bits = smallest - 6; // products below 2^58 units, sums of five below 2^62
+        c.fastBits[i] = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
+        const TExtendedBits* cb[5] = {&b.b0, &b.b1, &b.b2, &b.a1, &b.a2};
+        for (int t = 0; t < 5; ++t)
+            c.exponent[i][t] = cb[t]->mantissa ? BinaryExponent(*cb[t]) : -(1 << 20);
     }
-    for (int i = 0; i <= k; ++i)
-        h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
 }
 
 void StoreSections(int k, long double (*hist)[2], TExtendedBits (*h)[2],
@@ -693,10 +1038,10 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
 
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
-                        int at, int count, TdspSilentSectionsState& s) {
-    CascadeCoefficients cc;
+                        int at, int count, TdspSilentSectionsState& s, int& split) {
+    CascadeCoefficients& cc = CoefficientsOf(s, bq);
     TExtendedBits h[MaxSilentSections + 1][2];
-    LoadSections(k, bq, hist, cc, h);
+    LoadHistories(k, hist, h);
     for (int i = 0; i <= k && s.since >= 0; ++i)
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     const unsigned all = (1u << k) - 1;
@@ -704,9 +1049,15 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     while (n < count) {
         unsigned live;
         const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
-        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live);
+        int absorbed = -1;
+        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live, &absorbed);
         PutBits(y, out[n]);
         ++n;
+        if (absorbed >= 1 && split != absorbed) { // the split loop may carry the next samples
+            split = absorbed;
+            s.since = -1;
+            break;
+        }
         // Regular: a run of sections with histories all zeros, then sections with a nonzero
         // product each.
         const int dead = live ? __builtin_ctz(live) : k;
@@ -745,6 +1096,136 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     return n;
 }
 
+// The cascade where sections 0..m−1 run in whole units (64-bit integers, as SectionUnitsFast)
+// and section m, whose own outputs are still large, absorbs their outputs (see Absorbed): its
+// sum is then the one it makes from zero inputs, so sections m..k−1 run on the x87's checked
+// loop with zeros for section m's input, every output there checked against a bound that keeps
+// the absorption (and every operand safe). Each chunk runs the integer sections first, keeping
+// their outputs, then the checked loop; where the checked loop stops within a sample, the
+// integer sections' histories are set back to that sample and CascadeSample finishes it.
+// Returns the samples done from `at` (0 where the histories do not allow it).
+template <typename T>
+int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
+                     int at, int count, int m, TdspSilentSectionsState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (m < 1 || m >= k) return 0;
+    CascadeCoefficients& cc = CoefficientsOf(s, bq);
+    TExtendedBits h[MaxSilentSections + 1][2];
+    LoadHistories(k, hist, h);
+    // The absorption's bound on section m's last output: field ≥ eB − eA1 + 69 (the integer
+    // outputs below 2^62 units give three feed-forward products below 2^(eB − 16380) together).
+    if (cc.bits[m].a1.mantissa == 0) return 0;
+    int eB = -(1 << 20);
+    for (int t = 0; t < 3; ++t)
+        eB = cc.exponent[m][t] > eB ? cc.exponent[m][t] : eB;
+    const int needed = eB - cc.exponent[m][3] + 69;
+    const unsigned limit =
+        needed - 1 > static_cast<int>(s.limit) ? static_cast<unsigned>(needed - 1) : s.limit;
+    // The integer sections' operands: exponent field 0, below each user's bound.
+    std::int64_t h0[MaxSilentSections + 1], h1[MaxSilentSections + 1];
+    for (int j = 0; j <= m; ++j) {
+        int bits = 62;
+        if (j < m) bits = cc.fastBits[j] < bits ? cc.fastBits[j] : bits;
+        if (j > 0) bits = cc.fastBits[j - 1] < bits ? cc.fastBits[j - 1] : bits;
+        if (bits == 0) return 0;
+        for (int t = 0; t < 2; ++t) {
+            const TExtendedBits b = h[j][t];
+            if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return 0;
+            const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                                                  : static_cast<std::int64_t>(b.mantissa);
+            (t ? h1 : h0)[j] = v;
+        }
+    }
+    if (h[0][0].mantissa != 0 || h[0][1].mantissa != 0) return 0; // input history: zeros
+    for (int j = m + 1; j <= k; ++j)
+        for (int t = 0; t < 2; ++t)
+            if (h[j][t].mantissa != 0 && static_cast<unsigned>(h[j][t].Exponent()) <= limit)
+                return 0;
+    if (h[m + 1][0].mantissa == 0) return 0;
+
+    std::int64_t outs[kChunk][MaxSilentSections];
+    long double ys[kChunk];
+    int done = at;
+    while (done < count) {
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        // The integer sections over the chunk, until a sum of zero products or an output beyond
+        // its bound.
+        int n1 = 0;
+        for (; n1 < chunk; ++n1) {
+            std::int64_t x = 0, y[MaxSilentSections];
+            bool ok = true;
+            for (int j = 0; j < m && ok; ++j) {
+                const std::int64_t v[5] = {x, h0[j], h1[j], h0[j + 1], h1[j + 1]};
+                std::int64_t sum = 0, any = 0;
+                for (int t = 0; t < 5; ++t) {
+                    const std::int64_t q = UnitProduct(v[t], cc.fastMantissa[j][t],
+                                                       cc.fastShift[j][t], cc.fastSign[j][t]);
+                    sum += q;
+                    any |= q;
+                }
+                int bits = cc.fastBits[j];
+                if (j + 1 < m) bits = cc.fastBits[j + 1] < bits ? cc.fastBits[j + 1] : bits;
+                const std::int64_t bound = std::int64_t{1} << bits;
+                ok = any != 0 && sum < bound && sum > -bound; // a zero sum: +0
+                y[j] = sum;
+                x = sum;
+            }
+            if (!ok) break;
+            for (int j = 0; j < m; ++j) {
+                h1[j] = h0[j];
+                h0[j] = j == 0 ? 0 : y[j - 1];
+                outs[n1][j] = y[j];
+            }
+            h1[m] = h0[m];
+            h0[m] = y[m - 1];
+        }
+        if (n1 == 0) break;
+        // The absorbing sections on the x87, their input history zeros.
+        hist[m][0] = 0.0L, hist[m][1] = 0.0L;
+        int stop = -1;
+        long double pending = 0;
+        const int ran =
+            SelectSectionsChecked<T>(k - m, std::make_integer_sequence<int, MaxSilentSections>{})(
+                bq + m, hist + m, in + done, ys, n1, limit, stop, pending);
+        // The histories after `ran` samples (and, where it stopped, one more for the integer
+        // sections): the newest two of the chunk's values, the older bits where fewer ran.
+        const int upTo = ran + (stop >= 0 ? 1 : 0);
+        for (int t = 0; t < 2; ++t) {
+            const int q = upTo - 1 - t; // the chunk's sample, or before it: old[t − upTo]
+            // Section 0's input history: the inputs as they are (zeros of their signs).
+            SetBits(hist[0][t],
+                    q >= 0
+                        ? TExtendedBits{0, static_cast<std::uint16_t>(SignOf(in[done + q]) << 15)}
+                        : h[0][t - upTo]);
+            for (int j = 0; j < m; ++j)
+                SetBits(hist[j + 1][t], q >= 0 ? UnitBits(outs[q][j]) : h[j + 1][t - upTo]);
+        }
+        for (int i = 0; i < ran; ++i)
+            Put(ys[i], out[done + i]);
+        s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(ran);
+        done += ran;
+        if (stop >= 0) { // sections m..m+stop ran on this sample: the integers finish it
+            LoadHistories(k, hist, h);
+            unsigned live;
+            PutBits(CascadeSample(k, cc, h, m + stop + 1, ToBits(pending), live), out[done]);
+            StoreSections(k, hist, h, s);
+            ++done;
+            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+            break;
+        }
+        if (ran < chunk) break;
+        // The next chunk starts from the histories as they now are.
+        for (int j = 0; j <= k; ++j)
+            h[j][0] = ToBits(hist[j][0]), h[j][1] = ToBits(hist[j][1]);
+    }
+    s.since = -1;
+    return done - at;
+#else
+    (void)k, (void)bq, (void)hist, (void)in, (void)out, (void)at, (void)count, (void)m, (void)s;
+    return 0;
+#endif
+}
+
 bool SectionsSafe(int k, long double (*hist)[2], unsigned limit) {
     for (int i = 0; i <= k; ++i)
         if (Unsafe(hist[i][0], limit) || Unsafe(hist[i][1], limit)) return false;
@@ -769,10 +1250,12 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
             smallest = e < smallest ? e : smallest;
         }
         s.limit = Limit(smallest);
+        if (s.usable) PrepareCascade(k, bq, s);
     }
     if (!s.usable) return false;
     for (int i = 0; i <= k; ++i)
         if (!ToBits(hist[i][0]).IsFinite() || !ToBits(hist[i][1]).IsFinite()) return false;
+    int split = -1; // a section the integer loop found absorbing a silent one's outputs
     for (int done = 0; done < count;) {
         if (s.frozen && SectionsFrozenHolds(k, hist, s)) {
             RunSectionsFrozen(k, bq, hist, in + done, out + done, count - done, s);
@@ -780,7 +1263,12 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         }
         s.frozen = false;
         if (!SectionsSafe(k, hist, s.limit)) {
-            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s);
+            if (split >= 1) {
+                const int ran = RunSectionsSplit(k, bq, hist, in, out, done, count, split, s);
+                done += ran;
+                if (ran > 0) continue;
+            }
+            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s, split);
             continue;
         }
         long double ys[kChunk];
@@ -796,9 +1284,9 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         s.since = -1;
         s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
         if (stop >= 0) { // the integers finish the sample
-            CascadeCoefficients cc;
+            CascadeCoefficients& cc = CoefficientsOf(s, bq);
             TExtendedBits h[MaxSilentSections + 1][2];
-            LoadSections(k, bq, hist, cc, h);
+            LoadHistories(k, hist, h);
             unsigned live;
             PutBits(CascadeSample(k, cc, h, stop + 1, ToBits(pending), live), out[done]);
             StoreSections(k, hist, h, s);
@@ -807,6 +1295,44 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         }
     }
     return true;
+}
+
+// ProcessSample's whole-unit step (UnitsRun's, one sample, on the histories in place): false,
+// nothing touched, where it does not apply. The cycle search starts again after it (a frozen
+// cycle too: the step gives the same bits).
+bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, bool negative,
+                 long double& y, TdspSilentState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (s.unitsBits == 0 || (ControlWord() & 0x0F00u) != 0x0300u) return false;
+    for (int k = 1; k <= n; ++k)
+        if (!IsZeroBits(xv[k])) return false;
+    const int bits = s.unitsBits;
+    std::int64_t acc = 0, any = 0;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits b = ToBits(yv[k + 1]);
+        if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return false;
+        const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                                              : static_cast<std::int64_t>(b.mantissa);
+        const std::int64_t q = UnitProduct(v, s.unitsMantissa[k], s.unitsShift[k], s.unitsSign[k]);
+        acc += q;
+        any |= q;
+    }
+    // A zero product's sign would count only in a sum of zeros; a zero history's too.
+    const std::int64_t bound = std::int64_t{1} << bits;
+    if (any == 0 || acc >= bound || acc <= -bound) return false;
+    std::memmove(&xv[0], &xv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    std::memmove(&yv[0], &yv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    SetBits(xv[n], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});
+    SetBits(yv[n], UnitBits(acc));
+    SetBitsForLoad(y, UnitBits(acc));
+    s.frozen = false;
+    s.since = -1;
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+#else
+    (void)n, (void)g, (void)xv, (void)yv, (void)negative, (void)y, (void)s;
+    return false;
+#endif
 }
 
 template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
@@ -858,14 +1384,18 @@ bool IIRSilentBlock(int numTaps, long double g, const long double* xCoeffs,
     return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, design, state);
 }
 
-bool IIRSilentSample(int numTaps, long double g, const long double* xCoeffs,
-                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+bool IIRSilentSample(int numTaps, const long double& g, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, bool negative,
                      long double& y, std::uint64_t design, TdspSilentState& s) {
-    if (numTaps >= 1 && numTaps <= MaxSilentTaps && s.design == design && s.usable && !s.frozen &&
-        HistoriesSafe(numTaps, xv, yv, s)) {
-        ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
-        return false;
+    if (numTaps >= 1 && numTaps <= MaxSilentTaps && s.design == design && s.usable) {
+        if (!s.frozen && HistoriesSafe(numTaps, xv, yv, s)) {
+            ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+            return false;
+        }
+        if (UnitsSample(numTaps, g, xv, yv, negative, y, s)) return true;
     }
+    long double x;
+    SetBits(x, {0, static_cast<std::uint16_t>(negative ? 0x8000u : 0u)});
     return Silent(numTaps, g, xCoeffs, yCoeffs, xv, yv, &x, &y, 1, design, s);
 }
 

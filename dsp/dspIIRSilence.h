@@ -12,8 +12,12 @@
 //   so every product and every partial sum is normal or zero: a sum of values that are multiples
 //   of 2^(kSafe − 63) is zero or at least that. The outputs are narrowed from the extended values,
 //   by the x87 where they are normal in the buffer's type and by integer means where not.
-// - Integer: below that bound, the recursion carried on by integer means (MulBits, AddBits),
-//   which give the x87's bits; the outputs narrowed by integer means.
+// - Integer: below that bound, the recursion carried on by integer means, which give the x87's
+//   bits: in whole units of 2^-16445 as 64-bit integers where the input histories are zeros and
+//   the outputs small (a branch-free loop by tap count, a 128-bit product a tap rounded to
+//   nearest even), else MulBits and AddBits; a section fed by silent sections while its own
+//   outputs are still large computes on the x87 from its safe operands alone (the small
+//   products cannot change its sum); the outputs narrowed by integer means.
 // - Frozen: the integer recursion at a fixed point or in a cycle of at most MaxSilentCycle
 //   samples, its input histories all zeros and every output holding a nonzero product (so the
 //   zeros' signs change nothing but those histories): the outputs repeat, the block is filled and
@@ -39,6 +43,13 @@ struct TdspSilentState {
     std::uint64_t design = ~std::uint64_t{0};
     bool usable = false;
     unsigned xLimit = 0, yLimit = 0;
+    // The whole-unit loop's feedback coefficients: significand, right shift back to units (0:
+    // the product rounds to a zero), sign as 0 or −1; it runs while every output history lies
+    // below 2^unitsBits units (0: it does not run).
+    std::uint64_t unitsMantissa[MaxSilentTaps];
+    std::uint8_t unitsShift[MaxSilentTaps];
+    std::int64_t unitsSign[MaxSilentTaps];
+    int unitsBits = 0;
     // The search for a cycle in the integer recursion: the output window `since` samples ago (−1:
     // none) and the outputs after it; valid while the histories are the ones the search left.
     int since = -1;
@@ -79,11 +90,23 @@ bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoe
                     const float* input, float* output, int count, std::uint64_t design,
                     TdspSilentState& state);
 
-// ProcessSample's: one zero x. Returns true with y set where it ran on the silent paths, false
-// where the caller's plain step is to run: the silent paths do not apply, or the histories are
-// safe, so that the plain step takes no slow path (counted as Normal).
-bool IIRSilentSample(int numTaps, long double gainFactor, const long double* xCoeffs,
-                     const long double* yCoeffs, long double* xv, long double* yv, long double x,
+// The sign bit of a zero (or any value) held in an x87 register, read by the unit itself (fxam:
+// no flag, no store).
+inline bool SignOfZero(long double v) {
+#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
+    std::uint16_t status;
+    __asm__("fxam\n\tfnstsw %0" : "=a"(status) : "t"(v));
+    return (status & 0x0200u) != 0; // C1
+#else
+    return ToBits(v).IsNegative();
+#endif
+}
+
+// ProcessSample's: one zero x (−0 where negative). Returns true with y set where it ran on the
+// silent paths, false where the caller's plain step is to run: the silent paths do not apply, or
+// the histories are safe, so that the plain step takes no slow path (counted as Normal).
+bool IIRSilentSample(int numTaps, const long double& gainFactor, const long double* xCoeffs,
+                     const long double* yCoeffs, long double* xv, long double* yv, bool negative,
                      long double& y, std::uint64_t design, TdspSilentState& state);
 
 // The same for a cascade of second-order sections (TdspIIRSections), where the histories are
@@ -109,6 +132,9 @@ struct TdspSilentSectionsState {
     float cycleFloat[MaxSilentCycle];
     double cycleDouble[MaxSilentCycle];
     std::uint64_t samples[static_cast<int>(TdspSilentPath::Count)] = {};
+    // The coefficients taken apart for the integer paths when the design changes (an object of
+    // dspIIRSilence.cpp's own, kept here so that nothing is allocated).
+    alignas(16) unsigned char cascade[2432];
 };
 
 // As IIRSilentBlock, for `sections` sections and their histories (count + 1 pairs).
