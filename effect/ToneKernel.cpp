@@ -268,45 +268,61 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fcomip %%st(1), %%st\n\t"                                                                     \
     "fstp %%st(0)\n\t"                                                                             \
     "setbe %%al\n\t"
-// The stored u₋₁ of each filter, the last input times its gain factor, as the plain code leaves
-// it: from the scaled input, (x·2^64·g)·2^-64 (exact scalings of x·g), while g is in its
-// register (formed after the statement instead, from memory, it cost a block of 4 frames a
-// tenth of its time on this AMD core).
-#define VURNEL_TAIL_PREV_U                                                                         \
+// (The stored u₋₁ of each filter, the last input times its gain factor, as the plain code leaves
+// it, is formed in VURNEL_TAIL_END from the scaled input, (x·2^64·g)·2^-64 (exact scalings of x·g),
+// while g is in its register (formed after the statement instead, from memory, it cost a block of 4
+// frames a tenth of its time on this AMD core). The end of a stretch, its last output v computed
+// and not yet stored (stack: v, gB, ycB, yB, gT, ycT, yT): the stored u₋₁ of each filter, the
+// states checked and stored, and only then v (the states' 80-bit stores leave before the output's
+// fistp and its read back into the integer registers, which the last output's store waits on: the
+// next block reads them back sooner).
+#define VURNEL_TAIL_END(STORE)                                                                     \
     "flds -4(%[x])\n\t"                                                                            \
-    "fmul %%st(1), %%st\n\t"                                                                       \
+    "fmul %%st(2), %%st\n\t"                                                                       \
     "fmull 72(%[fr])\n\t"                                                                          \
     "movq 24(%[fr]), %%rax\n\t"                                                                    \
     "fstpt (%%rax)\n\t"                                                                            \
     "flds -4(%[x])\n\t"                                                                            \
-    "fmul %%st(4), %%st\n\t"                                                                       \
+    "fmul %%st(5), %%st\n\t"                                                                       \
     "fmull 72(%[fr])\n\t"                                                                          \
     "movq 56(%[fr]), %%rax\n\t"                                                                    \
-    "fstpt (%%rax)\n\t"
+    "fstpt (%%rax)\n\t"                                                                            \
+    "fstp %%st(1)\n\t"                                                                             \
+    "fstp %%st(1)\n\t"                                                                             \
+    "fxch %%st(1)\n\t" VURNEL_TAIL_FITS "movb %%al, %%dl\n\t"                                      \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "movq 16(%[fr]), %%rax\n\t"                                                                    \
+    "fstpt (%%rax)\n\t"                                                                            \
+    "fstp %%st(1)\n\t"                                                                             \
+    "fstp %%st(1)\n\t"                                                                             \
+    "fxch %%st(1)\n\t" VURNEL_TAIL_FITS "andb %%al, %%dl\n\t"                                      \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "movq 48(%[fr]), %%rax\n\t"                                                                    \
+    "fstpt (%%rax)\n\t"                                                                            \
+    "movzbl %%dl, %%edx\n\t"                                                                       \
+    "movl %%edx, 108(%[fr])\n\t"                                                                   \
+    "dec %[i]\n\t" STORE
+// A stretch: every sample but the last stored as it comes, the last by VURNEL_TAIL_END.
 #define VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
     VURNEL_TAIL_LOAD("48")                                                                         \
     "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("32") VURNEL_TAIL_LOAD("40")                            \
-        VURNEL_TAIL_LOAD("16") "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("0") VURNEL_TAIL_LOAD("8")   \
-            VURNEL_TAIL_SAMPLE(VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"), T_FORM,     \
-                               STORE) "jz 2f\n\t"                                                  \
-                                      "1:\n\t" VURNEL_TAIL_SAMPLE(                                 \
-                                          VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),    \
-                                          T_FORM, STORE) "jnz 1b\n\t"                              \
-                                                         "2:\n\t" VURNEL_TAIL_PREV_U               \
-                                                         "fstp %%st(0)\n\t"                        \
-                                                         "fstp %%st(0)\n\t" VURNEL_TAIL_FITS       \
-                                                         "movb %%al, %%dl\n\t"                     \
-                                                         "fmull 72(%[fr])\n\t"                     \
-                                                         "movq 16(%[fr]), %%rax\n\t"               \
-                                                         "fstpt (%%rax)\n\t"                       \
-                                                         "fstp %%st(0)\n\t"                        \
-                                                         "fstp %%st(0)\n\t" VURNEL_TAIL_FITS       \
-                                                         "andb %%al, %%dl\n\t"                     \
-                                                         "fmull 72(%[fr])\n\t"                     \
-                                                         "movq 48(%[fr]), %%rax\n\t"               \
-                                                         "fstpt (%%rax)\n\t"                       \
-                                                         "movzbl %%dl, %%edx\n\t"                  \
-                                                         "movl %%edx, 108(%[fr])\n\t"
+        VURNEL_TAIL_LOAD("16") "fmull 64(%[fr])\n\t" VURNEL_TAIL_LOAD("0") VURNEL_TAIL_LOAD(       \
+            "8") "cmpq $-1, %[i]\n\t"                                                              \
+                 "je 5f\n\t" VURNEL_TAIL_SAMPLE(                                                   \
+                     VURNEL_TAIL_STORED_U("24"), VURNEL_TAIL_STORED_U("56"), T_FORM,               \
+                     STORE) "cmpq $-1, %[i]\n\t"                                                   \
+                            "je 6f\n\t"                                                            \
+                            "1:\n\t" VURNEL_TAIL_SAMPLE(                                           \
+                                VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"), T_FORM,      \
+                                STORE) "cmpq $-1, %[i]\n\t"                                        \
+                                       "jne 1b\n\t"                                                \
+                                       "6:\n\t" VURNEL_TAIL_SAMPLE(                                \
+                                           VURNEL_TAIL_FORMED_U("2"), VURNEL_TAIL_FORMED_U("5"),   \
+                                           T_FORM, "") "jmp 7f\n\t"                                \
+                                                       "5:\n\t" VURNEL_TAIL_SAMPLE(                \
+                                                           VURNEL_TAIL_STORED_U("24"),             \
+                                                           VURNEL_TAIL_STORED_U("56"), T_FORM,     \
+                                                           "") "7:\n\t" VURNEL_TAIL_END(STORE)
 
 // A pointer as it stands in a register: the compiler may not merge the reads of two such
 // into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
