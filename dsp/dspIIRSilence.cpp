@@ -1036,6 +1036,45 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
     s.samples[static_cast<int>(TdspSilentPath::Frozen)] += static_cast<std::uint64_t>(count);
 }
 
+// The cycle search after a cascade sample whose sections with a nonzero product are `live`, h
+// the histories after it: true where it closed a cycle (frozen then).
+bool TrackCycle(int k, TExtendedBits (*h)[2], unsigned live, TdspSilentSectionsState& s) {
+    const unsigned all = (1u << k) - 1;
+    // Regular: a run of sections with histories all zeros, then sections with a nonzero
+    // product each.
+    const int dead = live ? __builtin_ctz(live) : k;
+    bool regular = live != 0 && live == (all & ~((1u << dead) - 1));
+    for (int i = 0; i <= dead && regular; ++i)
+        regular = h[i][0].IsZero() && h[i][1].IsZero();
+    if (!regular) {
+        s.since = -1;
+    } else if (s.since < 0 || s.since == MaxSilentCycle || dead != s.dead) {
+        s.since = 0;
+        s.dead = dead;
+        for (int j = dead; j < k; ++j)
+            s.reference[2 * j] = h[j + 1][0], s.reference[2 * j + 1] = h[j + 1][1];
+    } else {
+        for (int j = dead; j < k; ++j)
+            s.steps[s.since][j] = h[j + 1][0];
+        ++s.since;
+        bool same = true;
+        for (int j = k - 1; j >= dead && same; --j)
+            same = s.reference[2 * j] == h[j + 1][0] && s.reference[2 * j + 1] == h[j + 1][1];
+        if (same) {
+            s.frozen = true;
+            s.period = s.since;
+            s.phase = 0;
+            for (int q = 0; q < s.period; ++q) {
+                PutBits(s.steps[q][k - 1], s.cycleFloat[q]);
+                PutBits(s.steps[q][k - 1], s.cycleDouble[q]);
+            }
+            s.since = -1;
+            return true;
+        }
+    }
+    return false;
+}
+
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
                         int at, int count, TdspSilentSectionsState& s, int& split) {
@@ -1044,7 +1083,6 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     LoadHistories(k, hist, h);
     for (int i = 0; i <= k && s.since >= 0; ++i)
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
-    const unsigned all = (1u << k) - 1;
     int n = at;
     while (n < count) {
         unsigned live;
@@ -1058,38 +1096,7 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
             s.since = -1;
             break;
         }
-        // Regular: a run of sections with histories all zeros, then sections with a nonzero
-        // product each.
-        const int dead = live ? __builtin_ctz(live) : k;
-        bool regular = live != 0 && live == (all & ~((1u << dead) - 1));
-        for (int i = 0; i <= dead && regular; ++i)
-            regular = h[i][0].IsZero() && h[i][1].IsZero();
-        if (!regular) {
-            s.since = -1;
-        } else if (s.since < 0 || s.since == MaxSilentCycle || dead != s.dead) {
-            s.since = 0;
-            s.dead = dead;
-            for (int j = dead; j < k; ++j)
-                s.reference[2 * j] = h[j + 1][0], s.reference[2 * j + 1] = h[j + 1][1];
-        } else {
-            for (int j = dead; j < k; ++j)
-                s.steps[s.since][j] = h[j + 1][0];
-            ++s.since;
-            bool same = true;
-            for (int j = k - 1; j >= dead && same; --j)
-                same = s.reference[2 * j] == h[j + 1][0] && s.reference[2 * j + 1] == h[j + 1][1];
-            if (same) {
-                s.frozen = true;
-                s.period = s.since;
-                s.phase = 0;
-                for (int q = 0; q < s.period; ++q) {
-                    PutBits(s.steps[q][k - 1], s.cycleFloat[q]);
-                    PutBits(s.steps[q][k - 1], s.cycleDouble[q]);
-                }
-                s.since = -1;
-                break;
-            }
-        }
+        if (TrackCycle(k, h, live, s)) break;
     }
     StoreSections(k, hist, h, s);
     s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(n - at);
@@ -1335,6 +1342,33 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
 #endif
 }
 
+// ProcessSample's integer step for a cascade: one sample of RunSectionsIntegers on the histories
+// in place, without the block call's dispatch around it (the caller has found the histories
+// unsafe and nothing frozen). False, nothing touched, where the x87 does not round as the
+// integers do or a history is not finite.
+bool SectionsIntegerSample(int k, const TdspBiquad* bq, long double (*hist)[2], long double x,
+                           long double& y, TdspSilentSectionsState& s) {
+    if ((ControlWord() & 0x0F00u) != 0x0300u) return false;
+    TExtendedBits h[MaxSilentSections + 1][2];
+    for (int i = 0; i <= k; ++i) {
+        h[i][0] = ToBits(hist[i][0]), h[i][1] = ToBits(hist[i][1]);
+        if (!h[i][0].IsFinite() || !h[i][1].IsFinite()) return false;
+    }
+    // The cycle search goes on where the histories are those the last integer sample left.
+    for (int i = 0; i <= k && s.since >= 0; ++i)
+        if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
+    unsigned live;
+    int absorbed = -1;
+    SetBitsForLoad(y, CascadeSample(k, CoefficientsOf(s, bq), h, 0, ToBits(x), live, &absorbed));
+    StoreSections(k, hist, h, s);
+    if (absorbed >= 1)
+        s.since = -1; // as in RunSectionsIntegers, where the split loop would take over
+    else
+        TrackCycle(k, h, live, s);
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+}
+
 template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
     Bits any = 0;
     if (count > 0) { // sound: at once
@@ -1403,9 +1437,12 @@ bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (
                           long double x, long double& y, std::uint64_t design,
                           TdspSilentSectionsState& s) {
     if (sections >= 1 && sections <= MaxSilentSections && s.design == design && s.usable &&
-        !s.frozen && SectionsSafe(sections, history, s.limit)) {
-        ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
-        return false;
+        !s.frozen) {
+        if (SectionsSafe(sections, history, s.limit)) {
+            ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+            return false;
+        }
+        if (SectionsIntegerSample(sections, biquads, history, x, y, s)) return true;
     }
     return SilentSections(sections, biquads, history, &x, &y, 1, design, s);
 }
