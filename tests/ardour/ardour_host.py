@@ -196,7 +196,7 @@ def lv2_control_numbers(uri, env):
 class Ardour:
     """One isolated Ardour: its own configuration, caches and plug-in folder under WORK."""
 
-    def __init__(self, work, attempts=3, log=print):
+    def __init__(self, work, attempts=5, log=print):
         self.work = os.path.abspath(work)
         self.attempts = attempts
         self.log = log
@@ -218,8 +218,9 @@ class Ardour:
 
     def _run(self, what, command, timeout, done, complete=lambda: False, prepare=lambda: None):
         """Runs an ardour7-lua script. Ardour's headless host crashes in its own teardown now
-        and then (about one run in six, with or without a plug-in): after the script has printed
-        DONE, the line it prints when its work is complete, or, for an export, while Ardour
+        and then (about one run in six, one in three on a loaded machine, with or without a
+        plug-in): after the script has printed DONE, the line it prints when its work is
+        complete, or, for an export, while Ardour
         frees its export graph once the whole file is written (a core dump's stack:
         ExportHandler::finish_timespan → ExportGraphBuilder::reset → a free in AudioGrapher),
         which COMPLETE recognises. Only those failures are retried, and each retry is printed
