@@ -150,27 +150,57 @@ double ThreadSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// The cost of one window: ns per frame of the instance under test and of the noise reference
+// beside it.
+struct WindowCost {
+    double silence, noise;
+};
+
 // What real sessions are made of: a fresh instance at the given settings plays one second of
 // noise, then `seconds` of silence of the given kind, in blocks of `block` frames, replacing or
-// accumulating (onto +0, as a host that clears its buffers). Returns ns per frame of the noise
-// second and of each ten-second window of the silence, in the thread's CPU time; each window's
-// input is made before it is timed.
-std::vector<double> TimeWindows(const VstModule& module,
-                                const std::vector<std::pair<std::string, float>>& settings,
-                                float rate, int block, int seconds, Silence kind, bool accumulate) {
-    VstInstance fx(module);
-    fx.Start(rate, block);
-    for (const auto& [param, value] : settings)
-        fx.SetParameter(fx.FindParameter(param), value);
+// accumulating (onto +0, as a host that clears its buffers). A second instance, the same but fed
+// noise throughout, is timed beside it: every slice of about 0.1 s of the first is followed (or,
+// every other slice, preceded) by as many frames of the reference, so that both see the same
+// phase of a shared machine, and a phase that slows everything cancels in their ratio. Returns,
+// per window (the noise second, then each ten-second window of the silence), ns per frame of
+// both in the thread's CPU time; each window's input is made before it is timed.
+std::vector<WindowCost> TimeWindows(const VstModule& module,
+                                    const std::vector<std::pair<std::string, float>>& settings,
+                                    float rate, int block, int seconds, Silence kind,
+                                    bool accumulate) {
+    VstInstance fx(module), reference(module);
+    for (const VstInstance* i : {&fx, &reference}) {
+        i->Start(rate, block);
+        for (const auto& [param, value] : settings)
+            i->SetParameter(i->FindParameter(param), value);
+    }
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> d(-1.0f, 1.0f);
     SilenceSource source(kind, 7);
     const long second = static_cast<long>(rate);
-    // Whole blocks per window: the noise second, then windows of ten seconds.
+    // Whole blocks per window: the noise second, then windows of ten seconds; whole blocks per
+    // slice.
     const long noiseFrames = (second + block - 1) / block * block;
     const long windowFrames = (10 * second + block - 1) / block * block;
+    const long sliceFrames = std::max(1L, second / 10 / block) * block;
     std::vector<float> l(windowFrames), r(windowFrames), ol(windowFrames), orr(windowFrames);
-    std::vector<double> windows;
+    std::vector<float> nl(windowFrames), nr(windowFrames), nol(windowFrames), nor(windowFrames);
+    std::mt19937 referenceRng(9);
+    for (long i = 0; i < windowFrames; ++i)
+        nl[i] = d(referenceRng), nr[i] = d(referenceRng);
+    // Seconds of thread time to run frames [from, to) of one instance.
+    const auto run = [block, accumulate](const VstInstance& i, std::vector<float>& inL,
+                                         std::vector<float>& inR, std::vector<float>& outL,
+                                         std::vector<float>& outR, long from, long to) {
+        const double t0 = ThreadSeconds();
+        for (long at = from; at < to; at += block) {
+            float* in[] = {inL.data() + at, inR.data() + at};
+            float* out[] = {outL.data() + at, outR.data() + at};
+            i.Process(in, out, block, accumulate);
+        }
+        return ThreadSeconds() - t0;
+    };
+    std::vector<WindowCost> windows;
     long done = 0; // frames of silence so far
     for (long start = 0; start < noiseFrames + static_cast<long>(seconds) * second;) {
         const bool silent = start >= noiseFrames;
@@ -180,44 +210,67 @@ std::vector<double> TimeWindows(const VstModule& module,
             l[i] = silent ? source.Next(0, done + i, s) : d(rng);
             r[i] = silent ? source.Next(1, done + i, s) : d(rng);
         }
-        std::fill(ol.begin(), ol.end(), 0.0f), std::fill(orr.begin(), orr.end(), 0.0f);
-        const double t0 = ThreadSeconds();
-        for (long at = 0; at < frames; at += block) {
-            float* in[] = {l.data() + at, r.data() + at};
-            float* out[] = {ol.data() + at, orr.data() + at};
-            fx.Process(in, out, block, accumulate);
+        for (auto* out : {&ol, &orr, &nol, &nor})
+            std::fill(out->begin(), out->end(), 0.0f);
+        double tSilence = 0, tNoise = 0;
+        for (long at = 0, slice = 0; at < frames; at += sliceFrames, ++slice) {
+            const long to = std::min(frames, at + sliceFrames);
+            if (slice % 2) tNoise += run(reference, nl, nr, nol, nor, at, to);
+            tSilence += run(fx, l, r, ol, orr, at, to);
+            if (slice % 2 == 0) tNoise += run(reference, nl, nr, nol, nor, at, to);
         }
-        windows.push_back((ThreadSeconds() - t0) * 1e9 / static_cast<double>(frames));
+        windows.push_back({tSilence * 1e9 / static_cast<double>(frames),
+                           tNoise * 1e9 / static_cast<double>(frames)});
         if (silent) done += frames;
         start += frames;
     }
     return windows;
 }
 
-// The same scene `repeats` times: each window's cost is its least over the runs (a machine
-// shared with other work preempts some of them), the silence's the worst such window.
+// The same scene `repeats` times. Each window's two costs are each their least over the runs (a
+// machine shared with other work disturbs some of them); the worst window is the one with the
+// largest ratio of the two. The least of each, not the least ratio: a run whose noise reference
+// was disturbed has a ratio too low, and the least ratio would pick just that run; the least of
+// each drops the disturbances on both sides, and since every run times the two side by side,
+// both least figures come from the fastest phase the window saw.
 struct SilenceCost {
-    double noise, worstSilence;
+    double noise = 0, silence = 0; // ns per frame, the reference and the silence, worst window
+    double ratio = 0;              // silence / noise in that window
+    double firstSecond = 0;        // the instance's own noise second, ns per frame
+    double againstFirst = 0;       // the costliest silence window / firstSecond
+    double calibration = 0;        // in the noise second, the instance / the reference (1 ideally)
 };
 SilenceCost TimeSilenceAfterSound(const VstModule& module,
                                   const std::vector<std::pair<std::string, float>>& settings,
                                   float rate, int block, int seconds,
                                   Silence kind = Silence::PlusZero, bool accumulate = false,
                                   int repeats = 1) {
-    std::vector<double> least;
+    std::vector<WindowCost> least;
     for (int run = 0; run < repeats; ++run) {
-        const std::vector<double> w =
+        const std::vector<WindowCost> w =
             TimeWindows(module, settings, rate, block, seconds, kind, accumulate);
         if (least.empty()) least = w;
-        for (std::size_t k = 0; k < w.size() && k < least.size(); ++k)
-            least[k] = std::min(least[k], w[k]);
+        for (std::size_t k = 0; k < w.size() && k < least.size(); ++k) {
+            least[k].silence = std::min(least[k].silence, w[k].silence);
+            least[k].noise = std::min(least[k].noise, w[k].noise);
+        }
     }
-    SilenceCost cost{least.empty() ? 0 : least[0], 0};
-    for (std::size_t k = 1; k < least.size(); ++k)
-        cost.worstSilence = std::max(cost.worstSilence, least[k]);
+    SilenceCost cost;
+    if (least.empty()) return cost;
+    cost.firstSecond = least[0].silence;
+    cost.calibration = least[0].silence / least[0].noise;
+    double costliest = 0;
+    for (std::size_t k = 1; k < least.size(); ++k) {
+        costliest = std::max(costliest, least[k].silence);
+        if (least[k].silence / least[k].noise > cost.ratio)
+            cost.noise = least[k].noise, cost.silence = least[k].silence,
+            cost.ratio = least[k].silence / least[k].noise;
+    }
+    cost.againstFirst = costliest / cost.firstSecond;
     if (std::getenv("VURNEL_BENCH_WINDOWS"))
         for (std::size_t k = 0; k < least.size(); ++k)
-            std::fprintf(stderr, "window %zu: %.2f\n", k, least[k]);
+            std::fprintf(stderr, "window %zu: %.2f against %.2f noise (%.2fx)\n", k,
+                         least[k].silence, least[k].noise, least[k].silence / least[k].noise);
     return cost;
 }
 
@@ -272,8 +325,9 @@ std::vector<std::pair<std::string, Settings>> SilenceSettings() {
 void SilenceKinds(const VstModule& module, int seconds, const std::vector<bool>& kinds) {
     const auto settings = SilenceSettings()[1].second;
     std::printf("\nkinds of silence after sound (bass +6 dB 200 Hz, treble -4 dB 5 kHz, 48 kHz, "
-                "1 s of noise then %d s of silence, replacing): ns per frame on the noise / in "
-                "the worst 10 s window, each window the least of 3 runs (x noise)\n\n",
+                "1 s of noise then %d s of silence, replacing): ns per frame of the noise "
+                "reference / of the silence in the worst 10 s window (x noise), each the least of "
+                "3 runs\n\n",
                 seconds);
     std::printf(
         "| silence | block 1 | block 64 | block 256 | block 4096 |\n|---|---|---|---|---|\n");
@@ -283,47 +337,76 @@ void SilenceKinds(const VstModule& module, int seconds, const std::vector<bool>&
         for (int block : {1, 64, 256, 4096}) {
             const SilenceCost c = TimeSilenceAfterSound(module, settings, 48000.0f, block, seconds,
                                                         static_cast<Silence>(k), false, 3);
-            std::printf(" %.2f / %.2f (%.2fx) |", c.noise, c.worstSilence,
-                        c.worstSilence / c.noise);
+            std::printf(" %.2f / %.2f (%.2fx) |", c.noise, c.silence, c.ratio);
         }
         std::printf("\n");
         std::fflush(stdout);
     }
 }
 
+// The block sizes of the acceptance sweeps: 1 to 4096, with the small ones a host's automation
+// or a sample-accurate sequencer hands over.
+constexpr int kSweepBlocks[] = {1, 4, 8, 16, 256, 4096};
+constexpr int kSweepBlockCount = sizeof kSweepBlocks / sizeof kSweepBlocks[0];
+
 // The acceptance sweep: every kind of silence, the three settings, 22.05 to 96 kHz, blocks 1 to
-// 4096, replacing and accumulating, 100 s each, every 10 s window measured (the least of three
-// runs). Prints each run and
-// the worst ratio of each kind; answers whether all stay at or below `bound` x noise.
+// 4096, replacing and accumulating, 100 s each, every 10 s window measured against the noise
+// reference beside it (each the least of three runs). Prints each scene (the reference's and the
+// silence's ns per frame in the worst window, their ratio; then the old measure, the costliest
+// window against the instance's own first second of noise, and that second against the
+// reference), the worst ratio per kind and block, and the worst per kind; answers whether all
+// stay at or below `bound` x noise.
 bool SilenceSweep(const VstModule& module, double bound, const std::vector<bool>& kinds) {
-    double worst[static_cast<int>(Silence::Count)][2] = {};
-    std::string where[static_cast<int>(Silence::Count)][2];
-    for (int k = 0; k < static_cast<int>(Silence::Count); ++k)
+    constexpr int kKinds = static_cast<int>(Silence::Count);
+    double worst[kKinds][2] = {}, byBlock[kKinds][kSweepBlockCount] = {},
+           oldByBlock[kKinds][kSweepBlockCount] = {};
+    std::string where[kKinds][2];
+    std::printf("%-100s %8s %8s %6s %6s %6s\n", "scene", "noise", "silence", "ratio", "old",
+                "calib");
+    for (int k = 0; k < kKinds; ++k)
         for (const auto& [name, settings] : SilenceSettings())
             if (kinds[k])
                 for (float rate : {22050.0f, 44100.0f, 48000.0f, 96000.0f})
-                    for (int block : {1, 16, 256, 4096})
+                    for (int b = 0; b < kSweepBlockCount; ++b)
                         for (int accumulate = 0; accumulate < 2; ++accumulate) {
+                            const int block = kSweepBlocks[b];
                             const SilenceCost c =
                                 TimeSilenceAfterSound(module, settings, rate, block, 100,
                                                       static_cast<Silence>(k), accumulate != 0, 3);
-                            const double ratio = c.worstSilence / c.noise;
                             char line[256];
                             std::snprintf(line, sizeof line, "%s, %s, %.0f Hz, block %d, %s",
                                           SilenceName(static_cast<Silence>(k)), name.c_str(), rate,
                                           block, accumulate ? "accumulating" : "replacing");
-                            std::printf("%-100s %8.2f %8.2f %6.2f\n", line, c.noise, c.worstSilence,
-                                        ratio);
+                            std::printf("%-100s %8.2f %8.2f %6.2f %6.2f %6.2f\n", line, c.noise,
+                                        c.silence, c.ratio, c.againstFirst, c.calibration);
                             std::fflush(stdout);
-                            if (ratio > worst[k][accumulate]) {
-                                worst[k][accumulate] = ratio;
+                            byBlock[k][b] = std::max(byBlock[k][b], c.ratio);
+                            oldByBlock[k][b] = std::max(oldByBlock[k][b], c.againstFirst);
+                            if (c.ratio > worst[k][accumulate]) {
+                                worst[k][accumulate] = c.ratio;
                                 where[k][accumulate] = line;
                             }
                         }
+    std::printf("\nworst window x the noise beside it (in brackets: the old measure, the costliest "
+                "window x the first second of noise), over the settings, rates and both modes\n\n"
+                "| silence |");
+    for (int block : kSweepBlocks)
+        std::printf(" block %d |", block);
+    std::printf("\n|---|");
+    for (int b = 0; b < kSweepBlockCount; ++b)
+        std::printf("---|");
+    std::printf("\n");
+    for (int k = 0; k < kKinds; ++k) {
+        if (!kinds[k]) continue;
+        std::printf("| %s |", SilenceName(static_cast<Silence>(k)));
+        for (int b = 0; b < kSweepBlockCount; ++b)
+            std::printf(" %.2f (%.2f) |", byBlock[k][b], oldByBlock[k][b]);
+        std::printf("\n");
+    }
     std::printf("\n| silence | worst x noise, replacing | worst x noise, accumulating |\n"
                 "|---|---|---|\n");
     bool within = true;
-    for (int k = 0; k < static_cast<int>(Silence::Count); ++k) {
+    for (int k = 0; k < kKinds; ++k) {
         if (!kinds[k]) continue;
         std::printf("| %s | %.2f (%s) | %.2f (%s) |\n", SilenceName(static_cast<Silence>(k)),
                     worst[k][0], where[k][0].c_str(), worst[k][1], where[k][1].c_str());
@@ -344,7 +427,8 @@ int main(int argc, char** argv) {
         if (mode == "--rest") ++argv, --argc;
         // bench_host --silence-scene KIND BLOCK [SECONDS [MODULE [SETTING [RATE [ACCUMULATE]]]]]:
         // one kind of silence (by default at the gentle setting, 1 of 0-2, 48 kHz, replacing),
-        // one run: ns per frame on the noise and in each 10 s window (a short scene to profile).
+        // one run: ns per frame on the noise and in each 10 s window, each against the noise
+        // reference beside it (a short scene to profile).
         if (mode == "--silence-scene" && argc > 3) {
             const VstModule module(argc > 5 ? argv[5] : DefaultModulePath());
             const int kind = std::atoi(argv[2]), block = std::atoi(argv[3]);
@@ -356,15 +440,17 @@ int main(int argc, char** argv) {
                 setting < 0 || setting > 2 || !(rate >= 8000.0f))
                 throw HostError("--silence-scene KIND BLOCK [SECONDS [MODULE [SETTING [RATE "
                                 "[ACCUMULATE]]]]]");
-            const std::vector<double> w =
+            const std::vector<WindowCost> w =
                 TimeWindows(module, SilenceSettings()[setting].second, rate, block, seconds,
                             static_cast<Silence>(kind), accumulate);
-            std::printf("%s, %s, %.0f Hz, block %d%s: noise %.2f ns per frame; windows",
+            std::printf("%s, %s, %.0f Hz, block %d%s: noise %.2f ns per frame (reference "
+                        "%.2f); windows, against the reference beside each",
                         SilenceName(static_cast<Silence>(kind)),
                         SilenceSettings()[setting].first.c_str(), rate, block,
-                        accumulate ? ", accumulating" : "", w[0]);
+                        accumulate ? ", accumulating" : "", w[0].silence, w[0].noise);
             for (std::size_t k = 1; k < w.size(); ++k)
-                std::printf(" %.2f (%.2fx)", w[k], w[k] / w[0]);
+                std::printf(" %.2f/%.2f (%.2fx)", w[k].silence, w[k].noise,
+                            w[k].silence / w[k].noise);
             std::printf("\n");
             return 0;
         }
@@ -415,8 +501,8 @@ int main(int argc, char** argv) {
         if (mode == "--rest") return 0;
         // Silence after sound, at the settings of a desktop filter left flat, a gentle tone
         // setting and a strong one; the peer at its settings.
-        std::printf("\nsilence after sound: 1 s of noise, then 60 s of zeros; ns per frame on the "
-                    "noise and in the worst 10 s window of the silence\n\n");
+        std::printf("\nsilence after sound: 1 s of noise, then 60 s of zeros; ns per frame of the "
+                    "noise reference beside it and of the silence, in the worst 10 s window\n\n");
         std::printf("%-40s %6s %6s  %8s %8s %6s\n", "", "rate", "block", "noise", "silence",
                     "ratio");
         const auto scenes = SilenceSettings();
@@ -426,12 +512,12 @@ int main(int argc, char** argv) {
                     const SilenceCost c =
                         TimeSilenceAfterSound(a.module, settings, rate, block, 60);
                     std::printf("%-40s %6.0f %6d  %8.2f %8.2f %6.2f\n", name.c_str(), rate, block,
-                                c.noise, c.worstSilence, c.worstSilence / c.noise);
+                                c.noise, c.silence, c.ratio);
                 }
         const SilenceCost peerCost = TimeSilenceAfterSound(
             b.module, {{"Low", 0.7f}, {"Mid", 0.4f}, {"High", 0.3f}}, 44100.0f, 512, 60);
         std::printf("%-40s %6d %6d  %8.2f %8.2f %6.2f\n", "3 Band EQ (peer)", 44100, 512,
-                    peerCost.noise, peerCost.worstSilence, peerCost.worstSilence / peerCost.noise);
+                    peerCost.noise, peerCost.silence, peerCost.ratio);
         SilenceKinds(a.module, 60, std::vector<bool>(static_cast<int>(Silence::Count), true));
         std::printf(
             "\none NaN and one infinity in 3 s of noise (48 kHz, blocks of 256): non-finite "
