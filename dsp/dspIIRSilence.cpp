@@ -1,5 +1,6 @@
 #include "dspIIRSilence.h"
 
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -67,19 +68,6 @@ inline long double LoadBits(TExtendedBits b) {
 // BinaryExponent of a nonzero finite value, inline.
 inline int ExponentOf(TExtendedBits b) {
     return b.Exponent() ? b.Exponent() - kBias : -16382 - __builtin_clzll(b.mantissa);
-}
-
-inline unsigned ExponentField(const long double& v) {
-    return static_cast<unsigned>(ToBits(v).Exponent());
-}
-
-// out = v, v staying in its register (see dspIIRBlock.cpp): the checks read the copy.
-inline void StoreCopy(long double v, long double& out) {
-#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
-    __asm__("fld %%st(0)\n\tfstpt %0" : "=m"(out) : "t"(v));
-#else
-    out = v;
-#endif
 }
 
 inline bool IsZeroBits(const long double& v) {
@@ -887,33 +875,34 @@ int SectionsChecked(const TdspBiquad* s, long double (*history)[2], const T* inp
     }
     for (int i = 0; i <= K; ++i)
         h0[i] = history[i][0], h1[i] = history[i][1];
+    // A nonzero output is unsafe below 2^(limit + 1 − 16383): exponent field 1 to limit. Each
+    // output is a zero or normal here (a sum of safe products), so the x87 compares it with the
+    // bound without a flag; a stored copy read as an integer would wait for the store.
+    const long double bound =
+        LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
     stop = -1;
     int n = 0;
-    while (n < count && stop < 0) {
+    for (; n < count; ++n) {
         long double x = input[n];
 #pragma GCC unroll 16
         for (int i = 0; i < K; ++i) {
-            if (stop < 0) {
-                const long double y =
-                    (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
-                    a2[i] * h1[i + 1];
-                h1[i] = h0[i];
-                h0[i] = x;
-                x = y;
-                long double copy;
-                StoreCopy(y, copy);
-                if (ExponentField(copy) - 1u < limit) {
-                    stop = i;
-                    pending = y;
-                }
+            const long double y =
+                (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
+                a2[i] * h1[i + 1];
+            h1[i] = h0[i];
+            h0[i] = x;
+            x = y;
+            if (__builtin_expect(std::fabs(y) < bound, 0) && y != 0.0L) {
+                stop = i;
+                pending = y;
+                goto unsafe;
             }
         }
-        if (stop < 0) {
-            h1[K] = h0[K];
-            h0[K] = x;
-            ys[n++] = x;
-        }
+        h1[K] = h0[K];
+        h0[K] = x;
+        ys[n] = x;
     }
+unsafe:
     for (int i = 0; i <= K; ++i)
         history[i][0] = h0[i], history[i][1] = h1[i];
     return n;
@@ -1256,6 +1245,55 @@ SectionsUnitsRoutine<T> SelectSectionsUnits(int k, std::integer_sequence<int, K.
 }
 #endif
 
+#if defined(__SIZEOF_INT128__)
+// One sample of SectionsUnitsRun on the histories h (bits) in place, x the input's zero, without
+// the cycle search (the caller's TrackCycle compares the bits): false, h untouched, where a
+// section has no nonzero product or an output reaches its bound.
+template <int K>
+bool SectionsUnitsSample(const CascadeCoefficients& c, TExtendedBits (*h)[2], TExtendedBits x,
+                         TExtendedBits& out) {
+    std::int64_t y[K], in = 0;
+    bool ok = true;
+#define VURNEL_PRODUCT(v, j, t)                                                                    \
+    UnitProductAt64(v, c.fastMantissa[j][t], c.preShift[j][t], c.postShift[j][t],                  \
+                    c.halfLess[j][t], c.fastSign[j][t])
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) {
+        std::int64_t sum = VURNEL_PRODUCT(SignedUnits(h[j + 1][0]), j, 3);
+        std::int64_t any = sum;
+        const std::int64_t q2 = VURNEL_PRODUCT(SignedUnits(h[j + 1][1]), j, 4);
+        sum += q2, any |= q2;
+        if (j > 0) {
+            const std::int64_t p0 = VURNEL_PRODUCT(in, j, 0),
+                               p1 = VURNEL_PRODUCT(SignedUnits(h[j][0]), j, 1),
+                               p2 = VURNEL_PRODUCT(SignedUnits(h[j][1]), j, 2);
+            sum += p0 + p1 + p2;
+            any |= p0 | p1 | p2;
+        }
+        const std::int64_t bound = std::int64_t{1} << PairBits(c, K, j + 1);
+        ok = ok && any != 0 && sum < bound && sum > -bound;
+        y[j] = sum;
+        in = ok ? sum : 0;
+    }
+#undef VURNEL_PRODUCT
+    if (!ok) return false;
+    h[0][1] = h[0][0], h[0][0] = x;
+    for (int j = 0; j < K; ++j)
+        h[j + 1][1] = h[j + 1][0], h[j + 1][0] = UnitBits(y[j]);
+    out = h[K][0];
+    return true;
+}
+
+template <int... K>
+bool SectionsUnitsSampleOf(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
+                           TExtendedBits x, TExtendedBits& out, std::integer_sequence<int, K...>) {
+    using Step =
+        bool (*)(const CascadeCoefficients&, TExtendedBits(*)[2], TExtendedBits, TExtendedBits&);
+    constexpr Step table[] = {&SectionsUnitsSample<K + 1>...};
+    return table[k - 1](c, h, x, out);
+}
+#endif
+
 // Runs SectionsUnitsRun from sample `at` where the histories allow it; returns the sample it
 // stopped at (at where it did not run).
 template <typename T>
@@ -1563,7 +1601,18 @@ bool SectionsIntegerSample(int k, const TdspBiquad* bq, long double (*hist)[2], 
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     unsigned live;
     int absorbed = -1;
-    SetBitsForLoad(y, CascadeSample(k, CoefficientsOf(s, bq), h, 0, ToBits(x), live, &absorbed));
+    const CascadeCoefficients& cc = CoefficientsOf(s, bq);
+    TExtendedBits out;
+#if defined(__SIZEOF_INT128__)
+    // The whole cascade in whole units where it can run there (every section then live).
+    if (CascadeInUnits(k, cc, h) &&
+        SectionsUnitsSampleOf(k, cc, h, ToBits(x), out,
+                              std::make_integer_sequence<int, MaxSilentSections>{}))
+        live = (1u << k) - 1;
+    else
+#endif
+        out = CascadeSample(k, cc, h, 0, ToBits(x), live, &absorbed);
+    SetBitsForLoad(y, out);
     StoreSections(k, hist, h, s);
     if (absorbed >= 1)
         s.since = -1; // as in RunSectionsIntegers, where the split loop would take over
