@@ -1156,6 +1156,8 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
             since = -1;
         r0[j] = SignedUnits(a), r1[j] = SignedUnits(b);
     }
+    // The last two inputs' signs, read before the outputs overwrite them (in may be out).
+    unsigned sign0 = 0, sign1 = 0;
     int n = at;
     for (; n < count; ++n) {
         std::int64_t y[K];
@@ -1183,6 +1185,7 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j)
             h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
+        sign1 = sign0, sign0 = SignOf(in[n]);
         PutUnits(y[K - 1], out[n]);
         // The cycle search (TrackCycle's): the live histories against the reference.
         if (n - at < 2) {
@@ -1216,9 +1219,8 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     const int ran = n - at;
     if (ran > 0) {
         // The input history: the last inputs' zeros (or one from before).
-        h[0][1] = ran >= 2 ? TExtendedBits{0, static_cast<std::uint16_t>(SignOf(in[n - 2]) << 15)}
-                           : h[0][0];
-        h[0][0] = {0, static_cast<std::uint16_t>(SignOf(in[n - 1]) << 15)};
+        h[0][1] = ran >= 2 ? TExtendedBits{0, static_cast<std::uint16_t>(sign1 << 15)} : h[0][0];
+        h[0][0] = {0, static_cast<std::uint16_t>(sign0 << 15)};
         for (int j = 1; j <= K; ++j) {
             h[j][1] = ran >= 2 ? UnitBits(h1[j]) : h[j][0];
             h[j][0] = UnitBits(h0[j]);
