@@ -1148,7 +1148,7 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
         h0[j] = SignedUnits(h[j][0]), h1[j] = SignedUnits(h[j][1]);
     // The search goes on from the state's reference where it has no dead section and its values
     // are units here (a zero's sign is not kept in units: a zero there starts a new search).
-    std::int64_t r0[K], r1[K];
+    std::int64_t r0[K] = {}, r1[K] = {};
     int since = s.since >= 0 && s.dead == 0 ? s.since : -1;
     for (int j = 0; j < K && since >= 0; ++j) {
         const TExtendedBits a = s.reference[2 * j], b = s.reference[2 * j + 1];
@@ -1217,7 +1217,8 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
         }
     }
     const int ran = n - at;
-    if (ran > 0) {
+    if (ran == 0) return n; // nothing run: the search as it was
+    {
         // The input history: the last inputs' zeros (or one from before).
         h[0][1] = ran >= 2 ? TExtendedBits{0, static_cast<std::uint16_t>(sign1 << 15)} : h[0][0];
         h[0][0] = {0, static_cast<std::uint16_t>(sign0 << 15)};
