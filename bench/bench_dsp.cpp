@@ -421,7 +421,7 @@ void ClearFlags() {
 // noise (the smaller of the two noise windows) or that raised the slow-path flags, with the share
 // of that window's samples on each silent path (normal/integer/frozen), and per path, call and
 // rate the worst window of all.
-void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
+void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFilter) {
     constexpr int kBlock = 512;
     std::mt19937 rng(5);
     const std::vector<float> noise = Noise(kBlock);
@@ -443,6 +443,7 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
         for (int perSample = 0; perSample <= 1; ++perSample)
             for (const int rate : {22050, 96000}) {
                 if (onlyRate != 0 && rate != onlyRate) continue;
+                if (onlyFilter != 0 && sections != onlyFilter - 1) continue;
                 const int window = 10 * rate / kBlock;
                 const int seconds = perSample ? sampleSeconds : blockSeconds;
                 double worstAll = 0;
@@ -536,11 +537,12 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate) {
 
 // Google Benchmark's options, then the limit table; `--silence-sweep[=seconds[:seconds]]` runs the
 // silence sweep (default 300 s of silence per design through the block calls, and as long, or the
-// second figure, through ProcessSample; a third, a rate, runs only that one) instead of the table,
+// second figure, through ProcessSample; a third, a rate, runs only that one (0: both), a fourth,
+// `recursion` or `sections`, only that filter) instead of the table,
 // `--no-limit-table` leaves the table out (for a caller that reads the benchmarks' JSON on standard
 // output).
 int main(int argc, char** argv) {
-    int sweep = 0, sampleSweep = 0, sweepRate = 0;
+    int sweep = 0, sampleSweep = 0, sweepRate = 0, sweepFilter = 0;
     bool table = true;
     for (int i = 1; i < argc; ++i) {
         const bool isSweep = std::strncmp(argv[i], "--silence-sweep", 15) == 0;
@@ -552,6 +554,8 @@ int main(int argc, char** argv) {
             sampleSweep = second ? std::atoi(second + 1) : sweep;
             const char* third = second ? std::strchr(second + 1, ':') : nullptr;
             sweepRate = third ? std::atoi(third + 1) : 0;
+            const char* fourth = third ? std::strchr(third + 1, ':') : nullptr;
+            sweepFilter = !fourth ? 0 : std::strcmp(fourth + 1, "sections") == 0 ? 2 : 1;
         }
         if (noTable) table = false;
         for (int j = i; j + 1 < argc; ++j)
@@ -562,7 +566,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     if (sweep > 0) {
-        SilenceSweep(sweep, sampleSweep, sweepRate);
+        SilenceSweep(sweep, sampleSweep, sweepRate, sweepFilter);
         return 0;
     }
     benchmark::RunSpecifiedBenchmarks();

@@ -1,5 +1,6 @@
 #include "dspIIRSilence.h"
 
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -67,19 +68,6 @@ inline long double LoadBits(TExtendedBits b) {
 // BinaryExponent of a nonzero finite value, inline.
 inline int ExponentOf(TExtendedBits b) {
     return b.Exponent() ? b.Exponent() - kBias : -16382 - __builtin_clzll(b.mantissa);
-}
-
-inline unsigned ExponentField(const long double& v) {
-    return static_cast<unsigned>(ToBits(v).Exponent());
-}
-
-// out = v, v staying in its register (see dspIIRBlock.cpp): the checks read the copy.
-inline void StoreCopy(long double v, long double& out) {
-#if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
-    __asm__("fld %%st(0)\n\tfstpt %0" : "=m"(out) : "t"(v));
-#else
-    out = v;
-#endif
 }
 
 inline bool IsZeroBits(const long double& v) {
@@ -378,6 +366,23 @@ inline std::int64_t UnitProduct(std::int64_t v, std::uint64_t m, unsigned shift,
     const UWide p = static_cast<UWide>(a) * m;
     const UWide half = (static_cast<UWide>(1) << (shift - 1)) - 1;
     const std::uint64_t q = static_cast<std::uint64_t>((p + half + ((p >> shift) & 1)) >> shift);
+    const std::int64_t sg = sv ^ sign;
+    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+}
+
+// UnitProduct with 64-bit shifts only: (|v|·2^pre)·m rounded at bit 64 + post of the 128-bit
+// product (64 + post − pre the coefficient's shift, post ≥ 1, |v|·2^pre < 2^64): the upper half
+// plus 2^(post−1) − 1, plus one where the lower half is not zero or the quotient is odd, shifted
+// right by post: rounding to nearest even. Branch-free.
+inline std::int64_t UnitProductAt64(std::int64_t v, std::uint64_t m, unsigned pre, unsigned post,
+                                    std::uint64_t halfLess, std::int64_t sign) {
+    const std::int64_t sv = v >> 63;
+    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
+    const UWide p = static_cast<UWide>(a) * m;
+    const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64),
+                        lo = static_cast<std::uint64_t>(p);
+    const std::uint64_t up = static_cast<std::uint64_t>(lo != 0) | ((hi >> post) & 1);
+    const std::uint64_t q = (hi + halfLess + up) >> post;
     const std::int64_t sg = sv ^ sign;
     return (static_cast<std::int64_t>(q) ^ sg) - sg;
 }
@@ -689,6 +694,11 @@ struct CascadeCoefficients {
     std::int64_t fastSign[MaxSilentSections][5];
     int fastBits[MaxSilentSections];
     int exponent[MaxSilentSections][5];
+    // For SectionsUnitsRun's products (UnitProductAt64): the operand's left shift, the right shift
+    // of the product's upper half and 2^(that − 1) − 1 (a product's shift of at most 64 is made
+    // 65 by the operand's shift, exact below the bound).
+    std::uint8_t preShift[MaxSilentSections][5], postShift[MaxSilentSections][5];
+    std::uint64_t halfLess[MaxSilentSections][5];
 };
 
 // One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
@@ -865,33 +875,34 @@ int SectionsChecked(const TdspBiquad* s, long double (*history)[2], const T* inp
     }
     for (int i = 0; i <= K; ++i)
         h0[i] = history[i][0], h1[i] = history[i][1];
+    // A nonzero output is unsafe below 2^(limit + 1 − 16383): exponent field 1 to limit. Each
+    // output is a zero or normal here (a sum of safe products), so the x87 compares it with the
+    // bound without a flag; a stored copy read as an integer would wait for the store.
+    const long double bound =
+        LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
     stop = -1;
     int n = 0;
-    while (n < count && stop < 0) {
+    for (; n < count; ++n) {
         long double x = input[n];
 #pragma GCC unroll 16
         for (int i = 0; i < K; ++i) {
-            if (stop < 0) {
-                const long double y =
-                    (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
-                    a2[i] * h1[i + 1];
-                h1[i] = h0[i];
-                h0[i] = x;
-                x = y;
-                long double copy;
-                StoreCopy(y, copy);
-                if (ExponentField(copy) - 1u < limit) {
-                    stop = i;
-                    pending = y;
-                }
+            const long double y =
+                (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
+                a2[i] * h1[i + 1];
+            h1[i] = h0[i];
+            h0[i] = x;
+            x = y;
+            if (__builtin_expect(std::fabs(y) < bound, 0) && y != 0.0L) {
+                stop = i;
+                pending = y;
+                goto unsafe;
             }
         }
-        if (stop < 0) {
-            h1[K] = h0[K];
-            h0[K] = x;
-            ys[n++] = x;
-        }
+        h1[K] = h0[K];
+        h0[K] = x;
+        ys[n] = x;
     }
+unsafe:
     for (int i = 0; i <= K; ++i)
         history[i][0] = h0[i], history[i][1] = h1[i];
     return n;
@@ -944,6 +955,12 @@ void PrepareCascade(int k, const TdspBiquad* bq, TdspSilentSectionsState& s) {
             c.fastMantissa[i][t] = zero ? 0 : u.mantissa;
             c.fastShift[i][t] = static_cast<unsigned>(zero || u.shift < 1 ? 1 : u.shift);
             c.fastSign[i][t] = u.negative ? -1 : 0;
+            // (A zero coefficient, or one too large for the loop, gets harmless shifts.)
+            const int shift = static_cast<int>(c.fastShift[i][t]);
+            c.preShift[i][t] =
+                static_cast<std::uint8_t>(zero || shift <= 6 || shift > 64 ? 0 : 65 - shift);
+            c.postShift[i][t] = static_cast<std::uint8_t>(shift <= 64 ? 1 : shift - 64);
+            c.halfLess[i][t] = (std::uint64_t{1} << (c.postShift[i][t] - 1)) - 1;
             if (!zero) smallest = u.shift < smallest ? u.shift : smallest;
         }
         const int bits = smallest - 6; // products below 2^58 units, sums of five below 2^62
@@ -1075,6 +1092,226 @@ bool TrackCycle(int k, TExtendedBits (*h)[2], unsigned live, TdspSilentSectionsS
     return false;
 }
 
+// The bound on the values in whole units that history pair j carries (section j − 1's outputs,
+// section j's inputs), from the fast bounds of the sections that multiply them (0: none).
+inline int PairBits(const CascadeCoefficients& c, int k, int j) {
+    int bits = 62;
+    if (j > 0) bits = c.fastBits[j - 1] < bits ? c.fastBits[j - 1] : bits;
+    if (j < k) bits = c.fastBits[j] < bits ? c.fastBits[j] : bits;
+    return bits;
+}
+
+// Whether the whole cascade can run in whole units (RunSectionsUnits): the input history zeros,
+// every other history value of exponent field 0 below its pair's bound.
+bool CascadeInUnits(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2]) {
+    if (h[0][0].mantissa != 0 || h[0][1].mantissa != 0) return false;
+    for (int j = 1; j <= k; ++j) {
+        const int bits = PairBits(c, k, j);
+        if (bits == 0) return false;
+        for (int t = 0; t < 2; ++t)
+            if (h[j][t].Exponent() != 0 || (h[j][t].mantissa >> bits) != 0) return false;
+    }
+    return true;
+}
+
+#if defined(__SIZEOF_INT128__)
+inline std::int64_t SignedUnits(TExtendedBits b) {
+    return b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                          : static_cast<std::int64_t>(b.mantissa);
+}
+
+// The whole cascade of K sections in whole units of 2^-16445 as 64-bit integers, branch-free
+// within a sample, from sample `at` on, while each section has a nonzero product (its zero sum
+// then +0) and each output lies below its pair's bound (each product below 2^58 units, each sum of
+// five below 2^62: exact); as SectionUnitsFast section by section, the first section's input
+// terms zeros. The histories h (bits) are kept in step: the values made here from units, the
+// input's zeros with their signs, a value from before kept as its bits while it is in the window.
+// The cycle search is TrackCycle's with no dead section. Returns the sample it stopped at.
+template <int K, typename T>
+int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in, T* out,
+                     int at, int count, TdspSilentSectionsState& s) {
+    std::uint64_t m[K][5], half[K][5];
+    unsigned pre[K][5], post[K][5];
+    std::int64_t sg[K][5], bound[K];
+    std::int64_t h0[K + 1], h1[K + 1];
+    for (int j = 0; j < K; ++j) {
+        for (int t = 0; t < 5; ++t) {
+            m[j][t] = c.fastMantissa[j][t], sg[j][t] = c.fastSign[j][t];
+            pre[j][t] = c.preShift[j][t], post[j][t] = c.postShift[j][t];
+            half[j][t] = c.halfLess[j][t];
+        }
+        bound[j] = std::int64_t{1} << PairBits(c, K, j + 1);
+    }
+#define VURNEL_PRODUCT(v, j, t)                                                                    \
+    UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
+    for (int j = 0; j <= K; ++j)
+        h0[j] = SignedUnits(h[j][0]), h1[j] = SignedUnits(h[j][1]);
+    // The search goes on from the state's reference where it has no dead section and its values
+    // are units here (a zero's sign is not kept in units: a zero there starts a new search).
+    std::int64_t r0[K] = {}, r1[K] = {};
+    int since = s.since >= 0 && s.dead == 0 ? s.since : -1;
+    for (int j = 0; j < K && since >= 0; ++j) {
+        const TExtendedBits a = s.reference[2 * j], b = s.reference[2 * j + 1];
+        if (a.mantissa == 0 || b.mantissa == 0 || a.Exponent() != 0 || b.Exponent() != 0)
+            since = -1;
+        r0[j] = SignedUnits(a), r1[j] = SignedUnits(b);
+    }
+    // The last two inputs' signs, read before the outputs overwrite them (in may be out).
+    unsigned sign0 = 0, sign1 = 0;
+    int n = at;
+    for (; n < count; ++n) {
+        std::int64_t y[K];
+        bool ok = true;
+        std::int64_t x = 0;
+#pragma GCC unroll 8
+        for (int j = 0; j < K; ++j) {
+            std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
+            std::int64_t any = sum;
+            const std::int64_t q2 = VURNEL_PRODUCT(h1[j + 1], j, 4);
+            sum += q2, any |= q2;
+            if (j > 0) { // the first section's input terms are zeros
+                const std::int64_t p0 = VURNEL_PRODUCT(x, j, 0), p1 = VURNEL_PRODUCT(h0[j], j, 1),
+                                   p2 = VURNEL_PRODUCT(h1[j], j, 2);
+                sum += p0 + p1 + p2;
+                any |= p0 | p1 | p2;
+            }
+            ok = ok && any != 0 && sum < bound[j] && sum > -bound[j];
+            y[j] = sum;
+            x = ok ? sum : 0; // within its bound for the next section's products
+        }
+        if (!ok) break;
+        h1[0] = h0[0], h0[0] = 0;
+#undef VURNEL_PRODUCT
+#pragma GCC unroll 8
+        for (int j = 0; j < K; ++j)
+            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
+        sign1 = sign0, sign0 = SignOf(in[n]);
+        PutUnits(y[K - 1], out[n]);
+        // The cycle search (TrackCycle's): the live histories against the reference.
+        if (n - at < 2) {
+            since = -1; // a value from before is in the window
+        } else if (since < 0 || since == MaxSilentCycle) {
+            since = 0;
+            for (int j = 0; j < K; ++j)
+                r0[j] = h0[j + 1], r1[j] = h1[j + 1];
+        } else {
+            for (int j = 0; j < K; ++j)
+                s.steps[since][j] = UnitBits(y[j]);
+            ++since;
+            bool same = true;
+            for (int j = K - 1; j >= 0 && same; --j)
+                same = r0[j] == h0[j + 1] && r1[j] == h1[j + 1];
+            if (same) {
+                s.frozen = true;
+                s.period = since;
+                s.phase = 0;
+                s.dead = 0;
+                for (int q = 0; q < s.period; ++q) {
+                    PutBits(s.steps[q][K - 1], s.cycleFloat[q]);
+                    PutBits(s.steps[q][K - 1], s.cycleDouble[q]);
+                }
+                since = -1;
+                ++n;
+                break;
+            }
+        }
+    }
+    const int ran = n - at;
+    if (ran == 0) return n; // nothing run: the search as it was
+    {
+        // The input history: the last inputs' zeros (or one from before).
+        h[0][1] = ran >= 2 ? TExtendedBits{0, static_cast<std::uint16_t>(sign1 << 15)} : h[0][0];
+        h[0][0] = {0, static_cast<std::uint16_t>(sign0 << 15)};
+        for (int j = 1; j <= K; ++j) {
+            h[j][1] = ran >= 2 ? UnitBits(h1[j]) : h[j][0];
+            h[j][0] = UnitBits(h0[j]);
+        }
+    }
+    if (!s.frozen) {
+        s.since = since;
+        s.dead = 0;
+        if (since >= 0)
+            for (int j = 0; j < K; ++j)
+                s.reference[2 * j] = UnitBits(r0[j]), s.reference[2 * j + 1] = UnitBits(r1[j]);
+    }
+    return n;
+}
+
+template <typename T>
+using SectionsUnitsRoutine = int (*)(const CascadeCoefficients&, TExtendedBits (*)[2], const T*, T*,
+                                     int, int, TdspSilentSectionsState&);
+
+template <typename T, int... K>
+SectionsUnitsRoutine<T> SelectSectionsUnits(int k, std::integer_sequence<int, K...>) {
+    constexpr SectionsUnitsRoutine<T> table[] = {&SectionsUnitsRun<K + 1, T>...};
+    return table[k - 1];
+}
+#endif
+
+#if defined(__SIZEOF_INT128__)
+// One sample of SectionsUnitsRun on the histories h (bits) in place, x the input's zero, without
+// the cycle search (the caller's TrackCycle compares the bits): false, h untouched, where a
+// section has no nonzero product or an output reaches its bound.
+template <int K>
+bool SectionsUnitsSample(const CascadeCoefficients& c, TExtendedBits (*h)[2], TExtendedBits x,
+                         TExtendedBits& out) {
+    std::int64_t y[K], in = 0;
+    bool ok = true;
+#define VURNEL_PRODUCT(v, j, t)                                                                    \
+    UnitProductAt64(v, c.fastMantissa[j][t], c.preShift[j][t], c.postShift[j][t],                  \
+                    c.halfLess[j][t], c.fastSign[j][t])
+#pragma GCC unroll 8
+    for (int j = 0; j < K; ++j) {
+        std::int64_t sum = VURNEL_PRODUCT(SignedUnits(h[j + 1][0]), j, 3);
+        std::int64_t any = sum;
+        const std::int64_t q2 = VURNEL_PRODUCT(SignedUnits(h[j + 1][1]), j, 4);
+        sum += q2, any |= q2;
+        if (j > 0) {
+            const std::int64_t p0 = VURNEL_PRODUCT(in, j, 0),
+                               p1 = VURNEL_PRODUCT(SignedUnits(h[j][0]), j, 1),
+                               p2 = VURNEL_PRODUCT(SignedUnits(h[j][1]), j, 2);
+            sum += p0 + p1 + p2;
+            any |= p0 | p1 | p2;
+        }
+        const std::int64_t bound = std::int64_t{1} << PairBits(c, K, j + 1);
+        ok = ok && any != 0 && sum < bound && sum > -bound;
+        y[j] = sum;
+        in = ok ? sum : 0;
+    }
+#undef VURNEL_PRODUCT
+    if (!ok) return false;
+    h[0][1] = h[0][0], h[0][0] = x;
+    for (int j = 0; j < K; ++j)
+        h[j + 1][1] = h[j + 1][0], h[j + 1][0] = UnitBits(y[j]);
+    out = h[K][0];
+    return true;
+}
+
+template <int... K>
+bool SectionsUnitsSampleOf(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
+                           TExtendedBits x, TExtendedBits& out, std::integer_sequence<int, K...>) {
+    using Step =
+        bool (*)(const CascadeCoefficients&, TExtendedBits(*)[2], TExtendedBits, TExtendedBits&);
+    constexpr Step table[] = {&SectionsUnitsSample<K + 1>...};
+    return table[k - 1](c, h, x, out);
+}
+#endif
+
+// Runs SectionsUnitsRun from sample `at` where the histories allow it; returns the sample it
+// stopped at (at where it did not run).
+template <typename T>
+int RunSectionsUnits(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                     T* out, int at, int count, TdspSilentSectionsState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (!CascadeInUnits(k, c, h)) return at;
+    return SelectSectionsUnits<T>(k, std::make_integer_sequence<int, MaxSilentSections>{})(
+        c, h, in, out, at, count, s);
+#else
+    (void)k, (void)c, (void)h, (void)in, (void)out, (void)count, (void)s;
+    return at; // no 128-bit products: CascadeSample carries these samples, with the same bits
+#endif
+}
+
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
                         int at, int count, TdspSilentSectionsState& s, int& split) {
@@ -1085,6 +1322,14 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     int n = at;
     while (n < count) {
+        if (CascadeInUnits(k, cc, h)) {
+            const int from = n;
+            n = RunSectionsUnits(k, cc, h, in, out, n, count, s);
+            if (n > from) {
+                if (s.frozen) break;
+                continue;
+            }
+        }
         unsigned live;
         const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
         int absorbed = -1;
@@ -1359,7 +1604,18 @@ bool SectionsIntegerSample(int k, const TdspBiquad* bq, long double (*hist)[2], 
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     unsigned live;
     int absorbed = -1;
-    SetBitsForLoad(y, CascadeSample(k, CoefficientsOf(s, bq), h, 0, ToBits(x), live, &absorbed));
+    const CascadeCoefficients& cc = CoefficientsOf(s, bq);
+    TExtendedBits out;
+#if defined(__SIZEOF_INT128__)
+    // The whole cascade in whole units where it can run there (every section then live).
+    if (CascadeInUnits(k, cc, h) &&
+        SectionsUnitsSampleOf(k, cc, h, ToBits(x), out,
+                              std::make_integer_sequence<int, MaxSilentSections>{}))
+        live = (1u << k) - 1;
+    else
+#endif
+        out = CascadeSample(k, cc, h, 0, ToBits(x), live, &absorbed);
+    SetBitsForLoad(y, out);
     StoreSections(k, hist, h, s);
     if (absorbed >= 1)
         s.since = -1; // as in RunSectionsIntegers, where the split loop would take over

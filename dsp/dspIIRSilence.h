@@ -134,7 +134,7 @@ struct TdspSilentSectionsState {
     std::uint64_t samples[static_cast<int>(TdspSilentPath::Count)] = {};
     // The coefficients taken apart for the integer paths when the design changes (an object of
     // dspIIRSilence.cpp's own, kept here so that nothing is allocated).
-    alignas(16) unsigned char cascade[2432];
+    alignas(16) unsigned char cascade[2816];
 };
 
 // As IIRSilentBlock, for `sections` sections and their histories (count + 1 pairs).

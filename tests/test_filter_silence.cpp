@@ -137,11 +137,15 @@ void Silence(F& f, P& plain, int total, int zeros, bool perSample, std::mt19937&
         std::vector<long double> ys(n);
         const std::uint64_t before = Silent(f);
         ClearFlags();
-        if (perSample)
+        if (perSample) {
             for (int i = 0; i < n; ++i)
                 ys[i] = f.ProcessSample(in[i]);
-        else
+        } else if (n == 300) { // in place
+            out = in;
+            f.ProcessBlock(out.data(), out.data(), n);
+        } else {
             f.ProcessBlock(in.data(), out.data(), n);
+        }
         ASSERT_EQ(SlowFlags(), 0u) << "a slow path at sample " << done;
         ASSERT_EQ(Silent(f) - before, static_cast<std::uint64_t>(n)) << "at " << done;
         for (int i = 0; i < n; ++i) {
