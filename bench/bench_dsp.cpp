@@ -218,7 +218,9 @@ BENCHMARK(BlockOrder)->ArgsProduct({benchmark::CreateDenseRange(1, 8, 1), {0, 1}
 #if defined(__x86_64__) && defined(__GNUC__)
 // The arithmetic of a recursion of `Taps` taps per sample: x·g, then 2·Taps products each added
 // to the sum, the last one the previous output's (the chain from one output to the next is a
-// multiply and an add, as in the recursion). Stack between samples: c, g, y.
+// multiply and an add, as in the recursion). Stack between samples: c, g, y. No register copy lies
+// on that chain (a copy adds about 0.6 ns to it on an AMD EPYC): y is multiplied where it stands
+// and the sum exchanged into its register.
 template <int Taps> void LimitRecursion(const float* in, float* out, int count) {
     const long double g = 0.01L, c = 0.5L;
     long double y = 0.0L;
@@ -226,7 +228,7 @@ template <int Taps> void LimitRecursion(const float* in, float* out, int count) 
     __asm__ volatile("fldt %[y]\n\t"
                      "fldt %[g]\n\t"
                      "fldt %[c]\n\t"
-                     "1:\n\t"
+                     ".p2align 6\n\t1:\n\t"
                      "flds (%[in],%[i],4)\n\t"
                      "fmul %%st(2), %%st\n\t"
                      ".rept %c[terms]\n\t"
@@ -234,11 +236,12 @@ template <int Taps> void LimitRecursion(const float* in, float* out, int count) 
                      "fmul %%st(2), %%st\n\t"
                      "faddp %%st, %%st(1)\n\t"
                      ".endr\n\t"
-                     "fld %%st(3)\n\t"
-                     "fmul %%st(2), %%st\n\t"
+                     "fld %%st(1)\n\t"
+                     "fmul %%st(4), %%st\n\t"
                      "faddp %%st, %%st(1)\n\t"
                      "fsts (%[out],%[i],4)\n\t"
-                     "fstp %%st(3)\n\t"
+                     "fxch %%st(3)\n\t"
+                     "fstp %%st(0)\n\t"
                      "inc %[i]\n\t"
                      "jnz 1b\n\t"
                      "fstp %%st(0)\n\t"
@@ -275,7 +278,7 @@ template <int Taps> void LimitRecursion(const float* in, float* out, int count) 
     "fldz\n\t"                                                                                     \
     "fldz\n\t"                                                                                     \
     "fldt %[c]\n\t"                                                                                \
-    "1:\n\t"                                                                                       \
+    ".p2align 6\n\t1:\n\t"                                                                         \
     "flds (%[in],%[i],4)\n\t" BODY "fstps (%[out],%[i],4)\n\t"                                     \
     "inc %[i]\n\t"                                                                                 \
     "jnz 1b\n\t"                                                                                   \

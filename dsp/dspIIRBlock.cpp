@@ -119,7 +119,7 @@ constexpr int kChunk = 256;
 // feedback value at +16). Each tap adds its input's product, then its output's.
 #define VURNEL_IIR_LOOP(LOAD, STORE, XC, R, LOAD_Y, REGISTER_TAPS, ROTATE, POP_Y, NEXT)            \
     LOAD_Y "fldt %[g]\n\t"                                                                         \
-           "1:\n\t" LOAD "fmul %%st(1), %%st\n\t"                                                  \
+           ".p2align 6\n\t1:\n\t" LOAD "fmul %%st(1), %%st\n\t"                                    \
            "fld %%st(0)\n\t"                                                                       \
            "fstpt %c[newT](%[h])\n\t"                                                              \
            ".set vurnel_k, 0\n\t"                                                                  \
@@ -441,7 +441,7 @@ int FastLoop(long double g, const long double* xCoeffs, const long double* yCoef
 #define VURNEL_RC_LOOP(LOADX, LOADT, STORE, XC, R)                                                 \
     VURNEL_RC_LOAD_Y##R                                                                            \
         "fldt %[g]\n\t"                                                                            \
-        "1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                                \
+        ".p2align 6\n\t1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                  \
         ".rept %c[taps] - " #R                                                                     \
         "\n\t" VURNEL_RC_H(LOADX, XC) "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D         \
                                       "fmulp %%st, %%st(1)\n\t"                                    \
@@ -591,7 +591,7 @@ void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* ta
                 "faddp %%st, %%st(1)\n\t"
 #define VURNEL_RP_LOOP(LD, ST, H)                                                                  \
     "fldt %[g]\n\t"                                                                                \
-    "1:\n\t" LD " (%[x])\n\t"                                                                      \
+    ".p2align 6\n\t1:\n\t" LD " (%[x])\n\t"                                                        \
     "fmul %%st(1), %%st\n\t" LD " %c[step](%[x])\n\t"                                              \
     "fmul %%st(2), %%st\n\t"                                                                       \
     "fldt -%c[taps]*16(%[y])\n\t" LD " -%c[taps]*%c[step](%[x])\n\t"                               \

@@ -281,7 +281,7 @@ void SectionsBlock(const TdspBiquad* sections, long double (*history)[2], const 
     "fldt 64(%[s])\n\t"                                                                            \
     "fldt 48(%[s])\n\t"                                                                            \
     "fldt 32(%[s])\n\t"                                                                            \
-    "1:\n\t"                                                                                       \
+    ".p2align 6\n\t1:\n\t"                                                                         \
     "fldt 0(%[c])\n\t"                                                                             \
     "fmul" T " (%[x])\n\t"                                                                         \
     "fldl 48(%[c])\n\t"                                                                            \
@@ -339,7 +339,7 @@ void SectionsBlock(const TdspBiquad* sections, long double (*history)[2], const 
     "fldt 80(%[s])\n\t"                                                                            \
     "fldt 64(%[s])\n\t"                                                                            \
     "fldt 32(%[s])\n\t"                                                                            \
-    "1:\n\t"                                                                                       \
+    ".p2align 6\n\t1:\n\t"                                                                         \
     "fldt 0(%[c])\n\t"                                                                             \
     "fmul" T " (%[x])\n\t"                                                                         \
     "fldl 48(%[c])\n\t"                                                                            \
@@ -424,7 +424,7 @@ void SectionsBlock(const TdspBiquad* sections, long double (*history)[2], const 
     "fldt 96(%[s])\n\t"                                                                            \
     "fldt 64(%[s])\n\t"                                                                            \
     "fldt 32(%[s])\n\t"                                                                            \
-    "1:\n\t"                                                                                       \
+    ".p2align 6\n\t1:\n\t"                                                                         \
     "fldt 0(%[c])\n\t"                                                                             \
     "fmul" T " (%[x])\n\t"                                                                         \
     "fldl 48(%[c])\n\t"                                                                            \
@@ -585,7 +585,7 @@ void RunSections(const T* x, T* out, long n, const SplitCoefficient* c, long dou
 // 80-bit load and one store; the loop above needs more of either. Written out by the same
 // generator ("3 0 15", "4 0 20"), every coefficient as hi + lo. No register is held between pairs.
 #define VURNEL_SECTION_PAIRS_3(T, STEP)                                                            \
-    "1:\n\t"                                                                                       \
+    ".p2align 6\n\t1:\n\t"                                                                         \
     "fldl 16(%[c])\n\t"                                                                            \
     "faddl 24(%[c])\n\t"                                                                           \
     "fld %%st(0)\n\t"                                                                              \
@@ -720,7 +720,7 @@ void RunSections(const T* x, T* out, long n, const SplitCoefficient* c, long dou
     "dec %[n]\n\t"                                                                                 \
     "jnz 1b\n\t"
 #define VURNEL_SECTION_PAIRS_4(T, STEP)                                                            \
-    "1:\n\t"                                                                                       \
+    ".p2align 6\n\t1:\n\t"                                                                         \
     "fldl 16(%[c])\n\t"                                                                            \
     "faddl 24(%[c])\n\t"                                                                           \
     "fld %%st(0)\n\t"                                                                              \

@@ -42,7 +42,7 @@ def gen(K, regb, split):
         idx = 0 if name[0] == 'a' else 1
         emit(f"fldt {(k) * 32 + idx * 16}(%[s])")
         push(name)
-    emit("1:")
+    emit(".p2align 6"); emit("1:")
     def mul_into_acc(k, j, operand, sub):
         # acc (st0 before) op= coef * operand ; operand: ('reg', name) | ('x', idx) | ('mem', k)
         coef(k, j)
@@ -224,7 +224,7 @@ def gen_pairs(K, split):
     emit("add $2*%c[step], %[out]")
     emit("dec %[n]")
     emit("jnz 1b")
-    return ["1:"] + out
+    return [".p2align 6", "1:"] + out
 
 def fmt_pairs(K, lines):
     res = [f"#define VURNEL_SECTION_PAIRS_{K}(T, STEP) \\"]
