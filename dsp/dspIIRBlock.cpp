@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 #include <utility>
 
 #include "dspExtendedBits.h"
@@ -189,74 +188,54 @@ constexpr int kChunk = 256;
 #define VURNEL_NEXT_USUAL                                                                          \
     "dec %[n]\n\t"                                                                                 \
     "jnz 1b\n\t"
-// The same, but leaving early after a sample whose output y is neither a zero nor at least
-// %[bound], the smallest value of exponent field limit + 1. The test runs on the x87, |y| against
-// the bound: an integer look at y's bits would wait for its 80-bit store to reach the load, which
-// cost about half the loop on the AMD cores measured. y is a zero or a normal value here (a sum of
-// products of safe operands), and so is the bound, so the comparisons raise no flag. LIMIT
-// compares st0 (|y|, pushed) with the bound and pops it, the bound held in a register below the
-// loop's own (BOUND_REGISTER, up to three taps, where the registers have room) or loaded
-// (BOUND_MEMORY; a constant, so the load waits for no store).
-#define VURNEL_BOUND_REGISTER "fcomip %%st(%c[bpos])\n\t"
-#define VURNEL_BOUND_MEMORY                                                                        \
-    "fldt %[bound]\n\t"                                                                            \
-    "fxch %%st(1)\n\t"                                                                             \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "fstp %%st(0)\n\t"
-// The tail of both checked loops, |y| in st0: leave when 0 < |y| < bound, the sample counted.
-#define VURNEL_CHECK_TAIL(LIMIT)                                                                   \
-    "5:\n\t" LIMIT "jb 10f\n\t"                                                                    \
-    "11:\n\t"                                                                                      \
+// The same, but leaving early after a sample whose output is neither a zero nor of exponent field
+// at least %[lim] + 1 (it has just been stored at %c[yExp] − 8 from the advanced %[h]).
+#define VURNEL_NEXT_CHECKED                                                                        \
     "dec %[n]\n\t"                                                                                 \
-    "jnz 1b\n\t"                                                                                   \
-    "jmp 3f\n\t"                                                                                   \
-    "10:\n\t"                                                                                      \
-    "fldz\n\t"                                                                                     \
-    "fcomip %%st(2)\n\t"                                                                           \
-    "je 11b\n\t"                                                                                   \
-    "dec %[n]\n\t"                                                                                 \
+    "jz 3f\n\t"                                                                                    \
+    "movzwl %c[yExp](%[h]), %k[e]\n\t"                                                             \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jae 1b\n\t"                                                                                   \
     "3:\n\t"
-#define VURNEL_NEXT_CHECKED(LIMIT)                                                                 \
-    "fld %%st(1)\n\t"                                                                              \
-    "fabs\n\t" VURNEL_CHECK_TAIL(LIMIT)
 // The same, with the output narrowed to the buffer (at -%[ostep] from the advanced %[out]) first,
-// by |y| against two bounds on the x87: at least %[normal] (the buffer's smallest normal value) by
-// the x87 store of y; below FAR (2^-200 for float, 2^-1100 for double: far below the buffer's
-// range) and nonzero as the zero of y's sign (the sign from a comparison with zero), by an integer
-// store; in between, and zeros, as the x87's store would round it, by integer means: y's sign from
-// its stored bits (exponent field e), |y| scaled by SCALE into units of the buffer's smallest
-// subnormal (exact), rounded by FIST, with y's sign (a result of 2^23 or 2^52 units is the
-// smallest normal value, the same bits).
-#define VURNEL_NEXT_NARROWED(FAR, STORE, PLUS, MINUS, SCALE, FIST, SHIFT, S, LIMIT)                \
-    "fld %%st(1)\n\t"                                                                              \
-    "fabs\n\t"                                                                                     \
-    "fldl %[normal]\n\t"                                                                           \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "jbe 7f\n\t" FAR "fcomip %%st(1)\n\t"                                                          \
-    "jbe 8f\n\t"                                                                                   \
-    "fldz\n\t"                                                                                     \
-    "fcomip %%st(3)\n\t"                                                                           \
-    "je 8f\n\t"                                                                                    \
-    "jb 9f\n\t" MINUS "jmp 5f\n\t"                                                                 \
-    "9:\n\t" PLUS "jmp 5f\n\t"                                                                     \
-    "7:\n\t"                                                                                       \
-    "fld %%st(2)\n\t" STORE "jmp 5f\n\t"                                                           \
-    "8:\n\t"                                                                                       \
-    "movzwl %c[yExp](%[h]), %k[s]\n\t"                                                             \
+// by its exponent field e: e >= NORMAL (a normal value of the buffer's type, or larger) by the x87
+// store of the output (st1), e < FAR (far below the buffer's range, or a zero) as the zero of its
+// sign, by integer stores; in between as the x87's store would round it, by integer means: |y|
+// scaled by SCALE into units of the buffer's smallest subnormal (exact), rounded by FIST, with
+// y's sign (a result of 2^23 or 2^52 units is the smallest normal value, the same bits).
+#define VURNEL_NEXT_NARROWED(NORMAL, FAR, STORE, SCALE, FIST, SHIFT, S)                            \
+    "movzwl %c[yExp](%[h]), %k[e]\n\t"                                                             \
+    "mov %k[e], %k[s]\n\t"                                                                         \
     "and $0x8000, %k[s]\n\t"                                                                       \
     "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
-    "fld %%st(0)\n\t" SCALE FIST "or %" S "[s], -%c[ostep](%[out])\n\t" VURNEL_CHECK_TAIL(LIMIT)
-#define VURNEL_NEXT_NARROWED_FLOAT(LIMIT)                                                          \
-    VURNEL_NEXT_NARROWED("fldl %[far]\n\t", "fstps -%c[ostep](%[out])\n\t",                        \
-                         "movl $0, -%c[ostep](%[out])\n\t",                                        \
-                         "movl $0x80000000, -%c[ostep](%[out])\n\t", "fmull %[scale]\n\t",         \
-                         "fistpl -%c[ostep](%[out])\n\t", "16", "k", LIMIT)
-#define VURNEL_NEXT_NARROWED_DOUBLE(LIMIT)                                                         \
-    VURNEL_NEXT_NARROWED(                                                                          \
-        "fldt %[far]\n\t", "fstpl -%c[ostep](%[out])\n\t", "movq $0, -%c[ostep](%[out])\n\t",      \
-        "movl $0, -%c[ostep](%[out])\n\tmovl $0x80000000, 4-%c[ostep](%[out])\n\t",                \
-        "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[ostep](%[out])\n\t", "48", "q",       \
-        LIMIT)
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "cmp $" NORMAL ", %k[e]\n\t"                                                                   \
+    "jb 4f\n\t"                                                                                    \
+    "fld %%st(1)\n\t" STORE "jmp 5f\n\t"                                                           \
+    "4:\n\t"                                                                                       \
+    "cmp $" FAR ", %k[e]\n\t"                                                                      \
+    "jb 6f\n\t"                                                                                    \
+    "fld %%st(1)\n\t"                                                                              \
+    "fabs\n\t" SCALE FIST "or %" S "[s], -%c[ostep](%[out])\n\t"                                   \
+    "jmp 5f\n\t"                                                                                   \
+    "6:\n\t"                                                                                       \
+    "mov %" S "[s], -%c[ostep](%[out])\n\t"                                                        \
+    "5:\n\t"                                                                                       \
+    "dec %[n]\n\t"                                                                                 \
+    "jz 3f\n\t"                                                                                    \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jae 1b\n\t"                                                                                   \
+    "3:\n\t"
+#define VURNEL_NEXT_NARROWED_FLOAT                                                                 \
+    VURNEL_NEXT_NARROWED("16257", "16183", "fstps -%c[ostep](%[out])\n\t", "fmull %[scale]\n\t",   \
+                         "fistpl -%c[ostep](%[out])\n\t", "16", "k")
+#define VURNEL_NEXT_NARROWED_DOUBLE                                                                \
+    VURNEL_NEXT_NARROWED("15361", "15283", "fstpl -%c[ostep](%[out])\n\t",                         \
+                         "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[ostep](%[out])\n\t", \
+                         "48", "q")
 #define VURNEL_XC_EXTENDED                                                                         \
     "fldt vurnel_k*32(%[c])\n\t"                                                                   \
     "fmulp %%st, %%st(1)\n\t"
@@ -272,28 +251,14 @@ constexpr int kChunk = 256;
     [h] "+r"(h), [in] "+r"(in), [out] "+r"(out),                                                   \
         [n] "+r"(n) : VURNEL_IIR_INPUTS : VURNEL_IIR_CLOBBERS
 #define VURNEL_IIR_NARROWED_OPERANDS                                                               \
-    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out), [n] "+r"(n),                                      \
+    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out), [n] "+r"(n), [e] "=&r"(scratch),                  \
         [s] "=&r"(sign)                                                                            \
-        : VURNEL_IIR_INPUTS, [bound] "m"(bound), [bpos] "i"(R + 2), [yExp] "i"(32 * N + 24),       \
-          [scale] "m"(scale), [normal] "m"(normal), [far] "m"(far) : VURNEL_IIR_CLOBBERS
+        : VURNEL_IIR_INPUTS, [lim] "r"(limit), [yExp] "i"(32 * N + 24), [scale] "m"(scale)         \
+        : VURNEL_IIR_CLOBBERS
 #define VURNEL_IIR_CHECKED_OPERANDS                                                                \
-    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out),                                                   \
-        [n] "+r"(n)                                                                                \
-        : VURNEL_IIR_INPUTS, [bound] "m"(bound), [bpos] "i"(R + 2) : VURNEL_IIR_CLOBBERS
-// The checked loops' bound: in a register below the loop's own where R < 4 (pushed before the
-// loop, popped after it), loaded at each check where R = 4 (the taps then use all eight).
-#define VURNEL_BOUND_PUSH_1 "fldt %[bound]\n\t"
-#define VURNEL_BOUND_PUSH_2 VURNEL_BOUND_PUSH_1
-#define VURNEL_BOUND_PUSH_3 VURNEL_BOUND_PUSH_1
-#define VURNEL_BOUND_PUSH_4 ""
-#define VURNEL_BOUND_POP_1 "fstp %%st(0)\n\t"
-#define VURNEL_BOUND_POP_2 VURNEL_BOUND_POP_1
-#define VURNEL_BOUND_POP_3 VURNEL_BOUND_POP_1
-#define VURNEL_BOUND_POP_4 ""
-#define VURNEL_BOUND_1 VURNEL_BOUND_REGISTER
-#define VURNEL_BOUND_2 VURNEL_BOUND_REGISTER
-#define VURNEL_BOUND_3 VURNEL_BOUND_REGISTER
-#define VURNEL_BOUND_4 VURNEL_BOUND_MEMORY
+    [h] "+r"(h), [in] "+r"(in), [out] "+r"(out), [n] "+r"(n),                                      \
+        [e] "=&r"(scratch)                                                                         \
+        : VURNEL_IIR_INPUTS, [lim] "r"(limit), [yExp] "i"(32 * N + 24) : VURNEL_IIR_CLOBBERS
 
 // A tap's feed-forward coefficient (extended, or a double with 8 bytes of padding) and its
 // feedback coefficient.
@@ -310,30 +275,18 @@ template <int N, int R, bool Doubles, bool Checked, bool Narrowed, typename T, t
           typename Taps>
 void RunLoop(long double (*h)[2], const T* in, O* out, long& n, const Taps* coefficients,
              long double g, unsigned limit) {
+    [[maybe_unused]] unsigned scratch = 0;
     [[maybe_unused]] std::uint64_t sign = 0;
     [[maybe_unused]] const double scale = sizeof(O) == 4 ? 0x1p149 : 0x1p537;
-    // The smallest value the checks let pass (exponent field limit + 1, significand 1), the
-    // buffer's smallest normal value, and the bound below which an output narrows to a zero.
-    [[maybe_unused]] const long double bound =
-        FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
-    [[maybe_unused]] const double normal = sizeof(O) == 4 ? 0x1p-126 : 0x1p-1022;
-    [[maybe_unused]] const std::conditional_t<sizeof(O) == 4, double, long double> far =
-        sizeof(O) == 4 ? 0x1p-200L : 0x1p-1100L;
 #define VURNEL_IIR_ASM(LOAD, STORE, XC, RR)                                                        \
     if constexpr (Narrowed && sizeof(O) == 4)                                                      \
-        __asm__ volatile(VURNEL_BOUND_PUSH_##RR VURNEL_IIR_LOOP_FOR(                               \
-                             LOAD, "", XC, RR, VURNEL_NEXT_NARROWED_FLOAT(VURNEL_BOUND_##RR))      \
-                             VURNEL_BOUND_POP_##RR                                                 \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_NARROWED_FLOAT)         \
                          : VURNEL_IIR_NARROWED_OPERANDS);                                          \
     else if constexpr (Narrowed)                                                                   \
-        __asm__ volatile(VURNEL_BOUND_PUSH_##RR VURNEL_IIR_LOOP_FOR(                               \
-                             LOAD, "", XC, RR, VURNEL_NEXT_NARROWED_DOUBLE(VURNEL_BOUND_##RR))     \
-                             VURNEL_BOUND_POP_##RR                                                 \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_NARROWED_DOUBLE)        \
                          : VURNEL_IIR_NARROWED_OPERANDS);                                          \
     else if constexpr (Checked)                                                                    \
-        __asm__ volatile(VURNEL_BOUND_PUSH_##RR VURNEL_IIR_LOOP_FOR(                               \
-                             LOAD, "", XC, RR, VURNEL_NEXT_CHECKED(VURNEL_BOUND_##RR))             \
-                             VURNEL_BOUND_POP_##RR                                                 \
+        __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, "", XC, RR, VURNEL_NEXT_CHECKED)                \
                          : VURNEL_IIR_CHECKED_OPERANDS);                                           \
     else                                                                                           \
         __asm__ volatile(VURNEL_IIR_LOOP_FOR(LOAD, STORE, XC, RR, VURNEL_NEXT_USUAL)               \
