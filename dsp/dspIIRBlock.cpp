@@ -726,45 +726,46 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
 // VURNEL_NEXT_NARROWED; RunLoop's checked form moves three extended values through memory a tap
 // and costs two to three times this one. The tests run on the x87, |y| against bounds (y is a zero
 // or a normal value here, a sum of products of safe operands, and so is every bound, so no
-// comparison raises a flag): at least %[normal] (the buffer's smallest normal value) by the x87
-// store of y; below FAR (2^-200 for float, 2^-1100 for double: far below the buffer's range) and
-// nonzero as the zero of y's sign (from a comparison with zero), by an integer store; in between,
-// and zeros, by integer means as VURNEL_NEXT_NARROWED does (y's sign read from its stored bits).
-// Then the sample leaves the loop, counted, when 0 < |y| < %[bound] (the smallest value of
-// exponent field limit + 1).
+// comparison raises a flag): below FAR (2^-200 for float, 2^-1100 for double: far below the
+// buffer's range) and nonzero as the zero of y's sign (from a comparison with zero), by an integer
+// store, the common case on silence, tested first; at least %[normal] (the buffer's smallest
+// normal value) by the x87 store of y; in between, and zeros, by integer means as
+// VURNEL_NEXT_NARROWED does (y's sign read from its stored bits). The sample then leaves the loop,
+// counted, when 0 < |y| < %[bound] (the smallest value of exponent field limit + 1), which only
+// an output below FAR can be.
 #define VURNEL_RCN_NEXT(FAR, STORE, PLUS, MINUS, SCALE, FIST, SHIFT, S)                            \
     "fld %%st(1)\n\t"                                                                              \
-    "fabs\n\t"                                                                                     \
-    "fldl %[normal]\n\t"                                                                           \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "jbe 7f\n\t" FAR "fcomip %%st(1)\n\t"                                                          \
-    "jbe 8f\n\t"                                                                                   \
+    "fabs\n\t" FAR "fcomip %%st(1)\n\t"                                                            \
+    "jbe 6f\n\t"                                                                                   \
     "fldz\n\t"                                                                                     \
     "fcomip %%st(3)\n\t"                                                                           \
     "je 8f\n\t"                                                                                    \
     "jb 9f\n\t" MINUS "jmp 5f\n\t"                                                                 \
-    "9:\n\t" PLUS "jmp 5f\n\t"                                                                     \
-    "7:\n\t"                                                                                       \
-    "fld %%st(2)\n\t" STORE "jmp 5f\n\t"                                                           \
-    "8:\n\t"                                                                                       \
-    "movzwl -8(%[y]), %k[s]\n\t"                                                                   \
-    "and $0x8000, %k[s]\n\t"                                                                       \
-    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
-    "fld %%st(0)\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                             \
-    "5:\n\t"                                                                                       \
+    "9:\n\t" PLUS "5:\n\t"                                                                         \
     "fldt %[bound]\n\t"                                                                            \
     "fxch %%st(1)\n\t"                                                                             \
     "fcomip %%st(1)\n\t"                                                                           \
     "fstp %%st(0)\n\t"                                                                             \
     "jb 10f\n\t"                                                                                   \
+    "jmp 11f\n\t"                                                                                  \
+    "6:\n\t"                                                                                       \
+    "fldl %[normal]\n\t"                                                                           \
+    "fcomip %%st(1)\n\t"                                                                           \
+    "jbe 7f\n\t"                                                                                   \
+    "8:\n\t"                                                                                       \
+    "movzwl -8(%[y]), %k[s]\n\t"                                                                   \
+    "and $0x8000, %k[s]\n\t"                                                                       \
+    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
+    "fld %%st(0)\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                             \
+    "jmp 12f\n\t"                                                                                  \
+    "7:\n\t"                                                                                       \
+    "fld %%st(2)\n\t" STORE "12:\n\t"                                                              \
+    "fstp %%st(0)\n\t"                                                                             \
     "11:\n\t"                                                                                      \
     "dec %[n]\n\t"                                                                                 \
     "jnz 1b\n\t"                                                                                   \
     "jmp 3f\n\t"                                                                                   \
     "10:\n\t"                                                                                      \
-    "fldz\n\t"                                                                                     \
-    "fcomip %%st(2)\n\t"                                                                           \
-    "je 11b\n\t"                                                                                   \
     "dec %[n]\n\t"                                                                                 \
     "3:\n\t"
 #define VURNEL_RCN_NEXT_FLOAT                                                                      \
@@ -853,6 +854,8 @@ template <int N, typename C, typename T>
 int RecomputeNarrowed(long double g, const long double* xCoeffs, const long double* yCoeffs,
                       long double* xv, long double* yv, const T* input, T* output, int count,
                       unsigned limit) {
+    // The bound lies below FAR (coefficients below about 2^-16000 could lift it above).
+    if (limit + 1 >= (sizeof(T) == 4 ? 16183u : 15283u)) return -1;
     SplitTap taps[N];
     if (!Split<N>(xCoeffs, yCoeffs, taps)) return -1;
     T xs[N + kChunk];
