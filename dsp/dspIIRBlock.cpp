@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "dspExtendedBits.h"
@@ -719,6 +720,175 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     return true;
 }
 
+// The silent paths' narrowing loop on float and double buffers from three taps up: RunRecompute's
+// sample (the feed-forward terms formed again from the inputs, coefficients as hi + lo), each
+// output stored to the history, then narrowed to the buffer and checked as in
+// VURNEL_NEXT_NARROWED; RunLoop's checked form moves three extended values through memory a tap
+// and costs two to three times this one. The tests run on the x87, |y| against bounds (y is a zero
+// or a normal value here, a sum of products of safe operands, and so is every bound, so no
+// comparison raises a flag): below FAR (2^-200 for float, 2^-1100 for double: far below the
+// buffer's range) and nonzero as the zero of y's sign (from a comparison with zero), by an integer
+// store, the common case on silence, tested first; at least %[normal] (the buffer's smallest
+// normal value) by the x87 store of y; in between, and zeros, by integer means as
+// VURNEL_NEXT_NARROWED does (y's sign read from its stored bits). The sample then leaves the loop,
+// counted, when 0 < |y| < %[bound] (the smallest value of exponent field limit + 1), which only
+// an output below FAR can be.
+#define VURNEL_RCN_NEXT(FAR, STORE, PLUS, MINUS, SCALE, FIST, SHIFT, S)                            \
+    "fld %%st(1)\n\t"                                                                              \
+    "fabs\n\t" FAR "fcomip %%st(1)\n\t"                                                            \
+    "jbe 6f\n\t"                                                                                   \
+    "fldz\n\t"                                                                                     \
+    "fcomip %%st(3)\n\t"                                                                           \
+    "je 8f\n\t"                                                                                    \
+    "jb 9f\n\t" MINUS "jmp 5f\n\t"                                                                 \
+    "9:\n\t" PLUS "5:\n\t"                                                                         \
+    "fldt %[bound]\n\t"                                                                            \
+    "fxch %%st(1)\n\t"                                                                             \
+    "fcomip %%st(1)\n\t"                                                                           \
+    "fstp %%st(0)\n\t"                                                                             \
+    "jb 10f\n\t"                                                                                   \
+    "jmp 11f\n\t"                                                                                  \
+    "6:\n\t"                                                                                       \
+    "fldl %[normal]\n\t"                                                                           \
+    "fcomip %%st(1)\n\t"                                                                           \
+    "jbe 7f\n\t"                                                                                   \
+    "8:\n\t"                                                                                       \
+    "movzwl -8(%[y]), %k[s]\n\t"                                                                   \
+    "and $0x8000, %k[s]\n\t"                                                                       \
+    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
+    "fld %%st(0)\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                             \
+    "jmp 12f\n\t"                                                                                  \
+    "7:\n\t"                                                                                       \
+    "fld %%st(2)\n\t" STORE "12:\n\t"                                                              \
+    "fstp %%st(0)\n\t"                                                                             \
+    "11:\n\t"                                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "jmp 3f\n\t"                                                                                   \
+    "10:\n\t"                                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "3:\n\t"
+#define VURNEL_RCN_NEXT_FLOAT                                                                      \
+    VURNEL_RCN_NEXT("fldl %[far]\n\t", "fstps -%c[step](%[out])\n\t",                              \
+                    "movl $0, -%c[step](%[out])\n\t", "movl $0x80000000, -%c[step](%[out])\n\t",   \
+                    "fmull %[scale]\n\t", "fistpl -%c[step](%[out])\n\t", "16", "k")
+#define VURNEL_RCN_NEXT_DOUBLE                                                                     \
+    VURNEL_RCN_NEXT(                                                                               \
+        "fldt %[far]\n\t", "fstpl -%c[step](%[out])\n\t", "movq $0, -%c[step](%[out])\n\t",        \
+        "movl $0, -%c[step](%[out])\n\tmovl $0x80000000, 4-%c[step](%[out])\n\t",                  \
+        "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", "q")
+#define VURNEL_RCN_LOOP(LOADX, LOADT, XC, R, NEXT)                                                 \
+    VURNEL_RC_LOAD_Y##R                                                                            \
+        "fldt %[g]\n\t"                                                                            \
+        "1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                                \
+        ".rept %c[taps] - " #R                                                                     \
+        "\n\t" VURNEL_RC_H(LOADX, XC) "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D         \
+                                      "fmulp %%st, %%st(1)\n\t"                                    \
+                                      "faddp %%st, %%st(1)\n\t"                                    \
+                                      ".set vurnel_k, vurnel_k+1\n\t"                              \
+                                      ".endr\n\t" VURNEL_RC_TAPS##R(                               \
+                                          LOADX, XC) "fld %%st(0)\n\t"                             \
+                                                     "fstpt (%[y])\n\t" VURNEL_ROTATE##R           \
+        "add %[step], %[x]\n\t"                                                                    \
+        "add $16, %[y]\n\t"                                                                        \
+        "add %[step], %[out]\n\t" NEXT "fstp %%st(0)\n\t" VURNEL_POP_Y##R
+
+// One chunk of n ≥ 1 samples (see above), n left as the samples not run.
+template <int N, bool Doubles, typename T>
+void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const SplitTap* taps,
+                          long double g, long double bound) {
+    constexpr int R = RegisterOutputs(N, Doubles);
+    static constexpr unsigned kMask = SplitMask(N);
+    [[maybe_unused]] std::uint64_t sign = 0;
+    const double scale = sizeof(T) == 4 ? 0x1p149 : 0x1p537;
+    const double normal = sizeof(T) == 4 ? 0x1p-126 : 0x1p-1022;
+    const std::conditional_t<sizeof(T) == 4, double, long double> far =
+        sizeof(T) == 4 ? 0x1p-200L : 0x1p-1100L;
+#define VURNEL_RCN_OPERANDS                                                                        \
+    [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(n),                                        \
+        [s] "=&r"(sign)                                                                            \
+        : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask), [step] "i"(                 \
+                                                                           static_cast<int>(       \
+                                                                               sizeof(T))),        \
+          [bound] "m"(bound), [scale] "m"(scale), [normal] "m"(normal), [far] "m"(far)             \
+        : VURNEL_IIR_CLOBBERS
+#define VURNEL_RCN_FOR(LX, LT, NEXT)                                                               \
+    if constexpr (R == 3) {                                                                        \
+        if constexpr (Doubles)                                                                     \
+            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 3, NEXT)                 \
+                             : VURNEL_RCN_OPERANDS);                                               \
+        else                                                                                       \
+            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, 3, NEXT)               \
+                             : VURNEL_RCN_OPERANDS);                                               \
+    } else if constexpr (R == 5) {                                                                 \
+        __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 5, NEXT)                     \
+                         : VURNEL_RCN_OPERANDS);                                                   \
+    } else {                                                                                       \
+        if constexpr (Doubles)                                                                     \
+            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 4, NEXT)                 \
+                             : VURNEL_RCN_OPERANDS);                                               \
+        else                                                                                       \
+            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, 4, NEXT)               \
+                             : VURNEL_RCN_OPERANDS);                                               \
+    }
+    if constexpr (sizeof(T) == 4) {
+        VURNEL_RCN_FOR("flds vurnel_k*4-%c[taps]*4(%[x])\n\t", "flds (%[x])\n\t",
+                       VURNEL_RCN_NEXT_FLOAT)
+    } else {
+        VURNEL_RCN_FOR("fldl vurnel_k*8-%c[taps]*8(%[x])\n\t", "fldl (%[x])\n\t",
+                       VURNEL_RCN_NEXT_DOUBLE)
+    }
+#undef VURNEL_RCN_FOR
+#undef VURNEL_RCN_OPERANDS
+}
+
+#undef VURNEL_RCN_LOOP
+#undef VURNEL_RCN_NEXT_DOUBLE
+#undef VURNEL_RCN_NEXT_FLOAT
+#undef VURNEL_RCN_NEXT
+
+// The narrowing block of the silent paths (FastLoop's, narrowed and checked) for float and double
+// buffers of more than N samples, through RunRecomputeNarrowed after the first N; returns the
+// samples run, or −1 (nothing run) where the coefficients do not split.
+template <int N, typename C, typename T>
+int RecomputeNarrowed(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                      long double* xv, long double* yv, const T* input, T* output, int count,
+                      unsigned limit) {
+    // The bound lies below FAR (coefficients below about 2^-16000 could lift it above).
+    if (limit + 1 >= (sizeof(T) == 4 ? 16183u : 15283u)) return -1;
+    SplitTap taps[N];
+    if (!Split<N>(xCoeffs, yCoeffs, taps)) return -1;
+    T xs[N + kChunk];
+    long double ys[N + kChunk];
+    std::memcpy(xs, input, N * sizeof(T)); // before the first outputs overwrite them
+    int done =
+        FastLoop<N, C, true, T, T, true>(g, xCoeffs, yCoeffs, xv, yv, input, output, N, limit);
+    if (done < N || done == count) return done;
+    for (int i = 0; i < N; ++i)
+        ys[i] = yv[i + 1];
+    const long double bound =
+        FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
+    int ran = 0;
+    for (;;) {
+        const int m = count - done < kChunk ? count - done : kChunk;
+        std::memcpy(xs + N, input + done, static_cast<std::size_t>(m) * sizeof(T));
+        long n = m;
+        RunRecomputeNarrowed<N, sizeof(C) == sizeof(double), T>(xs + N, ys + N, output + done, n,
+                                                                taps, g, bound);
+        ran = m - static_cast<int>(n);
+        done += ran;
+        if (n != 0 || done == count) break;
+        std::memmove(xs, xs + m, N * sizeof(T));
+        std::memmove(ys, ys + m, N * sizeof(long double));
+    }
+    // The histories as the per-sample routine leaves them: the last N + 1 entries.
+    for (int i = 0; i <= N; ++i) {
+        xv[i] = static_cast<long double>(xs[ran - 1 + i]) * g;
+        yv[i] = ys[ran - 1 + i];
+    }
+    return done;
+}
+
 #undef VURNEL_RC_LOOP
 #undef VURNEL_RC_LOAD_Y4
 #undef VURNEL_RC_LOAD_Y3
@@ -755,6 +925,12 @@ template <int N, typename C, typename T>
 int FastNarrowed(long double g, const long double* xCoeffs, const long double* yCoeffs,
                  long double* xv, long double* yv, const T* input, T* output, int count,
                  unsigned limit) {
+    if constexpr (N >= 3)
+        if (count > N) {
+            const int done = RecomputeNarrowed<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output,
+                                                        count, limit);
+            if (done >= 0) return done;
+        }
     return FastLoop<N, C, true, T, T, true>(g, xCoeffs, yCoeffs, xv, yv, input, output, count,
                                             limit);
 }
