@@ -24,9 +24,14 @@
 #include "VstHost.h"
 
 using namespace vurnel::host;
+using vurnel::bench::CostOf;
+using vurnel::bench::KeepLeast;
 using vurnel::bench::Silence;
+using vurnel::bench::SilenceCost;
 using vurnel::bench::SilenceName;
 using vurnel::bench::SilenceSource;
+using vurnel::bench::TimeSideBySide;
+using vurnel::bench::WindowCost;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -152,10 +157,6 @@ double ThreadSeconds() {
 
 // The cost of one window: ns per frame of the instance under test and of the noise reference
 // beside it.
-struct WindowCost {
-    double silence, noise;
-};
-
 // What real sessions are made of: a fresh instance at the given settings plays one second of
 // noise, then `seconds` of silence of the given kind, in blocks of `block` frames, replacing or
 // accumulating (onto +0, as a host that clears its buffers). A second instance, the same but fed
@@ -212,61 +213,13 @@ std::vector<WindowCost> TimeWindows(const VstModule& module,
         }
         for (auto* out : {&ol, &orr, &nol, &nor})
             std::fill(out->begin(), out->end(), 0.0f);
-        double tSilence = 0, tNoise = 0;
-        for (long at = 0, slice = 0; at < frames; at += sliceFrames, ++slice) {
-            const long to = std::min(frames, at + sliceFrames);
-            if (slice % 2) tNoise += run(reference, nl, nr, nol, nor, at, to);
-            tSilence += run(fx, l, r, ol, orr, at, to);
-            if (slice % 2 == 0) tNoise += run(reference, nl, nr, nol, nor, at, to);
-        }
-        windows.push_back({tSilence * 1e9 / static_cast<double>(frames),
-                           tNoise * 1e9 / static_cast<double>(frames)});
+        windows.push_back(TimeSideBySide(
+            frames, sliceFrames, [&](long at, long to) { return run(fx, l, r, ol, orr, at, to); },
+            [&](long at, long to) { return run(reference, nl, nr, nol, nor, at, to); }));
         if (silent) done += frames;
         start += frames;
     }
     return windows;
-}
-
-// The same scene `repeats` times. Each window's two costs are each their least over the runs (a
-// machine shared with other work disturbs some of them); the worst window is the one with the
-// largest ratio of the two. The least of each, not the least ratio: a run whose noise reference
-// was disturbed has a ratio too low, and the least ratio would pick just that run; the least of
-// each drops the disturbances on both sides, and since every run times the two side by side,
-// both least figures come from the fastest phase the window saw.
-struct SilenceCost {
-    double noise = 0, silence = 0; // ns per frame, the reference and the silence, worst window
-    double ratio = 0;              // silence / noise in that window
-    double firstSecond = 0;        // the instance's own noise second, ns per frame
-    double againstFirst = 0;       // the costliest silence window / firstSecond
-    double calibration = 0;        // in the noise second, the instance / the reference (1 ideally)
-};
-// Keeps in `least` each window's least costs so far, run `w` included.
-void KeepLeast(std::vector<WindowCost>& least, const std::vector<WindowCost>& w) {
-    if (least.empty()) least = w;
-    for (std::size_t k = 0; k < w.size() && k < least.size(); ++k) {
-        least[k].silence = std::min(least[k].silence, w[k].silence);
-        least[k].noise = std::min(least[k].noise, w[k].noise);
-    }
-}
-
-SilenceCost CostOf(const std::vector<WindowCost>& least) {
-    SilenceCost cost;
-    if (least.empty()) return cost;
-    cost.firstSecond = least[0].silence;
-    cost.calibration = least[0].silence / least[0].noise;
-    double costliest = 0;
-    for (std::size_t k = 1; k < least.size(); ++k) {
-        costliest = std::max(costliest, least[k].silence);
-        if (least[k].silence / least[k].noise > cost.ratio)
-            cost.noise = least[k].noise, cost.silence = least[k].silence,
-            cost.ratio = least[k].silence / least[k].noise;
-    }
-    cost.againstFirst = costliest / cost.firstSecond;
-    if (std::getenv("VURNEL_BENCH_WINDOWS"))
-        for (std::size_t k = 0; k < least.size(); ++k)
-            std::fprintf(stderr, "window %zu: %.2f against %.2f noise (%.2fx)\n", k,
-                         least[k].silence, least[k].noise, least[k].silence / least[k].noise);
-    return cost;
 }
 
 SilenceCost TimeSilenceAfterSound(const VstModule& module,

@@ -32,9 +32,14 @@
 #include "SilenceScenes.h"
 
 using Clock = std::chrono::steady_clock;
+using vurnel::bench::CostOf;
+using vurnel::bench::KeepLeast;
 using vurnel::bench::Silence;
+using vurnel::bench::SilenceCost;
 using vurnel::bench::SilenceName;
 using vurnel::bench::SilenceSource;
+using vurnel::bench::TimeSideBySide;
+using vurnel::bench::WindowCost;
 
 namespace {
 
@@ -199,10 +204,6 @@ double ThreadSeconds() {
 
 // The cost of one window: ns per stereo frame of the instance under test and of the noise
 // reference beside it.
-struct WindowCost {
-    double silence, noise;
-};
-
 // What real sessions are made of: a fresh instance plays one second of noise, then `seconds` of
 // silence of the given kind, in blocks of `block` frames. A second fresh instance of the same
 // plug-in at the same controls, fed noise throughout, is timed beside it: every slice of about
@@ -259,52 +260,13 @@ std::vector<WindowCost> TimeWindows(const Lv2Host& host, const Wanted& plugin, d
                 in[c][i] = silent ? source.Next(c == 0 ? 0 : 1, done + i,
                                                 static_cast<double>(done + i) / rate)
                                   : noise(rng);
-        double tSilence = 0, tNoise = 0;
-        for (long at = 0, slice = 0; at < frames; at += sliceFrames, ++slice) {
-            const long to = std::min(frames, at + sliceFrames);
-            if (slice % 2) tNoise += run(*reference, noiseIn, noiseOut, at, to);
-            tSilence += run(*fx, in, out, at, to);
-            if (slice % 2 == 0) tNoise += run(*reference, noiseIn, noiseOut, at, to);
-        }
-        windows.push_back({tSilence * 1e9 / static_cast<double>(frames),
-                           tNoise * 1e9 / static_cast<double>(frames)});
+        windows.push_back(TimeSideBySide(
+            frames, sliceFrames, [&](long at, long to) { return run(*fx, in, out, at, to); },
+            [&](long at, long to) { return run(*reference, noiseIn, noiseOut, at, to); }));
         if (silent) done += frames;
         start += frames;
     }
     return windows;
-}
-
-// The same scene `repeats` times, fresh instances each time. Each window's two costs are each
-// their least over the runs; the worst window is the one with the largest ratio of the two. The
-// least of each, not the least ratio: a run whose noise reference was disturbed has a ratio too
-// low, and the least ratio would pick just that run; the least of each drops the disturbances on
-// both sides, and since every run times the two side by side, both least figures come from the
-// fastest phase the window saw.
-struct SilenceCost {
-    double noise = 0, silence = 0; // ns per stereo frame, the reference and the silence
-    double ratio = 0;              // silence / noise in the worst window
-    double againstFirst = 0;       // the costliest silence window / the instance's noise second
-};
-// Keeps in `least` each window's least costs so far, run `w` included.
-void KeepLeast(std::vector<WindowCost>& least, const std::vector<WindowCost>& w) {
-    if (least.empty()) least = w;
-    for (std::size_t k = 0; k < w.size() && k < least.size(); ++k) {
-        least[k].silence = std::min(least[k].silence, w[k].silence);
-        least[k].noise = std::min(least[k].noise, w[k].noise);
-    }
-}
-
-SilenceCost CostOf(const std::vector<WindowCost>& least) {
-    SilenceCost cost;
-    double costliest = 0;
-    for (std::size_t k = 1; k < least.size(); ++k) {
-        costliest = std::max(costliest, least[k].silence);
-        if (least[k].silence / least[k].noise > cost.ratio)
-            cost.noise = least[k].noise, cost.silence = least[k].silence,
-            cost.ratio = least[k].silence / least[k].noise;
-    }
-    if (!least.empty()) cost.againstFirst = costliest / least[0].silence;
-    return cost;
 }
 
 SilenceCost SilenceAfterSound(const Lv2Host& host, const Wanted& plugin, double rate, int block,
