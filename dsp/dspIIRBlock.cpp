@@ -815,6 +815,162 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
     return true;
 }
 
+// Three and four taps with every output in registers: products first, sums in order
+// ------------------------------------------------------------------------------------------
+// The x87 units of the AMD cores measured do about one multiply or addition a cycle, so at three
+// and four taps the loop above is bound by its operation count: it forms every x·g again (one
+// multiply each). Only the sums have an order that defines the bits; a product can be formed
+// whenever its operands are there. So these loops keep the newest one (four taps) or two (three
+// taps) x·g in registers besides g and the outputs, form the oldest tap's products first, where
+// they stand (its x·g and its output are not needed again: each is multiplied in its own
+// register, no copy), and only then push the new sample: the registers then have room for it and
+// for the sum. The chain from one output to the next is the last product and its addition, with
+// no register copy; the registers turn round by exchanges. Four taps need the feed-forward
+// coefficients as doubles (memory operands: no room to push one); three take either form.
+// Registers between samples, three taps: g, t(n−1), t(n−2), y(n−3), y(n−2), y(n−1); four taps:
+// g, t(n−1), y(n−4) … y(n−1). %[x], %[y] and %[out] as in RunRecompute.
+#define VURNEL_RT_LD(LD, OFF) LD " " #OFF "*%c[step](%[x])\n\t"
+#define VURNEL_RT_XC_DOUBLE(K) "fmull " #K "*64(%[c])\n\t"
+#define VURNEL_RT_XC_EXTENDED(K)                                                                   \
+    "fldl " #K "*64(%[c])\n\t"                                                                     \
+    "faddl 24+" #K "*64(%[c])\n\t"                                                                 \
+    "fmulp %%st, %%st(1)\n\t"
+#define VURNEL_RT_D(K) ".set vurnel_k, " #K "\n\t" VURNEL_RC_D
+// The new sample's t = x·g, the sum t + p0 (p0 under it), then + q0 (at st(Q) once the sum is
+// on top), leaving t, g, … with the sum where q0 was.
+#define VURNEL_RT_NEW(LD, Q)                                                                       \
+    LD " (%[x])\n\t"                                                                               \
+       "fmul %%st(2), %%st\n\t"                                                                    \
+       "fadd %%st, %%st(1)\n\t"                                                                    \
+       "fxch %%st(1)\n\t"                                                                          \
+       "faddp %%st, %%st(" #Q ")\n\t"
+#define VURNEL_RT_TAIL(ST)                                                                         \
+    "add %[step], %[x]\n\t"                                                                        \
+    "add $16, %[y]\n\t"                                                                            \
+    "add %[step], %[out]\n\t"                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"
+#define VURNEL_RT3_LOOP(LD, ST, XC)                                                                \
+    "fldt -16(%[y])\n\t"                                                                           \
+    "fldt -32(%[y])\n\t"                                                                           \
+    "fldt -48(%[y])\n\t"                                                                           \
+    "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
+        LD, -2) "fmul %%st(1), %%st\n\t"                                                           \
+                "fxch %%st(1)\n\t" VURNEL_RT_LD(                                                   \
+                    LD,                                                                            \
+                    -1) "fmul %%st(1), %%st\n\t"                                                   \
+                        "fxch %%st(1)\n\t"                                                         \
+                        ".p2align 6\n\t1:\n\t" VURNEL_RT_LD(LD, -3) "fmul %%st(1), %%st\n\t" XC(0) \
+                            VURNEL_RT_D(0) "fmulp %%st, %%st(5)\n\t" VURNEL_RT_NEW(                \
+                                LD,                                                                \
+                                5) "fxch %%st(2)\n\t"                                              \
+                                   "fxch %%st(3)\n\t" XC(1) "faddp %%st, %%st(4)\n\t" VURNEL_RT_D( \
+                                       1) "fmul %%st(5), %%st\n\t"                                 \
+                                          "faddp %%st, %%st(4)\n\t"                                \
+                                          "fld %%st(2)\n\t" XC(2) "faddp %%st, "                   \
+                                                                  "%%st(4)\n\t" VURNEL_RT_D(       \
+                                                                      2) "fmul %%st(6), "          \
+                                                                         "%%st\n\t"                \
+                                                                         "faddp %%st, "            \
+                                                                         "%%st(4)\n\t"             \
+                                                                         "fxch %%st(3)\n\t" ST
+#define VURNEL_RT3_END                                                                             \
+    "fxch %%st(5)\n\t"                                                                             \
+    "fxch %%st(4)\n\t"                                                                             \
+    "fxch %%st(3)\n\t" VURNEL_RT_TAIL(ST) "fstp %%st(0)\n\t"                                       \
+                                          "fstp %%st(0)\n\t"                                       \
+                                          "fstp %%st(0)\n\t"                                       \
+                                          "fstpt -48(%[y])\n\t"                                    \
+                                          "fstpt -32(%[y])\n\t"                                    \
+                                          "fstpt -16(%[y])\n\t"
+#define VURNEL_RT4_LOOP(LD, ST)                                                                    \
+    "fldt -16(%[y])\n\t"                                                                           \
+    "fldt -32(%[y])\n\t"                                                                           \
+    "fldt -48(%[y])\n\t"                                                                           \
+    "fldt -64(%[y])\n\t"                                                                           \
+    "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
+        LD,                                                                                        \
+        -1) "fmul %%st(1), %%st\n\t"                                                               \
+            "fxch %%st(1)\n\t"                                                                     \
+            ".p2align 6\n\t1:\n\t" VURNEL_RT_LD(                                                   \
+                LD, -4) "fmul %%st(1), %%st\n\t" VURNEL_RT_XC_DOUBLE(0)                            \
+                VURNEL_RT_D(0) "fmulp %%st, %%st(4)\n\t" VURNEL_RT_NEW(LD, 4)                      \
+                    VURNEL_RT_LD(LD, -3) "fmul %%st(2), %%st\n\t" VURNEL_RT_XC_DOUBLE(             \
+                        1) "faddp %%st, %%st(4)\n\t" VURNEL_RT_D(1) "fmul %%st(5), %%st\n\t"       \
+                                                                    "faddp %%st, "                 \
+                                                                    "%%st(4)\n\t" VURNEL_RT_LD(    \
+                                                                        LD, -2) "fmul %%st(2), "   \
+                                                                                "%%st\n\t"
+#define VURNEL_RT4_END(ST)                                                                         \
+    VURNEL_RT_XC_DOUBLE(2)                                                                         \
+    "faddp %%st, %%st(4)\n\t" VURNEL_RT_D(                                                         \
+        2) "fmul %%st(6), %%st\n\t"                                                                \
+           "faddp %%st, %%st(4)\n\t"                                                               \
+           "fxch %%st(2)\n\t" VURNEL_RT_XC_DOUBLE(3) "faddp %%st, %%st(3)\n\t" VURNEL_RT_D(        \
+               3) "fmul %%st(6), %%st\n\t"                                                         \
+                  "faddp %%st, %%st(3)\n\t"                                                        \
+                  "fxch %%st(2)\n\t" ST "fxch %%st(5)\n\t"                                         \
+                  "fxch %%st(4)\n\t"                                                               \
+                  "fxch %%st(3)\n\t"                                                               \
+                  "fxch %%st(2)\n\t" VURNEL_RT_TAIL(ST) "fstp %%st(0)\n\t"                         \
+                                                        "fstp %%st(0)\n\t"                         \
+                                                        "fstpt -64(%[y])\n\t"                      \
+                                                        "fstpt -48(%[y])\n\t"                      \
+                                                        "fstpt -32(%[y])\n\t"                      \
+                                                        "fstpt -16(%[y])\n\t"
+
+// One chunk of n ≥ 1 samples at three or four taps (see above), every output kept in registers
+// and stored to the history at the end only; false (nothing run) where there is no such loop.
+template <int N, bool Doubles, typename T>
+bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap* taps,
+                     long double g) {
+    static constexpr unsigned kMask = SplitMask(N);
+#define VURNEL_RT_OPERANDS                                                                         \
+    [x] "+r"(x), [y] "+r"(y), [out] "+r"(out),                                                     \
+        [n] "+r"(n)                                                                                \
+        : [c] "r"(taps), [g] "m"(g), [mask] "i"(kMask), [step] "i"(static_cast<int>(sizeof(T)))    \
+        : VURNEL_IIR_CLOBBERS
+#define VURNEL_RT_ASM(LD, ST)                                                                      \
+    if constexpr (N == 3 && Doubles)                                                               \
+        __asm__ volatile(VURNEL_RT3_LOOP(LD, ST, VURNEL_RT_XC_DOUBLE) VURNEL_RT3_END               \
+                         : VURNEL_RT_OPERANDS);                                                    \
+    else if constexpr (N == 3)                                                                     \
+        __asm__ volatile(VURNEL_RT3_LOOP(LD, ST, VURNEL_RT_XC_EXTENDED) VURNEL_RT3_END             \
+                         : VURNEL_RT_OPERANDS);                                                    \
+    else                                                                                           \
+        __asm__ volatile(VURNEL_RT4_LOOP(LD, ST) VURNEL_RT4_END(ST) : VURNEL_RT_OPERANDS);
+    if constexpr (N == 3 || (N == 4 && Doubles)) {
+        if constexpr (sizeof(T) == 4) {
+            VURNEL_RT_ASM("flds", "fsts (%[out])\n\t")
+        } else {
+            VURNEL_RT_ASM("fldl", "fstl (%[out])\n\t")
+        }
+        return true;
+    } else {
+        return false;
+    }
+#undef VURNEL_RT_ASM
+#undef VURNEL_RT_OPERANDS
+}
+
+#undef VURNEL_RT4_END
+#undef VURNEL_RT4_LOOP
+#undef VURNEL_RT3_END
+#undef VURNEL_RT3_LOOP
+#undef VURNEL_RT_TAIL
+#undef VURNEL_RT_NEW
+#undef VURNEL_RT_D
+#undef VURNEL_RT_XC_EXTENDED
+#undef VURNEL_RT_XC_DOUBLE
+#undef VURNEL_RT_LD
+
+// RunRecompute, or RunRegisterTaps where there is one.
+template <int N, bool Doubles, typename T>
+void RunSound(const T* x, long double* y, T* out, long n, const SplitTap* taps, long double g) {
+    if (!RunRegisterTaps<N, Doubles, T>(x, y, out, n, taps, g))
+        RunRecompute<N, Doubles, T>(x, y, out, n, taps, g);
+}
+
 // The tap counts that run in pairs (four taps keep all their outputs in registers and stay
 // faster on their own).
 constexpr int kPairsFrom = 5;
@@ -846,11 +1002,11 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
         } else if (N <= RegisterOutputs(N, doubles) && done + m == count && m > 1) {
             // Outputs in registers are stored at the end of a run: the last sample runs on its
             // own, so that the one before the last N is stored too (the history keeps N + 1).
-            RunRecompute<N, doubles, T>(xs + N, ys + N, output + done, m - 1, taps, g);
-            RunRecompute<N, doubles, T>(xs + N + m - 1, ys + N + m - 1, output + done + m - 1, 1,
-                                        taps, g);
+            RunSound<N, doubles, T>(xs + N, ys + N, output + done, m - 1, taps, g);
+            RunSound<N, doubles, T>(xs + N + m - 1, ys + N + m - 1, output + done + m - 1, 1, taps,
+                                    g);
         } else {
-            RunRecompute<N, doubles, T>(xs + N, ys + N, output + done, m, taps, g);
+            RunSound<N, doubles, T>(xs + N, ys + N, output + done, m, taps, g);
         }
         done += m;
         if (done == count) break;
