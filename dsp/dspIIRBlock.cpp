@@ -844,120 +844,130 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
        "fadd %%st, %%st(1)\n\t"                                                                    \
        "fxch %%st(1)\n\t"                                                                          \
        "faddp %%st, %%st(" #Q ")\n\t"
-#define VURNEL_RT_TAIL(ST)                                                                         \
+// Advances to the next sample.
+#define VURNEL_RT_NEXT                                                                             \
     "add %[step], %[x]\n\t"                                                                        \
     "add $16, %[y]\n\t"                                                                            \
-    "add %[step], %[out]\n\t"                                                                      \
-    "dec %[n]\n\t"                                                                                 \
-    "jnz 1b\n\t"
-#define VURNEL_RT3_LOOP(LD, ST, XC)                                                                \
+    "add %[step], %[out]\n\t"
+// The outputs are not turned round: the new one takes the register of the oldest, which the
+// sample consumed, and the loop runs as many samples as there are outputs in registers, each
+// with its own register numbers (A, B, C, D: where the outputs y(n−N) … y(n−1) stand between
+// samples; A1 = A + 1 and so on). The output is stored from a copy.
+// Three taps, between samples: g, t(n−1), t(n−2) and the outputs.
+#define VURNEL_RT3_SAMPLE(LD, STP, XC, A, A1, A2, B1, C1)                                          \
+    VURNEL_RT_LD(LD, -3)                                                                           \
+    "fmul %%st(1), %%st\n\t" XC(0) VURNEL_RT_D(0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(   \
+        LD, A2) "fxch %%st(2)\n\t"                                                                 \
+                "fxch %%st(3)\n\t" XC(1) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(              \
+                    1) "fmul %%st(" #B1 "), %%st\n\t"                                              \
+                       "faddp %%st, %%st(" #A1 ")\n\t"                                             \
+                       "fld %%st(2)\n\t" XC(2) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(        \
+                           2) "fmul %%st(" #C1 "), %%st\n\t"                                       \
+                              "faddp %%st, %%st(" #A1 ")\n\t"                                      \
+                              "fld %%st(" #A ")\n\t" STP " (%[out])\n\t" VURNEL_RT_NEXT
+#define VURNEL_RT3_LOOP(LD, STP, XC)                                                               \
     "fldt -16(%[y])\n\t"                                                                           \
     "fldt -32(%[y])\n\t"                                                                           \
     "fldt -48(%[y])\n\t"                                                                           \
     "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
         LD, -2) "fmul %%st(1), %%st\n\t"                                                           \
                 "fxch %%st(1)\n\t" VURNEL_RT_LD(                                                   \
-                    LD,                                                                            \
-                    -1) "fmul %%st(1), %%st\n\t"                                                   \
-                        "fxch %%st(1)\n\t"                                                         \
-                        ".p2align 6\n\t1:\n\t" VURNEL_RT_LD(LD, -3) "fmul %%st(1), %%st\n\t" XC(0) \
-                            VURNEL_RT_D(0) "fmulp %%st, %%st(5)\n\t" VURNEL_RT_NEW(                \
-                                LD,                                                                \
-                                5) "fxch %%st(2)\n\t"                                              \
-                                   "fxch %%st(3)\n\t" XC(1) "faddp %%st, %%st(4)\n\t" VURNEL_RT_D( \
-                                       1) "fmul %%st(5), %%st\n\t"                                 \
-                                          "faddp %%st, %%st(4)\n\t"                                \
-                                          "fld %%st(2)\n\t" XC(2) "faddp %%st, "                   \
-                                                                  "%%st(4)\n\t" VURNEL_RT_D(       \
-                                                                      2) "fmul %%st(6), "          \
-                                                                         "%%st\n\t"                \
-                                                                         "faddp %%st, "            \
-                                                                         "%%st(4)\n\t"             \
-                                                                         "fxch %%st(3)\n\t" ST
-#define VURNEL_RT3_END                                                                             \
-    "fxch %%st(5)\n\t"                                                                             \
-    "fxch %%st(4)\n\t"                                                                             \
-    "fxch %%st(3)\n\t" VURNEL_RT_TAIL(ST) "fstp %%st(0)\n\t"                                       \
-                                          "fstp %%st(0)\n\t"                                       \
-                                          "fstp %%st(0)\n\t"                                       \
-                                          "fstpt -48(%[y])\n\t"                                    \
-                                          "fstpt -32(%[y])\n\t"                                    \
-                                          "fstpt -16(%[y])\n\t"
-#define VURNEL_RT4_LOOP(LD, ST)                                                                    \
+                    LD, -1) "fmul %%st(1), %%st\n\t"                                               \
+                            "fxch %%st(1)\n\t"                                                     \
+                            ".p2align 6\n\t1:\n\t" VURNEL_RT3_SAMPLE(LD, STP, XC, 3, 4, 5, 5, 6)   \
+                                VURNEL_RT3_SAMPLE(LD, STP, XC, 4, 5, 6, 6, 4) VURNEL_RT3_SAMPLE(   \
+                                    LD, STP, XC, 5, 6, 7, 4, 5) "dec %[n]\n\t"                     \
+                                                                "jnz 1b\n\t"                       \
+                                                                "fstp %%st(0)\n\t"                 \
+                                                                "fstp %%st(0)\n\t"                 \
+                                                                "fstp %%st(0)\n\t"                 \
+                                                                "fstpt -48(%[y])\n\t"              \
+                                                                "fstpt -32(%[y])\n\t"              \
+                                                                "fstpt -16(%[y])\n\t"
+// Four taps, between samples: g, t(n−1) and the outputs.
+#define VURNEL_RT4_SAMPLE(LD, STP, A, A1, A2, B2, C2, D1)                                          \
+    VURNEL_RT_LD(LD, -4)                                                                           \
+    "fmul %%st(1), %%st\n\t" VURNEL_RT_XC_DOUBLE(0) VURNEL_RT_D(                                   \
+        0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(LD, A2)                                   \
+        VURNEL_RT_LD(LD, -3) "fmul %%st(2), %%st\n\t" VURNEL_RT_XC_DOUBLE(                         \
+            1) "faddp %%st, %%st(" #A2                                                             \
+               ")\n\t" VURNEL_RT_D(                                                                \
+                   1) "fmul %%st(" #B2 "), %%st\n\t"                                               \
+                      "faddp %%st, %%st(" #A2                                                      \
+                      ")\n\t" VURNEL_RT_LD(LD, -2) "fmul %%st(2), %%st\n\t" VURNEL_RT_XC_DOUBLE(   \
+                          2) "faddp %%st, %%st(" #A2                                               \
+                             ")\n\t" VURNEL_RT_D(2) "fmul %%st(" #C2 "), %%st\n\t"                 \
+                                                    "faddp %%st, %%st(" #A2 ")\n\t"                \
+                                                    "fxch %%st(2)\n\t" VURNEL_RT_XC_DOUBLE(        \
+                                                        3) "faddp %%st, %%st(" #A1                 \
+                                                           ")\n\t" VURNEL_RT_D(                    \
+                                                               3) "fmul %%st(" #D1 "), %%st\n\t"   \
+                                                                  "faddp %%st, %%st(" #A1 ")\n\t"  \
+                                                                  "fld %%st(" #A ")\n\t" STP       \
+                                                                  " (%[out])\n\t" VURNEL_RT_NEXT
+#define VURNEL_RT4_LOOP(LD, STP)                                                                   \
     "fldt -16(%[y])\n\t"                                                                           \
     "fldt -32(%[y])\n\t"                                                                           \
     "fldt -48(%[y])\n\t"                                                                           \
     "fldt -64(%[y])\n\t"                                                                           \
     "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
-        LD,                                                                                        \
-        -1) "fmul %%st(1), %%st\n\t"                                                               \
-            "fxch %%st(1)\n\t"                                                                     \
-            ".p2align 6\n\t1:\n\t" VURNEL_RT_LD(                                                   \
-                LD, -4) "fmul %%st(1), %%st\n\t" VURNEL_RT_XC_DOUBLE(0)                            \
-                VURNEL_RT_D(0) "fmulp %%st, %%st(4)\n\t" VURNEL_RT_NEW(LD, 4)                      \
-                    VURNEL_RT_LD(LD, -3) "fmul %%st(2), %%st\n\t" VURNEL_RT_XC_DOUBLE(             \
-                        1) "faddp %%st, %%st(4)\n\t" VURNEL_RT_D(1) "fmul %%st(5), %%st\n\t"       \
-                                                                    "faddp %%st, "                 \
-                                                                    "%%st(4)\n\t" VURNEL_RT_LD(    \
-                                                                        LD, -2) "fmul %%st(2), "   \
-                                                                                "%%st\n\t"
-#define VURNEL_RT4_END(ST)                                                                         \
-    VURNEL_RT_XC_DOUBLE(2)                                                                         \
-    "faddp %%st, %%st(4)\n\t" VURNEL_RT_D(                                                         \
-        2) "fmul %%st(6), %%st\n\t"                                                                \
-           "faddp %%st, %%st(4)\n\t"                                                               \
-           "fxch %%st(2)\n\t" VURNEL_RT_XC_DOUBLE(3) "faddp %%st, %%st(3)\n\t" VURNEL_RT_D(        \
-               3) "fmul %%st(6), %%st\n\t"                                                         \
-                  "faddp %%st, %%st(3)\n\t"                                                        \
-                  "fxch %%st(2)\n\t" ST "fxch %%st(5)\n\t"                                         \
-                  "fxch %%st(4)\n\t"                                                               \
-                  "fxch %%st(3)\n\t"                                                               \
-                  "fxch %%st(2)\n\t" VURNEL_RT_TAIL(ST) "fstp %%st(0)\n\t"                         \
-                                                        "fstp %%st(0)\n\t"                         \
-                                                        "fstpt -64(%[y])\n\t"                      \
-                                                        "fstpt -48(%[y])\n\t"                      \
-                                                        "fstpt -32(%[y])\n\t"                      \
-                                                        "fstpt -16(%[y])\n\t"
+        LD, -1) "fmul %%st(1), %%st\n\t"                                                           \
+                "fxch %%st(1)\n\t"                                                                 \
+                ".p2align 6\n\t1:\n\t" VURNEL_RT4_SAMPLE(LD, STP, 2, 3, 4, 5, 6, 6)                \
+                    VURNEL_RT4_SAMPLE(LD, STP, 3, 4, 5, 6, 7, 3)                                   \
+                        VURNEL_RT4_SAMPLE(LD, STP, 4, 5, 6, 7, 4, 4)                               \
+                            VURNEL_RT4_SAMPLE(LD, STP, 5, 6, 7, 4, 5, 5) "dec %[n]\n\t"            \
+                                                                         "jnz 1b\n\t"              \
+                                                                         "fstp %%st(0)\n\t"        \
+                                                                         "fstp %%st(0)\n\t"        \
+                                                                         "fstpt -64(%[y])\n\t"     \
+                                                                         "fstpt -48(%[y])\n\t"     \
+                                                                         "fstpt -32(%[y])\n\t"     \
+                                                                         "fstpt -16(%[y])\n\t"
 
-// One chunk of n ≥ 1 samples at three or four taps (see above), every output kept in registers
-// and stored to the history at the end only; false (nothing run) where there is no such loop.
+// n ≥ 1 samples at three or four taps (see above), every output kept in registers and stored to
+// the history at the end only: the loop runs N samples a turn, RunRecompute the rest; false
+// (nothing run) where there is no such loop.
 template <int N, bool Doubles, typename T>
 bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap* taps,
                      long double g) {
-    static constexpr unsigned kMask = SplitMask(N);
+    if constexpr (N == 3 || (N == 4 && Doubles)) {
+        static constexpr unsigned kMask = SplitMask(N);
+        long turns = n / N;
+        const long rest = n % N;
+        if (turns > 0) {
 #define VURNEL_RT_OPERANDS                                                                         \
     [x] "+r"(x), [y] "+r"(y), [out] "+r"(out),                                                     \
-        [n] "+r"(n)                                                                                \
+        [n] "+r"(turns)                                                                            \
         : [c] "r"(taps), [g] "m"(g), [mask] "i"(kMask), [step] "i"(static_cast<int>(sizeof(T)))    \
         : VURNEL_IIR_CLOBBERS
-#define VURNEL_RT_ASM(LD, ST)                                                                      \
+#define VURNEL_RT_ASM(LD, STP)                                                                     \
     if constexpr (N == 3 && Doubles)                                                               \
-        __asm__ volatile(VURNEL_RT3_LOOP(LD, ST, VURNEL_RT_XC_DOUBLE) VURNEL_RT3_END               \
-                         : VURNEL_RT_OPERANDS);                                                    \
+        __asm__ volatile(VURNEL_RT3_LOOP(LD, STP, VURNEL_RT_XC_DOUBLE) : VURNEL_RT_OPERANDS);      \
     else if constexpr (N == 3)                                                                     \
-        __asm__ volatile(VURNEL_RT3_LOOP(LD, ST, VURNEL_RT_XC_EXTENDED) VURNEL_RT3_END             \
-                         : VURNEL_RT_OPERANDS);                                                    \
+        __asm__ volatile(VURNEL_RT3_LOOP(LD, STP, VURNEL_RT_XC_EXTENDED) : VURNEL_RT_OPERANDS);    \
     else                                                                                           \
-        __asm__ volatile(VURNEL_RT4_LOOP(LD, ST) VURNEL_RT4_END(ST) : VURNEL_RT_OPERANDS);
-    if constexpr (N == 3 || (N == 4 && Doubles)) {
-        if constexpr (sizeof(T) == 4) {
-            VURNEL_RT_ASM("flds", "fsts (%[out])\n\t")
-        } else {
-            VURNEL_RT_ASM("fldl", "fstl (%[out])\n\t")
+        __asm__ volatile(VURNEL_RT4_LOOP(LD, STP) : VURNEL_RT_OPERANDS);
+            if constexpr (sizeof(T) == 4) {
+                VURNEL_RT_ASM("flds", "fstps")
+            } else {
+                VURNEL_RT_ASM("fldl", "fstpl")
+            }
+#undef VURNEL_RT_ASM
+#undef VURNEL_RT_OPERANDS
         }
+        if (rest > 0) RunRecompute<N, Doubles, T>(x, y, out, rest, taps, g);
         return true;
     } else {
         return false;
     }
-#undef VURNEL_RT_ASM
-#undef VURNEL_RT_OPERANDS
 }
 
-#undef VURNEL_RT4_END
 #undef VURNEL_RT4_LOOP
-#undef VURNEL_RT3_END
+#undef VURNEL_RT4_SAMPLE
 #undef VURNEL_RT3_LOOP
-#undef VURNEL_RT_TAIL
+#undef VURNEL_RT3_SAMPLE
+#undef VURNEL_RT_NEXT
 #undef VURNEL_RT_NEW
 #undef VURNEL_RT_D
 #undef VURNEL_RT_XC_EXTENDED
