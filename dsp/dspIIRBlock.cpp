@@ -990,17 +990,18 @@ constexpr int kPairsFrom = 5;
 
 // The loops above form each x·g again from the inputs, so a block's first N samples need the
 // N inputs before it, which the filter does not keep (only their products, xv[1] … xv[N]). Where
-// each product is x·g for some x of the buffer's type, that x serves: x = t / g rounded to T, taken
-// only where x·g gives t's bits again (then every product formed from it is the stored one). Where
-// the block before came from the same buffer type this is the input itself (t / g is within
-// 2^-63 of it, well inside half a unit of T). Only quotients well inside T's normal range are
-// tried, and zeros by their signs, so that no operation meets a subnormal or raises a flag; false
-// (xs untouched but for a prefix) otherwise. A block call saves the older loop's N samples and its
-// setup, 150–460 ns a call on an AMD EPYC.
+// each product is x·g for some x of the buffer's type, that x serves: x = t / g rounded to T (as t
+// · (1 / g)), taken only where x·g gives t's bits again (then every product formed from it is the
+// stored one). Where the block before came from the same buffer type this is the input itself (t ·
+// (1 / g) is within about 2^-62 of it relatively, well inside half a unit of T). Only quotients
+// well inside T's normal range are tried, and zeros by their signs, so that no operation meets a
+// subnormal or raises a flag; false (xs untouched but for a prefix) otherwise. A block call saves
+// the older loop's N samples and its setup, 150–460 ns a call on an AMD EPYC.
 template <int N, typename T> bool RecoverInputs(long double g, const long double* xv, T* xs) {
     const TExtendedBits gb = ToBits(g);
     constexpr int kRange = sizeof(T) == 4 ? 120 : 1000;
     if (gb.Exponent() < 64 || gb.Exponent() > 0x7FFF - 64 || (gb.mantissa >> 63) == 0) return false;
+    const long double inverse = 1.0L / g;
     for (int k = 0; k < N; ++k) {
         const long double t = xv[k + 1];
         const TExtendedBits tb = ToBits(t);
@@ -1012,7 +1013,7 @@ template <int N, typename T> bool RecoverInputs(long double g, const long double
             if (tb.Exponent() < 64 || tb.Exponent() > 0x7FFF - 64 || (tb.mantissa >> 63) == 0 ||
                 q < -kRange || q > kRange)
                 return false;
-            x = static_cast<T>(t / g);
+            x = static_cast<T>(t * inverse);
         }
         if (!(ToBits(static_cast<long double>(x) * g) == tb)) return false;
         xs[k] = x;
