@@ -829,9 +829,9 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
 // room to push one); three take either form. Registers between samples: g, then t(n−1) and
 // t(n−2) (three taps) or t(n−1) (four taps), then the outputs y(n−N) … y(n−1) in an order that
 // turns with the sample (below). %[x], %[y] and %[out] as in RunRecompute. Measured on an AMD
-// EPYC (float blocks of 512): three taps 1.42 to 1.26–1.28 times the limit, four 1.40 to
-// 1.31–1.34 (the feed-forward products and the split coefficients still take 21 slots a sample
-// against the limit's 17; splitting one d more, or one fewer, was slower).
+// EPYC (float blocks of 512, with RecoverInputs): three taps 1.42 to 1.23 times the limit, four
+// 1.40 to 1.30–1.33 (the feed-forward products and the split coefficient still take 21 slots a
+// sample against the limit's 17; splitting one d more, or one fewer, was slower).
 #define VURNEL_RT_LD(LD, OFF) LD " " #OFF "*%c[step](%[x])\n\t"
 #define VURNEL_RT_XC_DOUBLE(K) "fmull " #K "*64(%[c])\n\t"
 #define VURNEL_RT_XC_EXTENDED(K)                                                                   \
