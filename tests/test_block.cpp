@@ -122,6 +122,43 @@ TEST(FilterBlock, BlockCallsKeepTheBitsOfProcessSampleForEveryDesignAndBufferTyp
     }
 }
 
+// A block after samples of other types (long double samples that are not floats, then a double
+// block): the block loops find the inputs before it again only where they give the stored
+// products' bits, and run the older loop otherwise; every output keeps the bits of ProcessSample.
+TEST(FilterBlock, ABlockAfterSamplesOfAnotherTypeKeepsTheBits) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<long double> d(-1, 1);
+    for (int order = 1; order <= 8; ++order) {
+        for (const Setting& s :
+             {Setting{fkButterworth, ftLowpass, order}, Setting{fkChebyshev, ftHighpass, order}}) {
+            TdspIIRFilter plain, blocks;
+            Configure(plain, s, 48000);
+            Configure(blocks, s, 48000);
+            for (int i = 0; i < 16; ++i) {
+                const long double v = d(rng);
+                EXPECT_TRUE(SameBits(plain.ProcessSample(v), blocks.ProcessSample(v)));
+            }
+            std::vector<double> wide(64);
+            for (double& v : wide)
+                v = static_cast<double>(d(rng));
+            std::vector<float> narrow(wide.begin(), wide.end());
+            std::vector<double> wideOut(wide.size());
+            std::vector<float> narrowOut(narrow.size());
+            blocks.ProcessBlock(wide.data(), wideOut.data(), 64);
+            blocks.ProcessBlock(narrow.data(), narrowOut.data(), 64);
+            bool same = true;
+            for (std::size_t i = 0; i < wide.size(); ++i)
+                same = same && static_cast<double>(plain.ProcessSample(wide[i])) == wideOut[i];
+            for (std::size_t i = 0; i < narrow.size(); ++i)
+                same = same && static_cast<float>(plain.ProcessSample(narrow[i])) == narrowOut[i];
+            for (int i = 0; i <= plain.GetNumTaps(); ++i)
+                same = same && SameBits(plain.GetXV()[i], blocks.GetXV()[i]) &&
+                       SameBits(plain.GetYV()[i], blocks.GetYV()[i]);
+            EXPECT_TRUE(same) << "order " << order << ", kind " << int(s.kind);
+        }
+    }
+}
+
 // A NaN or an infinity in one block: the next block's output is finite, and it is the output of
 // the same filter started from rest.
 TEST(FilterBlock, ASampleThatIsNotFiniteLeavesTheOutputFiniteFromTheNextBlock) {
