@@ -418,13 +418,21 @@ template <int N, typename T>
 int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
              std::uint32_t& signs, int& blocked) {
     std::int64_t w[N + 1], ref[N > 0 ? N : 1] = {};
-    std::uint64_t m[N];
-    unsigned sh[N];
+    std::uint64_t m[N], half[N];
+    unsigned pre[N], post[N];
     std::int64_t sg[N];
     for (int k = 0; k <= N; ++k)
         w[k] = y[k];
-    for (int k = 0; k < N; ++k)
-        m[k] = s.unitsMantissa[k], sh[k] = s.unitsShift[k], sg[k] = s.unitsSign[k];
+    // The products with 64-bit shifts only (UnitProductAt64): a shift of at most 64 is made 65 by
+    // the operand's left shift, exact below the bound (|v|·2^pre < 2^59); a shift of 6 or less
+    // (the loop does not run) or of a zero coefficient gets harmless ones.
+    for (int k = 0; k < N; ++k) {
+        const unsigned shift = s.unitsShift[k];
+        m[k] = s.unitsMantissa[k], sg[k] = s.unitsSign[k];
+        pre[k] = shift <= 6 || shift > 64 ? 0 : 65 - shift;
+        post[k] = shift <= 64 ? 1 : shift - 64;
+        half[k] = (std::uint64_t{1} << (post[k] - 1)) - 1;
+    }
     const std::int64_t bound = std::int64_t{1} << s.unitsBits;
     int since = s.since;
     if (since >= 0)
@@ -441,7 +449,7 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
         std::int64_t acc = 0, any = 0;
 #pragma GCC unroll 16
         for (int k = 0; k < N; ++k) {
-            const std::int64_t q = UnitProduct(w[k + 1], m[k], sh[k], sg[k]);
+            const std::int64_t q = UnitProductAt64(w[k + 1], m[k], pre[k], post[k], half[k], sg[k]);
             acc += q;
             any |= q;
         }
