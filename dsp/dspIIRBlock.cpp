@@ -722,61 +722,51 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
 
 // The silent paths' narrowing loop on float and double buffers from three taps up: RunRecompute's
 // sample (the feed-forward terms formed again from the inputs, coefficients as hi + lo), each
-// output stored to the history, then narrowed to the buffer and checked as in
-// VURNEL_NEXT_NARROWED; RunLoop's checked form moves three extended values through memory a tap
-// and costs two to three times this one. The tests run on the x87, |y| against bounds (y is a zero
-// or a normal value here, a sum of products of safe operands, and so is every bound, so no
-// comparison raises a flag): below FAR (2^-200 for float, 2^-1100 for double: far below the
-// buffer's range) and nonzero as the zero of y's sign (from a comparison with zero), by an integer
-// store, the common case on silence, tested first; at least %[normal] (the buffer's smallest
-// normal value) by the x87 store of y; in between, and zeros, by integer means as
-// VURNEL_NEXT_NARROWED does (y's sign read from its stored bits). The sample then leaves the loop,
-// counted, when 0 < |y| < %[bound] (the smallest value of exponent field limit + 1), which only
-// an output below FAR can be.
-#define VURNEL_RCN_NEXT(FAR, STORE, PLUS, MINUS, SCALE, FIST, SHIFT, S)                            \
-    "fld %%st(1)\n\t"                                                                              \
-    "fabs\n\t" FAR "fcomip %%st(1)\n\t"                                                            \
-    "jbe 6f\n\t"                                                                                   \
-    "fldz\n\t"                                                                                     \
-    "fcomip %%st(3)\n\t"                                                                           \
-    "je 8f\n\t"                                                                                    \
-    "jb 9f\n\t" MINUS "jmp 5f\n\t"                                                                 \
-    "9:\n\t" PLUS "5:\n\t"                                                                         \
-    "fldt %[bound]\n\t"                                                                            \
-    "fxch %%st(1)\n\t"                                                                             \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "fstp %%st(0)\n\t"                                                                             \
-    "jb 10f\n\t"                                                                                   \
-    "jmp 11f\n\t"                                                                                  \
-    "6:\n\t"                                                                                       \
-    "fldl %[normal]\n\t"                                                                           \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "jbe 7f\n\t"                                                                                   \
-    "8:\n\t"                                                                                       \
-    "movzwl -8(%[y]), %k[s]\n\t"                                                                   \
+// output stored to the history, then narrowed to the buffer and checked by its exponent field e,
+// read back from that store with an integer load (on the cores measured the wait for the store is
+// hidden behind the next sample's arithmetic, and the check takes no x87 slot; y is a zero or a
+// normal value here, a sum of products of safe operands): e < FAR (2^-200 for float, 2^-1100
+// for double: far below the buffer's range, or a zero) as the zero of y's sign, by an integer
+// store, the common case on silence, tested first; then, as VURNEL_NEXT_CHECKED, the sample
+// leaves the loop, counted, when 1 <= e <= %[lim], which only an output below FAR can be. Above
+// FAR: at least %[normal] (the buffer's smallest normal value) by the x87 store of y, in between
+// by integer means as VURNEL_NEXT_NARROWED does.
+#define VURNEL_RCN_NEXT(FAR, STORE, SCALE, FIST, SHIFT, S)                                         \
+    "movzwl -8(%[y]), %k[e]\n\t"                                                                   \
+    "mov %k[e], %k[s]\n\t"                                                                         \
     "and $0x8000, %k[s]\n\t"                                                                       \
     "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
-    "fld %%st(0)\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                             \
-    "jmp 12f\n\t"                                                                                  \
-    "7:\n\t"                                                                                       \
-    "fld %%st(2)\n\t" STORE "12:\n\t"                                                              \
-    "fstp %%st(0)\n\t"                                                                             \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "cmp $" FAR ", %k[e]\n\t"                                                                      \
+    "jae 6f\n\t"                                                                                   \
+    "mov %" S "[s], -%c[step](%[out])\n\t"                                                         \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jb 10f\n\t"                                                                                   \
     "11:\n\t"                                                                                      \
     "dec %[n]\n\t"                                                                                 \
     "jnz 1b\n\t"                                                                                   \
     "jmp 3f\n\t"                                                                                   \
+    "6:\n\t"                                                                                       \
+    "fld %%st(1)\n\t"                                                                              \
+    "fabs\n\t"                                                                                     \
+    "fldl %[normal]\n\t"                                                                           \
+    "fcomip %%st(1)\n\t"                                                                           \
+    "jbe 7f\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                                  \
+    "jmp 11b\n\t"                                                                                  \
+    "7:\n\t"                                                                                       \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fld %%st(1)\n\t" STORE "jmp 11b\n\t"                                                          \
     "10:\n\t"                                                                                      \
     "dec %[n]\n\t"                                                                                 \
     "3:\n\t"
 #define VURNEL_RCN_NEXT_FLOAT                                                                      \
-    VURNEL_RCN_NEXT("fldl %[far]\n\t", "fstps -%c[step](%[out])\n\t",                              \
-                    "movl $0, -%c[step](%[out])\n\t", "movl $0x80000000, -%c[step](%[out])\n\t",   \
-                    "fmull %[scale]\n\t", "fistpl -%c[step](%[out])\n\t", "16", "k")
+    VURNEL_RCN_NEXT("16183", "fstps -%c[step](%[out])\n\t", "fmull %[scale]\n\t",                  \
+                    "fistpl -%c[step](%[out])\n\t", "16", "k")
 #define VURNEL_RCN_NEXT_DOUBLE                                                                     \
-    VURNEL_RCN_NEXT(                                                                               \
-        "fldt %[far]\n\t", "fstpl -%c[step](%[out])\n\t", "movq $0, -%c[step](%[out])\n\t",        \
-        "movl $0, -%c[step](%[out])\n\tmovl $0x80000000, 4-%c[step](%[out])\n\t",                  \
-        "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", "q")
+    VURNEL_RCN_NEXT("15283", "fstpl -%c[step](%[out])\n\t",                                        \
+                    "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", \
+                    "q")
 #define VURNEL_RCN_LOOP(LOADX, LOADT, XC, R, NEXT)                                                 \
     VURNEL_RC_LOAD_Y##R                                                                            \
         "fldt %[g]\n\t"                                                                            \
@@ -796,22 +786,20 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
 // One chunk of n ≥ 1 samples (see above), n left as the samples not run.
 template <int N, bool Doubles, typename T>
 void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const SplitTap* taps,
-                          long double g, long double bound) {
+                          long double g, unsigned limit) {
     constexpr int R = RegisterOutputs(N, Doubles);
     static constexpr unsigned kMask = SplitMask(N);
     [[maybe_unused]] std::uint64_t sign = 0;
     const double scale = sizeof(T) == 4 ? 0x1p149 : 0x1p537;
     const double normal = sizeof(T) == 4 ? 0x1p-126 : 0x1p-1022;
-    const std::conditional_t<sizeof(T) == 4, double, long double> far =
-        sizeof(T) == 4 ? 0x1p-200L : 0x1p-1100L;
+    [[maybe_unused]] unsigned scratch = 0;
 #define VURNEL_RCN_OPERANDS                                                                        \
-    [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(n),                                        \
-        [s] "=&r"(sign)                                                                            \
+    [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(n), [s] "=&r"(sign),                       \
+        [e] "=&r"(scratch)                                                                         \
         : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask), [step] "i"(                 \
                                                                            static_cast<int>(       \
                                                                                sizeof(T))),        \
-          [bound] "m"(bound), [scale] "m"(scale), [normal] "m"(normal), [far] "m"(far)             \
-        : VURNEL_IIR_CLOBBERS
+          [lim] "r"(limit), [scale] "m"(scale), [normal] "m"(normal) : VURNEL_IIR_CLOBBERS
 #define VURNEL_RCN_FOR(LX, LT, NEXT)                                                               \
     if constexpr (R == 3) {                                                                        \
         if constexpr (Doubles)                                                                     \
@@ -866,15 +854,13 @@ int RecomputeNarrowed(long double g, const long double* xCoeffs, const long doub
     if (done < N || done == count) return done;
     for (int i = 0; i < N; ++i)
         ys[i] = yv[i + 1];
-    const long double bound =
-        FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
     int ran = 0;
     for (;;) {
         const int m = count - done < kChunk ? count - done : kChunk;
         std::memcpy(xs + N, input + done, static_cast<std::size_t>(m) * sizeof(T));
         long n = m;
         RunRecomputeNarrowed<N, sizeof(C) == sizeof(double), T>(xs + N, ys + N, output + done, n,
-                                                                taps, g, bound);
+                                                                taps, g, limit);
         ran = m - static_cast<int>(n);
         done += ran;
         if (n != 0 || done == count) break;
