@@ -767,16 +767,27 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     VURNEL_RCN_NEXT("15283", "fstpl -%c[step](%[out])\n\t",                                        \
                     "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", \
                     "q")
+// One and two taps keep all their outputs in registers too (the RC loop's shapes for R = 1, 2).
+#define VURNEL_RCN_LOAD_Y1 "fldt -16(%[y])\n\t"
+#define VURNEL_RCN_LOAD_Y2 "fldt -32(%[y])\n\t" VURNEL_RCN_LOAD_Y1
+#define VURNEL_RCN_LOAD_Y3 VURNEL_RC_LOAD_Y3
+#define VURNEL_RCN_LOAD_Y4 VURNEL_RC_LOAD_Y4
+#define VURNEL_RCN_LOAD_Y5 VURNEL_RC_LOAD_Y5
+#define VURNEL_RCN_TAPS1(LX, XC) VURNEL_RC_REGISTER_TAP(LX, XC, 3)
+#define VURNEL_RCN_TAPS2(LX, XC) VURNEL_RC_REGISTER_TAP(LX, XC, 4) VURNEL_RCN_TAPS1(LX, XC)
+#define VURNEL_RCN_TAPS3(LX, XC) VURNEL_RC_TAPS3(LX, XC)
+#define VURNEL_RCN_TAPS4(LX, XC) VURNEL_RC_TAPS4(LX, XC)
+#define VURNEL_RCN_TAPS5(LX, XC) VURNEL_RC_TAPS5(LX, XC)
 #define VURNEL_RCN_LOOP(LOADX, LOADT, XC, R, NEXT)                                                 \
-    VURNEL_RC_LOAD_Y##R                                                                            \
+    VURNEL_RCN_LOAD_Y##R                                                                           \
         "fldt %[g]\n\t"                                                                            \
-        "1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                                \
+        ".p2align 6\n\t1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                  \
         ".rept %c[taps] - " #R                                                                     \
         "\n\t" VURNEL_RC_H(LOADX, XC) "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D         \
                                       "fmulp %%st, %%st(1)\n\t"                                    \
                                       "faddp %%st, %%st(1)\n\t"                                    \
                                       ".set vurnel_k, vurnel_k+1\n\t"                              \
-                                      ".endr\n\t" VURNEL_RC_TAPS##R(                               \
+                                      ".endr\n\t" VURNEL_RCN_TAPS##R(                              \
                                           LOADX, XC) "fld %%st(0)\n\t"                             \
                                                      "fstpt (%[y])\n\t" VURNEL_ROTATE##R           \
         "add %[step], %[x]\n\t"                                                                    \
@@ -800,24 +811,25 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
                                                                            static_cast<int>(       \
                                                                                sizeof(T))),        \
           [lim] "r"(limit), [scale] "m"(scale), [normal] "m"(normal) : VURNEL_IIR_CLOBBERS
+#define VURNEL_RCN_R(LX, LT, NEXT, RR)                                                             \
+    if constexpr (Doubles)                                                                         \
+        __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, RR, NEXT)                    \
+                         : VURNEL_RCN_OPERANDS);                                                   \
+    else                                                                                           \
+        __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, RR, NEXT)                  \
+                         : VURNEL_RCN_OPERANDS);
 #define VURNEL_RCN_FOR(LX, LT, NEXT)                                                               \
-    if constexpr (R == 3) {                                                                        \
-        if constexpr (Doubles)                                                                     \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 3, NEXT)                 \
-                             : VURNEL_RCN_OPERANDS);                                               \
-        else                                                                                       \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, 3, NEXT)               \
-                             : VURNEL_RCN_OPERANDS);                                               \
+    if constexpr (R == 1) {                                                                        \
+        VURNEL_RCN_R(LX, LT, NEXT, 1)                                                              \
+    } else if constexpr (R == 2) {                                                                 \
+        VURNEL_RCN_R(LX, LT, NEXT, 2)                                                              \
+    } else if constexpr (R == 3) {                                                                 \
+        VURNEL_RCN_R(LX, LT, NEXT, 3)                                                              \
     } else if constexpr (R == 5) {                                                                 \
         __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 5, NEXT)                     \
                          : VURNEL_RCN_OPERANDS);                                                   \
     } else {                                                                                       \
-        if constexpr (Doubles)                                                                     \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 4, NEXT)                 \
-                             : VURNEL_RCN_OPERANDS);                                               \
-        else                                                                                       \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, 4, NEXT)               \
-                             : VURNEL_RCN_OPERANDS);                                               \
+        VURNEL_RCN_R(LX, LT, NEXT, 4)                                                              \
     }
     if constexpr (sizeof(T) == 4) {
         VURNEL_RCN_FOR("flds vurnel_k*4-%c[taps]*4(%[x])\n\t", "flds (%[x])\n\t",
@@ -827,10 +839,21 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
                        VURNEL_RCN_NEXT_DOUBLE)
     }
 #undef VURNEL_RCN_FOR
+#undef VURNEL_RCN_R
 #undef VURNEL_RCN_OPERANDS
 }
 
 #undef VURNEL_RCN_LOOP
+#undef VURNEL_RCN_TAPS5
+#undef VURNEL_RCN_TAPS4
+#undef VURNEL_RCN_TAPS3
+#undef VURNEL_RCN_TAPS2
+#undef VURNEL_RCN_TAPS1
+#undef VURNEL_RCN_LOAD_Y5
+#undef VURNEL_RCN_LOAD_Y4
+#undef VURNEL_RCN_LOAD_Y3
+#undef VURNEL_RCN_LOAD_Y2
+#undef VURNEL_RCN_LOAD_Y1
 #undef VURNEL_RCN_NEXT_DOUBLE
 #undef VURNEL_RCN_NEXT_FLOAT
 #undef VURNEL_RCN_NEXT
@@ -911,12 +934,11 @@ template <int N, typename C, typename T>
 int FastNarrowed(long double g, const long double* xCoeffs, const long double* yCoeffs,
                  long double* xv, long double* yv, const T* input, T* output, int count,
                  unsigned limit) {
-    if constexpr (N >= 3)
-        if (count > N) {
-            const int done = RecomputeNarrowed<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output,
-                                                        count, limit);
-            if (done >= 0) return done;
-        }
+    if (count > N) {
+        const int done =
+            RecomputeNarrowed<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, limit);
+        if (done >= 0) return done;
+    }
     return FastLoop<N, C, true, T, T, true>(g, xCoeffs, yCoeffs, xv, yv, input, output, count,
                                             limit);
 }
