@@ -720,7 +720,7 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     return true;
 }
 
-// The silent paths' narrowing loop on float and double buffers from three taps up: RunRecompute's
+// The silent paths' narrowing loop on float and double buffers, any tap count: RunRecompute's
 // sample (the feed-forward terms formed again from the inputs, coefficients as hi + lo), each
 // output stored to the history, then narrowed to the buffer and checked by its exponent field e,
 // read back from that store with an integer load (on the cores measured the wait for the store is
