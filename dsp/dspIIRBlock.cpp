@@ -1071,73 +1071,74 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     return true;
 }
 
-// The silent paths' narrowing loop on float and double buffers from three taps up: RunRecompute's
+// The silent paths' narrowing loop on float and double buffers, any tap count: RunRecompute's
 // sample (the feed-forward terms formed again from the inputs, coefficients as hi + lo), each
-// output stored to the history, then narrowed to the buffer and checked as in
-// VURNEL_NEXT_NARROWED; RunLoop's checked form moves three extended values through memory a tap
-// and costs two to three times this one. The tests run on the x87, |y| against bounds (y is a zero
-// or a normal value here, a sum of products of safe operands, and so is every bound, so no
-// comparison raises a flag): below FAR (2^-200 for float, 2^-1100 for double: far below the
-// buffer's range) and nonzero as the zero of y's sign (from a comparison with zero), by an integer
-// store, the common case on silence, tested first; at least %[normal] (the buffer's smallest
-// normal value) by the x87 store of y; in between, and zeros, by integer means as
-// VURNEL_NEXT_NARROWED does (y's sign read from its stored bits). The sample then leaves the loop,
-// counted, when 0 < |y| < %[bound] (the smallest value of exponent field limit + 1), which only
-// an output below FAR can be.
-#define VURNEL_RCN_NEXT(FAR, STORE, PLUS, MINUS, SCALE, FIST, SHIFT, S)                            \
-    "fld %%st(1)\n\t"                                                                              \
-    "fabs\n\t" FAR "fcomip %%st(1)\n\t"                                                            \
-    "jbe 6f\n\t"                                                                                   \
-    "fldz\n\t"                                                                                     \
-    "fcomip %%st(3)\n\t"                                                                           \
-    "je 8f\n\t"                                                                                    \
-    "jb 9f\n\t" MINUS "jmp 5f\n\t"                                                                 \
-    "9:\n\t" PLUS "5:\n\t"                                                                         \
-    "fldt %[bound]\n\t"                                                                            \
-    "fxch %%st(1)\n\t"                                                                             \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "fstp %%st(0)\n\t"                                                                             \
-    "jb 10f\n\t"                                                                                   \
-    "jmp 11f\n\t"                                                                                  \
-    "6:\n\t"                                                                                       \
-    "fldl %[normal]\n\t"                                                                           \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "jbe 7f\n\t"                                                                                   \
-    "8:\n\t"                                                                                       \
-    "movzwl -8(%[y]), %k[s]\n\t"                                                                   \
+// output stored to the history, then narrowed to the buffer and checked by its exponent field e,
+// read back from that store with an integer load (on the cores measured the wait for the store is
+// hidden behind the next sample's arithmetic, and the check takes no x87 slot; y is a zero or a
+// normal value here, a sum of products of safe operands): e < FAR (2^-200 for float, 2^-1100
+// for double: far below the buffer's range, or a zero) as the zero of y's sign, by an integer
+// store, the common case on silence, tested first; then, as VURNEL_NEXT_CHECKED, the sample
+// leaves the loop, counted, when 1 <= e <= %[lim], which only an output below FAR can be. Above
+// FAR: at least %[normal] (the buffer's smallest normal value) by the x87 store of y, in between
+// by integer means as VURNEL_NEXT_NARROWED does.
+#define VURNEL_RCN_NEXT(FAR, STORE, SCALE, FIST, SHIFT, S)                                         \
+    "movzwl -8(%[y]), %k[e]\n\t"                                                                   \
+    "mov %k[e], %k[s]\n\t"                                                                         \
     "and $0x8000, %k[s]\n\t"                                                                       \
     "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
-    "fld %%st(0)\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                             \
-    "jmp 12f\n\t"                                                                                  \
-    "7:\n\t"                                                                                       \
-    "fld %%st(2)\n\t" STORE "12:\n\t"                                                              \
-    "fstp %%st(0)\n\t"                                                                             \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "cmp $" FAR ", %k[e]\n\t"                                                                      \
+    "jae 6f\n\t"                                                                                   \
+    "mov %" S "[s], -%c[step](%[out])\n\t"                                                         \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jb 10f\n\t"                                                                                   \
     "11:\n\t"                                                                                      \
     "dec %[n]\n\t"                                                                                 \
     "jnz 1b\n\t"                                                                                   \
     "jmp 3f\n\t"                                                                                   \
+    "6:\n\t"                                                                                       \
+    "fld %%st(1)\n\t"                                                                              \
+    "fabs\n\t"                                                                                     \
+    "fldl %[normal]\n\t"                                                                           \
+    "fcomip %%st(1)\n\t"                                                                           \
+    "jbe 7f\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                                  \
+    "jmp 11b\n\t"                                                                                  \
+    "7:\n\t"                                                                                       \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fld %%st(1)\n\t" STORE "jmp 11b\n\t"                                                          \
     "10:\n\t"                                                                                      \
     "dec %[n]\n\t"                                                                                 \
     "3:\n\t"
 #define VURNEL_RCN_NEXT_FLOAT                                                                      \
-    VURNEL_RCN_NEXT("fldl %[far]\n\t", "fstps -%c[step](%[out])\n\t",                              \
-                    "movl $0, -%c[step](%[out])\n\t", "movl $0x80000000, -%c[step](%[out])\n\t",   \
-                    "fmull %[scale]\n\t", "fistpl -%c[step](%[out])\n\t", "16", "k")
+    VURNEL_RCN_NEXT("16183", "fstps -%c[step](%[out])\n\t", "fmull %[scale]\n\t",                  \
+                    "fistpl -%c[step](%[out])\n\t", "16", "k")
 #define VURNEL_RCN_NEXT_DOUBLE                                                                     \
-    VURNEL_RCN_NEXT(                                                                               \
-        "fldt %[far]\n\t", "fstpl -%c[step](%[out])\n\t", "movq $0, -%c[step](%[out])\n\t",        \
-        "movl $0, -%c[step](%[out])\n\tmovl $0x80000000, 4-%c[step](%[out])\n\t",                  \
-        "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", "q")
+    VURNEL_RCN_NEXT("15283", "fstpl -%c[step](%[out])\n\t",                                        \
+                    "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", \
+                    "q")
+// One and two taps keep all their outputs in registers too (the RC loop's shapes for R = 1, 2).
+#define VURNEL_RCN_LOAD_Y1 "fldt -16(%[y])\n\t"
+#define VURNEL_RCN_LOAD_Y2 "fldt -32(%[y])\n\t" VURNEL_RCN_LOAD_Y1
+#define VURNEL_RCN_LOAD_Y3 VURNEL_RC_LOAD_Y3
+#define VURNEL_RCN_LOAD_Y4 VURNEL_RC_LOAD_Y4
+#define VURNEL_RCN_LOAD_Y5 VURNEL_RC_LOAD_Y5
+#define VURNEL_RCN_TAPS1(LX, XC) VURNEL_RC_REGISTER_TAP(LX, XC, 3)
+#define VURNEL_RCN_TAPS2(LX, XC) VURNEL_RC_REGISTER_TAP(LX, XC, 4) VURNEL_RCN_TAPS1(LX, XC)
+#define VURNEL_RCN_TAPS3(LX, XC) VURNEL_RC_TAPS3(LX, XC)
+#define VURNEL_RCN_TAPS4(LX, XC) VURNEL_RC_TAPS4(LX, XC)
+#define VURNEL_RCN_TAPS5(LX, XC) VURNEL_RC_TAPS5(LX, XC)
 #define VURNEL_RCN_LOOP(LOADX, LOADT, XC, R, NEXT)                                                 \
-    VURNEL_RC_LOAD_Y##R                                                                            \
+    VURNEL_RCN_LOAD_Y##R                                                                           \
         "fldt %[g]\n\t"                                                                            \
-        "1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                                \
+        ".p2align 6\n\t1:\n\t" LOADT "fmul %%st(1), %%st\n\t.set vurnel_k, 0\n\t"                  \
         ".rept %c[taps] - " #R                                                                     \
         "\n\t" VURNEL_RC_H(LOADX, XC) "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D         \
                                       "fmulp %%st, %%st(1)\n\t"                                    \
                                       "faddp %%st, %%st(1)\n\t"                                    \
                                       ".set vurnel_k, vurnel_k+1\n\t"                              \
-                                      ".endr\n\t" VURNEL_RC_TAPS##R(                               \
+                                      ".endr\n\t" VURNEL_RCN_TAPS##R(                              \
                                           LOADX, XC) "fld %%st(0)\n\t"                             \
                                                      "fstpt (%[y])\n\t" VURNEL_ROTATE##R           \
         "add %[step], %[x]\n\t"                                                                    \
@@ -1147,40 +1148,39 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
 // One chunk of n ≥ 1 samples (see above), n left as the samples not run.
 template <int N, bool Doubles, typename T>
 void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const SplitTap* taps,
-                          long double g, long double bound) {
+                          long double g, unsigned limit) {
     constexpr int R = RegisterOutputs(N, Doubles);
     static constexpr unsigned kMask = SplitMask(N);
     [[maybe_unused]] std::uint64_t sign = 0;
     const double scale = sizeof(T) == 4 ? 0x1p149 : 0x1p537;
     const double normal = sizeof(T) == 4 ? 0x1p-126 : 0x1p-1022;
-    const std::conditional_t<sizeof(T) == 4, double, long double> far =
-        sizeof(T) == 4 ? 0x1p-200L : 0x1p-1100L;
+    [[maybe_unused]] unsigned scratch = 0;
 #define VURNEL_RCN_OPERANDS                                                                        \
-    [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(n),                                        \
-        [s] "=&r"(sign)                                                                            \
+    [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(n), [s] "=&r"(sign),                       \
+        [e] "=&r"(scratch)                                                                         \
         : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask), [step] "i"(                 \
                                                                            static_cast<int>(       \
                                                                                sizeof(T))),        \
-          [bound] "m"(bound), [scale] "m"(scale), [normal] "m"(normal), [far] "m"(far)             \
-        : VURNEL_IIR_CLOBBERS
+          [lim] "r"(limit), [scale] "m"(scale), [normal] "m"(normal) : VURNEL_IIR_CLOBBERS
+#define VURNEL_RCN_R(LX, LT, NEXT, RR)                                                             \
+    if constexpr (Doubles)                                                                         \
+        __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, RR, NEXT)                    \
+                         : VURNEL_RCN_OPERANDS);                                                   \
+    else                                                                                           \
+        __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, RR, NEXT)                  \
+                         : VURNEL_RCN_OPERANDS);
 #define VURNEL_RCN_FOR(LX, LT, NEXT)                                                               \
-    if constexpr (R == 3) {                                                                        \
-        if constexpr (Doubles)                                                                     \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 3, NEXT)                 \
-                             : VURNEL_RCN_OPERANDS);                                               \
-        else                                                                                       \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, 3, NEXT)               \
-                             : VURNEL_RCN_OPERANDS);                                               \
+    if constexpr (R == 1) {                                                                        \
+        VURNEL_RCN_R(LX, LT, NEXT, 1)                                                              \
+    } else if constexpr (R == 2) {                                                                 \
+        VURNEL_RCN_R(LX, LT, NEXT, 2)                                                              \
+    } else if constexpr (R == 3) {                                                                 \
+        VURNEL_RCN_R(LX, LT, NEXT, 3)                                                              \
     } else if constexpr (R == 5) {                                                                 \
         __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 5, NEXT)                     \
                          : VURNEL_RCN_OPERANDS);                                                   \
     } else {                                                                                       \
-        if constexpr (Doubles)                                                                     \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_DOUBLE, 4, NEXT)                 \
-                             : VURNEL_RCN_OPERANDS);                                               \
-        else                                                                                       \
-            __asm__ volatile(VURNEL_RCN_LOOP(LX, LT, VURNEL_RC_XC_EXTENDED, 4, NEXT)               \
-                             : VURNEL_RCN_OPERANDS);                                               \
+        VURNEL_RCN_R(LX, LT, NEXT, 4)                                                              \
     }
     if constexpr (sizeof(T) == 4) {
         VURNEL_RCN_FOR("flds vurnel_k*4-%c[taps]*4(%[x])\n\t", "flds (%[x])\n\t",
@@ -1190,10 +1190,21 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
                        VURNEL_RCN_NEXT_DOUBLE)
     }
 #undef VURNEL_RCN_FOR
+#undef VURNEL_RCN_R
 #undef VURNEL_RCN_OPERANDS
 }
 
 #undef VURNEL_RCN_LOOP
+#undef VURNEL_RCN_TAPS5
+#undef VURNEL_RCN_TAPS4
+#undef VURNEL_RCN_TAPS3
+#undef VURNEL_RCN_TAPS2
+#undef VURNEL_RCN_TAPS1
+#undef VURNEL_RCN_LOAD_Y5
+#undef VURNEL_RCN_LOAD_Y4
+#undef VURNEL_RCN_LOAD_Y3
+#undef VURNEL_RCN_LOAD_Y2
+#undef VURNEL_RCN_LOAD_Y1
 #undef VURNEL_RCN_NEXT_DOUBLE
 #undef VURNEL_RCN_NEXT_FLOAT
 #undef VURNEL_RCN_NEXT
@@ -1217,15 +1228,13 @@ int RecomputeNarrowed(long double g, const long double* xCoeffs, const long doub
     if (done < N || done == count) return done;
     for (int i = 0; i < N; ++i)
         ys[i] = yv[i + 1];
-    const long double bound =
-        FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
     int ran = 0;
     for (;;) {
         const int m = count - done < kChunk ? count - done : kChunk;
         std::memcpy(xs + N, input + done, static_cast<std::size_t>(m) * sizeof(T));
         long n = m;
         RunRecomputeNarrowed<N, sizeof(C) == sizeof(double), T>(xs + N, ys + N, output + done, n,
-                                                                taps, g, bound);
+                                                                taps, g, limit);
         ran = m - static_cast<int>(n);
         done += ran;
         if (n != 0 || done == count) break;
@@ -1280,12 +1289,11 @@ template <int N, typename C, typename T>
 int FastNarrowed(long double g, const long double* xCoeffs, const long double* yCoeffs,
                  long double* xv, long double* yv, const T* input, T* output, int count,
                  unsigned limit) {
-    if constexpr (N >= 3)
-        if (count > N) {
-            const int done = RecomputeNarrowed<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output,
-                                                        count, limit);
-            if (done >= 0) return done;
-        }
+    if (count > N) {
+        const int done =
+            RecomputeNarrowed<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, limit);
+        if (done >= 0) return done;
+    }
     return FastLoop<N, C, true, T, T, true>(g, xCoeffs, yCoeffs, xv, yv, input, output, count,
                                             limit);
 }

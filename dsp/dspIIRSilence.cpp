@@ -387,6 +387,23 @@ inline std::int64_t UnitProductAt64(std::int64_t v, std::uint64_t m, unsigned pr
     return (static_cast<std::int64_t>(q) ^ sg) - sg;
 }
 
+// UnitProductAt64 on the signed operand, for the recursion's loop, where the product's latency
+// is the loop's: v·2^pre times m as a 128-bit product of two's complement values (the unsigned
+// product's upper half less m where v is negative), rounded to nearest even at bit 64 + post by
+// the same floor formula (the x87's rounding of the magnitude is symmetric in sign), then the
+// coefficient's sign. Branch-free.
+inline std::int64_t UnitProductSigned(std::int64_t v, std::uint64_t m, unsigned pre, unsigned post,
+                                      std::uint64_t halfLess, std::int64_t sign) {
+    const std::uint64_t a = static_cast<std::uint64_t>(v) << pre;
+    const UWide p = static_cast<UWide>(a) * m;
+    const std::uint64_t lo = static_cast<std::uint64_t>(p);
+    const std::int64_t hi = static_cast<std::int64_t>(static_cast<std::uint64_t>(p >> 64) -
+                                                      (m & static_cast<std::uint64_t>(v >> 63)));
+    const std::int64_t up = static_cast<std::int64_t>(lo != 0) | ((hi >> post) & 1);
+    const std::int64_t q = (hi + static_cast<std::int64_t>(halfLess) + up) >> post;
+    return (q ^ sign) - sign;
+}
+
 inline TExtendedBits UnitBits(std::int64_t v) {
     const std::int64_t sv = v >> 63;
     return {static_cast<std::uint64_t>((v ^ sv) - sv), static_cast<std::uint16_t>(sv & 0x8000)};
@@ -416,15 +433,25 @@ inline void PutUnits(std::int64_t v, long double& out) {
 // or the one after the sample that closed a cycle (frozen then). The cycle search is UnitsStep's.
 template <int N, typename T>
 int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
-             std::uint32_t& signs, int& blocked) {
+             std::uint32_t& signsOut, int& blockedInOut) {
+    std::uint32_t signs = signsOut; // kept in registers, not read and written through references
+    int blocked = blockedInOut;
     std::int64_t w[N + 1], ref[N > 0 ? N : 1] = {};
-    std::uint64_t m[N];
-    unsigned sh[N];
+    std::uint64_t m[N], half[N];
+    unsigned pre[N], post[N];
     std::int64_t sg[N];
     for (int k = 0; k <= N; ++k)
         w[k] = y[k];
-    for (int k = 0; k < N; ++k)
-        m[k] = s.unitsMantissa[k], sh[k] = s.unitsShift[k], sg[k] = s.unitsSign[k];
+    // The products with 64-bit shifts only (UnitProductAt64): a shift of at most 64 is made 65 by
+    // the operand's left shift, exact below the bound (|v|·2^pre < 2^59); a shift of 6 or less
+    // (the loop does not run) or of a zero coefficient gets harmless ones.
+    for (int k = 0; k < N; ++k) {
+        const unsigned shift = s.unitsShift[k];
+        m[k] = s.unitsMantissa[k], sg[k] = s.unitsSign[k];
+        pre[k] = shift <= 6 || shift > 64 ? 0 : 65 - shift;
+        post[k] = shift <= 64 ? 1 : shift - 64;
+        half[k] = (std::uint64_t{1} << (post[k] - 1)) - 1;
+    }
     const std::int64_t bound = std::int64_t{1} << s.unitsBits;
     int since = s.since;
     if (since >= 0)
@@ -441,7 +468,8 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
         std::int64_t acc = 0, any = 0;
 #pragma GCC unroll 16
         for (int k = 0; k < N; ++k) {
-            const std::int64_t q = UnitProduct(w[k + 1], m[k], sh[k], sg[k]);
+            const std::int64_t q =
+                UnitProductSigned(w[k + 1], m[k], pre[k], post[k], half[k], sg[k]);
             acc += q;
             any |= q;
         }
@@ -477,6 +505,7 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
     }
     for (int k = 0; k <= N; ++k)
         y[k] = w[k];
+    signsOut = signs, blockedInOut = blocked;
     if (!s.frozen) {
         s.since = since;
         if (since >= 0)

@@ -90,13 +90,15 @@ bool IIRSilentBlock(int numTaps, long double gainFactor, const long double* xCoe
                     const float* input, float* output, int count, std::uint64_t design,
                     TdspSilentState& state);
 
-// The sign bit of a zero (or any value) held in an x87 register, read by the unit itself (fxam:
-// no flag, no store).
+// The sign bit of a zero held in an x87 register: stored as a float (a zero converts exactly, with
+// no flag) and read back as bits; a 4-byte store forwards to a 4-byte load. (fxam's C1 needs
+// fnstsw, which waits for every x87 operation before it: per sample, for the last sample's whole
+// chain, about twice the plain step's time on the AMD EPYC measured.)
 inline bool SignOfZero(long double v) {
 #if (defined(__i386__) || defined(__x86_64__)) && defined(__GNUC__)
-    std::uint16_t status;
-    __asm__("fxam\n\tfnstsw %0" : "=a"(status) : "t"(v));
-    return (status & 0x0200u) != 0; // C1
+    std::uint32_t bits;
+    __asm__("fsts %0" : "=m"(bits) : "t"(v));
+    return (bits >> 31) != 0;
 #else
     return ToBits(v).IsNegative();
 #endif
