@@ -374,8 +374,10 @@ inline std::int64_t UnitProduct(std::int64_t v, std::uint64_t m, unsigned shift,
 // product (64 + post − pre the coefficient's shift, post ≥ 1, |v|·2^pre < 2^64): the upper half
 // plus 2^(post−1) − 1, plus one where the lower half is not zero or the quotient is odd, shifted
 // right by post: rounding to nearest even. Branch-free.
-inline std::int64_t UnitProductAt64(std::int64_t v, std::uint64_t m, unsigned pre, unsigned post,
-                                    std::uint64_t halfLess, std::int64_t sign) {
+__attribute__((always_inline)) inline std::int64_t UnitProductAt64(std::int64_t v, std::uint64_t m,
+                                                                   unsigned pre, unsigned post,
+                                                                   std::uint64_t halfLess,
+                                                                   std::int64_t sign) {
     const std::int64_t sv = v >> 63;
     const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
     const UWide p = static_cast<UWide>(a) * m;
@@ -699,6 +701,9 @@ struct CascadeCoefficients {
     // 65 by the operand's shift, exact below the bound).
     std::uint8_t preShift[MaxSilentSections][5], postShift[MaxSilentSections][5];
     std::uint64_t halfLess[MaxSilentSections][5];
+    // For SectionAbsorbingRun: the exponent field at and above which a last output absorbs
+    // inputs below 2^62 units (0: none does).
+    unsigned absorbing[MaxSilentSections];
 };
 
 // One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
@@ -812,46 +817,58 @@ bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExte
     return true;
 }
 
+// One sample of section i, v its operands (the input, its history, the output history), on the
+// cheapest exact path they allow: the x87 where each is a zero or safe (no slow path), whole
+// units where each lies below 2^64 units, else MulBits and AddBits. Returns whether it had a
+// nonzero product; absorbed: set where the section absorbed small inputs (see Absorbed).
+bool SectionSample(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExtendedBits& y,
+                   bool& absorbed) {
+    bool safe = true, units = true;
+    for (int t = 0; t < 5; ++t) {
+        const TExtendedBits& b = v[t];
+        safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit[i]);
+        units = units && b.Exponent() <= 1;
+    }
+    bool alive = false;
+    absorbed = false;
+    const BiquadBits& cb = c.bits[i];
+    if (safe) {
+        const TdspBiquad& s = c.values[i];
+        const long double r =
+            (((s.B0 * LoadBits(v[0]) + s.B1 * LoadBits(v[1])) + s.B2 * LoadBits(v[2])) -
+             s.A1 * LoadBits(v[3])) -
+            s.A2 * LoadBits(v[4]);
+        y = ToBits(r);
+        const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
+        for (int t = 0; t < 5; ++t)
+            alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
+    } else if (units && SectionUnitsFast(c, i, v, y)) {
+        alive = true; // a nonzero sum
+    } else if (!units && Absorbed(c, i, v, y)) {
+        alive = true;
+        absorbed = true;
+    } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
+        const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
+                            p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
+                            q2 = MulBits(cb.a2, v[4]);
+        alive = (p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0;
+        y = AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
+    }
+    return alive;
+}
+
 // One sample of the cascade from section `from` on, x that section's input, as Cascade computes
-// it; returns the output. Each section runs on the cheapest exact path its operands allow: the
-// x87 where each is a zero or safe (no slow path), whole units where each lies below 2^64 units,
-// else MulBits and AddBits. live: bit i set where section i had a nonzero product.
+// it (each section as SectionSample runs it); returns the output. live: bit i set where section
+// i had a nonzero product; absorbed: the first section that absorbed small inputs.
 TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], int from,
                             TExtendedBits x, unsigned& live, int* absorbed = nullptr) {
     live = 0;
     for (int i = from; i < k; ++i) {
         const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
-        bool safe = true, units = true;
-        for (const TExtendedBits& b : v) {
-            safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit[i]);
-            units = units && b.Exponent() <= 1;
-        }
         TExtendedBits y;
-        bool alive = false;
-        const BiquadBits& cb = c.bits[i];
-        if (safe) {
-            const TdspBiquad& s = c.values[i];
-            const long double r =
-                (((s.B0 * LoadBits(v[0]) + s.B1 * LoadBits(v[1])) + s.B2 * LoadBits(v[2])) -
-                 s.A1 * LoadBits(v[3])) -
-                s.A2 * LoadBits(v[4]);
-            y = ToBits(r);
-            const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
-            for (int t = 0; t < 5; ++t)
-                alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
-        } else if (units && SectionUnitsFast(c, i, v, y)) {
-            alive = true; // a nonzero sum
-        } else if (!units && Absorbed(c, i, v, y)) {
-            alive = true;
-            if (absorbed && *absorbed < 0) *absorbed = i;
-        } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
-            const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
-                                p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
-                                q2 = MulBits(cb.a2, v[4]);
-            alive = (p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0;
-            y = AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
-        }
-        if (alive) live |= 1u << i;
+        bool took = false;
+        if (SectionSample(c, i, v, y, took)) live |= 1u << i;
+        if (took && absorbed && *absorbed < 0) *absorbed = i;
         h[i][1] = h[i][0];
         h[i][0] = x;
         x = y;
@@ -968,6 +985,13 @@ void PrepareCascade(int k, const TdspBiquad* bq, TdspSilentSectionsState& s) {
         const TExtendedBits* cb[5] = {&b.b0, &b.b1, &b.b2, &b.a1, &b.a2};
         for (int t = 0; t < 5; ++t)
             c.exponent[i][t] = cb[t]->mantissa ? BinaryExponent(*cb[t]) : -(1 << 20);
+        int eB = -(1 << 20);
+        for (int t = 0; t < 3; ++t)
+            eB = c.exponent[i][t] > eB ? c.exponent[i][t] : eB;
+        const int field = eB - c.exponent[i][3] + 69, least = static_cast<int>(c.limit[i]) + 1;
+        c.absorbing[i] =
+            b.a1.mantissa == 0 ? 0u : static_cast<unsigned>(field > least ? field : least);
+        if (c.absorbing[i] >= 0x7FFF) c.absorbing[i] = 0;
     }
 }
 
@@ -1478,6 +1502,402 @@ int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const 
 #endif
 }
 
+// ---------------------------------------------------------------------------------------------
+// Mixed cascades, a section at a time: over a chunk of samples each section runs alone, for as
+// long as its operands allow, on one of the cheap exact paths (the x87 where every operand is a
+// zero or safe, whole units where every one lies below the section's bound, the zeros' signs where
+// every one is a zero, the absorbing x87 sum where its inputs are small and its outputs large),
+// and SectionSample for a sample where none applies. Its outputs, as extended bits in the chunk's
+// buffer, are the next section's inputs: each section keeps to its own path for the whole chunk,
+// where a cascade run sample by sample would switch paths at every section.
+
+// One section's histories as bits: its last two inputs and outputs.
+struct SectionHistory {
+    TExtendedBits x1, x2, y1, y2;
+};
+
+inline bool SafeBits(TExtendedBits b, unsigned limit) {
+    return b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > limit;
+}
+
+// The histories after samples n..m−1 of a run that read src and wrote dst.
+inline void Advance(SectionHistory& r, const long double* src, const long double* dst, int n,
+                    int m) {
+    if (m - n >= 2) {
+        r = {ToBits(src[m - 1]), ToBits(src[m - 2]), ToBits(dst[m - 1]), ToBits(dst[m - 2])};
+    } else if (m > n) {
+        r = {ToBits(src[m - 1]), r.x1, ToBits(dst[m - 1]), r.y1};
+    }
+}
+
+// Section i on the x87 from sample n (inputs src, outputs dst) while every operand is a zero or
+// safe; the output that is not (a zero or normal value: the sum of safe products) is the last it
+// makes. Returns the sample it stopped at.
+int SectionSafeRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+                   int n, int count, const SectionHistory& r) {
+    const unsigned limit = c.limit[i];
+    if (!SafeBits(r.x1, limit) || !SafeBits(r.x2, limit) || !SafeBits(r.y1, limit) ||
+        !SafeBits(r.y2, limit))
+        return n;
+    const TdspBiquad& q = c.values[i];
+    // The subtracted terms added negated (the same bits: a − b is a + (−b), and (−a)·b is −(a·b)).
+    const long double co[5] = {q.B0, q.B1, q.B2, -q.A1, -q.A2};
+    // Outputs are zeros or normal here: the x87 compares them with the bound without a flag.
+    long double hs[5] = {LoadBits(r.y1), LoadBits(r.y2), LoadBits(r.x1), LoadBits(r.x2),
+                         LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)})};
+#if defined(__x86_64__) && defined(__GNUC__)
+    // The histories stay in the x87's registers (an 80-bit value stored and loaded again at once
+    // waits for the store), two samples a turn with the stack in two orders: A is y1 y2 x1 x2
+    // bound, B y2 y1 x2 x1 bound. Each input's bits are checked first (stored a section earlier:
+    // the read waits for nothing), each output is compared with the bound (below it but for a
+    // zero: the last sample).
+    const long double* p = src + n;
+    long double* o = dst + n;
+    std::uint64_t t1;
+    std::uint32_t t2;
+    __asm__ volatile("fldt 64(%[hs])\n\t"
+                     "fldt 48(%[hs])\n\t"
+                     "fldt 32(%[hs])\n\t"
+                     "fldt 16(%[hs])\n\t"
+                     "fldt (%[hs])\n\t"
+                     ".p2align 4\n"
+                     "1:\n\t" // A
+                     "cmp %[end], %[p]\n\t"
+                     "jae 8f\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "test %[t1], %[t1]\n\t"
+                     "jz 2f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "cmp %[lim], %[t2]\n\t"
+                     "jbe 8f\n"
+                     "2:\n\t"
+                     "fldt (%[p])\n\t"
+                     "fldt (%[co])\n\t"
+                     "fmul %%st(1), %%st\n\t"
+                     "fldt 16(%[co])\n\t"
+                     "fmul %%st(5), %%st\n\t"
+                     "faddp\n\t"
+                     "fldt 32(%[co])\n\t"
+                     "fmul %%st(6), %%st\n\t"
+                     "faddp\n\t"
+                     "fldt 48(%[co])\n\t"
+                     "fmul %%st(3), %%st\n\t"
+                     "faddp\n\t"
+                     "fldt 64(%[co])\n\t"
+                     "fmul %%st(4), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(7), %%st\n\t"
+                     "fstp %%st(3)\n\t"
+                     "fstp %%st(4)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jb 5f\n"
+                     "3:\n\t" // B
+                     "cmp %[end], %[p]\n\t"
+                     "jae 9f\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "test %[t1], %[t1]\n\t"
+                     "jz 4f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "cmp %[lim], %[t2]\n\t"
+                     "jbe 9f\n"
+                     "4:\n\t"
+                     "fldt (%[p])\n\t"
+                     "fldt (%[co])\n\t"
+                     "fmul %%st(1), %%st\n\t"
+                     "fldt 16(%[co])\n\t"
+                     "fmul %%st(6), %%st\n\t"
+                     "faddp\n\t"
+                     "fldt 32(%[co])\n\t"
+                     "fmul %%st(5), %%st\n\t"
+                     "faddp\n\t"
+                     "fldt 48(%[co])\n\t"
+                     "fmul %%st(4), %%st\n\t"
+                     "faddp\n\t"
+                     "fldt 64(%[co])\n\t"
+                     "fmul %%st(3), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(7), %%st\n\t"
+                     "fstp %%st(2)\n\t"
+                     "fstp %%st(3)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jae 1b\n\t"
+                     "fldz\n\t" // below the bound, in order A: a zero goes on
+                     "fucomip %%st(1), %%st\n\t"
+                     "je 1b\n\t"
+                     "jmp 8f\n"
+                     "5:\n\t" // below the bound, in order B
+                     "fldz\n\t"
+                     "fucomip %%st(2), %%st\n\t"
+                     "je 3b\n\t"
+                     "jmp 9f\n"
+                     "8:\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "jmp 10f\n"
+                     "9:\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n"
+                     "10:"
+                     : [p] "+r"(p), [o] "+r"(o), [t1] "=&r"(t1), [t2] "=&r"(t2)
+                     : [end] "r"(src + count), [co] "r"(co), [hs] "r"(hs), [lim] "r"(limit)
+                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",
+                       "st(7)");
+    return static_cast<int>(p - src);
+#else
+    const long double bound = hs[4];
+    long double x1 = hs[2], x2 = hs[3], y1 = hs[0], y2 = hs[1];
+    int m = n;
+    while (m < count) {
+        if (!SafeBits(ToBits(src[m]), limit)) break;
+        const long double x = src[m];
+        const long double y = (((co[0] * x + co[1] * x1) + co[2] * x2) + co[3] * y1) + co[4] * y2;
+        dst[m++] = y;
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        if (std::fabs(y) < bound && y != 0.0L) break;
+    }
+    return m;
+#endif
+}
+
+#if defined(__SIZEOF_INT128__)
+// Section i in whole units (as SectionUnitsFast, products by UnitProductAt64) from sample n while
+// every operand has exponent field 0 and lies below 2^fastBits units and some product is not
+// zero (a zero sum is then +0); the output at or beyond the bound is the last it makes. Returns
+// the sample it stopped at.
+int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+                    int n, int count, const SectionHistory& r) {
+    const int bits = c.fastBits[i];
+    if (bits == 0) return n;
+    const auto fits = [bits](TExtendedBits b) {
+        return b.Exponent() == 0 && (b.mantissa >> bits) == 0;
+    };
+    if (!fits(r.x1) || !fits(r.x2) || !fits(r.y1) || !fits(r.y2)) return n;
+    std::uint64_t mt[5], half[5];
+    unsigned pre[5], post[5];
+    std::int64_t sg[5];
+    for (int t = 0; t < 5; ++t) {
+        mt[t] = c.fastMantissa[i][t], sg[t] = c.fastSign[i][t];
+        pre[t] = c.preShift[i][t], post[t] = c.postShift[i][t], half[t] = c.halfLess[i][t];
+    }
+    const std::int64_t bound = std::int64_t{1} << bits;
+    std::int64_t x1 = SignedUnits(r.x1), x2 = SignedUnits(r.x2), y1 = SignedUnits(r.y1),
+                 y2 = SignedUnits(r.y2);
+    int m = n;
+    while (m < count) {
+        const TExtendedBits xb = ToBits(src[m]);
+        if (!fits(xb)) break;
+        const std::int64_t x = SignedUnits(xb);
+#define VURNEL_PRODUCT(v, t) UnitProductAt64(v, mt[t], pre[t], post[t], half[t], sg[t])
+        const std::int64_t p0 = VURNEL_PRODUCT(x, 0), p1 = VURNEL_PRODUCT(x1, 1),
+                           p2 = VURNEL_PRODUCT(x2, 2), q1 = VURNEL_PRODUCT(y1, 3),
+                           q2 = VURNEL_PRODUCT(y2, 4);
+#undef VURNEL_PRODUCT
+        if ((p0 | p1 | p2 | q1 | q2) == 0) break; // a sum of zeros: their signs decide
+        const std::int64_t y = p0 + p1 + p2 + q1 + q2;
+        SetBits(dst[m++], UnitBits(y));
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        if (y >= bound || y <= -bound) break;
+    }
+    return m;
+}
+#endif
+
+// Section i where every operand is a zero: each output a zero, −0 only where every term of its
+// sum is (the subtracted ones negated), from sample n while the inputs are zeros. Returns the
+// sample it stopped at.
+int SectionZerosRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+                    int n, int count, const SectionHistory& r) {
+    if (!r.x1.IsZero() || !r.x2.IsZero() || !r.y1.IsZero() || !r.y2.IsZero()) return n;
+    const BiquadBits& cb = c.bits[i];
+    const unsigned sb0 = cb.b0.IsNegative(), sb1 = cb.b1.IsNegative(), sb2 = cb.b2.IsNegative(),
+                   sa1 = cb.a1.IsNegative() ? 0u : 1u, sa2 = cb.a2.IsNegative() ? 0u : 1u;
+    unsigned x1 = r.x1.IsNegative(), x2 = r.x2.IsNegative(), y1 = r.y1.IsNegative(),
+             y2 = r.y2.IsNegative();
+    int m = n;
+    while (m < count) {
+        const TExtendedBits xb = ToBits(src[m]);
+        if (!xb.IsZero()) break;
+        const unsigned x = xb.IsNegative();
+        const unsigned y = (sb0 ^ x) & (sb1 ^ x1) & (sb2 ^ x2) & (sa1 ^ y1) & (sa2 ^ y2);
+        SetBits(dst[m++], {0, static_cast<std::uint16_t>(y << 15)});
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+    }
+    return m;
+}
+
+// Section i absorbing small inputs (see Absorbed) from sample n: its inputs of exponent field 0
+// below 2^62 units, its last output at or above 2^(absorbing − 16383) and the one before a zero
+// or safe. The three feed-forward products, below 2^(eB − 16380) together (eB the largest of
+// their coefficients' binary exponents), are then below a quarter of the spacing at a1·y1 (at
+// least 2^(eA1 + absorbing − 16383), absorbing ≥ eB − eA1 + 69), so the sum is −a1·y1 − a2·y2
+// on the x87 from safe operands. The output below the bound (or a zero) is the last it makes.
+// Returns the sample it stopped at.
+int SectionAbsorbingRun(const CascadeCoefficients& c, int i, const long double* src,
+                        long double* dst, int n, int count, const SectionHistory& r) {
+    const unsigned absorbing = c.absorbing[i];
+    const auto small = [](TExtendedBits b) { return b.Exponent() == 0 && (b.mantissa >> 62) == 0; };
+    if (absorbing == 0 || !small(r.x1) || !small(r.x2) || r.y1.mantissa == 0 ||
+        static_cast<unsigned>(r.y1.Exponent()) < absorbing || !SafeBits(r.y2, c.limit[i]))
+        return n;
+    const long double co[2] = {-c.values[i].A1, -c.values[i].A2};
+    long double hs[3] = {LoadBits(r.y1), LoadBits(r.y2),
+                         LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(absorbing)})};
+#if defined(__x86_64__) && defined(__GNUC__)
+    // As SectionSafeRun's loop: A is y1 y2 bound, B y2 y1 bound; the inputs are not loaded.
+    const long double* p = src + n;
+    long double* o = dst + n;
+    std::uint64_t t1;
+    std::uint32_t t2;
+    __asm__ volatile("fldt 32(%[hs])\n\t"
+                     "fldt 16(%[hs])\n\t"
+                     "fldt (%[hs])\n\t"
+                     ".p2align 4\n"
+                     "1:\n\t" // A
+                     "cmp %[end], %[p]\n\t"
+                     "jae 8f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "shr $62, %[t1]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "or %k[t1], %[t2]\n\t"
+                     "jnz 8f\n\t"
+                     "fldt (%[co])\n\t"
+                     "fmul %%st(1), %%st\n\t"
+                     "fldt 16(%[co])\n\t"
+                     "fmul %%st(3), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(4), %%st\n\t"
+                     "fstp %%st(2)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jb 9f\n"
+                     // B
+                     "cmp %[end], %[p]\n\t"
+                     "jae 9f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "shr $62, %[t1]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "or %k[t1], %[t2]\n\t"
+                     "jnz 9f\n\t"
+                     "fldt (%[co])\n\t"
+                     "fmul %%st(2), %%st\n\t"
+                     "fldt 16(%[co])\n\t"
+                     "fmul %%st(2), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(4), %%st\n\t"
+                     "fstp %%st(1)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jae 1b\n"
+                     "8:\n"
+                     "9:\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)"
+                     : [p] "+r"(p), [o] "+r"(o), [t1] "=&r"(t1), [t2] "=&r"(t2)
+                     : [end] "r"(src + count), [co] "r"(co), [hs] "r"(hs)
+                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",
+                       "st(7)");
+    return static_cast<int>(p - src);
+#else
+    const long double bound = hs[2];
+    long double y1 = hs[0], y2 = hs[1];
+    int m = n;
+    while (m < count) {
+        if (!small(ToBits(src[m]))) break;
+        const long double y = co[0] * y1 + co[1] * y2;
+        dst[m++] = y;
+        y2 = y1, y1 = y;
+        if (!(std::fabs(y) >= bound)) break; // a zero too
+    }
+    return m;
+#endif
+}
+
+// Runs the cascade of k sections a section at a time over chunks from sample `at`, the
+// histories h as bits, while some history value is larger than whole units take (exponent field
+// above 0; else the whole-unit loop and the cycle search take over) and some is unsafe (below
+// limit; else the checked loop takes over); returns the sample it stopped at (at where it did not
+// run).
+template <typename T>
+int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                     T* out, int at, int count, unsigned limit) {
+    long double buffers[2][kChunk];
+    int done = at;
+    while (done < count) {
+        bool large = false, safe = true;
+        for (int j = 0; j <= k; ++j)
+            for (int t = 0; t < 2; ++t) {
+                large = large || h[j][t].Exponent() != 0;
+                safe = safe && SafeBits(h[j][t], limit);
+            }
+        if (!large || safe) break;
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        long double* src = buffers[0];
+        long double* dst = buffers[1];
+        for (int n = 0; n < chunk; ++n) // the input's zeros (in may be out)
+            SetBits(src[n], {0, static_cast<std::uint16_t>(SignOf(in[done + n]) << 15)});
+        TExtendedBits inputs[2] = {h[0][0], h[0][1]}; // section i's input history
+        for (int i = 0; i < k; ++i) {
+            SectionHistory r = {inputs[0], inputs[1], h[i + 1][0], h[i + 1][1]};
+            inputs[0] = h[i + 1][0], inputs[1] = h[i + 1][1];
+            int n = 0;
+            while (n < chunk) {
+                int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
+                if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
+#if defined(__SIZEOF_INT128__)
+                if (m == n) m = SectionUnitsRun(c, i, src, dst, n, chunk, r);
+#endif
+                if (m == n) m = SectionAbsorbingRun(c, i, src, dst, n, chunk, r);
+                if (m == n) { // none applies to this sample
+                    const TExtendedBits v[5] = {ToBits(src[n]), r.x1, r.x2, r.y1, r.y2};
+                    TExtendedBits y;
+                    bool absorbed;
+                    SectionSample(c, i, v, y, absorbed);
+                    SetBits(dst[n], y);
+                    m = n + 1;
+                }
+                Advance(r, src, dst, n, m);
+                n = m;
+            }
+            h[i][0] = r.x1, h[i][1] = r.x2;
+            h[i + 1][0] = r.y1, h[i + 1][1] = r.y2;
+            std::swap(src, dst);
+        }
+        for (int n = 0; n < chunk; ++n)
+            Put(src[n], out[done + n]);
+        done += chunk;
+    }
+    return done;
+}
+
 bool SectionsSafe(int k, long double (*hist)[2], unsigned limit) {
     for (int i = 0; i <= k; ++i)
         if (Unsafe(hist[i][0], limit) || Unsafe(hist[i][1], limit)) return false;
@@ -1515,6 +1935,20 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
         }
         s.frozen = false;
         if (!SectionsSafe(k, hist, s.limit)) {
+            {
+                TExtendedBits h[MaxSilentSections + 1][2];
+                LoadHistories(k, hist, h);
+                const int to =
+                    RunSectionsMixed(k, CoefficientsOf(s, bq), h, in, out, done, count, s.limit);
+                if (to > done) {
+                    StoreSections(k, hist, h, s);
+                    s.since = -1;
+                    s.samples[static_cast<int>(TdspSilentPath::Integer)] +=
+                        static_cast<std::uint64_t>(to - done);
+                    done = to;
+                    continue;
+                }
+            }
             if (split >= 1) {
                 const int ran = RunSectionsSplit(k, bq, hist, in, out, done, count, split, s);
                 done += ran;
