@@ -878,63 +878,6 @@ TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (
     return x;
 }
 
-// The cascade over a block, as SectionsBlock runs it, the outputs as long double; leaves at the
-// first section output that is neither a zero nor above limit: stop is then that section, the
-// sample unfinished (its sections up to stop run, pending their output). Returns the samples
-// finished.
-template <int K, typename T>
-int SectionsChecked(const TdspBiquad* s, long double (*history)[2], const T* input, long double* ys,
-                    int count, unsigned limit, int& stop, long double& pending) {
-    long double b0[K], b1[K], b2[K], a1[K], a2[K], h0[K + 1], h1[K + 1];
-    for (int i = 0; i < K; ++i) {
-        b0[i] = s[i].B0, b1[i] = s[i].B1, b2[i] = s[i].B2;
-        a1[i] = s[i].A1, a2[i] = s[i].A2;
-    }
-    for (int i = 0; i <= K; ++i)
-        h0[i] = history[i][0], h1[i] = history[i][1];
-    // A nonzero output is unsafe below 2^(limit + 1 − 16383): exponent field 1 to limit. Each
-    // output is a zero or normal here (a sum of safe products), so the x87 compares it with the
-    // bound without a flag; a stored copy read as an integer would wait for the store.
-    const long double bound =
-        LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
-    stop = -1;
-    int n = 0;
-    for (; n < count; ++n) {
-        long double x = input[n];
-#pragma GCC unroll 16
-        for (int i = 0; i < K; ++i) {
-            const long double y =
-                (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
-                a2[i] * h1[i + 1];
-            h1[i] = h0[i];
-            h0[i] = x;
-            x = y;
-            if (__builtin_expect(std::fabs(y) < bound, 0) && y != 0.0L) {
-                stop = i;
-                pending = y;
-                goto unsafe;
-            }
-        }
-        h1[K] = h0[K];
-        h0[K] = x;
-        ys[n] = x;
-    }
-unsafe:
-    for (int i = 0; i <= K; ++i)
-        history[i][0] = h0[i], history[i][1] = h1[i];
-    return n;
-}
-
-template <typename T>
-using SectionsCheckedRoutine = int (*)(const TdspBiquad*, long double (*)[2], const T*,
-                                       long double*, int, unsigned, int&, long double&);
-
-template <typename T, int... K>
-SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int, K...>) {
-    constexpr SectionsCheckedRoutine<T> table[] = {&SectionsChecked<K + 1, T>...};
-    return table[k - 1];
-}
-
 static_assert(sizeof(CascadeCoefficients) <= sizeof(TdspSilentSectionsState::cascade) &&
                   alignof(CascadeCoefficients) <= 16,
               "the state's room for the coefficients");
@@ -1336,9 +1279,24 @@ int RunSectionsUnits(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
 #endif
 }
 
+// Whether the section-major loop (RunSectionsMixed) takes the cascade: some history value lies
+// above whole units (exponent field above 0), or all are zeros; else the integers below take it.
+bool CascadeMixed(int k, const TExtendedBits (*h)[2]) {
+    bool zeros = true;
+    for (int j = 0; j <= k; ++j)
+        for (int t = 0; t < 2; ++t) {
+            if (h[j][t].Exponent() != 0) return true;
+            zeros = zeros && h[j][t].mantissa == 0;
+        }
+    return zeros;
+}
+
+// The cascade in integers, every history value of exponent field 0 and some not a zero: the
+// whole-unit loop where it applies, else CascadeSample sample by sample, with the search for
+// cycles; leaves where the section-major loop takes over.
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
-                        int at, int count, TdspSilentSectionsState& s, int& split) {
+                        int at, int count, TdspSilentSectionsState& s) {
     CascadeCoefficients& cc = CoefficientsOf(s, bq);
     TExtendedBits h[MaxSilentSections + 1][2];
     LoadHistories(k, hist, h);
@@ -1354,162 +1312,21 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
                 continue;
             }
         }
-        unsigned live;
-        const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
-        int absorbed = -1;
-        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live, &absorbed);
-        PutBits(y, out[n]);
-        ++n;
-        if (absorbed >= 1 && split != absorbed) { // the split loop may carry the next samples
-            split = absorbed;
+        if (CascadeMixed(k, h)) {
             s.since = -1;
             break;
         }
+        unsigned live;
+        const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
+        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live);
+        PutBits(y, out[n]);
+        ++n;
         if (TrackCycle(k, h, live, s)) break;
     }
     StoreSections(k, hist, h, s);
     s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(n - at);
     return n;
 }
-
-// The cascade where sections 0..m−1 run in whole units (64-bit integers, as SectionUnitsFast)
-// and section m, whose own outputs are still large, absorbs their outputs (see Absorbed): its
-// sum is then the one it makes from zero inputs, so sections m..k−1 run on the x87's checked
-// loop with zeros for section m's input, every output there checked against a bound that keeps
-// the absorption (and every operand safe). Each chunk runs the integer sections first, keeping
-// their outputs, then the checked loop; where the checked loop stops within a sample, the
-// integer sections' histories are set back to that sample and CascadeSample finishes it.
-// Returns the samples done from `at` (0 where the histories do not allow it).
-template <typename T>
-int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
-                     int at, int count, int m, TdspSilentSectionsState& s) {
-#if defined(__SIZEOF_INT128__)
-    if (m < 1 || m >= k) return 0;
-    CascadeCoefficients& cc = CoefficientsOf(s, bq);
-    TExtendedBits h[MaxSilentSections + 1][2];
-    LoadHistories(k, hist, h);
-    // The absorption's bound on section m's last output: field ≥ eB − eA1 + 69 (the integer
-    // outputs below 2^62 units give three feed-forward products below 2^(eB − 16380) together).
-    if (cc.bits[m].a1.mantissa == 0) return 0;
-    int eB = -(1 << 20);
-    for (int t = 0; t < 3; ++t)
-        eB = cc.exponent[m][t] > eB ? cc.exponent[m][t] : eB;
-    const int needed = eB - cc.exponent[m][3] + 69;
-    const unsigned limit =
-        needed - 1 > static_cast<int>(s.limit) ? static_cast<unsigned>(needed - 1) : s.limit;
-    // The integer sections' operands: exponent field 0, below each user's bound.
-    std::int64_t h0[MaxSilentSections + 1], h1[MaxSilentSections + 1];
-    for (int j = 0; j <= m; ++j) {
-        int bits = 62;
-        if (j < m) bits = cc.fastBits[j] < bits ? cc.fastBits[j] : bits;
-        if (j > 0) bits = cc.fastBits[j - 1] < bits ? cc.fastBits[j - 1] : bits;
-        if (bits == 0) return 0;
-        for (int t = 0; t < 2; ++t) {
-            const TExtendedBits b = h[j][t];
-            if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return 0;
-            const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
-                                                  : static_cast<std::int64_t>(b.mantissa);
-            (t ? h1 : h0)[j] = v;
-        }
-    }
-    if (h[0][0].mantissa != 0 || h[0][1].mantissa != 0) return 0; // input history: zeros
-    for (int j = m + 1; j <= k; ++j)
-        for (int t = 0; t < 2; ++t)
-            if (h[j][t].mantissa != 0 && static_cast<unsigned>(h[j][t].Exponent()) <= limit)
-                return 0;
-    if (h[m + 1][0].mantissa == 0) return 0;
-
-    std::int64_t outs[kChunk][MaxSilentSections];
-    long double ys[kChunk];
-    int done = at;
-    while (done < count) {
-        const int chunk = count - done < kChunk ? count - done : kChunk;
-        // The integer sections over the chunk, until a sum of zero products or an output beyond
-        // its bound.
-        int n1 = 0;
-        for (; n1 < chunk; ++n1) {
-            std::int64_t x = 0, y[MaxSilentSections];
-            bool ok = true;
-            for (int j = 0; j < m && ok; ++j) {
-                const std::int64_t v[5] = {x, h0[j], h1[j], h0[j + 1], h1[j + 1]};
-                std::int64_t sum = 0, any = 0;
-                for (int t = 0; t < 5; ++t) {
-                    const std::int64_t q = UnitProduct(v[t], cc.fastMantissa[j][t],
-                                                       cc.fastShift[j][t], cc.fastSign[j][t]);
-                    sum += q;
-                    any |= q;
-                }
-                int bits = cc.fastBits[j];
-                if (j + 1 < m) bits = cc.fastBits[j + 1] < bits ? cc.fastBits[j + 1] : bits;
-                const std::int64_t bound = std::int64_t{1} << bits;
-                ok = any != 0 && sum < bound && sum > -bound; // a zero sum: +0
-                y[j] = sum;
-                x = sum;
-            }
-            if (!ok) break;
-            for (int j = 0; j < m; ++j) {
-                h1[j] = h0[j];
-                h0[j] = j == 0 ? 0 : y[j - 1];
-                outs[n1][j] = y[j];
-            }
-            h1[m] = h0[m];
-            h0[m] = y[m - 1];
-        }
-        if (n1 == 0) break;
-        // The absorbing sections on the x87, their input history zeros.
-        hist[m][0] = 0.0L, hist[m][1] = 0.0L;
-        int stop = -1;
-        long double pending = 0;
-        const int ran =
-            SelectSectionsChecked<T>(k - m, std::make_integer_sequence<int, MaxSilentSections>{})(
-                bq + m, hist + m, in + done, ys, n1, limit, stop, pending);
-        // The histories after `ran` samples (and, where it stopped, one more for the integer
-        // sections): the newest two of the chunk's values, the older bits where fewer ran.
-        const int upTo = ran + (stop >= 0 ? 1 : 0);
-        for (int t = 0; t < 2; ++t) {
-            const int q = upTo - 1 - t; // the chunk's sample, or before it: old[t − upTo]
-            // Section 0's input history: the inputs as they are (zeros of their signs).
-            SetBits(hist[0][t],
-                    q >= 0
-                        ? TExtendedBits{0, static_cast<std::uint16_t>(SignOf(in[done + q]) << 15)}
-                        : h[0][t - upTo]);
-            for (int j = 0; j < m; ++j)
-                SetBits(hist[j + 1][t], q >= 0 ? UnitBits(outs[q][j]) : h[j + 1][t - upTo]);
-        }
-        for (int i = 0; i < ran; ++i)
-            Put(ys[i], out[done + i]);
-        s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(ran);
-        done += ran;
-        if (stop >= 0) { // sections m..m+stop ran on this sample: the integers finish it
-            LoadHistories(k, hist, h);
-            unsigned live;
-            PutBits(CascadeSample(k, cc, h, m + stop + 1, ToBits(pending), live), out[done]);
-            StoreSections(k, hist, h, s);
-            ++done;
-            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
-            break;
-        }
-        if (ran < chunk) break;
-        // The next chunk starts from the histories as they now are.
-        for (int j = 0; j <= k; ++j)
-            h[j][0] = ToBits(hist[j][0]), h[j][1] = ToBits(hist[j][1]);
-    }
-    s.since = -1;
-    return done - at;
-#else
-    (void)k, (void)bq, (void)hist, (void)in, (void)out, (void)at, (void)count, (void)m, (void)s;
-    return 0;
-#endif
-}
-
-// ---------------------------------------------------------------------------------------------
-// Mixed cascades, a section at a time: over a chunk of samples each section runs alone, for as
-// long as its operands allow, on one of the cheap exact paths (the x87 where every operand is a
-// zero or safe, whole units where every one lies below the section's bound, the zeros' signs where
-// every one is a zero, the absorbing x87 sum where its inputs are small and its outputs large),
-// and SectionSample for a sample where none applies. Its outputs, as extended bits in the chunk's
-// buffer, are the next section's inputs: each section keeps to its own path for the whole chunk,
-// where a cascade run sample by sample would switch paths at every section.
 
 // One section's histories as bits: its last two inputs and outputs.
 struct SectionHistory {
@@ -1842,23 +1659,17 @@ int SectionAbsorbingRun(const CascadeCoefficients& c, int i, const long double* 
 }
 
 // Runs the cascade of k sections a section at a time over chunks from sample `at`, the
-// histories h as bits, while some history value is larger than whole units take (exponent field
-// above 0; else the whole-unit loop and the cycle search take over) and some is unsafe (below
-// limit; else the checked loop takes over); returns the sample it stopped at (at where it did not
-// run).
+// histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
+// take over); returns the sample it stopped at (at where it did not run). normal: the samples of
+// the chunks that ran on the x87's safe loop and the zeros alone.
 template <typename T>
 int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
-                     T* out, int at, int count, unsigned limit) {
+                     T* out, int at, int count, int& normal) {
     long double buffers[2][kChunk];
     int done = at;
-    while (done < count) {
-        bool large = false, safe = true;
-        for (int j = 0; j <= k; ++j)
-            for (int t = 0; t < 2; ++t) {
-                large = large || h[j][t].Exponent() != 0;
-                safe = safe && SafeBits(h[j][t], limit);
-            }
-        if (!large || safe) break;
+    normal = 0;
+    while (done < count && CascadeMixed(k, h)) {
+        bool plain = true; // the safe loop and the zeros only
         const int chunk = count - done < kChunk ? count - done : kChunk;
         long double* src = buffers[0];
         long double* dst = buffers[1];
@@ -1872,6 +1683,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
             while (n < chunk) {
                 int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
                 if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
+                if (m == n) plain = false;
 #if defined(__SIZEOF_INT128__)
                 if (m == n) m = SectionUnitsRun(c, i, src, dst, n, chunk, r);
 #endif
@@ -1894,6 +1706,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
         for (int n = 0; n < chunk; ++n)
             Put(src[n], out[done + n]);
         done += chunk;
+        normal += plain ? chunk : 0;
     }
     return done;
 }
@@ -1927,58 +1740,28 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
     if (!s.usable) return false;
     for (int i = 0; i <= k; ++i)
         if (!ToBits(hist[i][0]).IsFinite() || !ToBits(hist[i][1]).IsFinite()) return false;
-    int split = -1; // a section the integer loop found absorbing a silent one's outputs
     for (int done = 0; done < count;) {
         if (s.frozen && SectionsFrozenHolds(k, hist, s)) {
             RunSectionsFrozen(k, bq, hist, in + done, out + done, count - done, s);
             return true;
         }
         s.frozen = false;
-        if (!SectionsSafe(k, hist, s.limit)) {
-            {
-                TExtendedBits h[MaxSilentSections + 1][2];
-                LoadHistories(k, hist, h);
-                const int to =
-                    RunSectionsMixed(k, CoefficientsOf(s, bq), h, in, out, done, count, s.limit);
-                if (to > done) {
-                    StoreSections(k, hist, h, s);
-                    s.since = -1;
-                    s.samples[static_cast<int>(TdspSilentPath::Integer)] +=
-                        static_cast<std::uint64_t>(to - done);
-                    done = to;
-                    continue;
-                }
-            }
-            if (split >= 1) {
-                const int ran = RunSectionsSplit(k, bq, hist, in, out, done, count, split, s);
-                done += ran;
-                if (ran > 0) continue;
-            }
-            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s, split);
+        TExtendedBits h[MaxSilentSections + 1][2];
+        LoadHistories(k, hist, h);
+        if (CascadeMixed(k, h)) {
+            int normal = 0;
+            const int to =
+                RunSectionsMixed(k, CoefficientsOf(s, bq), h, in, out, done, count, normal);
+            StoreSections(k, hist, h, s);
+            s.since = -1;
+            s.samples[static_cast<int>(TdspSilentPath::Normal)] +=
+                static_cast<std::uint64_t>(normal);
+            s.samples[static_cast<int>(TdspSilentPath::Integer)] +=
+                static_cast<std::uint64_t>(to - done - normal);
+            done = to;
             continue;
         }
-        long double ys[kChunk];
-        const int chunk = count - done < kChunk ? count - done : kChunk;
-        int stop = -1;
-        long double pending = 0;
-        const int ran =
-            SelectSectionsChecked<T>(k, std::make_integer_sequence<int, MaxSilentSections>{})(
-                bq, hist, in + done, ys, chunk, s.limit, stop, pending);
-        for (int i = 0; i < ran; ++i)
-            Put(ys[i], out[done + i]);
-        done += ran;
-        s.since = -1;
-        s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
-        if (stop >= 0) { // the integers finish the sample
-            CascadeCoefficients& cc = CoefficientsOf(s, bq);
-            TExtendedBits h[MaxSilentSections + 1][2];
-            LoadHistories(k, hist, h);
-            unsigned live;
-            PutBits(CascadeSample(k, cc, h, stop + 1, ToBits(pending), live), out[done]);
-            StoreSections(k, hist, h, s);
-            ++done;
-            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
-        }
+        done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s);
     }
     return true;
 }
@@ -2052,7 +1835,7 @@ bool SectionsIntegerSample(int k, const TdspBiquad* bq, long double (*hist)[2], 
     SetBitsForLoad(y, out);
     StoreSections(k, hist, h, s);
     if (absorbed >= 1)
-        s.since = -1; // as in RunSectionsIntegers, where the split loop would take over
+        s.since = -1; // its outputs still decay from large values: no cycle yet
     else
         TrackCycle(k, h, live, s);
     ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
