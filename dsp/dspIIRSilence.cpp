@@ -756,7 +756,8 @@ bool SectionUnitsFast(const CascadeCoefficients& c, int i, const TExtendedBits* 
         const std::int64_t w = v[t].IsNegative() ? -static_cast<std::int64_t>(v[t].mantissa)
                                                  : static_cast<std::int64_t>(v[t].mantissa);
         const std::int64_t q =
-            UnitProduct(w, c.fastMantissa[i][t], c.fastShift[i][t], c.fastSign[i][t]);
+            UnitProductAt64(w, c.fastMantissa[i][t], c.preShift[i][t], c.postShift[i][t],
+                            c.halfLess[i][t], c.fastSign[i][t]);
         sum += q;
         any |= q;
     }
@@ -817,6 +818,29 @@ bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExte
     return true;
 }
 
+inline bool SafeBits(TExtendedBits b, unsigned limit) {
+    return b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > limit;
+}
+
+// Inputs an absorbing section takes (see SectionAbsorbingRun): exponent field 0, below 2^62 units.
+inline bool AbsorbedInput(TExtendedBits b) {
+    return b.Exponent() == 0 && (b.mantissa >> 62) == 0;
+}
+
+// One sample of SectionAbsorbingRun (the bound checked on the operands, not on the output): false
+// where it does not apply.
+bool AbsorbingSample(const CascadeCoefficients& c, int i, const TExtendedBits* v,
+                     TExtendedBits& y) {
+    const unsigned absorbing = c.absorbing[i];
+    if (absorbing == 0 || !AbsorbedInput(v[0]) || !AbsorbedInput(v[1]) || !AbsorbedInput(v[2]) ||
+        v[3].mantissa == 0 || static_cast<unsigned>(v[3].Exponent()) < absorbing ||
+        !SafeBits(v[4], c.limit[i]))
+        return false;
+    const TdspBiquad& q = c.values[i];
+    y = ToBits(-(q.A1 * LoadBits(v[3])) - q.A2 * LoadBits(v[4]));
+    return true;
+}
+
 // One sample of section i, v its operands (the input, its history, the output history), on the
 // cheapest exact path they allow: the x87 where each is a zero or safe (no slow path), whole
 // units where each lies below 2^64 units, else MulBits and AddBits. Returns whether it had a
@@ -844,7 +868,7 @@ bool SectionSample(const CascadeCoefficients& c, int i, const TExtendedBits* v, 
             alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
     } else if (units && SectionUnitsFast(c, i, v, y)) {
         alive = true; // a nonzero sum
-    } else if (!units && Absorbed(c, i, v, y)) {
+    } else if (!units && (AbsorbingSample(c, i, v, y) || Absorbed(c, i, v, y))) {
         alive = true;
         absorbed = true;
     } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
@@ -1333,10 +1357,6 @@ struct SectionHistory {
     TExtendedBits x1, x2, y1, y2;
 };
 
-inline bool SafeBits(TExtendedBits b, unsigned limit) {
-    return b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > limit;
-}
-
 // The histories after samples n..m−1 of a run that read src and wrote dst.
 inline void Advance(SectionHistory& r, const long double* src, const long double* dst, int n,
                     int m) {
@@ -1685,7 +1705,7 @@ int SectionAbsorbingRun(const CascadeCoefficients& c, int i, const long double* 
     long double y1 = hs[0], y2 = hs[1];
     int m = n;
     while (m < count) {
-        if (!small(ToBits(src[m]))) break;
+        if (!AbsorbedInput(ToBits(src[m]))) break;
         const long double y = co[0] * y1 + co[1] * y2;
         dst[m++] = y;
         y2 = y1, y1 = y;
