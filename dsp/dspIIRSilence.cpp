@@ -1093,11 +1093,12 @@ inline int PairBits(const CascadeCoefficients& c, int k, int j) {
 }
 
 // Whether the whole cascade can run in whole units (RunSectionsUnits): the input history zeros,
-// every other history value of exponent field 0 below its pair's bound.
-bool CascadeInUnits(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2]) {
+// every other history value of exponent field 0 below its pair's bound; or, d > 0, the k
+// sections from section d on, h their histories.
+bool CascadeInUnits(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2], int d = 0) {
     if (h[0][0].mantissa != 0 || h[0][1].mantissa != 0) return false;
     for (int j = 1; j <= k; ++j) {
-        const int bits = PairBits(c, k, j);
+        const int bits = PairBits(c, d + k, d + j);
         if (bits == 0) return false;
         for (int t = 0; t < 2; ++t)
             if (h[j][t].Exponent() != 0 || (h[j][t].mantissa >> bits) != 0) return false;
@@ -1117,21 +1118,23 @@ inline std::int64_t SignedUnits(TExtendedBits b) {
 // five below 2^62: exact); as SectionUnitsFast section by section, the first section's input
 // terms zeros. The histories h (bits) are kept in step: the values made here from units, the
 // input's zeros with their signs, a value from before kept as its bits while it is in the window.
-// The cycle search is TrackCycle's with no dead section. Returns the sample it stopped at.
+// The cycle search is TrackCycle's. These are sections d..d+K−1 of the cascade (h their
+// histories, from section d's input pair on), behind d sections whose histories are all zeros
+// (their outputs, section d's inputs, are the zeros `in` gives). Returns the sample it stopped at.
 template <int K, typename T>
 int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in, T* out,
-                     int at, int count, TdspSilentSectionsState& s) {
+                     int at, int count, TdspSilentSectionsState& s, int d) {
     std::uint64_t m[K][5], half[K][5];
     unsigned pre[K][5], post[K][5];
     std::int64_t sg[K][5], bound[K];
     std::int64_t h0[K + 1], h1[K + 1];
     for (int j = 0; j < K; ++j) {
         for (int t = 0; t < 5; ++t) {
-            m[j][t] = c.fastMantissa[j][t], sg[j][t] = c.fastSign[j][t];
-            pre[j][t] = c.preShift[j][t], post[j][t] = c.postShift[j][t];
-            half[j][t] = c.halfLess[j][t];
+            m[j][t] = c.fastMantissa[d + j][t], sg[j][t] = c.fastSign[d + j][t];
+            pre[j][t] = c.preShift[d + j][t], post[j][t] = c.postShift[d + j][t];
+            half[j][t] = c.halfLess[d + j][t];
         }
-        bound[j] = std::int64_t{1} << PairBits(c, K, j + 1);
+        bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
     }
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
     UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
@@ -1140,9 +1143,9 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     // The search goes on from the state's reference where it has no dead section and its values
     // are units here (a zero's sign is not kept in units: a zero there starts a new search).
     std::int64_t r0[K] = {}, r1[K] = {};
-    int since = s.since >= 0 && s.dead == 0 ? s.since : -1;
+    int since = s.since >= 0 && s.dead == d ? s.since : -1;
     for (int j = 0; j < K && since >= 0; ++j) {
-        const TExtendedBits a = s.reference[2 * j], b = s.reference[2 * j + 1];
+        const TExtendedBits a = s.reference[2 * (d + j)], b = s.reference[2 * (d + j) + 1];
         if (a.mantissa == 0 || b.mantissa == 0 || a.Exponent() != 0 || b.Exponent() != 0)
             since = -1;
         r0[j] = SignedUnits(a), r1[j] = SignedUnits(b);
@@ -1187,7 +1190,7 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
                 r0[j] = h0[j + 1], r1[j] = h1[j + 1];
         } else {
             for (int j = 0; j < K; ++j)
-                s.steps[since][j] = UnitBits(y[j]);
+                s.steps[since][d + j] = UnitBits(y[j]);
             ++since;
             bool same = true;
             for (int j = K - 1; j >= 0 && same; --j)
@@ -1196,10 +1199,10 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
                 s.frozen = true;
                 s.period = since;
                 s.phase = 0;
-                s.dead = 0;
+                s.dead = d;
                 for (int q = 0; q < s.period; ++q) {
-                    PutBits(s.steps[q][K - 1], s.cycleFloat[q]);
-                    PutBits(s.steps[q][K - 1], s.cycleDouble[q]);
+                    PutBits(s.steps[q][d + K - 1], s.cycleFloat[q]);
+                    PutBits(s.steps[q][d + K - 1], s.cycleDouble[q]);
                 }
                 since = -1;
                 ++n;
@@ -1220,17 +1223,19 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     }
     if (!s.frozen) {
         s.since = since;
-        s.dead = 0;
+        s.dead = d;
         if (since >= 0)
-            for (int j = 0; j < K; ++j)
-                s.reference[2 * j] = UnitBits(r0[j]), s.reference[2 * j + 1] = UnitBits(r1[j]);
+            for (int j = 0; j < K; ++j) {
+                s.reference[2 * (d + j)] = UnitBits(r0[j]);
+                s.reference[2 * (d + j) + 1] = UnitBits(r1[j]);
+            }
     }
     return n;
 }
 
 template <typename T>
 using SectionsUnitsRoutine = int (*)(const CascadeCoefficients&, TExtendedBits (*)[2], const T*, T*,
-                                     int, int, TdspSilentSectionsState&);
+                                     int, int, TdspSilentSectionsState&, int);
 
 template <typename T, int... K>
 SectionsUnitsRoutine<T> SelectSectionsUnits(int k, std::integer_sequence<int, K...>) {
@@ -1296,7 +1301,7 @@ int RunSectionsUnits(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
 #if defined(__SIZEOF_INT128__)
     if (!CascadeInUnits(k, c, h)) return at;
     return SelectSectionsUnits<T>(k, std::make_integer_sequence<int, MaxSilentSections>{})(
-        c, h, in, out, at, count, s);
+        c, h, in, out, at, count, s, 0);
 #else
     (void)k, (void)c, (void)h, (void)in, (void)out, (void)count, (void)s;
     return at; // no 128-bit products: CascadeSample carries these samples, with the same bits
@@ -1318,6 +1323,72 @@ bool CascadeMixed(int k, const TExtendedBits (*h)[2]) {
 // The cascade in integers, every history value of exponent field 0 and some not a zero: the
 // whole-unit loop where it applies, else CascadeSample sample by sample, with the search for
 // cycles; leaves where the section-major loop takes over.
+// The number d of leading sections (at most k − 1) whose histories are all zeros.
+int ZeroSections(int k, const TExtendedBits (*h)[2]) {
+    int d = 0;
+    while (d < k - 1 && h[d][0].IsZero() && h[d][1].IsZero() && h[d + 1][0].IsZero() &&
+           h[d + 1][1].IsZero())
+        ++d;
+    return d;
+}
+
+// The outputs of d sections whose histories are all zeros (sign bits h0, h1 of pairs 0..d),
+// over n samples of zeros in: each a zero, −0 only where every term of its sum is (the subtracted
+// ones negated). zeros: section d's inputs, as zeros of the buffer's type (nullptr: not kept).
+template <typename T>
+void ZeroSectionsRun(const CascadeCoefficients& c, int d, unsigned* h0, unsigned* h1, const T* in,
+                     int n, T* zeros) {
+    for (int t = 0; t < n; ++t) {
+        unsigned x = SignOf(in[t]);
+        for (int i = 0; i < d; ++i) {
+            const BiquadBits& b = c.bits[i];
+            const unsigned y = (b.b0.IsNegative() ^ x) & (b.b1.IsNegative() ^ h0[i]) &
+                               (b.b2.IsNegative() ^ h1[i]) & (b.a1.IsNegative() ^ h0[i + 1] ^ 1u) &
+                               (b.a2.IsNegative() ^ h1[i + 1] ^ 1u);
+            h1[i] = h0[i], h0[i] = x;
+            x = y;
+        }
+        h1[d] = h0[d], h0[d] = x;
+        if (zeros) PutBits({0, static_cast<std::uint16_t>(x << 15)}, zeros[t]);
+    }
+}
+
+// SectionsUnitsRun on sections d..k−1 (d ≥ 1) behind d sections whose histories are all zeros,
+// from sample `at`, chunk by chunk, where the histories allow it; returns the sample it stopped at
+// (at where it did not run).
+template <typename T>
+int RunSectionsUnitsBehindZeros(int k, int d, const CascadeCoefficients& c, TExtendedBits (*h)[2],
+                                const T* in, T* out, int at, int count,
+                                TdspSilentSectionsState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (!CascadeInUnits(k - d, c, h + d, d)) return at;
+    int done = at;
+    while (done < count) {
+        const int n = count - done < kChunk ? count - done : kChunk;
+        unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1], g0[MaxSilentSections + 1],
+            g1[MaxSilentSections + 1];
+        for (int j = 0; j <= d; ++j)
+            g0[j] = h0[j] = h[j][0].IsNegative(), g1[j] = h1[j] = h[j][1].IsNegative();
+        T zeros[kChunk];
+        ZeroSectionsRun(c, d, g0, g1, in + done, n, zeros);
+        const int ran =
+            SelectSectionsUnits<T>(k - d, std::make_integer_sequence<int, MaxSilentSections>{})(
+                c, h + d, zeros, out + done, 0, n, s, d);
+        if (ran == 0) break;
+        ZeroSectionsRun(c, d, h0, h1, in + done, ran, static_cast<T*>(nullptr));
+        for (int j = 0; j < d; ++j) // (pair d: set by the units loop, the same zeros)
+            h[j][0] = {0, static_cast<std::uint16_t>(h0[j] << 15)},
+            h[j][1] = {0, static_cast<std::uint16_t>(h1[j] << 15)};
+        done += ran;
+        if (s.frozen || ran < n) break;
+    }
+    return done;
+#else
+    (void)k, (void)d, (void)c, (void)h, (void)in, (void)out, (void)count, (void)s;
+    return at;
+#endif
+}
+
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
                         int at, int count, TdspSilentSectionsState& s) {
@@ -1328,9 +1399,11 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     int n = at;
     while (n < count) {
-        if (CascadeInUnits(k, cc, h)) {
+        const int d = ZeroSections(k, h);
+        if (d == 0 ? CascadeInUnits(k, cc, h) : CascadeInUnits(k - d, cc, h + d, d)) {
             const int from = n;
-            n = RunSectionsUnits(k, cc, h, in, out, n, count, s);
+            n = d == 0 ? RunSectionsUnits(k, cc, h, in, out, n, count, s)
+                       : RunSectionsUnitsBehindZeros(k, d, cc, h, in, out, n, count, s);
             if (n > from) {
                 if (s.frozen) break;
                 continue;
