@@ -856,7 +856,15 @@ bool SectionSample(const CascadeCoefficients& c, int i, const TExtendedBits* v, 
     bool alive = false;
     absorbed = false;
     const BiquadBits& cb = c.bits[i];
-    if (safe) {
+    if (v[0].IsZero() && v[1].IsZero() && v[2].IsZero() && v[3].IsZero() && v[4].IsZero()) {
+        // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+        const bool negative = (cb.b0.IsNegative() != v[0].IsNegative()) &&
+                              (cb.b1.IsNegative() != v[1].IsNegative()) &&
+                              (cb.b2.IsNegative() != v[2].IsNegative()) &&
+                              (cb.a1.IsNegative() == v[3].IsNegative()) &&
+                              (cb.a2.IsNegative() == v[4].IsNegative());
+        y = {0, static_cast<std::uint16_t>(negative ? 0x8000u : 0u)};
+    } else if (safe) {
         const TdspBiquad& s = c.values[i];
         const long double r =
             (((s.B0 * LoadBits(v[0]) + s.B1 * LoadBits(v[1])) + s.B2 * LoadBits(v[2])) -
