@@ -374,8 +374,10 @@ inline std::int64_t UnitProduct(std::int64_t v, std::uint64_t m, unsigned shift,
 // product (64 + post − pre the coefficient's shift, post ≥ 1, |v|·2^pre < 2^64): the upper half
 // plus 2^(post−1) − 1, plus one where the lower half is not zero or the quotient is odd, shifted
 // right by post: rounding to nearest even. Branch-free.
-inline std::int64_t UnitProductAt64(std::int64_t v, std::uint64_t m, unsigned pre, unsigned post,
-                                    std::uint64_t halfLess, std::int64_t sign) {
+__attribute__((always_inline)) inline std::int64_t UnitProductAt64(std::int64_t v, std::uint64_t m,
+                                                                   unsigned pre, unsigned post,
+                                                                   std::uint64_t halfLess,
+                                                                   std::int64_t sign) {
     const std::int64_t sv = v >> 63;
     const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
     const UWide p = static_cast<UWide>(a) * m;
@@ -728,6 +730,9 @@ struct CascadeCoefficients {
     // 65 by the operand's shift, exact below the bound).
     std::uint8_t preShift[MaxSilentSections][5], postShift[MaxSilentSections][5];
     std::uint64_t halfLess[MaxSilentSections][5];
+    // For SectionAbsorbingRun: the exponent field at and above which a last output absorbs
+    // inputs below 2^62 units (0: none does).
+    unsigned absorbing[MaxSilentSections];
 };
 
 // One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
@@ -780,7 +785,8 @@ bool SectionUnitsFast(const CascadeCoefficients& c, int i, const TExtendedBits* 
         const std::int64_t w = v[t].IsNegative() ? -static_cast<std::int64_t>(v[t].mantissa)
                                                  : static_cast<std::int64_t>(v[t].mantissa);
         const std::int64_t q =
-            UnitProduct(w, c.fastMantissa[i][t], c.fastShift[i][t], c.fastSign[i][t]);
+            UnitProductAt64(w, c.fastMantissa[i][t], c.preShift[i][t], c.postShift[i][t],
+                            c.halfLess[i][t], c.fastSign[i][t]);
         sum += q;
         any |= q;
     }
@@ -841,46 +847,89 @@ bool Absorbed(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExte
     return true;
 }
 
+inline bool SafeBits(TExtendedBits b, unsigned limit) {
+    return b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > limit;
+}
+
+// Inputs an absorbing section takes (see SectionAbsorbingRun): exponent field 0, below 2^62 units.
+inline bool AbsorbedInput(TExtendedBits b) {
+    return b.Exponent() == 0 && (b.mantissa >> 62) == 0;
+}
+
+// One sample of SectionAbsorbingRun (the bound checked on the operands, not on the output): false
+// where it does not apply.
+bool AbsorbingSample(const CascadeCoefficients& c, int i, const TExtendedBits* v,
+                     TExtendedBits& y) {
+    const unsigned absorbing = c.absorbing[i];
+    if (absorbing == 0 || !AbsorbedInput(v[0]) || !AbsorbedInput(v[1]) || !AbsorbedInput(v[2]) ||
+        v[3].mantissa == 0 || static_cast<unsigned>(v[3].Exponent()) < absorbing ||
+        !SafeBits(v[4], c.limit[i]))
+        return false;
+    const TdspBiquad& q = c.values[i];
+    y = ToBits(-(q.A1 * LoadBits(v[3])) - q.A2 * LoadBits(v[4]));
+    return true;
+}
+
+// One sample of section i, v its operands (the input, its history, the output history), on the
+// cheapest exact path they allow: the x87 where each is a zero or safe (no slow path), whole
+// units where each lies below 2^64 units, else MulBits and AddBits. Returns whether it had a
+// nonzero product; absorbed: set where the section absorbed small inputs (see Absorbed).
+bool SectionSample(const CascadeCoefficients& c, int i, const TExtendedBits* v, TExtendedBits& y,
+                   bool& absorbed) {
+    bool safe = true, units = true;
+    for (int t = 0; t < 5; ++t) {
+        const TExtendedBits& b = v[t];
+        safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit[i]);
+        units = units && b.Exponent() <= 1;
+    }
+    bool alive = false;
+    absorbed = false;
+    const BiquadBits& cb = c.bits[i];
+    if (v[0].IsZero() && v[1].IsZero() && v[2].IsZero() && v[3].IsZero() && v[4].IsZero()) {
+        // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+        const bool negative = (cb.b0.IsNegative() != v[0].IsNegative()) &&
+                              (cb.b1.IsNegative() != v[1].IsNegative()) &&
+                              (cb.b2.IsNegative() != v[2].IsNegative()) &&
+                              (cb.a1.IsNegative() == v[3].IsNegative()) &&
+                              (cb.a2.IsNegative() == v[4].IsNegative());
+        y = {0, static_cast<std::uint16_t>(negative ? 0x8000u : 0u)};
+    } else if (safe) {
+        const TdspBiquad& s = c.values[i];
+        const long double r =
+            (((s.B0 * LoadBits(v[0]) + s.B1 * LoadBits(v[1])) + s.B2 * LoadBits(v[2])) -
+             s.A1 * LoadBits(v[3])) -
+            s.A2 * LoadBits(v[4]);
+        y = ToBits(r);
+        const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
+        for (int t = 0; t < 5; ++t)
+            alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
+    } else if (units && SectionUnitsFast(c, i, v, y)) {
+        alive = true; // a nonzero sum
+    } else if (!units && (AbsorbingSample(c, i, v, y) || Absorbed(c, i, v, y))) {
+        alive = true;
+        absorbed = true;
+    } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
+        const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
+                            p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
+                            q2 = MulBits(cb.a2, v[4]);
+        alive = (p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0;
+        y = AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
+    }
+    return alive;
+}
+
 // One sample of the cascade from section `from` on, x that section's input, as Cascade computes
-// it; returns the output. Each section runs on the cheapest exact path its operands allow: the
-// x87 where each is a zero or safe (no slow path), whole units where each lies below 2^64 units,
-// else MulBits and AddBits. live: bit i set where section i had a nonzero product.
+// it (each section as SectionSample runs it); returns the output. live: bit i set where section
+// i had a nonzero product; absorbed: the first section that absorbed small inputs.
 TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], int from,
                             TExtendedBits x, unsigned& live, int* absorbed = nullptr) {
     live = 0;
     for (int i = from; i < k; ++i) {
         const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
-        bool safe = true, units = true;
-        for (const TExtendedBits& b : v) {
-            safe = safe && (b.mantissa == 0 || static_cast<unsigned>(b.Exponent()) > c.limit[i]);
-            units = units && b.Exponent() <= 1;
-        }
         TExtendedBits y;
-        bool alive = false;
-        const BiquadBits& cb = c.bits[i];
-        if (safe) {
-            const TdspBiquad& s = c.values[i];
-            const long double r =
-                (((s.B0 * LoadBits(v[0]) + s.B1 * LoadBits(v[1])) + s.B2 * LoadBits(v[2])) -
-                 s.A1 * LoadBits(v[3])) -
-                s.A2 * LoadBits(v[4]);
-            y = ToBits(r);
-            const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
-            for (int t = 0; t < 5; ++t)
-                alive = alive || (v[t].mantissa != 0 && cc[t]->mantissa != 0);
-        } else if (units && SectionUnitsFast(c, i, v, y)) {
-            alive = true; // a nonzero sum
-        } else if (!units && Absorbed(c, i, v, y)) {
-            alive = true;
-            if (absorbed && *absorbed < 0) *absorbed = i;
-        } else if (!units || !SectionUnits(c.units[i], v, y, alive)) {
-            const TExtendedBits p0 = MulBits(cb.b0, v[0]), p1 = MulBits(cb.b1, v[1]),
-                                p2 = MulBits(cb.b2, v[2]), q1 = MulBits(cb.a1, v[3]),
-                                q2 = MulBits(cb.a2, v[4]);
-            alive = (p0.mantissa | p1.mantissa | p2.mantissa | q1.mantissa | q2.mantissa) != 0;
-            y = AddBits(AddBits(AddBits(AddBits(p0, p1), p2), Negated(q1)), Negated(q2));
-        }
-        if (alive) live |= 1u << i;
+        bool took = false;
+        if (SectionSample(c, i, v, y, took)) live |= 1u << i;
+        if (took && absorbed && *absorbed < 0) *absorbed = i;
         h[i][1] = h[i][0];
         h[i][0] = x;
         x = y;
@@ -888,63 +937,6 @@ TExtendedBits CascadeSample(int k, const CascadeCoefficients& c, TExtendedBits (
     h[k][1] = h[k][0];
     h[k][0] = x;
     return x;
-}
-
-// The cascade over a block, as SectionsBlock runs it, the outputs as long double; leaves at the
-// first section output that is neither a zero nor above limit: stop is then that section, the
-// sample unfinished (its sections up to stop run, pending their output). Returns the samples
-// finished.
-template <int K, typename T>
-int SectionsChecked(const TdspBiquad* s, long double (*history)[2], const T* input, long double* ys,
-                    int count, unsigned limit, int& stop, long double& pending) {
-    long double b0[K], b1[K], b2[K], a1[K], a2[K], h0[K + 1], h1[K + 1];
-    for (int i = 0; i < K; ++i) {
-        b0[i] = s[i].B0, b1[i] = s[i].B1, b2[i] = s[i].B2;
-        a1[i] = s[i].A1, a2[i] = s[i].A2;
-    }
-    for (int i = 0; i <= K; ++i)
-        h0[i] = history[i][0], h1[i] = history[i][1];
-    // A nonzero output is unsafe below 2^(limit + 1 − 16383): exponent field 1 to limit. Each
-    // output is a zero or normal here (a sum of safe products), so the x87 compares it with the
-    // bound without a flag; a stored copy read as an integer would wait for the store.
-    const long double bound =
-        LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
-    stop = -1;
-    int n = 0;
-    for (; n < count; ++n) {
-        long double x = input[n];
-#pragma GCC unroll 16
-        for (int i = 0; i < K; ++i) {
-            const long double y =
-                (((b0[i] * x + b1[i] * h0[i]) + b2[i] * h1[i]) - a1[i] * h0[i + 1]) -
-                a2[i] * h1[i + 1];
-            h1[i] = h0[i];
-            h0[i] = x;
-            x = y;
-            if (__builtin_expect(std::fabs(y) < bound, 0) && y != 0.0L) {
-                stop = i;
-                pending = y;
-                goto unsafe;
-            }
-        }
-        h1[K] = h0[K];
-        h0[K] = x;
-        ys[n] = x;
-    }
-unsafe:
-    for (int i = 0; i <= K; ++i)
-        history[i][0] = h0[i], history[i][1] = h1[i];
-    return n;
-}
-
-template <typename T>
-using SectionsCheckedRoutine = int (*)(const TdspBiquad*, long double (*)[2], const T*,
-                                       long double*, int, unsigned, int&, long double&);
-
-template <typename T, int... K>
-SectionsCheckedRoutine<T> SelectSectionsChecked(int k, std::integer_sequence<int, K...>) {
-    constexpr SectionsCheckedRoutine<T> table[] = {&SectionsChecked<K + 1, T>...};
-    return table[k - 1];
 }
 
 static_assert(sizeof(CascadeCoefficients) <= sizeof(TdspSilentSectionsState::cascade) &&
@@ -997,6 +989,13 @@ void PrepareCascade(int k, const TdspBiquad* bq, TdspSilentSectionsState& s) {
         const TExtendedBits* cb[5] = {&b.b0, &b.b1, &b.b2, &b.a1, &b.a2};
         for (int t = 0; t < 5; ++t)
             c.exponent[i][t] = cb[t]->mantissa ? BinaryExponent(*cb[t]) : -(1 << 20);
+        int eB = -(1 << 20);
+        for (int t = 0; t < 3; ++t)
+            eB = c.exponent[i][t] > eB ? c.exponent[i][t] : eB;
+        const int field = eB - c.exponent[i][3] + 69, least = static_cast<int>(c.limit[i]) + 1;
+        c.absorbing[i] =
+            b.a1.mantissa == 0 ? 0u : static_cast<unsigned>(field > least ? field : least);
+        if (c.absorbing[i] >= 0x7FFF) c.absorbing[i] = 0;
     }
 }
 
@@ -1131,11 +1130,12 @@ inline int PairBits(const CascadeCoefficients& c, int k, int j) {
 }
 
 // Whether the whole cascade can run in whole units (RunSectionsUnits): the input history zeros,
-// every other history value of exponent field 0 below its pair's bound.
-bool CascadeInUnits(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2]) {
+// every other history value of exponent field 0 below its pair's bound; or, d > 0, the k
+// sections from section d on, h their histories.
+bool CascadeInUnits(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2], int d = 0) {
     if (h[0][0].mantissa != 0 || h[0][1].mantissa != 0) return false;
     for (int j = 1; j <= k; ++j) {
-        const int bits = PairBits(c, k, j);
+        const int bits = PairBits(c, d + k, d + j);
         if (bits == 0) return false;
         for (int t = 0; t < 2; ++t)
             if (h[j][t].Exponent() != 0 || (h[j][t].mantissa >> bits) != 0) return false;
@@ -1155,21 +1155,23 @@ inline std::int64_t SignedUnits(TExtendedBits b) {
 // five below 2^62: exact); as SectionUnitsFast section by section, the first section's input
 // terms zeros. The histories h (bits) are kept in step: the values made here from units, the
 // input's zeros with their signs, a value from before kept as its bits while it is in the window.
-// The cycle search is TrackCycle's with no dead section. Returns the sample it stopped at.
+// The cycle search is TrackCycle's. These are sections d..d+K−1 of the cascade (h their
+// histories, from section d's input pair on), behind d sections whose histories are all zeros
+// (their outputs, section d's inputs, are the zeros `in` gives). Returns the sample it stopped at.
 template <int K, typename T>
 int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in, T* out,
-                     int at, int count, TdspSilentSectionsState& s) {
+                     int at, int count, TdspSilentSectionsState& s, int d) {
     std::uint64_t m[K][5], half[K][5];
     unsigned pre[K][5], post[K][5];
     std::int64_t sg[K][5], bound[K];
     std::int64_t h0[K + 1], h1[K + 1];
     for (int j = 0; j < K; ++j) {
         for (int t = 0; t < 5; ++t) {
-            m[j][t] = c.fastMantissa[j][t], sg[j][t] = c.fastSign[j][t];
-            pre[j][t] = c.preShift[j][t], post[j][t] = c.postShift[j][t];
-            half[j][t] = c.halfLess[j][t];
+            m[j][t] = c.fastMantissa[d + j][t], sg[j][t] = c.fastSign[d + j][t];
+            pre[j][t] = c.preShift[d + j][t], post[j][t] = c.postShift[d + j][t];
+            half[j][t] = c.halfLess[d + j][t];
         }
-        bound[j] = std::int64_t{1} << PairBits(c, K, j + 1);
+        bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
     }
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
     UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
@@ -1178,9 +1180,9 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     // The search goes on from the state's reference where it has no dead section and its values
     // are units here (a zero's sign is not kept in units: a zero there starts a new search).
     std::int64_t r0[K] = {}, r1[K] = {};
-    int since = s.since >= 0 && s.dead == 0 ? s.since : -1;
+    int since = s.since >= 0 && s.dead == d ? s.since : -1;
     for (int j = 0; j < K && since >= 0; ++j) {
-        const TExtendedBits a = s.reference[2 * j], b = s.reference[2 * j + 1];
+        const TExtendedBits a = s.reference[2 * (d + j)], b = s.reference[2 * (d + j) + 1];
         if (a.mantissa == 0 || b.mantissa == 0 || a.Exponent() != 0 || b.Exponent() != 0)
             since = -1;
         r0[j] = SignedUnits(a), r1[j] = SignedUnits(b);
@@ -1225,7 +1227,7 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
                 r0[j] = h0[j + 1], r1[j] = h1[j + 1];
         } else {
             for (int j = 0; j < K; ++j)
-                s.steps[since][j] = UnitBits(y[j]);
+                s.steps[since][d + j] = UnitBits(y[j]);
             ++since;
             bool same = true;
             for (int j = K - 1; j >= 0 && same; --j)
@@ -1234,10 +1236,10 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
                 s.frozen = true;
                 s.period = since;
                 s.phase = 0;
-                s.dead = 0;
+                s.dead = d;
                 for (int q = 0; q < s.period; ++q) {
-                    PutBits(s.steps[q][K - 1], s.cycleFloat[q]);
-                    PutBits(s.steps[q][K - 1], s.cycleDouble[q]);
+                    PutBits(s.steps[q][d + K - 1], s.cycleFloat[q]);
+                    PutBits(s.steps[q][d + K - 1], s.cycleDouble[q]);
                 }
                 since = -1;
                 ++n;
@@ -1258,17 +1260,19 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     }
     if (!s.frozen) {
         s.since = since;
-        s.dead = 0;
+        s.dead = d;
         if (since >= 0)
-            for (int j = 0; j < K; ++j)
-                s.reference[2 * j] = UnitBits(r0[j]), s.reference[2 * j + 1] = UnitBits(r1[j]);
+            for (int j = 0; j < K; ++j) {
+                s.reference[2 * (d + j)] = UnitBits(r0[j]);
+                s.reference[2 * (d + j) + 1] = UnitBits(r1[j]);
+            }
     }
     return n;
 }
 
 template <typename T>
 using SectionsUnitsRoutine = int (*)(const CascadeCoefficients&, TExtendedBits (*)[2], const T*, T*,
-                                     int, int, TdspSilentSectionsState&);
+                                     int, int, TdspSilentSectionsState&, int);
 
 template <typename T, int... K>
 SectionsUnitsRoutine<T> SelectSectionsUnits(int k, std::integer_sequence<int, K...>) {
@@ -1334,16 +1338,97 @@ int RunSectionsUnits(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
 #if defined(__SIZEOF_INT128__)
     if (!CascadeInUnits(k, c, h)) return at;
     return SelectSectionsUnits<T>(k, std::make_integer_sequence<int, MaxSilentSections>{})(
-        c, h, in, out, at, count, s);
+        c, h, in, out, at, count, s, 0);
 #else
     (void)k, (void)c, (void)h, (void)in, (void)out, (void)count, (void)s;
     return at; // no 128-bit products: CascadeSample carries these samples, with the same bits
 #endif
 }
 
+// Whether the section-major loop (RunSectionsMixed) takes the cascade: some history value lies
+// above whole units (exponent field above 0), or all are zeros; else the integers below take it.
+bool CascadeMixed(int k, const TExtendedBits (*h)[2]) {
+    bool zeros = true;
+    for (int j = 0; j <= k; ++j)
+        for (int t = 0; t < 2; ++t) {
+            if (h[j][t].Exponent() != 0) return true;
+            zeros = zeros && h[j][t].mantissa == 0;
+        }
+    return zeros;
+}
+
+// The cascade in integers, every history value of exponent field 0 and some not a zero: the
+// whole-unit loop where it applies, else CascadeSample sample by sample, with the search for
+// cycles; leaves where the section-major loop takes over.
+// The number d of leading sections (at most k − 1) whose histories are all zeros.
+int ZeroSections(int k, const TExtendedBits (*h)[2]) {
+    int d = 0;
+    while (d < k - 1 && h[d][0].IsZero() && h[d][1].IsZero() && h[d + 1][0].IsZero() &&
+           h[d + 1][1].IsZero())
+        ++d;
+    return d;
+}
+
+// The outputs of d sections whose histories are all zeros (sign bits h0, h1 of pairs 0..d),
+// over n samples of zeros in: each a zero, −0 only where every term of its sum is (the subtracted
+// ones negated). zeros: section d's inputs, as zeros of the buffer's type (nullptr: not kept).
+template <typename T>
+void ZeroSectionsRun(const CascadeCoefficients& c, int d, unsigned* h0, unsigned* h1, const T* in,
+                     int n, T* zeros) {
+    for (int t = 0; t < n; ++t) {
+        unsigned x = SignOf(in[t]);
+        for (int i = 0; i < d; ++i) {
+            const BiquadBits& b = c.bits[i];
+            const unsigned y = (b.b0.IsNegative() ^ x) & (b.b1.IsNegative() ^ h0[i]) &
+                               (b.b2.IsNegative() ^ h1[i]) & (b.a1.IsNegative() ^ h0[i + 1] ^ 1u) &
+                               (b.a2.IsNegative() ^ h1[i + 1] ^ 1u);
+            h1[i] = h0[i], h0[i] = x;
+            x = y;
+        }
+        h1[d] = h0[d], h0[d] = x;
+        if (zeros) PutBits({0, static_cast<std::uint16_t>(x << 15)}, zeros[t]);
+    }
+}
+
+// SectionsUnitsRun on sections d..k−1 (d ≥ 1) behind d sections whose histories are all zeros,
+// from sample `at`, chunk by chunk, where the histories allow it; returns the sample it stopped at
+// (at where it did not run).
+template <typename T>
+int RunSectionsUnitsBehindZeros(int k, int d, const CascadeCoefficients& c, TExtendedBits (*h)[2],
+                                const T* in, T* out, int at, int count,
+                                TdspSilentSectionsState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (!CascadeInUnits(k - d, c, h + d, d)) return at;
+    int done = at;
+    while (done < count) {
+        const int n = count - done < kChunk ? count - done : kChunk;
+        unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1], g0[MaxSilentSections + 1],
+            g1[MaxSilentSections + 1];
+        for (int j = 0; j <= d; ++j)
+            g0[j] = h0[j] = h[j][0].IsNegative(), g1[j] = h1[j] = h[j][1].IsNegative();
+        T zeros[kChunk];
+        ZeroSectionsRun(c, d, g0, g1, in + done, n, zeros);
+        const int ran =
+            SelectSectionsUnits<T>(k - d, std::make_integer_sequence<int, MaxSilentSections>{})(
+                c, h + d, zeros, out + done, 0, n, s, d);
+        if (ran == 0) break;
+        ZeroSectionsRun(c, d, h0, h1, in + done, ran, static_cast<T*>(nullptr));
+        for (int j = 0; j < d; ++j) // (pair d: set by the units loop, the same zeros)
+            h[j][0] = {0, static_cast<std::uint16_t>(h0[j] << 15)},
+            h[j][1] = {0, static_cast<std::uint16_t>(h1[j] << 15)};
+        done += ran;
+        if (s.frozen || ran < n) break;
+    }
+    return done;
+#else
+    (void)k, (void)d, (void)c, (void)h, (void)in, (void)out, (void)count, (void)s;
+    return at;
+#endif
+}
+
 template <typename T>
 int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
-                        int at, int count, TdspSilentSectionsState& s, int& split) {
+                        int at, int count, TdspSilentSectionsState& s) {
     CascadeCoefficients& cc = CoefficientsOf(s, bq);
     TExtendedBits h[MaxSilentSections + 1][2];
     LoadHistories(k, hist, h);
@@ -1351,25 +1436,25 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
         if (s.left[2 * i] != h[i][0] || s.left[2 * i + 1] != h[i][1]) s.since = -1;
     int n = at;
     while (n < count) {
-        if (CascadeInUnits(k, cc, h)) {
+        const int d = ZeroSections(k, h);
+        if (d == 0 ? CascadeInUnits(k, cc, h) : CascadeInUnits(k - d, cc, h + d, d)) {
             const int from = n;
-            n = RunSectionsUnits(k, cc, h, in, out, n, count, s);
+            n = d == 0 ? RunSectionsUnits(k, cc, h, in, out, n, count, s)
+                       : RunSectionsUnitsBehindZeros(k, d, cc, h, in, out, n, count, s);
             if (n > from) {
                 if (s.frozen) break;
                 continue;
             }
         }
-        unsigned live;
-        const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
-        int absorbed = -1;
-        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live, &absorbed);
-        PutBits(y, out[n]);
-        ++n;
-        if (absorbed >= 1 && split != absorbed) { // the split loop may carry the next samples
-            split = absorbed;
+        if (CascadeMixed(k, h)) {
             s.since = -1;
             break;
         }
+        unsigned live;
+        const TExtendedBits x = ToBits(static_cast<long double>(in[n]));
+        const TExtendedBits y = CascadeSample(k, cc, h, 0, x, live);
+        PutBits(y, out[n]);
+        ++n;
         if (TrackCycle(k, h, live, s)) break;
     }
     StoreSections(k, hist, h, s);
@@ -1377,134 +1462,420 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     return n;
 }
 
-// The cascade where sections 0..m−1 run in whole units (64-bit integers, as SectionUnitsFast)
-// and section m, whose own outputs are still large, absorbs their outputs (see Absorbed): its
-// sum is then the one it makes from zero inputs, so sections m..k−1 run on the x87's checked
-// loop with zeros for section m's input, every output there checked against a bound that keeps
-// the absorption (and every operand safe). Each chunk runs the integer sections first, keeping
-// their outputs, then the checked loop; where the checked loop stops within a sample, the
-// integer sections' histories are set back to that sample and CascadeSample finishes it.
-// Returns the samples done from `at` (0 where the histories do not allow it).
-template <typename T>
-int RunSectionsSplit(int k, const TdspBiquad* bq, long double (*hist)[2], const T* in, T* out,
-                     int at, int count, int m, TdspSilentSectionsState& s) {
-#if defined(__SIZEOF_INT128__)
-    if (m < 1 || m >= k) return 0;
-    CascadeCoefficients& cc = CoefficientsOf(s, bq);
-    TExtendedBits h[MaxSilentSections + 1][2];
-    LoadHistories(k, hist, h);
-    // The absorption's bound on section m's last output: field ≥ eB − eA1 + 69 (the integer
-    // outputs below 2^62 units give three feed-forward products below 2^(eB − 16380) together).
-    if (cc.bits[m].a1.mantissa == 0) return 0;
-    int eB = -(1 << 20);
-    for (int t = 0; t < 3; ++t)
-        eB = cc.exponent[m][t] > eB ? cc.exponent[m][t] : eB;
-    const int needed = eB - cc.exponent[m][3] + 69;
-    const unsigned limit =
-        needed - 1 > static_cast<int>(s.limit) ? static_cast<unsigned>(needed - 1) : s.limit;
-    // The integer sections' operands: exponent field 0, below each user's bound.
-    std::int64_t h0[MaxSilentSections + 1], h1[MaxSilentSections + 1];
-    for (int j = 0; j <= m; ++j) {
-        int bits = 62;
-        if (j < m) bits = cc.fastBits[j] < bits ? cc.fastBits[j] : bits;
-        if (j > 0) bits = cc.fastBits[j - 1] < bits ? cc.fastBits[j - 1] : bits;
-        if (bits == 0) return 0;
-        for (int t = 0; t < 2; ++t) {
-            const TExtendedBits b = h[j][t];
-            if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return 0;
-            const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
-                                                  : static_cast<std::int64_t>(b.mantissa);
-            (t ? h1 : h0)[j] = v;
-        }
-    }
-    if (h[0][0].mantissa != 0 || h[0][1].mantissa != 0) return 0; // input history: zeros
-    for (int j = m + 1; j <= k; ++j)
-        for (int t = 0; t < 2; ++t)
-            if (h[j][t].mantissa != 0 && static_cast<unsigned>(h[j][t].Exponent()) <= limit)
-                return 0;
-    if (h[m + 1][0].mantissa == 0) return 0;
+// One section's histories as bits: its last two inputs and outputs.
+struct SectionHistory {
+    TExtendedBits x1, x2, y1, y2;
+};
 
-    std::int64_t outs[kChunk][MaxSilentSections];
-    long double ys[kChunk];
-    int done = at;
-    while (done < count) {
-        const int chunk = count - done < kChunk ? count - done : kChunk;
-        // The integer sections over the chunk, until a sum of zero products or an output beyond
-        // its bound.
-        int n1 = 0;
-        for (; n1 < chunk; ++n1) {
-            std::int64_t x = 0, y[MaxSilentSections];
-            bool ok = true;
-            for (int j = 0; j < m && ok; ++j) {
-                const std::int64_t v[5] = {x, h0[j], h1[j], h0[j + 1], h1[j + 1]};
-                std::int64_t sum = 0, any = 0;
-                for (int t = 0; t < 5; ++t) {
-                    const std::int64_t q = UnitProduct(v[t], cc.fastMantissa[j][t],
-                                                       cc.fastShift[j][t], cc.fastSign[j][t]);
-                    sum += q;
-                    any |= q;
-                }
-                int bits = cc.fastBits[j];
-                if (j + 1 < m) bits = cc.fastBits[j + 1] < bits ? cc.fastBits[j + 1] : bits;
-                const std::int64_t bound = std::int64_t{1} << bits;
-                ok = any != 0 && sum < bound && sum > -bound; // a zero sum: +0
-                y[j] = sum;
-                x = sum;
-            }
-            if (!ok) break;
-            for (int j = 0; j < m; ++j) {
-                h1[j] = h0[j];
-                h0[j] = j == 0 ? 0 : y[j - 1];
-                outs[n1][j] = y[j];
-            }
-            h1[m] = h0[m];
-            h0[m] = y[m - 1];
-        }
-        if (n1 == 0) break;
-        // The absorbing sections on the x87, their input history zeros.
-        hist[m][0] = 0.0L, hist[m][1] = 0.0L;
-        int stop = -1;
-        long double pending = 0;
-        const int ran =
-            SelectSectionsChecked<T>(k - m, std::make_integer_sequence<int, MaxSilentSections>{})(
-                bq + m, hist + m, in + done, ys, n1, limit, stop, pending);
-        // The histories after `ran` samples (and, where it stopped, one more for the integer
-        // sections): the newest two of the chunk's values, the older bits where fewer ran.
-        const int upTo = ran + (stop >= 0 ? 1 : 0);
-        for (int t = 0; t < 2; ++t) {
-            const int q = upTo - 1 - t; // the chunk's sample, or before it: old[t − upTo]
-            // Section 0's input history: the inputs as they are (zeros of their signs).
-            SetBits(hist[0][t],
-                    q >= 0
-                        ? TExtendedBits{0, static_cast<std::uint16_t>(SignOf(in[done + q]) << 15)}
-                        : h[0][t - upTo]);
-            for (int j = 0; j < m; ++j)
-                SetBits(hist[j + 1][t], q >= 0 ? UnitBits(outs[q][j]) : h[j + 1][t - upTo]);
-        }
-        for (int i = 0; i < ran; ++i)
-            Put(ys[i], out[done + i]);
-        s.samples[static_cast<int>(TdspSilentPath::Integer)] += static_cast<std::uint64_t>(ran);
-        done += ran;
-        if (stop >= 0) { // sections m..m+stop ran on this sample: the integers finish it
-            LoadHistories(k, hist, h);
-            unsigned live;
-            PutBits(CascadeSample(k, cc, h, m + stop + 1, ToBits(pending), live), out[done]);
-            StoreSections(k, hist, h, s);
-            ++done;
-            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
-            break;
-        }
-        if (ran < chunk) break;
-        // The next chunk starts from the histories as they now are.
-        for (int j = 0; j <= k; ++j)
-            h[j][0] = ToBits(hist[j][0]), h[j][1] = ToBits(hist[j][1]);
+// The histories after samples n..m−1 of a run that read src and wrote dst.
+inline void Advance(SectionHistory& r, const long double* src, const long double* dst, int n,
+                    int m) {
+    if (m - n >= 2) {
+        r = {ToBits(src[m - 1]), ToBits(src[m - 2]), ToBits(dst[m - 1]), ToBits(dst[m - 2])};
+    } else if (m > n) {
+        r = {ToBits(src[m - 1]), r.x1, ToBits(dst[m - 1]), r.y1};
     }
-    s.since = -1;
-    return done - at;
-#else
-    (void)k, (void)bq, (void)hist, (void)in, (void)out, (void)at, (void)count, (void)m, (void)s;
-    return 0;
+}
+
+// c as two doubles whose sum, formed on the x87 (64-bit significands), is c exactly: false where
+// they would not be normal doubles (or zeros) or their sum not c.
+inline bool SplitCoefficient(long double c, double* pair) {
+    const double hi = static_cast<double>(c);
+    double lo = static_cast<double>(c - static_cast<long double>(hi));
+    if (lo == 0.0) lo = std::signbit(hi) ? -0.0 : 0.0; // a zero c keeps its sign
+    pair[0] = hi, pair[1] = lo;
+    const auto normal = [](double v) { return v == 0.0 || std::fabs(v) >= 0x1p-1022; };
+    return normal(hi) && normal(lo) && std::fabs(hi) < 0x1p1023 &&
+           ToBits(static_cast<long double>(hi) + static_cast<long double>(lo)) == ToBits(c);
+}
+
+// Section i on the x87 from sample n (inputs src, outputs dst) while every operand is a zero or
+// safe; the output that is not (a zero or normal value: the sum of safe products) is the last it
+// makes. Returns the sample it stopped at.
+int SectionSafeRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+                   int n, int count, const SectionHistory& r) {
+    const unsigned limit = c.limit[i];
+    if (!SafeBits(r.x1, limit) || !SafeBits(r.x2, limit) || !SafeBits(r.y1, limit) ||
+        !SafeBits(r.y2, limit))
+        return n;
+    const TdspBiquad& q = c.values[i];
+    // The subtracted terms added negated (the same bits: a − b is a + (−b), and (−a)·b is −(a·b)).
+    const long double co[5] = {q.B0, q.B1, q.B2, -q.A1, -q.A2};
+#if defined(__x86_64__) && defined(__GNUC__)
+    // Each as hi + lo (two doubles: an addition in place of an 80-bit load, whose throughput
+    // bounds the loop).
+    double split[10];
+    for (int t = 0; t < 5; ++t)
+        if (!SplitCoefficient(co[t], split + 2 * t)) return n;
 #endif
+    // Outputs are zeros or normal here: the x87 compares them with the bound without a flag.
+    long double hs[5] = {LoadBits(r.y1), LoadBits(r.y2), LoadBits(r.x1), LoadBits(r.x2),
+                         LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)})};
+#if defined(__x86_64__) && defined(__GNUC__)
+    // The histories stay in the x87's registers (an 80-bit value stored and loaded again at once
+    // waits for the store), two samples a turn with the stack in two orders: A is y1 y2 x1 x2
+    // bound, B y2 y1 x2 x1 bound. Each input's bits are checked first (stored a section earlier:
+    // the read waits for nothing), each output is compared with the bound (below it but for a
+    // zero: the last sample).
+    const long double* p = src + n;
+    long double* o = dst + n;
+    std::uint64_t t1;
+    std::uint32_t t2;
+    __asm__ volatile("fldt 64(%[hs])\n\t"
+                     "fldt 48(%[hs])\n\t"
+                     "fldt 32(%[hs])\n\t"
+                     "fldt 16(%[hs])\n\t"
+                     "fldt (%[hs])\n\t"
+                     ".p2align 4\n"
+                     "1:\n\t" // A
+                     "cmp %[end], %[p]\n\t"
+                     "jae 8f\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "test %[t1], %[t1]\n\t"
+                     "jz 2f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "cmp %[lim], %[t2]\n\t"
+                     "jbe 8f\n"
+                     "2:\n\t"
+                     "fldt (%[p])\n\t"
+                     "fldl 0(%[co])\n\t"
+                     "faddl 8(%[co])\n\t"
+                     "fmul %%st(1), %%st\n\t"
+                     "fldl 16(%[co])\n\t"
+                     "faddl 24(%[co])\n\t"
+                     "fmul %%st(5), %%st\n\t"
+                     "faddp\n\t"
+                     "fldl 32(%[co])\n\t"
+                     "faddl 40(%[co])\n\t"
+                     "fmul %%st(6), %%st\n\t"
+                     "faddp\n\t"
+                     "fldl 48(%[co])\n\t"
+                     "faddl 56(%[co])\n\t"
+                     "fmul %%st(3), %%st\n\t"
+                     "faddp\n\t"
+                     "fldl 64(%[co])\n\t"
+                     "faddl 72(%[co])\n\t"
+                     "fmul %%st(4), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(7), %%st\n\t"
+                     "fstp %%st(3)\n\t"
+                     "fstp %%st(4)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jb 5f\n"
+                     "3:\n\t" // B
+                     "cmp %[end], %[p]\n\t"
+                     "jae 9f\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "test %[t1], %[t1]\n\t"
+                     "jz 4f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "cmp %[lim], %[t2]\n\t"
+                     "jbe 9f\n"
+                     "4:\n\t"
+                     "fldt (%[p])\n\t"
+                     "fldl 0(%[co])\n\t"
+                     "faddl 8(%[co])\n\t"
+                     "fmul %%st(1), %%st\n\t"
+                     "fldl 16(%[co])\n\t"
+                     "faddl 24(%[co])\n\t"
+                     "fmul %%st(6), %%st\n\t"
+                     "faddp\n\t"
+                     "fldl 32(%[co])\n\t"
+                     "faddl 40(%[co])\n\t"
+                     "fmul %%st(5), %%st\n\t"
+                     "faddp\n\t"
+                     "fldl 48(%[co])\n\t"
+                     "faddl 56(%[co])\n\t"
+                     "fmul %%st(4), %%st\n\t"
+                     "faddp\n\t"
+                     "fldl 64(%[co])\n\t"
+                     "faddl 72(%[co])\n\t"
+                     "fmul %%st(3), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(7), %%st\n\t"
+                     "fstp %%st(2)\n\t"
+                     "fstp %%st(3)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jae 1b\n\t"
+                     "fldz\n\t" // below the bound, in order A: a zero goes on
+                     "fucomip %%st(1), %%st\n\t"
+                     "je 1b\n\t"
+                     "jmp 8f\n"
+                     "5:\n\t" // below the bound, in order B
+                     "fldz\n\t"
+                     "fucomip %%st(2), %%st\n\t"
+                     "je 3b\n\t"
+                     "jmp 9f\n"
+                     "8:\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "jmp 10f\n"
+                     "9:\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n"
+                     "10:"
+                     : [p] "+r"(p), [o] "+r"(o), [t1] "=&r"(t1), [t2] "=&r"(t2)
+                     : [end] "r"(src + count), [co] "r"(split), [hs] "r"(hs), [lim] "r"(limit)
+                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",
+                       "st(7)");
+    return static_cast<int>(p - src);
+#else
+    const long double bound = hs[4];
+    long double x1 = hs[2], x2 = hs[3], y1 = hs[0], y2 = hs[1];
+    int m = n;
+    while (m < count) {
+        if (!SafeBits(ToBits(src[m]), limit)) break;
+        const long double x = src[m];
+        const long double y = (((co[0] * x + co[1] * x1) + co[2] * x2) + co[3] * y1) + co[4] * y2;
+        dst[m++] = y;
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        if (std::fabs(y) < bound && y != 0.0L) break;
+    }
+    return m;
+#endif
+}
+
+#if defined(__SIZEOF_INT128__)
+// Section i in whole units (as SectionUnitsFast, products by UnitProductAt64) from sample n while
+// every operand has exponent field 0 and lies below 2^fastBits units and some product is not
+// zero (a zero sum is then +0); the output at or beyond the bound is the last it makes. Returns
+// the sample it stopped at.
+int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+                    int n, int count, const SectionHistory& r) {
+    const int bits = c.fastBits[i];
+    if (bits == 0) return n;
+    const auto fits = [bits](TExtendedBits b) {
+        return b.Exponent() == 0 && (b.mantissa >> bits) == 0;
+    };
+    if (!fits(r.x1) || !fits(r.x2) || !fits(r.y1) || !fits(r.y2)) return n;
+    std::uint64_t mt[5], half[5];
+    unsigned pre[5], post[5];
+    std::int64_t sg[5];
+    for (int t = 0; t < 5; ++t) {
+        mt[t] = c.fastMantissa[i][t], sg[t] = c.fastSign[i][t];
+        pre[t] = c.preShift[i][t], post[t] = c.postShift[i][t], half[t] = c.halfLess[i][t];
+    }
+    const std::int64_t bound = std::int64_t{1} << bits;
+    std::int64_t x1 = SignedUnits(r.x1), x2 = SignedUnits(r.x2), y1 = SignedUnits(r.y1),
+                 y2 = SignedUnits(r.y2);
+    int m = n;
+    while (m < count) {
+        const TExtendedBits xb = ToBits(src[m]);
+        if (!fits(xb)) break;
+        const std::int64_t x = SignedUnits(xb);
+#define VURNEL_PRODUCT(v, t) UnitProductAt64(v, mt[t], pre[t], post[t], half[t], sg[t])
+        const std::int64_t p0 = VURNEL_PRODUCT(x, 0), p1 = VURNEL_PRODUCT(x1, 1),
+                           p2 = VURNEL_PRODUCT(x2, 2), q1 = VURNEL_PRODUCT(y1, 3),
+                           q2 = VURNEL_PRODUCT(y2, 4);
+#undef VURNEL_PRODUCT
+        if ((p0 | p1 | p2 | q1 | q2) == 0) break; // a sum of zeros: their signs decide
+        const std::int64_t y = p0 + p1 + p2 + q1 + q2;
+        SetBits(dst[m++], UnitBits(y));
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+        if (y >= bound || y <= -bound) break;
+    }
+    return m;
+}
+#endif
+
+// Section i where every operand is a zero: each output a zero, −0 only where every term of its
+// sum is (the subtracted ones negated), from sample n while the inputs are zeros. Returns the
+// sample it stopped at.
+int SectionZerosRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+                    int n, int count, const SectionHistory& r) {
+    if (!r.x1.IsZero() || !r.x2.IsZero() || !r.y1.IsZero() || !r.y2.IsZero()) return n;
+    const BiquadBits& cb = c.bits[i];
+    const unsigned sb0 = cb.b0.IsNegative(), sb1 = cb.b1.IsNegative(), sb2 = cb.b2.IsNegative(),
+                   sa1 = cb.a1.IsNegative() ? 0u : 1u, sa2 = cb.a2.IsNegative() ? 0u : 1u;
+    unsigned x1 = r.x1.IsNegative(), x2 = r.x2.IsNegative(), y1 = r.y1.IsNegative(),
+             y2 = r.y2.IsNegative();
+    int m = n;
+    while (m < count) {
+        const TExtendedBits xb = ToBits(src[m]);
+        if (!xb.IsZero()) break;
+        const unsigned x = xb.IsNegative();
+        const unsigned y = (sb0 ^ x) & (sb1 ^ x1) & (sb2 ^ x2) & (sa1 ^ y1) & (sa2 ^ y2);
+        SetBits(dst[m++], {0, static_cast<std::uint16_t>(y << 15)});
+        x2 = x1, x1 = x, y2 = y1, y1 = y;
+    }
+    return m;
+}
+
+// Section i absorbing small inputs (see Absorbed) from sample n: its inputs of exponent field 0
+// below 2^62 units, its last output at or above 2^(absorbing − 16383) and the one before a zero
+// or safe. The three feed-forward products, below 2^(eB − 16380) together (eB the largest of
+// their coefficients' binary exponents), are then below a quarter of the spacing at a1·y1 (at
+// least 2^(eA1 + absorbing − 16383), absorbing ≥ eB − eA1 + 69), so the sum is −a1·y1 − a2·y2
+// on the x87 from safe operands. The output below the bound (or a zero) is the last it makes.
+// Returns the sample it stopped at.
+int SectionAbsorbingRun(const CascadeCoefficients& c, int i, const long double* src,
+                        long double* dst, int n, int count, const SectionHistory& r) {
+    const unsigned absorbing = c.absorbing[i];
+    const auto small = [](TExtendedBits b) { return b.Exponent() == 0 && (b.mantissa >> 62) == 0; };
+    if (absorbing == 0 || !small(r.x1) || !small(r.x2) || r.y1.mantissa == 0 ||
+        static_cast<unsigned>(r.y1.Exponent()) < absorbing || !SafeBits(r.y2, c.limit[i]))
+        return n;
+    const long double co[2] = {-c.values[i].A1, -c.values[i].A2};
+#if defined(__x86_64__) && defined(__GNUC__)
+    double split[4]; // as in SectionSafeRun
+    if (!SplitCoefficient(co[0], split) || !SplitCoefficient(co[1], split + 2)) return n;
+#endif
+    long double hs[3] = {LoadBits(r.y1), LoadBits(r.y2),
+                         LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(absorbing)})};
+#if defined(__x86_64__) && defined(__GNUC__)
+    // As SectionSafeRun's loop: A is y1 y2 bound, B y2 y1 bound; the inputs are not loaded.
+    const long double* p = src + n;
+    long double* o = dst + n;
+    std::uint64_t t1;
+    std::uint32_t t2;
+    __asm__ volatile("fldt 32(%[hs])\n\t"
+                     "fldt 16(%[hs])\n\t"
+                     "fldt (%[hs])\n\t"
+                     ".p2align 4\n"
+                     "1:\n\t" // A
+                     "cmp %[end], %[p]\n\t"
+                     "jae 8f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "shr $62, %[t1]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "or %k[t1], %[t2]\n\t"
+                     "jnz 8f\n\t"
+                     "fldl (%[co])\n\t"
+                     "faddl 8(%[co])\n\t"
+                     "fmul %%st(1), %%st\n\t"
+                     "fldl 16(%[co])\n\t"
+                     "faddl 24(%[co])\n\t"
+                     "fmul %%st(3), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(4), %%st\n\t"
+                     "fstp %%st(2)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jb 9f\n"
+                     // B
+                     "cmp %[end], %[p]\n\t"
+                     "jae 9f\n\t"
+                     "movzwl 8(%[p]), %[t2]\n\t"
+                     "mov (%[p]), %[t1]\n\t"
+                     "shr $62, %[t1]\n\t"
+                     "and $0x7fff, %[t2]\n\t"
+                     "or %k[t1], %[t2]\n\t"
+                     "jnz 9f\n\t"
+                     "fldl (%[co])\n\t"
+                     "faddl 8(%[co])\n\t"
+                     "fmul %%st(2), %%st\n\t"
+                     "fldl 16(%[co])\n\t"
+                     "faddl 24(%[co])\n\t"
+                     "fmul %%st(2), %%st\n\t"
+                     "faddp\n\t"
+                     "fld %%st(0)\n\t"
+                     "fstpt (%[o])\n\t"
+                     "fld %%st(0)\n\t"
+                     "fabs\n\t"
+                     "fcomip %%st(4), %%st\n\t"
+                     "fstp %%st(1)\n\t"
+                     "lea 16(%[p]), %[p]\n\t"
+                     "lea 16(%[o]), %[o]\n\t"
+                     "jae 1b\n"
+                     "8:\n"
+                     "9:\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)"
+                     : [p] "+r"(p), [o] "+r"(o), [t1] "=&r"(t1), [t2] "=&r"(t2)
+                     : [end] "r"(src + count), [co] "r"(split), [hs] "r"(hs)
+                     : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)",
+                       "st(7)");
+    return static_cast<int>(p - src);
+#else
+    const long double bound = hs[2];
+    long double y1 = hs[0], y2 = hs[1];
+    int m = n;
+    while (m < count) {
+        if (!AbsorbedInput(ToBits(src[m]))) break;
+        const long double y = co[0] * y1 + co[1] * y2;
+        dst[m++] = y;
+        y2 = y1, y1 = y;
+        if (!(std::fabs(y) >= bound)) break; // a zero too
+    }
+    return m;
+#endif
+}
+
+// Runs the cascade of k sections a section at a time over chunks from sample `at`, the
+// histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
+// take over); returns the sample it stopped at (at where it did not run). normal: the samples of
+// the chunks that ran on the x87's safe loop and the zeros alone.
+template <typename T>
+int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                     T* out, int at, int count, int& normal) {
+    long double buffers[2][kChunk];
+    int done = at;
+    normal = 0;
+    while (done < count && CascadeMixed(k, h)) {
+        bool plain = true; // the safe loop and the zeros only
+        const int chunk = count - done < kChunk ? count - done : kChunk;
+        long double* src = buffers[0];
+        long double* dst = buffers[1];
+        for (int n = 0; n < chunk; ++n) // the input's zeros (in may be out)
+            SetBits(src[n], {0, static_cast<std::uint16_t>(SignOf(in[done + n]) << 15)});
+        TExtendedBits inputs[2] = {h[0][0], h[0][1]}; // section i's input history
+        for (int i = 0; i < k; ++i) {
+            SectionHistory r = {inputs[0], inputs[1], h[i + 1][0], h[i + 1][1]};
+            inputs[0] = h[i + 1][0], inputs[1] = h[i + 1][1];
+            int n = 0;
+            while (n < chunk) {
+                int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
+                if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
+                if (m == n) plain = false;
+#if defined(__SIZEOF_INT128__)
+                if (m == n) m = SectionUnitsRun(c, i, src, dst, n, chunk, r);
+#endif
+                if (m == n) m = SectionAbsorbingRun(c, i, src, dst, n, chunk, r);
+                if (m == n) { // none applies to this sample
+                    const TExtendedBits v[5] = {ToBits(src[n]), r.x1, r.x2, r.y1, r.y2};
+                    TExtendedBits y;
+                    bool absorbed;
+                    SectionSample(c, i, v, y, absorbed);
+                    SetBits(dst[n], y);
+                    m = n + 1;
+                }
+                Advance(r, src, dst, n, m);
+                n = m;
+            }
+            h[i][0] = r.x1, h[i][1] = r.x2;
+            h[i + 1][0] = r.y1, h[i + 1][1] = r.y2;
+            std::swap(src, dst);
+        }
+        for (int n = 0; n < chunk; ++n)
+            Put(src[n], out[done + n]);
+        done += chunk;
+        normal += plain ? chunk : 0;
+    }
+    return done;
 }
 
 bool SectionsSafe(int k, long double (*hist)[2], unsigned limit) {
@@ -1536,44 +1907,28 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
     if (!s.usable) return false;
     for (int i = 0; i <= k; ++i)
         if (!ToBits(hist[i][0]).IsFinite() || !ToBits(hist[i][1]).IsFinite()) return false;
-    int split = -1; // a section the integer loop found absorbing a silent one's outputs
     for (int done = 0; done < count;) {
         if (s.frozen && SectionsFrozenHolds(k, hist, s)) {
             RunSectionsFrozen(k, bq, hist, in + done, out + done, count - done, s);
             return true;
         }
         s.frozen = false;
-        if (!SectionsSafe(k, hist, s.limit)) {
-            if (split >= 1) {
-                const int ran = RunSectionsSplit(k, bq, hist, in, out, done, count, split, s);
-                done += ran;
-                if (ran > 0) continue;
-            }
-            done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s, split);
+        TExtendedBits h[MaxSilentSections + 1][2];
+        LoadHistories(k, hist, h);
+        if (CascadeMixed(k, h)) {
+            int normal = 0;
+            const int to =
+                RunSectionsMixed(k, CoefficientsOf(s, bq), h, in, out, done, count, normal);
+            StoreSections(k, hist, h, s);
+            s.since = -1;
+            s.samples[static_cast<int>(TdspSilentPath::Normal)] +=
+                static_cast<std::uint64_t>(normal);
+            s.samples[static_cast<int>(TdspSilentPath::Integer)] +=
+                static_cast<std::uint64_t>(to - done - normal);
+            done = to;
             continue;
         }
-        long double ys[kChunk];
-        const int chunk = count - done < kChunk ? count - done : kChunk;
-        int stop = -1;
-        long double pending = 0;
-        const int ran =
-            SelectSectionsChecked<T>(k, std::make_integer_sequence<int, MaxSilentSections>{})(
-                bq, hist, in + done, ys, chunk, s.limit, stop, pending);
-        for (int i = 0; i < ran; ++i)
-            Put(ys[i], out[done + i]);
-        done += ran;
-        s.since = -1;
-        s.samples[static_cast<int>(TdspSilentPath::Normal)] += static_cast<std::uint64_t>(ran);
-        if (stop >= 0) { // the integers finish the sample
-            CascadeCoefficients& cc = CoefficientsOf(s, bq);
-            TExtendedBits h[MaxSilentSections + 1][2];
-            LoadHistories(k, hist, h);
-            unsigned live;
-            PutBits(CascadeSample(k, cc, h, stop + 1, ToBits(pending), live), out[done]);
-            StoreSections(k, hist, h, s);
-            ++done;
-            ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
-        }
+        done = RunSectionsIntegers(k, bq, hist, in, out, done, count, s);
     }
     return true;
 }
@@ -1647,7 +2002,7 @@ bool SectionsIntegerSample(int k, const TdspBiquad* bq, long double (*hist)[2], 
     SetBitsForLoad(y, out);
     StoreSections(k, hist, h, s);
     if (absorbed >= 1)
-        s.since = -1; // as in RunSectionsIntegers, where the split loop would take over
+        s.since = -1; // its outputs still decay from large values: no cycle yet
     else
         TrackCycle(k, h, live, s);
     ++s.samples[static_cast<int>(TdspSilentPath::Integer)];

@@ -112,8 +112,11 @@ bool IIRSilentSample(int numTaps, const long double& gainFactor, const long doub
                      long double& y, std::uint64_t design, TdspSilentState& state);
 
 // The same for a cascade of second-order sections (TdspIIRSections), where the histories are
-// each section's input and output pairs. The usual loop checks each section's output before the
-// next section uses it; where it stops within a sample, the integers finish that sample. Frozen:
+// each section's input and output pairs. While some history value is above whole units (or all
+// are zeros), a block runs a section at a time over chunks of samples, each section on the path
+// its own operands allow for as long as they allow it (the x87 where they are safe, whole units,
+// the zeros' signs, the absorbing sum; the general step for a sample where none does); below,
+// the cascade runs in whole units sample by sample, with the search for cycles. Frozen:
 // the sections that carry a cycle (every one of them with a nonzero product every sample) come
 // after sections whose histories are all zeros (their outputs zeros, whose signs are formed from
 // the input's sample by sample).

@@ -209,6 +209,15 @@ void RunSilence(const TdspIIRFilterKind kind, TdspIIRFilterResponse response, in
         pc.Step(v);
     c.ProcessBlock(faint.data(), faint.data(), 64);
     Silence<T>(c, pc, 9000, zeros, perSample, rng);
+    if (testing::Test::HasFatalFailure()) return;
+    c.Reset(); // from rest, within whole units: the first sections fall to zeros, the rest cycle
+    pc = PlainCascade(c);
+    for (long double& v : faint)
+        v = noise(rng) * 0x1p-16420L;
+    for (long double v : faint)
+        pc.Step(v);
+    c.ProcessBlock(faint.data(), faint.data(), 64);
+    Silence<T>(c, pc, 3000, zeros, perSample, rng);
     for (int p = 0; p < 3; ++p)
         paths[1][p] += c.GetSilentSamples(static_cast<TdspSilentPath>(p));
 }
