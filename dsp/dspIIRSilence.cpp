@@ -1825,6 +1825,106 @@ int SectionAbsorbingRun(const CascadeCoefficients& c, int i, const long double* 
 #endif
 }
 
+#if defined(__SIZEOF_INT128__)
+// Sections a..a+K−1 of a chunk sample-major in whole units (SectionsUnitsRun's loop without its
+// cycle search): src holds section a's inputs, dst takes section a+K−1's outputs, from sample 0
+// while each input is a zero, each section has a nonzero product (its zero sum then +0) and each
+// output lies below its pair's bound (PairBits over sections up to a+K: each product below 2^58
+// units, each sum of five below 2^62, exact), the histories h (bits, pairs a..a+K) kept in step.
+// Section a's input history is zeros (UnitSections). Returns the sample it stopped at.
+template <int K>
+int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int a,
+                       const long double* src, long double* dst, int count) {
+    std::uint64_t m[K][5], half[K][5];
+    unsigned pre[K][5], post[K][5];
+    std::int64_t sg[K][5], bound[K];
+    std::int64_t h0[K + 1], h1[K + 1];
+    for (int j = 0; j < K; ++j) {
+        for (int t = 0; t < 5; ++t) {
+            m[j][t] = c.fastMantissa[a + j][t], sg[j][t] = c.fastSign[a + j][t];
+            pre[j][t] = c.preShift[a + j][t], post[j][t] = c.postShift[a + j][t];
+            half[j][t] = c.halfLess[a + j][t];
+        }
+        bound[j] = std::int64_t{1} << PairBits(c, a + K, a + j + 1);
+    }
+    for (int j = 0; j <= K; ++j)
+        h0[j] = SignedUnits(h[a + j][0]), h1[j] = SignedUnits(h[a + j][1]);
+    unsigned sign0 = h[a][0].IsNegative(), sign1 = h[a][1].IsNegative();
+    int n = 0;
+    for (; n < count; ++n) {
+        const TExtendedBits xb = ToBits(src[n]);
+        if (xb.mantissa != 0) break;
+        std::int64_t y[K];
+        bool ok = true;
+        std::int64_t x = 0;
+#define VURNEL_PRODUCT(v, j, t)                                                                    \
+    UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
+#pragma GCC unroll 8
+        for (int j = 0; j < K; ++j) {
+            std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
+            std::int64_t any = sum;
+            const std::int64_t q2 = VURNEL_PRODUCT(h1[j + 1], j, 4);
+            sum += q2, any |= q2;
+            if (j > 0) { // the first section's input terms are zeros
+                const std::int64_t p0 = VURNEL_PRODUCT(x, j, 0), p1 = VURNEL_PRODUCT(h0[j], j, 1),
+                                   p2 = VURNEL_PRODUCT(h1[j], j, 2);
+                sum += p0 + p1 + p2;
+                any |= p0 | p1 | p2;
+            }
+            ok = ok && any != 0 && sum < bound[j] && sum > -bound[j];
+            y[j] = sum;
+            x = ok ? sum : 0; // within its bound for the next section's products
+        }
+#undef VURNEL_PRODUCT
+        if (!ok) break;
+#pragma GCC unroll 8
+        for (int j = 0; j < K; ++j)
+            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
+        sign1 = sign0, sign0 = xb.IsNegative();
+        SetBits(dst[n], UnitBits(y[K - 1]));
+    }
+    if (n == 0) return 0;
+    // A value from before stays its bits while it is in the window (a zero keeps its sign).
+    h[a][1] = {0, static_cast<std::uint16_t>(sign1 << 15)};
+    h[a][0] = {0, static_cast<std::uint16_t>(sign0 << 15)};
+    for (int j = 1; j <= K; ++j) {
+        h[a + j][1] = n >= 2 ? UnitBits(h1[j]) : h[a + j][0];
+        h[a + j][0] = UnitBits(h0[j]);
+    }
+    return n;
+}
+
+using SectionsUnitsChunkRoutine = int (*)(const CascadeCoefficients&, TExtendedBits (*)[2], int,
+                                          const long double*, long double*, int);
+
+template <int... K>
+SectionsUnitsChunkRoutine SelectSectionsUnitsChunk(int k, std::integer_sequence<int, K...>) {
+    constexpr SectionsUnitsChunkRoutine table[] = {&SectionsUnitsChunk<K + 1>...};
+    return table[k - 1];
+}
+#endif
+
+// The sections a..b−1 (b returned; b ≤ a + 1 where the sample-major run would not pay) a chunk
+// runs in whole units sample-major (SectionsUnitsChunk): a the first section behind those whose
+// histories are all zeros (ZeroSections; SectionZerosRun runs those), its input history zeros,
+// and each section from a on with fast products (fastBits) and its histories of exponent field 0
+// below the bounds of the sections that multiply them (the last pair below its own section's).
+int UnitSections(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2], int& a) {
+    a = ZeroSections(k, h);
+    if (!h[a][0].IsZero() || !h[a][1].IsZero()) return a;
+    const auto fits = [](TExtendedBits v, int bits) {
+        return v.Exponent() == 0 && (v.mantissa >> bits) == 0;
+    };
+    int b = a;
+    while (b < k) {
+        const int bits = c.fastBits[b];
+        if (bits == 0 || !fits(h[b + 1][0], bits) || !fits(h[b + 1][1], bits)) break;
+        if (b > a && (!fits(h[b][0], bits) || !fits(h[b][1], bits))) break;
+        ++b;
+    }
+    return b;
+}
+
 // Runs the cascade of k sections a section at a time over chunks from sample `at`, the
 // histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
 // take over); returns the sample it stopped at (at where it did not run). normal: the samples of
@@ -1842,11 +1942,31 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
         long double* dst = buffers[1];
         for (int n = 0; n < chunk; ++n) // the input's zeros (in may be out)
             SetBits(src[n], {0, static_cast<std::uint16_t>(SignOf(in[done + n]) << 15)});
+        // Unit sections a..b−1 (two or more) run sample-major first; each then goes on a section
+        // at a time from the sample where that stopped.
+        int a = 0, b = 0, start = 0;
+        TExtendedBits last[2] = {}; // pair b as the chunk found it
+#if defined(__SIZEOF_INT128__)
+        b = UnitSections(k, c, h, a);
+#endif
         TExtendedBits inputs[2] = {h[0][0], h[0][1]}; // section i's input history
         for (int i = 0; i < k; ++i) {
+#if defined(__SIZEOF_INT128__)
+            if (i == a && b - a >= 2) {
+                h[a][0] = inputs[0], h[a][1] = inputs[1]; // pair a as the chunk found it
+                last[0] = h[b][0], last[1] = h[b][1];
+                start = SelectSectionsUnitsChunk(
+                    b - a, std::make_integer_sequence<int, MaxSilentSections>{})(
+                    c, h, a, src, buffers[b % 2], chunk);
+                inputs[0] = h[a][0], inputs[1] = h[a][1];
+                plain = plain && start == 0;
+            }
+#endif
             SectionHistory r = {inputs[0], inputs[1], h[i + 1][0], h[i + 1][1]};
             inputs[0] = h[i + 1][0], inputs[1] = h[i + 1][1];
-            int n = 0;
+            if (i + 1 == b && b - a >= 2) // section b runs the chunk from its first sample
+                inputs[0] = last[0], inputs[1] = last[1];
+            int n = i >= a && i < b ? start : 0;
             while (n < chunk) {
                 int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
                 if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
