@@ -1902,7 +1902,6 @@ SectionsUnitsChunkRoutine SelectSectionsUnitsChunk(int k, std::integer_sequence<
     constexpr SectionsUnitsChunkRoutine table[] = {&SectionsUnitsChunk<K + 1>...};
     return table[k - 1];
 }
-#endif
 
 // The sections a..b−1 (b returned; b ≤ a + 1 where the sample-major run would not pay) a chunk
 // runs in whole units sample-major (SectionsUnitsChunk): a the first section behind those whose
@@ -1924,6 +1923,7 @@ int UnitSections(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2
     }
     return b;
 }
+#endif
 
 // Runs the cascade of k sections a section at a time over chunks from sample `at`, the
 // histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
