@@ -569,7 +569,9 @@ long double TdspCustomIIRFilter::SilentSample(bool negative) {
     // histories move by a few loads and stores instead of two calls to memmove, and no further
     // call is made (at one to three taps those calls cost about as much as the step itself).
     if (IIRSilentSampleIsNormal(NumTaps, XV, YV, FDesignCount, FSilent)) {
-        const long double x = negative ? -0.0L : 0.0L;
+        // The zero by a load, not a branch: the signs of silence are often random.
+        static constexpr long double kZeros[2] = {0.0L, -0.0L};
+        const long double x = kZeros[negative ? 1 : 0];
         switch (NumTaps) {
         case 1:
             return IIRFilterStep(1, GainFactor, XCoeffs, YCoeffs, XV, YV, x);
