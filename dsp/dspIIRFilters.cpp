@@ -565,6 +565,26 @@ template <typename T> void TdspCustomIIRFilter::Block(const T* input, T* output,
 }
 
 long double TdspCustomIIRFilter::SilentSample(bool negative) {
+    // The Normal path's plain step inlined here with the tap count fixed where it is small: the
+    // histories move by a few loads and stores instead of two calls to memmove, and no further
+    // call is made (at one to three taps those calls cost about as much as the step itself).
+    if (IIRSilentSampleIsNormal(NumTaps, XV, YV, FDesignCount, FSilent)) {
+        // The zero by a load, not a branch: the signs of silence are often random.
+        static constexpr long double kZeros[2] = {0.0L, -0.0L};
+        const long double x = kZeros[negative ? 1 : 0];
+        switch (NumTaps) {
+        case 1:
+            return IIRFilterStep(1, GainFactor, XCoeffs, YCoeffs, XV, YV, x);
+        case 2:
+            return IIRFilterStep(2, GainFactor, XCoeffs, YCoeffs, XV, YV, x);
+        case 3:
+            return IIRFilterStep(3, GainFactor, XCoeffs, YCoeffs, XV, YV, x);
+        case 4:
+            return IIRFilterStep(4, GainFactor, XCoeffs, YCoeffs, XV, YV, x);
+        default:
+            return IIRFilterStep(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, x);
+        }
+    }
     long double y;
     if (IIRSilentSample(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, negative, y, FDesignCount,
                         FSilent))

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "dspExtendedBits.h"
 
@@ -102,6 +103,28 @@ inline bool SignOfZero(long double v) {
 #else
     return ToBits(v).IsNegative();
 #endif
+}
+
+// ProcessSample's Normal path, decided where the caller's plain step is inlined (the same decision
+// IIRSilentSample makes first, without its calls): true, the sample counted as Normal, where the
+// state is this design's, not frozen, and every history value the step reads (xv and yv at 1 to
+// numTaps) is a zero or lies above its bound. Reads the values as integers from memory, so that
+// no x87 operation touches one that is not safe.
+inline bool IIRSilentSampleIsNormal(int numTaps, const long double* xv, const long double* yv,
+                                    std::uint64_t design, TdspSilentState& s) {
+    if (numTaps < 1 || numTaps > MaxSilentTaps || s.design != design || !s.usable || s.frozen)
+        return false;
+    const auto unsafe = [](const long double* v, unsigned limit) {
+        std::uint64_t mantissa;
+        std::uint16_t signExponent;
+        std::memcpy(&mantissa, v, 8);
+        std::memcpy(&signExponent, reinterpret_cast<const unsigned char*>(v) + 8, 2);
+        return mantissa != 0 && static_cast<unsigned>(signExponent & 0x7FFFu) <= limit;
+    };
+    for (int i = 1; i <= numTaps; ++i)
+        if (unsafe(xv + i, s.xLimit) || unsafe(yv + i, s.yLimit)) return false;
+    ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+    return true;
 }
 
 // ProcessSample's: one zero x (−0 where negative). Returns true with y set where it ran on the
