@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #if defined(__x86_64__) && defined(__SSE2__)
@@ -1462,6 +1463,15 @@ int RunSectionsIntegers(int k, const TdspBiquad* bq, long double (*hist)[2], con
     return n;
 }
 
+// The bits of a value in memory, read with integer loads (ToBits takes the value, which the
+// compiler may load on the x87 and store again, and an integer load of that store waits for it).
+inline TExtendedBits BitsAt(const long double& v) {
+    TExtendedBits b;
+    std::memcpy(&b.mantissa, &v, 8);
+    std::memcpy(&b.signExponent, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
+    return b;
+}
+
 // One section's histories as bits: its last two inputs and outputs.
 struct SectionHistory {
     TExtendedBits x1, x2, y1, y2;
@@ -1471,9 +1481,9 @@ struct SectionHistory {
 inline void Advance(SectionHistory& r, const long double* src, const long double* dst, int n,
                     int m) {
     if (m - n >= 2) {
-        r = {ToBits(src[m - 1]), ToBits(src[m - 2]), ToBits(dst[m - 1]), ToBits(dst[m - 2])};
+        r = {BitsAt(src[m - 1]), BitsAt(src[m - 2]), BitsAt(dst[m - 1]), BitsAt(dst[m - 2])};
     } else if (m > n) {
-        r = {ToBits(src[m - 1]), r.x1, ToBits(dst[m - 1]), r.y1};
+        r = {BitsAt(src[m - 1]), r.x1, BitsAt(dst[m - 1]), r.y1};
     }
 }
 
@@ -1678,7 +1688,7 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
                  y2 = SignedUnits(r.y2);
     int m = n;
     while (m < count) {
-        const TExtendedBits xb = ToBits(src[m]);
+        const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
         const std::int64_t x = SignedUnits(xb);
 #define VURNEL_PRODUCT(v, t) UnitProductAt64(v, mt[t], pre[t], post[t], half[t], sg[t])
@@ -1709,7 +1719,7 @@ int SectionZerosRun(const CascadeCoefficients& c, int i, const long double* src,
              y2 = r.y2.IsNegative();
     int m = n;
     while (m < count) {
-        const TExtendedBits xb = ToBits(src[m]);
+        const TExtendedBits xb = BitsAt(src[m]);
         if (!xb.IsZero()) break;
         const unsigned x = xb.IsNegative();
         const unsigned y = (sb0 ^ x) & (sb1 ^ x1) & (sb2 ^ x2) & (sa1 ^ y1) & (sa2 ^ y2);
@@ -1852,7 +1862,7 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
     unsigned sign0 = h[a][0].IsNegative(), sign1 = h[a][1].IsNegative();
     int n = 0;
     for (; n < count; ++n) {
-        const TExtendedBits xb = ToBits(src[n]);
+        const TExtendedBits xb = BitsAt(src[n]);
         if (xb.mantissa != 0) break;
         std::int64_t y[K];
         bool ok = true;
@@ -1925,6 +1935,611 @@ int UnitSections(int k, const CascadeCoefficients& c, const TExtendedBits (*h)[2
 }
 #endif
 
+// Put for a value in memory, its bits read by BitsAt; below the buffer's normal range but not far
+// below it (a subnormal of the buffer's type, or its smallest normal by rounding up), the
+// significand shifted to units of the type's smallest subnormal and rounded to nearest even, as
+// NarrowedFloatBits and NarrowedDoubleBits do it, inline.
+template <typename T> inline void PutStored(const long double& y, T& out) {
+    const TExtendedBits b = BitsAt(y);
+    if constexpr (std::is_same_v<T, long double>) {
+        SetBits(out, b);
+    } else {
+        using Word = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+        // The normal range, the far-below bound (PutBits') and the exponent field at which the
+        // significand's unit is the smallest subnormal (16383 + 63 − 149, 16383 + 63 − 1074).
+        constexpr int least = sizeof(T) == 4 ? 126 : 1022, most = sizeof(T) == 4 ? 127 : 1023,
+                      far = sizeof(T) == 4 ? 200 : 1100, unit = sizeof(T) == 4 ? 16297 : 15372;
+        const int e = b.Exponent();
+        if (e >= kBias - least && e <= kBias + most) {
+            out = static_cast<T>(y);
+        } else if (e >= kBias - far && e < kBias - least) {
+            const int s = unit - e; // at least 64 − 23 (float), 64 − 52 (double)
+            std::uint64_t q = 0;
+            if (s <= 64) { // (further down, below half a unit: a zero)
+                const std::uint64_t rest = s == 64 ? b.mantissa
+                                                   : b.mantissa & ((std::uint64_t{1} << s) - 1),
+                                    half = std::uint64_t{1} << (s - 1);
+                if (rest == half) { // a tie: the general narrowing
+                    PutBits(b, out);
+                    return;
+                }
+                q = (s == 64 ? 0 : b.mantissa >> s) + (rest > half ? 1 : 0);
+            }
+            const Word bits =
+                static_cast<Word>(q) | (static_cast<Word>(b.IsNegative()) << (sizeof(T) * 8 - 1));
+            std::memcpy(&out, &bits, sizeof out);
+        } else {
+            PutBits(b, out);
+        }
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The loops of LeadingSectionsRun, K sections (one or two) from o to end, the histories in the
+// x87's registers, two samples a turn with the stack in two orders (see SectionSafeRun): A is
+// y1 y2 (and z1 z2, the second section's outputs), B y2 y1 (z2 z1). co: the first section's −a1,
+// −a2, then the second's b0, b1, b2, −a1, −a2, each as hi + lo; hs: y1 y2 z1 z2, loaded and
+// stored back; b: the bounds of the last section's output (below the first or at or above the
+// second: not taken), then the safe bound (the first section's output where there are two). A
+// sample whose check fails is not taken. Direct: each output stored to the buffer, nm nonzero by
+// the x87 (b then the buffer's normal range: no underflow), else as the zero of its sign (b the
+// safe bound and the bound far below the buffer's range); the last two inputs' bits kept in s0, s1
+// (in may be out: each is read before its output is stored; d the distance from out to in). Returns
+// where o stopped.
+template <int K, typename T, typename Word>
+T* LeadingDirectLoop(T* o, T* end, std::intptr_t d, const double* co, long double* hs,
+                     const long double* b, const long double* cb, unsigned nm, Word& s0, Word& s1) {
+    Word v;
+    unsigned char f1, f2;
+    if constexpr (K == 1) {
+        // All in registers: A is y1 y2 lo hi −a1 −a2, B y2 y1 lo hi −a1 −a2 (cb: −a1, −a2).
+        __asm__ volatile("fldt 16(%[cb])\n\t"
+                         "fldt (%[cb])\n\t"
+                         "fldt 16(%[b])\n\t"
+                         "fldt (%[b])\n\t"
+                         "fldt 16(%[hs])\n\t"
+                         "fldt (%[hs])\n\t"
+                         ".p2align 4\n"
+                         "1:\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 7f\n\t"
+                         "fld %%st(4)\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fld %%st(6)\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fcomi %%st(4), %%st\n\t"
+                         "setb %[f1]\n\t"
+                         "fcomip %%st(5), %%st\n\t"
+                         "setae %[f2]\n\t"
+                         "or %[f1], %[f2]\n\t"
+                         "jnz 5f\n\t"
+                         "mov %[s0], %[s1]\n\t"
+                         "mov (%[o],%[d]), %[s0]\n\t"
+                         "cmpl $0, %[nm]\n\t"
+                         "jz 10f\n\t"
+                         ".if %c[step] == 4\n\t"
+                         "fsts (%[o])\n\t"
+                         ".else\n\t"
+                         "fstl (%[o])\n\t"
+                         ".endif\n\t"
+                         "jmp 11f\n\t"
+                         "10:\n\t"
+                         "fldz\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "setae %b[v]\n\t"
+                         "movzbl %b[v], %k[v]\n\t"
+                         "shl %[sh], %[v]\n\t"
+                         "mov %[v], (%[o])\n\t"
+                         "11:\n\t"
+                         "add %[step], %[o]\n\t"
+                         "fstp %%st(2)\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 8f\n\t"
+                         "fld %%st(4)\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "fld %%st(6)\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fcomi %%st(4), %%st\n\t"
+                         "setb %[f1]\n\t"
+                         "fcomip %%st(5), %%st\n\t"
+                         "setae %[f2]\n\t"
+                         "or %[f1], %[f2]\n\t"
+                         "jnz 6f\n\t"
+                         "mov %[s0], %[s1]\n\t"
+                         "mov (%[o],%[d]), %[s0]\n\t"
+                         "cmpl $0, %[nm]\n\t"
+                         "jz 12f\n\t"
+                         ".if %c[step] == 4\n\t"
+                         "fsts (%[o])\n\t"
+                         ".else\n\t"
+                         "fstl (%[o])\n\t"
+                         ".endif\n\t"
+                         "jmp 13f\n\t"
+                         "12:\n\t"
+                         "fldz\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "setae %b[v]\n\t"
+                         "movzbl %b[v], %k[v]\n\t"
+                         "shl %[sh], %[v]\n\t"
+                         "mov %[v], (%[o])\n\t"
+                         "13:\n\t"
+                         "add %[step], %[o]\n\t"
+                         "fstp %%st(1)\n\t"
+                         "jmp 1b\n\t"
+                         "5:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "7:\n\t"
+                         "fstpt (%[hs])\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "jmp 9f\n\t"
+                         "6:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "8:\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "fstpt (%[hs])\n\t"
+                         "9:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "fstp %%st(0)\n\t"
+                         "fstp %%st(0)\n\t"
+                         "fstp %%st(0)"
+
+                         : [o] "+r"(o), [v] "=&q"(v), [f1] "=&q"(f1), [f2] "=&q"(f2), [s0] "+r"(s0),
+                           [s1] "+r"(s1)
+                         : [nm] "m"(nm), [end] "r"(end), [d] "r"(d), [cb] "r"(cb), [hs] "r"(hs),
+                           [b] "r"(b), [sh] "i"(sizeof(T) * 8 - 1), [step] "i"(sizeof(T))
+                         : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)",
+                           "st(6)", "st(7)");
+    } else {
+        __asm__ volatile("fldt 48(%[hs])\n\t"
+                         "fldt 32(%[hs])\n\t"
+                         "fldt 16(%[hs])\n\t"
+                         "fldt 0(%[hs])\n\t"
+                         ".p2align 4\n"
+                         "1:\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 7f\n\t"
+                         "fldl 0(%[co])\n\t"
+                         "faddl 8(%[co])\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fldl 16(%[co])\n\t"
+                         "faddl 24(%[co])\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 5f\n\t"
+                         "fldl 32(%[co])\n\t"
+                         "faddl 40(%[co])\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fldl 48(%[co])\n\t"
+                         "faddl 56(%[co])\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 64(%[co])\n\t"
+                         "faddl 72(%[co])\n\t"
+                         "fmul %%st(4), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 80(%[co])\n\t"
+                         "faddl 88(%[co])\n\t"
+                         "fmul %%st(5), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 96(%[co])\n\t"
+                         "faddl 104(%[co])\n\t"
+                         "fmul %%st(6), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt (%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "seta %[f1]\n\t"
+                         "fldt 16(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "setbe %[f2]\n\t"
+                         "fstp %%st(0)\n\t"
+                         "or %[f1], %[f2]\n\t"
+                         "jnz 3f\n\t"
+                         "mov %[s0], %[s1]\n\t"
+                         "mov (%[o],%[d]), %[s0]\n\t"
+                         "cmpl $0, %[nm]\n\t"
+                         "jz 10f\n\t"
+                         ".if %c[step] == 4\n\t"
+                         "fsts (%[o])\n\t"
+                         ".else\n\t"
+                         "fstl (%[o])\n\t"
+                         ".endif\n\t"
+                         "jmp 11f\n\t"
+                         "10:\n\t"
+                         "fldz\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "setae %b[v]\n\t"
+                         "movzbl %b[v], %k[v]\n\t"
+                         "shl %[sh], %[v]\n\t"
+                         "mov %[v], (%[o])\n\t"
+                         "11:\n\t"
+                         "add %[step], %[o]\n\t"
+                         "fstp %%st(5)\n\t"
+                         "fstp %%st(2)\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 8f\n\t"
+                         "fldl 0(%[co])\n\t"
+                         "faddl 8(%[co])\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "fldl 16(%[co])\n\t"
+                         "faddl 24(%[co])\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 6f\n\t"
+                         "fldl 32(%[co])\n\t"
+                         "faddl 40(%[co])\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fldl 48(%[co])\n\t"
+                         "faddl 56(%[co])\n\t"
+                         "fmul %%st(4), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 64(%[co])\n\t"
+                         "faddl 72(%[co])\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 80(%[co])\n\t"
+                         "faddl 88(%[co])\n\t"
+                         "fmul %%st(6), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 96(%[co])\n\t"
+                         "faddl 104(%[co])\n\t"
+                         "fmul %%st(5), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt (%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "seta %[f1]\n\t"
+                         "fldt 16(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "setbe %[f2]\n\t"
+                         "fstp %%st(0)\n\t"
+                         "or %[f1], %[f2]\n\t"
+                         "jnz 4f\n\t"
+                         "mov %[s0], %[s1]\n\t"
+                         "mov (%[o],%[d]), %[s0]\n\t"
+                         "cmpl $0, %[nm]\n\t"
+                         "jz 12f\n\t"
+                         ".if %c[step] == 4\n\t"
+                         "fsts (%[o])\n\t"
+                         ".else\n\t"
+                         "fstl (%[o])\n\t"
+                         ".endif\n\t"
+                         "jmp 13f\n\t"
+                         "12:\n\t"
+                         "fldz\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "setae %b[v]\n\t"
+                         "movzbl %b[v], %k[v]\n\t"
+                         "shl %[sh], %[v]\n\t"
+                         "mov %[v], (%[o])\n\t"
+                         "13:\n\t"
+                         "add %[step], %[o]\n\t"
+                         "fstp %%st(4)\n\t"
+                         "fstp %%st(1)\n\t"
+                         "jmp 1b\n\t"
+                         "3:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "5:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "7:\n\t"
+                         "fstpt 0(%[hs])\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "fstpt 32(%[hs])\n\t"
+                         "fstpt 48(%[hs])\n\t"
+                         "jmp 9f\n\t"
+                         "4:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "6:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "8:\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "fstpt 0(%[hs])\n\t"
+                         "fstpt 48(%[hs])\n\t"
+                         "fstpt 32(%[hs])\n\t"
+                         "9:"
+                         : [o] "+r"(o), [v] "=&q"(v), [f1] "=&q"(f1), [f2] "=&q"(f2), [s0] "+r"(s0),
+                           [s1] "+r"(s1)
+                         : [nm] "m"(nm), [end] "r"(end), [d] "r"(d), [co] "r"(co), [hs] "r"(hs),
+                           [b] "r"(b), [sh] "i"(sizeof(T) * 8 - 1), [step] "i"(sizeof(T))
+                         : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)",
+                           "st(6)", "st(7)");
+    }
+    return o;
+}
+
+// As LeadingDirectLoop, each output stored as its 80 bits (the caller narrows them).
+template <int K>
+long double* LeadingStoreLoop(long double* o, long double* end, const double* co, long double* hs,
+                              const long double* b) {
+    if constexpr (K == 1) {
+        __asm__ volatile("fldt 16(%[hs])\n\t"
+                         "fldt 0(%[hs])\n\t"
+                         ".p2align 4\n"
+                         "1:\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 7f\n\t"
+                         "fldl 0(%[co])\n\t"
+                         "faddl 8(%[co])\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fldl 16(%[co])\n\t"
+                         "faddl 24(%[co])\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 5f\n\t"
+                         "fld %%st(0)\n\t"
+                         "fstpt (%[o])\n\t"
+                         "lea 16(%[o]), %[o]\n\t"
+                         "fstp %%st(2)\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 8f\n\t"
+                         "fldl 0(%[co])\n\t"
+                         "faddl 8(%[co])\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "fldl 16(%[co])\n\t"
+                         "faddl 24(%[co])\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 6f\n\t"
+                         "fld %%st(0)\n\t"
+                         "fstpt (%[o])\n\t"
+                         "lea 16(%[o]), %[o]\n\t"
+                         "fstp %%st(1)\n\t"
+                         "jmp 1b\n\t"
+                         "5:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "7:\n\t"
+                         "fstpt 0(%[hs])\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "jmp 9f\n\t"
+                         "6:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "8:\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "fstpt 0(%[hs])\n\t"
+                         "9:"
+                         : [o] "+r"(o)
+                         : [end] "r"(end), [co] "r"(co), [hs] "r"(hs), [b] "r"(b)
+                         : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)",
+                           "st(6)", "st(7)");
+    } else {
+        __asm__ volatile("fldt 48(%[hs])\n\t"
+                         "fldt 32(%[hs])\n\t"
+                         "fldt 16(%[hs])\n\t"
+                         "fldt 0(%[hs])\n\t"
+                         ".p2align 4\n"
+                         "1:\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 7f\n\t"
+                         "fldl 0(%[co])\n\t"
+                         "faddl 8(%[co])\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fldl 16(%[co])\n\t"
+                         "faddl 24(%[co])\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 5f\n\t"
+                         "fldl 32(%[co])\n\t"
+                         "faddl 40(%[co])\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fldl 48(%[co])\n\t"
+                         "faddl 56(%[co])\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 64(%[co])\n\t"
+                         "faddl 72(%[co])\n\t"
+                         "fmul %%st(4), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 80(%[co])\n\t"
+                         "faddl 88(%[co])\n\t"
+                         "fmul %%st(5), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 96(%[co])\n\t"
+                         "faddl 104(%[co])\n\t"
+                         "fmul %%st(6), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 3f\n\t"
+                         "fld %%st(0)\n\t"
+                         "fstpt (%[o])\n\t"
+                         "lea 16(%[o]), %[o]\n\t"
+                         "fstp %%st(5)\n\t"
+                         "fstp %%st(2)\n\t"
+                         "cmp %[end], %[o]\n\t"
+                         "jae 8f\n\t"
+                         "fldl 0(%[co])\n\t"
+                         "faddl 8(%[co])\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "fldl 16(%[co])\n\t"
+                         "faddl 24(%[co])\n\t"
+                         "fmul %%st(2), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 6f\n\t"
+                         "fldl 32(%[co])\n\t"
+                         "faddl 40(%[co])\n\t"
+                         "fmul %%st(1), %%st\n\t"
+                         "fldl 48(%[co])\n\t"
+                         "faddl 56(%[co])\n\t"
+                         "fmul %%st(4), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 64(%[co])\n\t"
+                         "faddl 72(%[co])\n\t"
+                         "fmul %%st(3), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 80(%[co])\n\t"
+                         "faddl 88(%[co])\n\t"
+                         "fmul %%st(6), %%st\n\t"
+                         "faddp\n\t"
+                         "fldl 96(%[co])\n\t"
+                         "faddl 104(%[co])\n\t"
+                         "fmul %%st(5), %%st\n\t"
+                         "faddp\n\t"
+                         "fld %%st(0)\n\t"
+                         "fabs\n\t"
+                         "fldt 32(%[b])\n\t"
+                         "fcomip %%st(1), %%st\n\t"
+                         "fstp %%st(0)\n\t"
+                         "ja 4f\n\t"
+                         "fld %%st(0)\n\t"
+                         "fstpt (%[o])\n\t"
+                         "lea 16(%[o]), %[o]\n\t"
+                         "fstp %%st(4)\n\t"
+                         "fstp %%st(1)\n\t"
+                         "jmp 1b\n\t"
+                         "3:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "5:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "7:\n\t"
+                         "fstpt 0(%[hs])\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "fstpt 32(%[hs])\n\t"
+                         "fstpt 48(%[hs])\n\t"
+                         "jmp 9f\n\t"
+                         "4:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "6:\n\t"
+                         "fstp %%st(0)\n\t"
+                         "8:\n\t"
+                         "fstpt 16(%[hs])\n\t"
+                         "fstpt 0(%[hs])\n\t"
+                         "fstpt 48(%[hs])\n\t"
+                         "fstpt 32(%[hs])\n\t"
+                         "9:"
+                         : [o] "+r"(o)
+                         : [end] "r"(end), [co] "r"(co), [hs] "r"(hs), [b] "r"(b)
+                         : "memory", "cc", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)",
+                           "st(6)", "st(7)");
+    }
+    return o;
+}
+
+// One or two sections (the whole cascade) on a block of zeros, while the first section's input
+// history is zeros and every output is safe and not a zero (at or above the sections' larger
+// bound). A zero input makes the first section's feed-forward sum a zero, which leaves
+// −a1·y1 − a2·y2 as it is where that is not a zero: the first section is (−a1)·y1 + (−a2)·y2,
+// the same bits; the second runs its whole sum. Both on the x87 with the histories in its
+// registers: where the last output lies in the buffer's normal range, each output is stored by
+// the x87; where it lies far below it, as the zero of its sign (LeadingDirectLoop); between, the
+// outputs go through an 80-bit buffer and PutStored, a chunk at a time (LeadingStoreLoop).
+// Returns the sample it stopped at.
+template <typename T>
+int LeadingSectionsRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                       T* out, int at, int count) {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8, "float or double outputs");
+    if (k > 2 || count <= at || !h[0][0].IsZero() || !h[0][1].IsZero()) return at;
+    const unsigned limit = k == 2 && c.limit[1] > c.limit[0] ? c.limit[1] : c.limit[0];
+    for (int j = 1; j <= k; ++j)
+        if (!SafeBits(h[j][0], limit) || !SafeBits(h[j][1], limit)) return at;
+    if (h[1][0].IsZero() && h[1][1].IsZero()) return at;
+    double co[14];
+    const TdspBiquad& q0 = c.values[0];
+    const long double cb[2] = {-q0.A1, -q0.A2};
+    if (!SplitCoefficient(-q0.A1, co) || !SplitCoefficient(-q0.A2, co + 2)) return at;
+    if (k == 2) {
+        const TdspBiquad& q1 = c.values[1];
+        const long double v[5] = {q1.B0, q1.B1, q1.B2, -q1.A1, -q1.A2};
+        for (int t = 0; t < 5; ++t)
+            if (!SplitCoefficient(v[t], co + 4 + 2 * t)) return at;
+    }
+    // The buffer's normal range [2^-least, 2^(most + 1)) and far-below bound (as PutBits).
+    constexpr unsigned least = sizeof(T) == 4 ? 126 : 1022, most = sizeof(T) == 4 ? 127 : 1023,
+                       far = kBias - (sizeof(T) == 4 ? 200 : 1100);
+    const auto power = [](unsigned field) {
+        return LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(field)});
+    };
+    const long double safe = power(limit + 1);
+    const long double normalBounds[3] = {power(kBias - least), power(kBias + most + 1), safe},
+                      farBounds[3] = {safe, power(far), safe};
+    long double hs[4] = {LoadBits(h[1][0]), LoadBits(h[1][1]), 0.0L, 0.0L};
+    if (k == 2) hs[2] = LoadBits(h[2][0]), hs[3] = LoadBits(h[2][1]);
+    using Word = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+    constexpr int top = sizeof(T) * 8 - 1;
+    unsigned sign0 = h[0][0].IsNegative(), sign1 = h[0][1].IsNegative(); // the input history
+    const std::intptr_t d = reinterpret_cast<const char*>(in) - reinterpret_cast<const char*>(out);
+    int n = at;
+    while (n < count) {
+        int m = n;
+        const unsigned e = static_cast<unsigned>(BitsAt(hs[2 * (k - 1)]).Exponent());
+        const bool normal = e >= kBias - least && e <= kBias + most;
+        if (normal || e < far) {
+            Word s0 = 0, s1 = 0;
+            const long double* b = normal ? normalBounds : farBounds;
+            const unsigned nm = normal ? 1 : 0;
+            T* const o =
+                k == 1 ? LeadingDirectLoop<1>(out + n, out + count, d, co, hs, b, cb, nm, s0, s1)
+                       : LeadingDirectLoop<2>(out + n, out + count, d, co, hs, b, cb, nm, s0, s1);
+            m = static_cast<int>(o - out);
+            if (m > n) {
+                sign1 = m - n >= 2 ? static_cast<unsigned>(s1 >> top) : sign0;
+                sign0 = static_cast<unsigned>(s0 >> top);
+            }
+        }
+        if (m == n) {
+            long double ys[kChunk];
+            const int chunk = count - n < kChunk ? count - n : kChunk;
+            long double* const o = k == 1 ? LeadingStoreLoop<1>(ys, ys + chunk, co, hs, farBounds)
+                                          : LeadingStoreLoop<2>(ys, ys + chunk, co, hs, farBounds);
+            const int ran = static_cast<int>(o - ys);
+            if (ran == 0) break;
+            m = n + ran;
+            sign1 = ran >= 2 ? SignOf(in[m - 2]) : sign0; // read before the outputs (in may be out)
+            sign0 = SignOf(in[m - 1]);
+            for (int j = 0; j < ran; ++j)
+                PutStored(ys[j], out[n + j]);
+        }
+        n = m;
+    }
+    if (n == at) return at;
+    h[0][0] = {0, static_cast<std::uint16_t>(sign0 << 15)};
+    h[0][1] = {0, static_cast<std::uint16_t>(sign1 << 15)};
+    h[1][0] = BitsAt(hs[0]), h[1][1] = BitsAt(hs[1]);
+    if (k == 2) h[2][0] = BitsAt(hs[2]), h[2][1] = BitsAt(hs[3]);
+    return n;
+}
+#endif
+
 // Runs the cascade of k sections a section at a time over chunks from sample `at`, the
 // histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
 // take over); returns the sample it stopped at (at where it did not run). normal: the samples of
@@ -1936,6 +2551,16 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
     int done = at;
     normal = 0;
     while (done < count && CascadeMixed(k, h)) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        if constexpr (!std::is_same_v<T, long double>) { // one or two sections, outputs far below
+            const int m = LeadingSectionsRun(k, c, h, in, out, done, count);
+            if (m > done) {
+                normal += m - done;
+                done = m;
+                continue;
+            }
+        }
+#endif
         bool plain = true; // the safe loop and the zeros only
         const int chunk = count - done < kChunk ? count - done : kChunk;
         long double* src = buffers[0];
@@ -1976,7 +2601,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
 #endif
                 if (m == n) m = SectionAbsorbingRun(c, i, src, dst, n, chunk, r);
                 if (m == n) { // none applies to this sample
-                    const TExtendedBits v[5] = {ToBits(src[n]), r.x1, r.x2, r.y1, r.y2};
+                    const TExtendedBits v[5] = {BitsAt(src[n]), r.x1, r.x2, r.y1, r.y2};
                     TExtendedBits y;
                     bool absorbed;
                     SectionSample(c, i, v, y, absorbed);
@@ -1991,7 +2616,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
             std::swap(src, dst);
         }
         for (int n = 0; n < chunk; ++n)
-            Put(src[n], out[done + n]);
+            PutStored(src[n], out[done + n]);
         done += chunk;
         normal += plain ? chunk : 0;
     }
