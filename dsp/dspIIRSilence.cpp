@@ -2502,7 +2502,7 @@ int LeadingSectionsRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2
     while (n < count) {
         int m = n;
         const unsigned e = static_cast<unsigned>(BitsAt(hs[2 * (k - 1)]).Exponent());
-        const bool normal = e >= kBias - least && e <= kBias + most;
+        const bool normal = e >= kBias - least && e <= kBias + most && limit < kBias - least;
         if (normal || e < far) {
             Word s0 = 0, s1 = 0;
             const long double* b = normal ? normalBounds : farBounds;
@@ -2540,6 +2540,116 @@ int LeadingSectionsRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2
 }
 #endif
 
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__)
+// Two sections on a block of zeros, the first in whole units and the second absorbing its
+// outputs (see SectionAbsorbingRun), run side by side: the first section's two feedback products
+// in 64-bit units (its zero inputs' products are zeros; each output below 2^fastBits units,
+// some product not a zero: its sum then +0), only its state kept; the second on the x87 as
+// LeadingDirectLoop and LeadingStoreLoop run one section, −a1·z1 − a2·z2 with every output at
+// or above its absorbing bound, the outputs stored by the x87 in the buffer's normal range and as
+// their zeros' signs far below it. Returns the sample it stopped at.
+template <typename T>
+int UnitsAbsorbingRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                      T* out, int at, int count) {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8, "float or double outputs");
+    if (k != 2 || count <= at || !h[0][0].IsZero() || !h[0][1].IsZero()) return at;
+    const int bits = c.fastBits[0];
+    const unsigned absorbing = c.absorbing[1];
+    const auto fits = [bits](TExtendedBits b) {
+        return b.Exponent() == 0 && (b.mantissa >> bits) == 0;
+    };
+    if (bits == 0 || absorbing == 0 || !fits(h[1][0]) || !fits(h[1][1]) || h[2][0].mantissa == 0 ||
+        static_cast<unsigned>(h[2][0].Exponent()) < absorbing || !SafeBits(h[2][1], c.limit[1]))
+        return at;
+    double co[4];
+    const TdspBiquad& q1 = c.values[1];
+    if (!SplitCoefficient(-q1.A1, co) || !SplitCoefficient(-q1.A2, co + 2)) return at;
+    const long double cb[2] = {-q1.A1, -q1.A2};
+    constexpr unsigned least = sizeof(T) == 4 ? 126 : 1022, most = sizeof(T) == 4 ? 127 : 1023,
+                       far = kBias - (sizeof(T) == 4 ? 200 : 1100);
+    const auto power = [](unsigned field) {
+        return LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(field)});
+    };
+    const long double low = power(absorbing); // at or above it: z1 absorbs, z2 safe
+    const long double normalBounds[3] = {power(kBias - least), power(kBias + most + 1), low},
+                      farBounds[3] = {low, power(far), low};
+    long double hs[2] = {LoadBits(h[2][0]), LoadBits(h[2][1])};
+    const std::uint64_t m3 = c.fastMantissa[0][3], m4 = c.fastMantissa[0][4],
+                        half3 = c.halfLess[0][3], half4 = c.halfLess[0][4];
+    const unsigned pre3 = c.preShift[0][3], pre4 = c.preShift[0][4], post3 = c.postShift[0][3],
+                   post4 = c.postShift[0][4];
+    const std::int64_t sg3 = c.fastSign[0][3], sg4 = c.fastSign[0][4],
+                       bound = std::int64_t{1} << bits;
+    // The first section's outputs: y1, y2 in units (its state), as bits where not yet made here.
+    std::int64_t y1 = SignedUnits(h[1][0]), y2 = SignedUnits(h[1][1]);
+    TExtendedBits yb[2] = {h[1][0], h[1][1]};
+    using Word = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+    constexpr int top = sizeof(T) * 8 - 1;
+    unsigned sign0 = 0, sign1 = 0; // the input history (zeros)
+    sign0 = h[0][0].IsNegative(), sign1 = h[0][1].IsNegative();
+    const std::intptr_t d = reinterpret_cast<const char*>(in) - reinterpret_cast<const char*>(out);
+    // The first section over up to `samples` samples from (a, b): the samples it runs.
+    const auto first = [&](std::int64_t& a, std::int64_t& b, int samples) {
+        int j = 0;
+        for (; j < samples; ++j) {
+            const std::int64_t p = UnitProductAt64(a, m3, pre3, post3, half3, sg3),
+                               q = UnitProductAt64(b, m4, pre4, post4, half4, sg4);
+            const std::int64_t y = p + q;
+            if ((p | q) == 0 || y >= bound || y <= -bound) break;
+            b = a, a = y;
+        }
+        return j;
+    };
+    int n = at;
+    while (n < count) {
+        const int chunk = count - n < kChunk ? count - n : kChunk;
+        std::int64_t a = y1, b = y2;
+        const int n0 = first(a, b, chunk);
+        if (n0 == 0) break;
+        int m = n;
+        const unsigned e = static_cast<unsigned>(BitsAt(hs[0]).Exponent());
+        const bool normal = e >= kBias - least && e <= kBias + most && absorbing <= kBias - least;
+        if (normal || e < far) {
+            Word s0 = 0, s1 = 0;
+            const long double* bb = normal ? normalBounds : farBounds;
+            T* const o = LeadingDirectLoop<1>(out + n, out + n + n0, d, co, hs, bb, cb,
+                                              normal ? 1u : 0u, s0, s1);
+            m = static_cast<int>(o - out);
+            if (m > n) {
+                sign1 = m - n >= 2 ? static_cast<unsigned>(s1 >> top) : sign0;
+                sign0 = static_cast<unsigned>(s0 >> top);
+            }
+        }
+        if (m == n) {
+            long double ys[kChunk];
+            long double* const o = LeadingStoreLoop<1>(ys, ys + n0, co, hs, farBounds);
+            const int ran = static_cast<int>(o - ys);
+            if (ran == 0) break;
+            m = n + ran;
+            sign1 = ran >= 2 ? SignOf(in[m - 2]) : sign0; // read before the outputs (in may be out)
+            sign0 = SignOf(in[m - 1]);
+            for (int j = 0; j < ran; ++j)
+                PutStored(ys[j], out[n + j]);
+        }
+        const int ran = m - n;
+        if (ran < n0)
+            first(y1, y2, ran); // the first section as far as the second went
+        else
+            y1 = a, y2 = b;
+        yb[1] = ran >= 2 ? UnitBits(y2) : yb[0];
+        yb[0] = UnitBits(y1);
+        n = m;
+        if (ran < n0) break;
+    }
+    if (n == at) return at;
+    h[0][0] = {0, static_cast<std::uint16_t>(sign0 << 15)};
+    h[0][1] = {0, static_cast<std::uint16_t>(sign1 << 15)};
+    h[1][0] = yb[0], h[1][1] = yb[1];
+    h[2][0] = BitsAt(hs[0]), h[2][1] = BitsAt(hs[1]);
+    return n;
+}
+#endif
+
 // Runs the cascade of k sections a section at a time over chunks from sample `at`, the
 // histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
 // take over); returns the sample it stopped at (at where it did not run). normal: the samples of
@@ -2552,10 +2662,13 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
     normal = 0;
     while (done < count && CascadeMixed(k, h)) {
 #if defined(__x86_64__) && defined(__GNUC__)
-        if constexpr (!std::is_same_v<T, long double>) { // one or two sections, outputs far below
-            const int m = LeadingSectionsRun(k, c, h, in, out, done, count);
+        if constexpr (!std::is_same_v<T, long double>) { // one or two sections: their own loops
+            int m = LeadingSectionsRun(k, c, h, in, out, done, count);
+            if (m > done) normal += m - done;
+#if defined(__SIZEOF_INT128__)
+            if (m == done) m = UnitsAbsorbingRun(k, c, h, in, out, done, count); // (integers)
+#endif
             if (m > done) {
-                normal += m - done;
                 done = m;
                 continue;
             }

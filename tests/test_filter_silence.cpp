@@ -7,6 +7,7 @@
 // underflow flag), so the proof holds on any CPU.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -218,6 +219,23 @@ void RunSilence(const TdspIIRFilterKind kind, TdspIIRFilterResponse response, in
         pc.Step(v);
     c.ProcessBlock(faint.data(), faint.data(), 64);
     Silence<T>(c, pc, 3000, zeros, perSample, rng);
+    if (testing::Test::HasFatalFailure()) return;
+    if (c.GetNumSections() == 2) { // the first section in whole units, the second far larger
+        c.Reset();
+        pc = PlainCascade(c);
+        // Outputs in float's normal range, below it, far below it and double's the same way.
+        const int exponents[] = {-100, -160, -700, -1050, -3000};
+        const long double scale = std::ldexp(1.0L, exponents[rng() % 5]);
+        for (int j = 0; j < 2; ++j) {
+            const long double units = FromBits(
+                {rng() % (1u << 30) + 1, static_cast<std::uint16_t>(rng() & 1 ? 0x8000u : 0u)});
+            const long double large = noise(rng) * scale;
+            pc.h[1][j] = units, pc.h[2][j] = large;
+            const_cast<long double*>(c.GetHistory(1))[j] = units;
+            const_cast<long double*>(c.GetHistory(2))[j] = large;
+        }
+        Silence<T>(c, pc, 3000, zeros, perSample, rng);
+    }
     for (int p = 0; p < 3; ++p)
         paths[1][p] += c.GetSilentSamples(static_cast<TdspSilentPath>(p));
 }
