@@ -2129,6 +2129,156 @@ bool SectionsIntegerSample(int k, const TdspBiquad* bq, long double (*hist)[2], 
     return true;
 }
 
+// ProcessSample's frozen step: one sample of RunSectionsFrozen on the histories in place, x the
+// input zero's sign bit. False, nothing touched, where the histories are not the cycle's.
+bool FrozenSectionsSample(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
+                          long double& y, TdspSilentSectionsState& s) {
+    if (!SectionsFrozenHolds(k, hist, s)) return false;
+    const int dead = s.dead;
+    for (int i = 0; i < dead; ++i) {
+        // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+        const BiquadBits& b = c.bits[i];
+        const unsigned h0 = SignOf(hist[i][0]), h1 = SignOf(hist[i][1]);
+        const unsigned out = (b.b0.IsNegative() ^ x) & (b.b1.IsNegative() ^ h0) &
+                             (b.b2.IsNegative() ^ h1) &
+                             (b.a1.IsNegative() ^ SignOf(hist[i + 1][0]) ^ 1u) &
+                             (b.a2.IsNegative() ^ SignOf(hist[i + 1][1]) ^ 1u);
+        SetBitsForLoad(hist[i][1], {0, static_cast<std::uint16_t>(h0 << 15)});
+        SetBitsForLoad(hist[i][0], {0, static_cast<std::uint16_t>(x << 15)});
+        x = out;
+    }
+    // dead < k: the live sections' input pair takes the dead sections' output.
+    SetBitsForLoad(hist[dead][1], {0, static_cast<std::uint16_t>(SignOf(hist[dead][0]) << 15)});
+    SetBitsForLoad(hist[dead][0], {0, static_cast<std::uint16_t>(x << 15)});
+    const int q = s.phase;
+    SetBitsForLoad(y, s.steps[q][k - 1]);
+    s.phase = q + 1 == s.period ? 0 : q + 1;
+    for (int j = dead; j < k; ++j) {
+        SetBitsForLoad(hist[j + 1][0], Step(s, 1, j));
+        SetBitsForLoad(hist[j + 1][1], Step(s, 2, j));
+    }
+    ++s.samples[static_cast<int>(TdspSilentPath::Frozen)];
+    return true;
+}
+
+// SectionUnitsFast inline for ProcessSample's step, its checks without branches: false where an
+// operand is not a subnormal of exponent field 0 below 2^fastBits units, or every product is a
+// zero (their signs then decide).
+__attribute__((always_inline)) inline bool StepUnits(const CascadeCoefficients& c, int i,
+                                                     const TExtendedBits* v, TExtendedBits& y) {
+#if defined(__SIZEOF_INT128__)
+    const int bits = c.fastBits[i];
+    std::uint64_t outside = bits == 0 ? 1u : 0u;
+#pragma GCC unroll 5
+    for (int t = 0; t < 5; ++t)
+        outside |=
+            static_cast<std::uint64_t>(v[t].signExponent & 0x7FFFu) | (v[t].mantissa >> bits);
+    if (outside != 0) return false;
+    std::int64_t sum = 0, any = 0;
+#pragma GCC unroll 5
+    for (int t = 0; t < 5; ++t) {
+        const std::int64_t q =
+            UnitProductAt64(SignedUnits(v[t]), c.fastMantissa[i][t], c.preShift[i][t],
+                            c.postShift[i][t], c.halfLess[i][t], c.fastSign[i][t]);
+        sum += q;
+        any |= q;
+    }
+    if (any == 0) return false;
+    y = UnitBits(sum); // a zero sum is +0 (an exact cancellation, then zeros added)
+    return true;
+#else
+    (void)c, (void)i, (void)v, (void)y;
+    return false;
+#endif
+}
+
+// One sample of section i for ProcessSample's step (SectionSample's paths, the common ones
+// decided here from the operands' bits without branches): hist the histories as they were before
+// the sample (the x87 reads the safe ones there), v the operands as bits. Returns whether it had
+// a nonzero product; absorbed as SectionSample sets it.
+__attribute__((always_inline)) inline bool StepSection(const CascadeCoefficients& c, int i,
+                                                       const long double (*hist)[2],
+                                                       const TExtendedBits* v, TExtendedBits& y,
+                                                       bool& absorbed) {
+    const BiquadBits& cb = c.bits[i];
+    const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
+    absorbed = false;
+    const unsigned limit = c.limit[i];
+    unsigned nonzero = 0, unsafe = 0, live = 0;
+#pragma GCC unroll 5
+    for (int t = 0; t < 5; ++t) {
+        const unsigned n = v[t].mantissa != 0 ? 1u : 0u;
+        nonzero |= n;
+        unsafe |= n & (static_cast<unsigned>(v[t].Exponent()) <= limit ? 1u : 0u);
+        live |= n & (cc[t]->mantissa != 0 ? 1u : 0u);
+    }
+    if (nonzero == 0) {
+        // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+        const unsigned negative = (cb.b0.IsNegative() ^ v[0].IsNegative()) &
+                                  (cb.b1.IsNegative() ^ v[1].IsNegative()) &
+                                  (cb.b2.IsNegative() ^ v[2].IsNegative()) &
+                                  (cb.a1.IsNegative() ^ v[3].IsNegative() ^ 1u) &
+                                  (cb.a2.IsNegative() ^ v[4].IsNegative() ^ 1u);
+        y = {0, static_cast<std::uint16_t>(negative << 15)};
+        return false;
+    }
+    if (unsafe == 0) {
+        const TdspBiquad& q = c.values[i];
+        y = ToBits((((q.B0 * LoadBits(v[0]) + q.B1 * hist[i][0]) + q.B2 * hist[i][1]) -
+                    q.A1 * hist[i + 1][0]) -
+                   q.A2 * hist[i + 1][1]);
+        return live != 0;
+    }
+    if (StepUnits(c, i, v, y)) return true;
+    return SectionSample(c, i, v, y, absorbed);
+}
+
+// ProcessSample's step for K sections (see SectionsSilentStep), the state not frozen: as
+// SectionsIntegerSample, with each section's path decided by StepSection. False, nothing touched,
+// where a history is not finite.
+template <int K>
+bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], unsigned negative,
+                        long double& out, TdspSilentSectionsState& s) {
+    TExtendedBits h[K + 1][2];
+    bool finite = true;
+    for (int j = 0; j <= K; ++j) {
+        h[j][0] = ToBits(hist[j][0]), h[j][1] = ToBits(hist[j][1]);
+        finite = finite && h[j][0].IsFinite() && h[j][1].IsFinite();
+    }
+    if (!finite) return false;
+    // The cycle search goes on where the histories are those the last integer sample left.
+    for (int j = 0; j <= K && s.since >= 0; ++j)
+        if (s.left[2 * j] != h[j][0] || s.left[2 * j + 1] != h[j][1]) s.since = -1;
+    TExtendedBits x = {0, static_cast<std::uint16_t>(negative << 15)};
+    unsigned live = 0;
+    int absorbed = -1;
+#pragma GCC unroll 8
+    for (int i = 0; i < K; ++i) {
+        const TExtendedBits v[5] = {x, h[i][0], h[i][1], h[i + 1][0], h[i + 1][1]};
+        TExtendedBits y;
+        bool took;
+        if (StepSection(c, i, hist, v, y, took)) live |= 1u << i;
+        if (took && absorbed < 0) absorbed = i;
+        h[i][1] = h[i][0];
+        h[i][0] = x;
+        x = y;
+    }
+    h[K][1] = h[K][0];
+    h[K][0] = x;
+    SetBitsForLoad(out, x);
+    for (int j = 0; j <= K; ++j)
+        SetBitsForLoad(hist[j][0], h[j][0]), SetBitsForLoad(hist[j][1], h[j][1]);
+    if (absorbed >= 1)
+        s.since = -1; // its outputs still decay from large values: no cycle yet
+    else
+        TrackCycle(K, h, live, s);
+    if (s.since >= 0) // what the next sample's search compares with
+        for (int j = 0; j <= K; ++j)
+            s.left[2 * j] = h[j][0], s.left[2 * j + 1] = h[j][1];
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+}
+
 template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
     Bits any = 0;
     if (count > 0) { // sound: at once
@@ -2205,6 +2355,34 @@ bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (
         if (SectionsIntegerSample(sections, biquads, history, x, y, s)) return true;
     }
     return SilentSections(sections, biquads, history, &x, &y, 1, design, s);
+}
+
+bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], bool negative,
+                        long double& y, std::uint64_t design, TdspSilentSectionsState& s) {
+    if (k < 1 || k > MaxSilentSections || s.design != design || !s.usable ||
+        (ControlWord() & 0x0F00u) != 0x0300u)
+        return false;
+    const CascadeCoefficients& c = CoefficientsOf(s, bq);
+    const unsigned x = negative ? 1u : 0u;
+    if (s.frozen) return FrozenSectionsSample(k, c, hist, x, y, s);
+    switch (k) {
+    case 1:
+        return SectionsStepSample<1>(c, hist, x, y, s);
+    case 2:
+        return SectionsStepSample<2>(c, hist, x, y, s);
+    case 3:
+        return SectionsStepSample<3>(c, hist, x, y, s);
+    case 4:
+        return SectionsStepSample<4>(c, hist, x, y, s);
+    case 5:
+        return SectionsStepSample<5>(c, hist, x, y, s);
+    case 6:
+        return SectionsStepSample<6>(c, hist, x, y, s);
+    case 7:
+        return SectionsStepSample<7>(c, hist, x, y, s);
+    default:
+        return SectionsStepSample<8>(c, hist, x, y, s);
+    }
 }
 
 bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],
