@@ -2230,6 +2230,19 @@ __attribute__((always_inline)) inline bool StepSection(const CascadeCoefficients
         return live != 0;
     }
     if (StepUnits(c, i, v, y)) return true;
+    // AbsorbingSample's case (the inputs small, the last output large), its operands from hist.
+    const unsigned absorbing = c.absorbing[i];
+    const std::uint64_t inputs =
+        static_cast<std::uint64_t>(v[0].Exponent() | v[1].Exponent() | v[2].Exponent()) |
+        ((v[0].mantissa | v[1].mantissa | v[2].mantissa) >> 62);
+    if ((absorbing != 0) & (inputs == 0) & (v[3].mantissa != 0) &
+        (static_cast<unsigned>(v[3].Exponent()) >= absorbing) &
+        ((v[4].mantissa == 0) | (static_cast<unsigned>(v[4].Exponent()) > limit))) {
+        const TdspBiquad& q = c.values[i];
+        y = ToBits(-(q.A1 * hist[i + 1][0]) - q.A2 * hist[i + 1][1]);
+        absorbed = true;
+        return true;
+    }
     return SectionSample(c, i, v, y, absorbed);
 }
 
