@@ -1086,12 +1086,13 @@ long double CascadeOf(const TdspBiquad* sections, long double (*history)[2], lon
 } // namespace
 
 long double TdspIIRSections::SilentSample(bool negative) {
-    // The zero by a load, not a branch: the signs of silence are often random.
+    // The zero by a load, not a branch: the signs of silence are often random. (Loaded where it
+    // is used: the x87 would carry it across the calls below through memory.)
     static constexpr long double kZeros[2] = {0.0L, -0.0L};
-    const long double x = kZeros[negative ? 1 : 0];
     // The Normal path (every history value safe) decided inline and the plain cascade run with
     // the section count fixed, no further call made.
     if (SectionsSilentSampleIsNormal(FNumSections, FHistory, FDesignCount, FSilent)) {
+        const long double x = kZeros[negative ? 1 : 0];
         switch (FNumSections) {
         case 1:
             return CascadeOf<1>(FSections, FHistory, x);
@@ -1108,6 +1109,7 @@ long double TdspIIRSections::SilentSample(bool negative) {
     long double y;
     if (SectionsSilentStep(FNumSections, FSections, FHistory, negative, y, FDesignCount, FSilent))
         return y;
+    const long double x = kZeros[negative ? 1 : 0];
     if (SectionsSilentSample(FNumSections, FSections, FHistory, x, y, FDesignCount, FSilent))
         return y;
     return Cascade(x);
