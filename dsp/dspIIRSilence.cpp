@@ -2069,7 +2069,12 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
         if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return false;
         const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
                                               : static_cast<std::int64_t>(b.mantissa);
-        const std::int64_t q = UnitProduct(v, s.unitsMantissa[k], s.unitsShift[k], s.unitsSign[k]);
+        // UnitsRun's product, 64-bit shifts only (its pre- and post-shifts derived here).
+        const unsigned shift = s.unitsShift[k];
+        const unsigned pre = shift <= 6 || shift > 64 ? 0 : 65 - shift;
+        const unsigned post = shift <= 64 ? 1 : shift - 64;
+        const std::int64_t q = UnitProductAt64(
+            v, s.unitsMantissa[k], pre, post, (std::uint64_t{1} << (post - 1)) - 1, s.unitsSign[k]);
         acc += q;
         any |= q;
     }
