@@ -2807,7 +2807,12 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
         if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return false;
         const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
                                               : static_cast<std::int64_t>(b.mantissa);
-        const std::int64_t q = UnitProduct(v, s.unitsMantissa[k], s.unitsShift[k], s.unitsSign[k]);
+        // UnitsRun's product, 64-bit shifts only (its pre- and post-shifts derived here).
+        const unsigned shift = s.unitsShift[k];
+        const unsigned pre = shift <= 6 || shift > 64 ? 0 : 65 - shift;
+        const unsigned post = shift <= 64 ? 1 : shift - 64;
+        const std::int64_t q = UnitProductAt64(
+            v, s.unitsMantissa[k], pre, post, (std::uint64_t{1} << (post - 1)) - 1, s.unitsSign[k]);
         acc += q;
         any |= q;
     }
@@ -2863,6 +2868,252 @@ bool SectionsIntegerSample(int k, const TdspBiquad* bq, long double (*hist)[2], 
         s.since = -1; // its outputs still decay from large values: no cycle yet
     else
         TrackCycle(k, h, live, s);
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+}
+
+// ProcessSample's frozen step: one sample of RunSectionsFrozen on the histories in place, x the
+// input zero's sign bit. False, nothing touched, where the histories are not the cycle's.
+bool FrozenSectionsSample(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
+                          long double& y, TdspSilentSectionsState& s) {
+    if (!SectionsFrozenHolds(k, hist, s)) return false;
+    const int dead = s.dead;
+    for (int i = 0; i < dead; ++i) {
+        // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+        const BiquadBits& b = c.bits[i];
+        const unsigned h0 = SignOf(hist[i][0]), h1 = SignOf(hist[i][1]);
+        const unsigned out = (b.b0.IsNegative() ^ x) & (b.b1.IsNegative() ^ h0) &
+                             (b.b2.IsNegative() ^ h1) &
+                             (b.a1.IsNegative() ^ SignOf(hist[i + 1][0]) ^ 1u) &
+                             (b.a2.IsNegative() ^ SignOf(hist[i + 1][1]) ^ 1u);
+        SetBitsForLoad(hist[i][1], {0, static_cast<std::uint16_t>(h0 << 15)});
+        SetBitsForLoad(hist[i][0], {0, static_cast<std::uint16_t>(x << 15)});
+        x = out;
+    }
+    // dead < k: the live sections' input pair takes the dead sections' output.
+    SetBitsForLoad(hist[dead][1], {0, static_cast<std::uint16_t>(SignOf(hist[dead][0]) << 15)});
+    SetBitsForLoad(hist[dead][0], {0, static_cast<std::uint16_t>(x << 15)});
+    const int q = s.phase;
+    SetBitsForLoad(y, s.steps[q][k - 1]);
+    s.phase = q + 1 == s.period ? 0 : q + 1;
+    for (int j = dead; j < k; ++j) {
+        SetBitsForLoad(hist[j + 1][0], Step(s, 1, j));
+        SetBitsForLoad(hist[j + 1][1], Step(s, 2, j));
+    }
+    ++s.samples[static_cast<int>(TdspSilentPath::Frozen)];
+    return true;
+}
+
+// ProcessSample's step keeps each value's significand and sign-and-exponent apart, in
+// registers: a value built in memory by two stores and read back by one wider load waits for both
+// stores to retire.
+
+#if defined(__SIZEOF_INT128__)
+// UnitProductAt64 for ProcessSample's step, the same result: "the lower half is not zero" taken
+// by arithmetic rather than a comparison (which the compiler, short of registers around the
+// 128-bit product, set as a byte in memory and read back as 8 bytes: a store-forwarding stall
+// per product).
+__attribute__((always_inline)) inline std::int64_t StepProduct(std::int64_t v, std::uint64_t m,
+                                                               unsigned pre, unsigned post,
+                                                               std::uint64_t halfLess,
+                                                               std::int64_t sign) {
+    const std::int64_t sv = v >> 63;
+    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
+    const UWide p = static_cast<UWide>(a) * m;
+    const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64),
+                        lo = static_cast<std::uint64_t>(p);
+    const std::uint64_t up = ((lo | (0 - lo)) >> 63) | ((hi >> post) & 1);
+    const std::uint64_t q = (hi + halfLess + up) >> post;
+    const std::int64_t sg = sv ^ sign;
+    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+}
+#endif
+
+// SectionUnitsFast inline for ProcessSample's step, its checks without branches: false where an
+// operand is not a subnormal of exponent field 0 below 2^fastBits units, or every product is a
+// zero (their signs then decide).
+__attribute__((always_inline)) inline bool StepUnits(const CascadeCoefficients& c, int i,
+                                                     const std::uint64_t* m, const unsigned* e,
+                                                     std::uint64_t& ym, unsigned& ye) {
+#if defined(__SIZEOF_INT128__)
+    const int bits = c.fastBits[i];
+    std::uint64_t outside = bits == 0 ? 1u : 0u;
+#pragma GCC unroll 5
+    for (int t = 0; t < 5; ++t)
+        outside |= static_cast<std::uint64_t>(e[t] & 0x7FFFu) | (m[t] >> bits);
+    if (outside != 0) return false;
+    std::int64_t sum = 0, any = 0;
+#pragma GCC unroll 5
+    for (int t = 0; t < 5; ++t) {
+        const std::int64_t v =
+            (e[t] & 0x8000u) ? -static_cast<std::int64_t>(m[t]) : static_cast<std::int64_t>(m[t]);
+        const std::int64_t q = StepProduct(v, c.fastMantissa[i][t], c.preShift[i][t],
+                                           c.postShift[i][t], c.halfLess[i][t], c.fastSign[i][t]);
+        sum += q;
+        any |= q;
+    }
+    if (any == 0) return false;
+    // A zero sum is +0 (an exact cancellation, then zeros added).
+    const std::int64_t sv = sum >> 63;
+    ym = static_cast<std::uint64_t>((sum ^ sv) - sv);
+    ye = static_cast<unsigned>(sv & 0x8000);
+    return true;
+#else
+    (void)c, (void)i, (void)m, (void)e, (void)ym, (void)ye;
+    return false;
+#endif
+}
+
+// An x87 result's bits for ProcessSample's step.
+inline void SplitBits(long double v, std::uint64_t& m, unsigned& e) {
+    const TExtendedBits b = ToBits(v);
+    m = b.mantissa, e = b.signExponent;
+}
+
+// One sample of section i for ProcessSample's step (SectionSample's paths, the common ones
+// decided here from the operands' bits without branches): hist the histories as they were before
+// the sample (the x87 reads the safe ones there), m and e the operands. Returns whether it had a
+// nonzero product; absorbed as SectionSample sets it.
+template <bool Last>
+__attribute__((always_inline)) inline bool
+StepSection(const CascadeCoefficients& c, int i, const long double (*hist)[2],
+            const std::uint64_t* m, const unsigned* e, std::uint64_t& ym, unsigned& ye,
+            bool& absorbed, long double& r, bool& onX87) {
+    const BiquadBits& cb = c.bits[i];
+    const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
+    absorbed = false;
+    const unsigned limit = c.limit[i];
+    unsigned nonzero = 0, unsafe = 0, live = 0;
+#pragma GCC unroll 5
+    for (int t = 0; t < 5; ++t) {
+        const unsigned n = m[t] != 0 ? 1u : 0u;
+        nonzero |= n;
+        unsafe |= n & ((e[t] & 0x7FFFu) <= limit ? 1u : 0u);
+        live |= n & (cc[t]->mantissa != 0 ? 1u : 0u);
+    }
+    if (nonzero == 0) {
+        // A sum of zeros, the subtracted ones negated: −0 only when every term is.
+        const unsigned negative = ((cb.b0.signExponent ^ e[0]) & (cb.b1.signExponent ^ e[1]) &
+                                   (cb.b2.signExponent ^ e[2]) & ~(cb.a1.signExponent ^ e[3]) &
+                                   ~(cb.a2.signExponent ^ e[4])) &
+                                  0x8000u;
+        ym = 0, ye = negative;
+        return false;
+    }
+    const TdspBiquad& q = c.values[i];
+    if (unsafe == 0) {
+        const long double y =
+            (((q.B0 * LoadBits({m[0], static_cast<std::uint16_t>(e[0])}) + q.B1 * hist[i][0]) +
+              q.B2 * hist[i][1]) -
+             q.A1 * hist[i + 1][0]) -
+            q.A2 * hist[i + 1][1];
+        if (Last)
+            r = y, onX87 = true;
+        else
+            SplitBits(y, ym, ye);
+        return live != 0;
+    }
+    if (StepUnits(c, i, m, e, ym, ye)) return true;
+    // AbsorbingSample's case (the inputs small, the last output large), its operands from hist.
+    const unsigned absorbing = c.absorbing[i];
+    const std::uint64_t inputs =
+        static_cast<std::uint64_t>((e[0] | e[1] | e[2]) & 0x7FFFu) | ((m[0] | m[1] | m[2]) >> 62);
+    if ((absorbing != 0) & (inputs == 0) & (m[3] != 0) & ((e[3] & 0x7FFFu) >= absorbing) &
+        ((m[4] == 0) | ((e[4] & 0x7FFFu) > limit))) {
+        const long double y = -(q.A1 * hist[i + 1][0]) - q.A2 * hist[i + 1][1];
+        if (Last)
+            r = y, onX87 = true;
+        else
+            SplitBits(y, ym, ye);
+        absorbed = true;
+        return true;
+    }
+    TExtendedBits v[5], y;
+    for (int t = 0; t < 5; ++t)
+        v[t] = {m[t], static_cast<std::uint16_t>(e[t])};
+    const bool alive = SectionSample(c, i, v, y, absorbed);
+    ym = y.mantissa, ye = y.signExponent;
+    return alive;
+}
+
+// ProcessSample's step for K sections (see SectionsSilentStep), the state not frozen: as
+// SectionsIntegerSample, with each section's path decided by StepSection. False, nothing touched,
+// where a history is not finite.
+template <int K>
+bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], unsigned negative,
+                        long double& out, TdspSilentSectionsState& s) {
+    std::uint64_t m[K + 1][2];
+    unsigned e[K + 1][2];
+    bool finite = true;
+    for (int j = 0; j <= K; ++j)
+        for (int t = 0; t < 2; ++t) {
+            std::uint16_t se;
+            std::memcpy(&m[j][t], &hist[j][t], 8);
+            std::memcpy(&se, reinterpret_cast<const unsigned char*>(&hist[j][t]) + 8, 2);
+            e[j][t] = se;
+            finite = finite && (se & 0x7FFFu) != 0x7FFFu;
+        }
+    if (!finite) return false;
+    // The cycle search goes on where the histories are those the last integer sample left.
+    for (int j = 0; j <= K && s.since >= 0; ++j)
+        for (int t = 0; t < 2; ++t)
+            if (s.left[2 * j + t].mantissa != m[j][t] || s.left[2 * j + t].signExponent != e[j][t])
+                s.since = -1;
+    std::uint64_t xm = 0;
+    unsigned xe = negative << 15;
+    unsigned live = 0;
+    int absorbed = -1;
+    long double r = 0;
+    bool onX87 = false;
+#pragma GCC unroll 8
+    for (int i = 0; i < K; ++i) {
+        const std::uint64_t vm[5] = {xm, m[i][0], m[i][1], m[i + 1][0], m[i + 1][1]};
+        const unsigned ve[5] = {xe, e[i][0], e[i][1], e[i + 1][0], e[i + 1][1]};
+        std::uint64_t ym = 0;
+        unsigned ye = 0;
+        bool took;
+        const bool alive = i + 1 < K
+                               ? StepSection<false>(c, i, hist, vm, ve, ym, ye, took, r, onX87)
+                               : StepSection<true>(c, i, hist, vm, ve, ym, ye, took, r, onX87);
+        if (alive) live |= 1u << i;
+        if (took && absorbed < 0) absorbed = i;
+        m[i][1] = m[i][0], e[i][1] = e[i][0];
+        m[i][0] = xm, e[i][0] = xe;
+        xm = ym, xe = ye;
+    }
+    m[K][1] = m[K][0], e[K][1] = e[K][0];
+    if (onX87) {
+        // The last section's output came from the x87 (normal or zero): it stays there, for the
+        // caller and the output history, without a trip through its bits. Such an output ends
+        // no cycle the search would find (it restarts).
+        for (int j = 0; j < K; ++j)
+            for (int t = 0; t < 2; ++t)
+                SetBitsForLoad(hist[j][t], {m[j][t], static_cast<std::uint16_t>(e[j][t])});
+        SetBitsForLoad(hist[K][1], {m[K][1], static_cast<std::uint16_t>(e[K][1])});
+        hist[K][0] = r;
+        out = r;
+        s.since = -1;
+        ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+        return true;
+    }
+    m[K][0] = xm, e[K][0] = xe;
+    SetBitsForLoad(out, {xm, static_cast<std::uint16_t>(xe)});
+    for (int j = 0; j <= K; ++j)
+        for (int t = 0; t < 2; ++t)
+            SetBitsForLoad(hist[j][t], {m[j][t], static_cast<std::uint16_t>(e[j][t])});
+    if (absorbed >= 1) {
+        s.since = -1; // its outputs still decay from large values: no cycle yet
+    } else {
+        TExtendedBits h[K + 1][2];
+        for (int j = 0; j <= K; ++j)
+            for (int t = 0; t < 2; ++t)
+                h[j][t] = {m[j][t], static_cast<std::uint16_t>(e[j][t])};
+        TrackCycle(K, h, live, s);
+    }
+    if (s.since >= 0) // what the next sample's search compares with
+        for (int j = 0; j <= K; ++j)
+            for (int t = 0; t < 2; ++t)
+                s.left[2 * j + t] = {m[j][t], static_cast<std::uint16_t>(e[j][t])};
     ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
     return true;
 }
@@ -2943,6 +3194,34 @@ bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (
         if (SectionsIntegerSample(sections, biquads, history, x, y, s)) return true;
     }
     return SilentSections(sections, biquads, history, &x, &y, 1, design, s);
+}
+
+bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], bool negative,
+                        long double& y, std::uint64_t design, TdspSilentSectionsState& s) {
+    if (k < 1 || k > MaxSilentSections || s.design != design || !s.usable ||
+        (ControlWord() & 0x0F00u) != 0x0300u)
+        return false;
+    const CascadeCoefficients& c = CoefficientsOf(s, bq);
+    const unsigned x = negative ? 1u : 0u;
+    if (s.frozen) return FrozenSectionsSample(k, c, hist, x, y, s);
+    switch (k) {
+    case 1:
+        return SectionsStepSample<1>(c, hist, x, y, s);
+    case 2:
+        return SectionsStepSample<2>(c, hist, x, y, s);
+    case 3:
+        return SectionsStepSample<3>(c, hist, x, y, s);
+    case 4:
+        return SectionsStepSample<4>(c, hist, x, y, s);
+    case 5:
+        return SectionsStepSample<5>(c, hist, x, y, s);
+    case 6:
+        return SectionsStepSample<6>(c, hist, x, y, s);
+    case 7:
+        return SectionsStepSample<7>(c, hist, x, y, s);
+    default:
+        return SectionsStepSample<8>(c, hist, x, y, s);
+    }
 }
 
 bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],

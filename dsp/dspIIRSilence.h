@@ -180,4 +180,39 @@ bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (
                           long double x, long double& y, std::uint64_t design,
                           TdspSilentSectionsState& state);
 
+// ProcessSample's Normal path for a cascade, decided where the caller's plain cascade is inlined
+// (SectionsSilentSample's first decision, without its calls): true, the sample counted as Normal,
+// where the state is this design's, usable and not frozen, and every history value is a zero or
+// lies above the bound. Reads the values as integers from memory, so that no x87 operation
+// touches one that is not safe.
+inline bool SectionsSilentSampleIsNormal(int sections, const long double (*history)[2],
+                                         std::uint64_t design, TdspSilentSectionsState& s) {
+    if (sections < 1 || sections > MaxSilentSections || s.design != design || !s.usable || s.frozen)
+        return false;
+    const unsigned limit = s.limit;
+    bool unsafe = false;
+    for (int j = 0; j <= sections; ++j)
+        for (int t = 0; t < 2; ++t) {
+            std::uint64_t mantissa;
+            std::uint16_t signExponent;
+            std::memcpy(&mantissa, &history[j][t], 8);
+            std::memcpy(&signExponent, reinterpret_cast<const unsigned char*>(&history[j][t]) + 8,
+                        2);
+            unsafe |= (mantissa != 0) & (static_cast<unsigned>(signExponent & 0x7FFFu) <= limit);
+        }
+    if (unsafe) return false;
+    ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
+    return true;
+}
+
+// ProcessSample's step on a zero (−0 where negative) where the cascade's histories are not all
+// safe: the frozen cycle by integer stores, or the cascade a section at a time, each section on
+// the cheapest exact path its own operands allow (zeros, the x87, whole units, else
+// SectionsSilentSample's general step), on the histories in place, with the search for cycles.
+// Returns true with y set; false, nothing touched, where it does not apply (the caller then runs
+// SectionsSilentSample). Audio thread; allocates nothing.
+bool SectionsSilentStep(int sections, const TdspBiquad* biquads, long double (*history)[2],
+                        bool negative, long double& y, std::uint64_t design,
+                        TdspSilentSectionsState& state);
+
 } // namespace vurnel::dsp

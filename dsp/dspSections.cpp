@@ -1060,11 +1060,59 @@ template <typename T> void TdspIIRSections::Block(const T* input, T* output, int
         }
 }
 
-long double TdspIIRSections::SilentSample(long double input) {
+namespace {
+
+// TdspIIRSections::Cascade with the section count fixed: the histories move by a few loads and
+// stores the compiler places, and the loop leaves no branch behind.
+template <int K>
+long double CascadeOf(const TdspBiquad* sections, long double (*history)[2], long double x) {
+#pragma GCC unroll 8
+    for (int i = 0; i < K; ++i) {
+        const TdspBiquad& s = sections[i];
+        long double* in = history[i];
+        long double* out = history[i + 1];
+        const long double y =
+            (((s.B0 * x + s.B1 * in[0]) + s.B2 * in[1]) - s.A1 * out[0]) - s.A2 * out[1];
+        in[1] = in[0];
+        in[0] = x;
+        x = y;
+    }
+    long double* last = history[K];
+    last[1] = last[0];
+    last[0] = x;
+    return x;
+}
+
+} // namespace
+
+long double TdspIIRSections::SilentSample(bool negative) {
+    // The zero by a load, not a branch: the signs of silence are often random. (Loaded where it
+    // is used: the x87 would carry it across the calls below through memory.)
+    static constexpr long double kZeros[2] = {0.0L, -0.0L};
+    // The Normal path (every history value safe) decided inline and the plain cascade run with
+    // the section count fixed, no further call made.
+    if (SectionsSilentSampleIsNormal(FNumSections, FHistory, FDesignCount, FSilent)) {
+        const long double x = kZeros[negative ? 1 : 0];
+        switch (FNumSections) {
+        case 1:
+            return CascadeOf<1>(FSections, FHistory, x);
+        case 2:
+            return CascadeOf<2>(FSections, FHistory, x);
+        case 3:
+            return CascadeOf<3>(FSections, FHistory, x);
+        case 4:
+            return CascadeOf<4>(FSections, FHistory, x);
+        default:
+            return Cascade(x);
+        }
+    }
     long double y;
-    if (SectionsSilentSample(FNumSections, FSections, FHistory, input, y, FDesignCount, FSilent))
+    if (SectionsSilentStep(FNumSections, FSections, FHistory, negative, y, FDesignCount, FSilent))
         return y;
-    return Cascade(input);
+    const long double x = kZeros[negative ? 1 : 0];
+    if (SectionsSilentSample(FNumSections, FSections, FHistory, x, y, FDesignCount, FSilent))
+        return y;
+    return Cascade(x);
 }
 
 void TdspIIRSections::ProcessBlock(const long double* input, long double* output, int count) {

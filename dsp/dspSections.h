@@ -46,7 +46,7 @@ public:
     long double ProcessSample(long double input) {
         switch (FRoutine) {
         case TdspSampleRoutine::FilterSample:
-            return input == 0.0L ? SilentSample(input) : Cascade(input);
+            return input == 0.0L ? SilentSample(SignOfZero(input)) : Cascade(input);
         case TdspSampleRoutine::Silence:
             return 0.0L;
         case TdspSampleRoutine::PassThrough:
@@ -83,8 +83,10 @@ public:
 
 private:
     template <typename T> void Block(const T* input, T* output, int count);
-    // Cascade on a zero (of either sign): the silent paths, where they apply.
-    long double SilentSample(long double input);
+    // Cascade on a zero, −0 where negative: the silent paths, where they apply. (The zero goes as
+    // its sign: a long double argument goes through memory, and reading its bytes right after
+    // the x87 stored them stalls the load.)
+    long double SilentSample(bool negative);
     long double Cascade(long double x) {
         for (int i = 0; i < FNumSections; ++i) {
             const TdspBiquad& s = FSections[i];
