@@ -855,42 +855,27 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
 // The outputs are not turned round: the new one takes the register of the oldest, which the
 // sample consumed, and the loop runs as many samples as there are outputs in registers, each
 // with its own register numbers (A, B, C, D: where the outputs y(n−N) … y(n−1) stand between
-// samples; A1 = A + 1 and so on). The output is stored from a copy.
+// samples; A1 = A + 1 and so on). The output is stored from a copy. Where the oldest tap's
+// feed-forward coefficient is 1 (%[one]: the designs whose numerators are palindromic, lowpass
+// among them), its product is x·g itself and is not formed.
+#define VURNEL_RT_XC0(XC) ".if %c[one] == 0\n\t" XC(0) ".endif\n\t"
 // Three taps, between samples: g, t(n−1), t(n−2) and the outputs.
 #define VURNEL_RT3_SAMPLE(LD, STP, XC, A, A1, A2, B1, C1)                                          \
     VURNEL_RT_LD(LD, -3)                                                                           \
-    "fmul %%st(1), %%st\n\t" XC(0) VURNEL_RT_D(0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(   \
-        LD, A2) "fxch %%st(2)\n\t"                                                                 \
-                "fxch %%st(3)\n\t" XC(1) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(              \
-                    1) "fmul %%st(" #B1 "), %%st\n\t"                                              \
-                       "faddp %%st, %%st(" #A1 ")\n\t"                                             \
-                       "fld %%st(2)\n\t" XC(2) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(        \
-                           2) "fmul %%st(" #C1 "), %%st\n\t"                                       \
-                              "faddp %%st, %%st(" #A1 ")\n\t"                                      \
-                              "fld %%st(" #A ")\n\t" STP " (%[out])\n\t" VURNEL_RT_NEXT
-#define VURNEL_RT3_LOOP(LD, STP, XC)                                                               \
-    "fldt -16(%[y])\n\t"                                                                           \
-    "fldt -32(%[y])\n\t"                                                                           \
-    "fldt -48(%[y])\n\t"                                                                           \
-    "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
-        LD, -2) "fmul %%st(1), %%st\n\t"                                                           \
-                "fxch %%st(1)\n\t" VURNEL_RT_LD(                                                   \
-                    LD, -1) "fmul %%st(1), %%st\n\t"                                               \
-                            "fxch %%st(1)\n\t"                                                     \
-                            ".p2align 6\n\t1:\n\t" VURNEL_RT3_SAMPLE(LD, STP, XC, 3, 4, 5, 5, 6)   \
-                                VURNEL_RT3_SAMPLE(LD, STP, XC, 4, 5, 6, 6, 4) VURNEL_RT3_SAMPLE(   \
-                                    LD, STP, XC, 5, 6, 7, 4, 5) "dec %[n]\n\t"                     \
-                                                                "jnz 1b\n\t"                       \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstpt -48(%[y])\n\t"              \
-                                                                "fstpt -32(%[y])\n\t"              \
-                                                                "fstpt -16(%[y])\n\t"
+    "fmul %%st(1), %%st\n\t" VURNEL_RT_XC0(XC)                                                     \
+        VURNEL_RT_D(0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(                              \
+            LD, A2) "fxch %%st(2)\n\t"                                                             \
+                    "fxch %%st(3)\n\t" XC(1) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(          \
+                        1) "fmul %%st(" #B1 "), %%st\n\t"                                          \
+                           "faddp %%st, %%st(" #A1 ")\n\t"                                         \
+                           "fld %%st(2)\n\t" XC(2) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(    \
+                               2) "fmul %%st(" #C1 "), %%st\n\t"                                   \
+                                  "faddp %%st, %%st(" #A1 ")\n\t"                                  \
+                                  "fld %%st(" #A ")\n\t" STP " (%[out])\n\t" VURNEL_RT_NEXT
 // Four taps, between samples: g, t(n−1) and the outputs.
 #define VURNEL_RT4_SAMPLE(LD, STP, A, A1, A2, B2, C2, D1)                                          \
     VURNEL_RT_LD(LD, -4)                                                                           \
-    "fmul %%st(1), %%st\n\t" VURNEL_RT_XC_DOUBLE(0) VURNEL_RT_D(                                   \
+    "fmul %%st(1), %%st\n\t" VURNEL_RT_XC0(VURNEL_RT_XC_DOUBLE) VURNEL_RT_D(                       \
         0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(LD, A2)                                   \
         VURNEL_RT_LD(LD, -3) "fmul %%st(2), %%st\n\t" VURNEL_RT_XC_DOUBLE(                         \
             1) "faddp %%st, %%st(" #A2                                                             \
@@ -908,6 +893,54 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
                                                                   "faddp %%st, %%st(" #A1 ")\n\t"  \
                                                                   "fld %%st(" #A ")\n\t" STP       \
                                                                   " (%[out])\n\t" VURNEL_RT_NEXT
+// The loop counts samples and may leave after any of them (no other loop runs the rest of a
+// turn). After sample P: one left, the oldest output (the last sample consumes it) is stored to
+// its history entry first, so that the history ends with N + 1 outputs, and the loop goes on at
+// sample NP; none left, the exit below. %[n] ≥ 1.
+#define VURNEL_RT_STEP(P)                                                                          \
+    "dec %[n]\n\t"                                                                                 \
+    "cmp $1, %[n]\n\t"                                                                             \
+    "jbe .Lvurnel_rt_x" #P "_%=\n\t"
+#define VURNEL_RT_LABEL(P) ".Lvurnel_rt_s" #P "_%=:\n\t"
+// OLDEST: the oldest output's register before sample NP; POPS: g and the t in registers popped;
+// then the outputs stored, register st0 first (the output of sample 0 of a turn), each to its own
+// history entry (O0 … O3, offsets from %[y]).
+#define VURNEL_RT_EXIT(P, NP, OLDEST, N, POPS, STORES)                                             \
+    ".Lvurnel_rt_x" #P "_%=:\n\t"                                                                  \
+    "jb .Lvurnel_rt_e" #P "_%=\n\t"                                                                \
+    "fld %%st(" #OLDEST ")\n\t"                                                                    \
+    "fstpt -16*" #N "(%[y])\n\t"                                                                   \
+    "jmp .Lvurnel_rt_s" #NP "_%=\n\t"                                                              \
+    ".Lvurnel_rt_e" #P "_%=:\n\t" POPS STORES "jmp .Lvurnel_rt_end_%=\n\t"
+#define VURNEL_RT_ST(O) "fstpt " #O "(%[y])\n\t"
+#define VURNEL_RT3_POPS "fstp %%st(0)\n\tfstp %%st(0)\n\tfstp %%st(0)\n\t"
+#define VURNEL_RT4_POPS "fstp %%st(0)\n\tfstp %%st(0)\n\t"
+#define VURNEL_RT3_LOOP(LD, STP, XC)                                                               \
+    "fldt -16(%[y])\n\t"                                                                           \
+    "fldt -32(%[y])\n\t"                                                                           \
+    "fldt -48(%[y])\n\t"                                                                           \
+    "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
+        LD, -2) "fmul %%st(1), %%st\n\t"                                                           \
+                "fxch %%st(1)\n\t" VURNEL_RT_LD(                                                   \
+                    LD,                                                                            \
+                    -1) "fmul %%st(1), %%st\n\t"                                                   \
+                        "fxch %%st(1)\n\t"                                                         \
+                        "cmp $1, %[n]\n\t"                                                         \
+                        "jbe .Lvurnel_rt_x2_%=\n\t"                                                \
+                        ".p2align 6\n\t" VURNEL_RT_LABEL(0) VURNEL_RT3_SAMPLE(                     \
+                            LD, STP, XC, 3, 4, 5, 5, 6) VURNEL_RT_STEP(0) VURNEL_RT_LABEL(1)       \
+                            VURNEL_RT3_SAMPLE(LD, STP, XC, 4, 5, 6, 6, 4) VURNEL_RT_STEP(1)        \
+                                VURNEL_RT_LABEL(2) VURNEL_RT3_SAMPLE(LD, STP, XC, 5, 6, 7, 4, 5)   \
+                                    VURNEL_RT_STEP(2) "jmp .Lvurnel_rt_s0_%=\n\t" VURNEL_RT_EXIT(  \
+                                        0, 1, 4, 3, VURNEL_RT3_POPS,                               \
+                                        VURNEL_RT_ST(-16) VURNEL_RT_ST(-48) VURNEL_RT_ST(-32))     \
+                                        VURNEL_RT_EXIT(1, 2, 5, 3, VURNEL_RT3_POPS,                \
+                                                       VURNEL_RT_ST(-32) VURNEL_RT_ST(-16)         \
+                                                           VURNEL_RT_ST(-48))                      \
+                                            VURNEL_RT_EXIT(                                        \
+                                                2, 0, 3, 3, VURNEL_RT3_POPS,                       \
+                                                VURNEL_RT_ST(-48) VURNEL_RT_ST(-32)                \
+                                                    VURNEL_RT_ST(-16)) ".Lvurnel_rt_end_%=:\n\t"
 #define VURNEL_RT4_LOOP(LD, STP)                                                                   \
     "fldt -16(%[y])\n\t"                                                                           \
     "fldt -32(%[y])\n\t"                                                                           \
@@ -916,34 +949,43 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
     "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
         LD, -1) "fmul %%st(1), %%st\n\t"                                                           \
                 "fxch %%st(1)\n\t"                                                                 \
-                ".p2align 6\n\t1:\n\t" VURNEL_RT4_SAMPLE(LD, STP, 2, 3, 4, 5, 6, 6)                \
-                    VURNEL_RT4_SAMPLE(LD, STP, 3, 4, 5, 6, 7, 3)                                   \
-                        VURNEL_RT4_SAMPLE(LD, STP, 4, 5, 6, 7, 4, 4)                               \
-                            VURNEL_RT4_SAMPLE(LD, STP, 5, 6, 7, 4, 5, 5) "dec %[n]\n\t"            \
-                                                                         "jnz 1b\n\t"              \
-                                                                         "fstp %%st(0)\n\t"        \
-                                                                         "fstp %%st(0)\n\t"        \
-                                                                         "fstpt -64(%[y])\n\t"     \
-                                                                         "fstpt -48(%[y])\n\t"     \
-                                                                         "fstpt -32(%[y])\n\t"     \
-                                                                         "fstpt -16(%[y])\n\t"
+                "cmp $1, %[n]\n\t"                                                                 \
+                "jbe .Lvurnel_rt_x3_%=\n\t"                                                        \
+                ".p2align 6\n\t" VURNEL_RT_LABEL(0) VURNEL_RT4_SAMPLE(LD, STP, 2, 3, 4, 5, 6, 6)   \
+                    VURNEL_RT_STEP(0) VURNEL_RT_LABEL(1) VURNEL_RT4_SAMPLE(                        \
+                        LD, STP, 3, 4, 5, 6, 7, 3) VURNEL_RT_STEP(1) VURNEL_RT_LABEL(2)            \
+                        VURNEL_RT4_SAMPLE(LD, STP, 4, 5, 6, 7, 4, 4) VURNEL_RT_STEP(2)             \
+                            VURNEL_RT_LABEL(3) VURNEL_RT4_SAMPLE(LD, STP, 5, 6, 7, 4, 5, 5)        \
+                                VURNEL_RT_STEP(3) "jmp .Lvurnel_rt_s0_%=\n\t" VURNEL_RT_EXIT(      \
+                                    0, 1, 3, 4, VURNEL_RT4_POPS,                                   \
+                                    VURNEL_RT_ST(-16) VURNEL_RT_ST(-64) VURNEL_RT_ST(-48)          \
+                                        VURNEL_RT_ST(-32))                                         \
+                                    VURNEL_RT_EXIT(1, 2, 4, 4, VURNEL_RT4_POPS,                    \
+                                                   VURNEL_RT_ST(-32) VURNEL_RT_ST(-16)             \
+                                                       VURNEL_RT_ST(-64) VURNEL_RT_ST(-48))        \
+                                        VURNEL_RT_EXIT(2, 3, 5, 4, VURNEL_RT4_POPS,                \
+                                                       VURNEL_RT_ST(-48) VURNEL_RT_ST(-32)         \
+                                                           VURNEL_RT_ST(-16) VURNEL_RT_ST(-64))    \
+                                            VURNEL_RT_EXIT(3, 0, 2, 4, VURNEL_RT4_POPS,            \
+                                                           VURNEL_RT_ST(-64) VURNEL_RT_ST(-48)     \
+                                                               VURNEL_RT_ST(-32) VURNEL_RT_ST(     \
+                                                                   -16)) ".Lvurnel_rt_end_%=:\n\t"
+
+// Whether there is a register loop for N taps (three, or four with feed-forward doubles).
+template <int N, bool Doubles> constexpr bool kRegisterTaps = N == 3 || (N == 4 && Doubles);
 
 // n ≥ 1 samples at three or four taps (see above), every output kept in registers and stored to
-// the history at the end only: the loop runs N samples a turn, RunRecompute the rest; false
-// (nothing run) where there is no such loop.
-template <int N, bool Doubles, typename T>
-bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap* taps,
+// the history at the end only (the oldest before the last sample too: the history keeps N + 1
+// outputs). ONE: the oldest tap's feed-forward coefficient is 1.
+template <int N, bool Doubles, bool One, typename T>
+void RunRegisterLoop(const T* x, long double* y, T* out, long n, const SplitTap* taps,
                      long double g) {
-    if constexpr (N == 3 || (N == 4 && Doubles)) {
-        static constexpr unsigned kMask = SplitMask(N);
-        long turns = n / N;
-        const long rest = n % N;
-        if (turns > 0) {
+    static constexpr unsigned kMask = SplitMask(N);
 #define VURNEL_RT_OPERANDS                                                                         \
     [x] "+r"(x), [y] "+r"(y), [out] "+r"(out),                                                     \
-        [n] "+r"(turns)                                                                            \
-        : [c] "r"(taps), [g] "m"(g), [mask] "i"(kMask), [step] "i"(static_cast<int>(sizeof(T)))    \
-        : VURNEL_IIR_CLOBBERS
+        [n] "+r"(n)                                                                                \
+        : [c] "r"(taps), [g] "m"(g), [mask] "i"(kMask), [one] "i"(One ? 1 : 0),                    \
+          [step] "i"(static_cast<int>(sizeof(T))) : VURNEL_IIR_CLOBBERS
 #define VURNEL_RT_ASM(LD, STP)                                                                     \
     if constexpr (N == 3 && Doubles)                                                               \
         __asm__ volatile(VURNEL_RT3_LOOP(LD, STP, VURNEL_RT_XC_DOUBLE) : VURNEL_RT_OPERANDS);      \
@@ -951,15 +993,24 @@ bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap*
         __asm__ volatile(VURNEL_RT3_LOOP(LD, STP, VURNEL_RT_XC_EXTENDED) : VURNEL_RT_OPERANDS);    \
     else                                                                                           \
         __asm__ volatile(VURNEL_RT4_LOOP(LD, STP) : VURNEL_RT_OPERANDS);
-            if constexpr (sizeof(T) == 4) {
-                VURNEL_RT_ASM("flds", "fstps")
-            } else {
-                VURNEL_RT_ASM("fldl", "fstpl")
-            }
+    if constexpr (sizeof(T) == 4) {
+        VURNEL_RT_ASM("flds", "fstps")
+    } else {
+        VURNEL_RT_ASM("fldl", "fstpl")
+    }
 #undef VURNEL_RT_ASM
 #undef VURNEL_RT_OPERANDS
-        }
-        if (rest > 0) RunRecompute<N, Doubles, T>(x, y, out, rest, taps, g);
+}
+
+// RunRegisterLoop where there is one (true), else nothing run (false).
+template <int N, bool Doubles, typename T>
+bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap* taps,
+                     long double g) {
+    if constexpr (kRegisterTaps<N, Doubles>) {
+        if (taps[0].c == 1.0 && taps[0].cLo == 0.0)
+            RunRegisterLoop<N, Doubles, true, T>(x, y, out, n, taps, g);
+        else
+            RunRegisterLoop<N, Doubles, false, T>(x, y, out, n, taps, g);
         return true;
     } else {
         return false;
@@ -967,6 +1018,13 @@ bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap*
 }
 
 #undef VURNEL_RT4_LOOP
+#undef VURNEL_RT3_POPS
+#undef VURNEL_RT4_POPS
+#undef VURNEL_RT_ST
+#undef VURNEL_RT_EXIT
+#undef VURNEL_RT_LABEL
+#undef VURNEL_RT_STEP
+#undef VURNEL_RT_XC0
 #undef VURNEL_RT4_SAMPLE
 #undef VURNEL_RT3_LOOP
 #undef VURNEL_RT3_SAMPLE
@@ -1049,6 +1107,9 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
             if (m % 2)
                 RunRecompute<N, doubles, T>(xs + N + m - 1, ys + N + m - 1, output + done + m - 1,
                                             1, taps, g);
+        } else if (kRegisterTaps<N, doubles>) {
+            // The register loops store the oldest output before the last sample themselves.
+            RunRegisterTaps<N, doubles, T>(xs + N, ys + N, output + done, m, taps, g);
         } else if (N <= RegisterOutputs(N, doubles) && done + m == count && m > 1) {
             // Outputs in registers are stored at the end of a run: the last sample runs on its
             // own, so that the one before the last N is stored too (the history keeps N + 1).
