@@ -612,10 +612,7 @@ void SmallBlock(long double g, const long double* xCoeffs, const long double* yC
         ".endr\n\t"                                                                                \
         ".endif\n\t"
 
-struct SplitTap {
-    double c, dHi, dLo, cLo; // c: the feed-forward value as a double, or its hi's
-    long double cx, d;
-};
+using SplitTap = TdspIIRBlockTap; // c: the feed-forward value as a double, or its hi's
 static_assert(sizeof(SplitTap) == 64, "64-byte taps");
 
 // The feedback coefficients split into hi + lo per tap count, spread evenly: one up to four taps,
@@ -795,13 +792,17 @@ inline std::uint16_t ControlWord() {
 
 // Whether the taps' coefficients split exactly into two normal doubles (or zeros) and the x87
 // rounds to 64-bit significands (hi + lo is then exact, whatever the rounding direction).
+bool SplitTaps(int n, const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps);
 template <int N>
 bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps) {
-    if ((ControlWord() & 0x0300u) != 0x0300u) return false;
+    return (ControlWord() & 0x0300u) == 0x0300u && SplitTaps(N, xCoeffs, yCoeffs, taps);
+}
+// Split's work for n taps, whatever the rounding precision.
+bool SplitTaps(int n, const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps) {
     const auto normal = [](double v) {
         return v == 0.0 || (std::fabs(v) >= 0x1p-1022 && std::fabs(v) <= 0x1p1020);
     };
-    for (int k = 0; k < N; ++k) {
+    for (int k = 0; k < n; ++k) {
         const double hi = static_cast<double>(yCoeffs[k]);
         const long double rest = yCoeffs[k] - static_cast<long double>(hi);
         const double lo = static_cast<double>(rest);
@@ -1062,19 +1063,24 @@ template <int N, typename T> bool RecoverInputs(long double g, const long double
     if (gb.Exponent() < 64 || gb.Exponent() > 0x7FFF - 64 || (gb.mantissa >> 63) == 0) return false;
     const long double inverse = 1.0L / g;
     for (int k = 0; k < N; ++k) {
-        const long double t = xv[k + 1];
-        const TExtendedBits tb = ToBits(t);
-        T x;
+        // The stored product's bits read from memory (not through an x87 register: a store
+        // forwarded to integer loads costs tens of cycles).
+        TExtendedBits tb;
+        std::memcpy(&tb.mantissa, &xv[k + 1], 8);
+        std::memcpy(&tb.signExponent, reinterpret_cast<const unsigned char*>(&xv[k + 1]) + 8, 2);
         if (tb.IsZero()) {
-            x = tb.IsNegative() != gb.IsNegative() ? -T(0) : T(0);
-        } else {
-            const int q = tb.Exponent() - gb.Exponent();
-            if (tb.Exponent() < 64 || tb.Exponent() > 0x7FFF - 64 || (tb.mantissa >> 63) == 0 ||
-                q < -kRange || q > kRange)
-                return false;
-            x = static_cast<T>(t * inverse);
+            // ±0 · g is the zero of the product's sign: the stored bits by construction.
+            xs[k] = tb.IsNegative() != gb.IsNegative() ? -T(0) : T(0);
+            continue;
         }
-        if (!(ToBits(static_cast<long double>(x) * g) == tb)) return false;
+        const int q = tb.Exponent() - gb.Exponent();
+        if (tb.Exponent() < 64 || tb.Exponent() > 0x7FFF - 64 || (tb.mantissa >> 63) == 0 ||
+            q < -kRange || q > kRange)
+            return false;
+        const T x = static_cast<T>(xv[k + 1] * inverse);
+        // Both sides normal values (t normalised, x normal): equal values have equal bits, and the
+        // x87's comparison says so without a trip through memory.
+        if (static_cast<long double>(x) * g != xv[k + 1]) return false;
         xs[k] = x;
     }
     return true;
@@ -1082,11 +1088,14 @@ template <int N, typename T> bool RecoverInputs(long double g, const long double
 
 // FastLoop's block for float and double buffers of more than N samples, through RunRecompute after
 // the first N; false (nothing run) where the coefficients do not split.
+// `split`: the taps already split (a block cache's), or null.
 template <int N, typename C, typename T>
 bool RecomputeBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
-                    long double* xv, long double* yv, const T* input, T* output, int count) {
-    SplitTap taps[N];
-    if (!Split<N>(xCoeffs, yCoeffs, taps)) return false;
+                    long double* xv, long double* yv, const T* input, T* output, int count,
+                    const SplitTap* split = nullptr) {
+    SplitTap own[N];
+    if (!split && !Split<N>(xCoeffs, yCoeffs, own)) return false;
+    const SplitTap* taps = split ? split : own;
     T xs[N + kChunk];
     long double ys[N + kChunk];
     int done = 0, m = 0;
@@ -1338,6 +1347,20 @@ void FastBlock(long double g, const long double* xCoeffs, const long double* yCo
     FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
 }
 
+// FastBlock with the taps already split (where they split: null otherwise).
+template <int N, typename C, typename T>
+void SplitBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* input, T* output, int count,
+                const SplitTap* taps) {
+    if constexpr (N <= 2)
+        SmallBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+    else if (taps && count > N &&
+             RecomputeBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, taps))
+        return;
+    else
+        FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
+}
+
 template <int N, typename C, typename T>
 int FastChecked(long double g, const long double* xCoeffs, const long double* yCoeffs,
                 long double* xv, long double* yv, const T* input, long double* ys, int count,
@@ -1376,9 +1399,60 @@ bool DoubleCoefficients(const long double* xCoeffs, int numTaps) {
 
 constexpr bool kFastLoop = true;
 
+// The block cache for these coefficients, worked out again where they changed; false where the
+// tap count has no specialised loop.
+bool Refresh(TdspIIRBlockCache& cache, int numTaps, const long double* xCoeffs,
+             const long double* yCoeffs) {
+    if (numTaps < 1 || numTaps > MaxSpecialisedTaps) return false;
+    bool same = cache.numTaps == numTaps;
+    for (int k = 0; same && k < numTaps; ++k)
+        same = std::memcmp(&cache.taps[k].cx, &xCoeffs[k], 10) == 0 &&
+               std::memcmp(&cache.taps[k].d, &yCoeffs[k], 10) == 0;
+    if (!same) {
+        cache.split = SplitTaps(numTaps, xCoeffs, yCoeffs, cache.taps);
+        cache.doubles = DoubleCoefficients(xCoeffs, numTaps);
+        for (int k = 0; k < numTaps; ++k) {
+            std::memcpy(&cache.taps[k].cx, &xCoeffs[k], sizeof(long double));
+            std::memcpy(&cache.taps[k].d, &yCoeffs[k], sizeof(long double));
+        }
+        cache.numTaps = numTaps;
+    }
+    return true;
+}
+
+template <typename T>
+using SplitRoutine = void (*)(long double, const long double*, const long double*, long double*,
+                              long double*, const T*, T*, int, const SplitTap*);
+
+template <typename T, int... N>
+SplitRoutine<T> SelectSplit(bool doubles, int numTaps, std::integer_sequence<int, N...>) {
+    static constexpr SplitRoutine<T> extended[] = {&SplitBlock<N + 1, long double, T>...};
+    static constexpr SplitRoutine<T> exact[] = {&SplitBlock<N + 1, double, T>...};
+    return doubles ? exact[numTaps - 1] : extended[numTaps - 1];
+}
+
+// The block through the cache; false (nothing run) where there is no specialised loop.
+template <typename T>
+bool CachedBlock(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
+                 long double* xv, long double* yv, const T* input, T* output, int count,
+                 TdspIIRBlockCache& cache) {
+    if (!Refresh(cache, numTaps, xCoeffs, yCoeffs)) return false;
+    // The split is exact only where the x87 rounds to 64-bit significands.
+    const SplitTap* taps =
+        cache.split && (ControlWord() & 0x0300u) == 0x0300u ? cache.taps : nullptr;
+    SelectSplit<T>(cache.doubles, numTaps, std::make_integer_sequence<int, MaxSpecialisedTaps>{})(
+        g, xCoeffs, yCoeffs, xv, yv, input, output, count, taps);
+    return true;
+}
+
 #else
 
 constexpr bool kFastLoop = false;
+template <typename T>
+bool CachedBlock(int, long double, const long double*, const long double*, long double*,
+                 long double*, const T*, T*, int, TdspIIRBlockCache&) {
+    return false;
+}
 
 template <int N, typename C, typename T>
 void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
@@ -1390,6 +1464,20 @@ void SmallBlock(long double g, const long double* xCoeffs, const long double* yC
                 long double* xv, long double* yv, const T* input, T* output, int count) {
     PlainBlock<N, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
 }
+// FastBlock with the taps already split (where they split: null otherwise).
+template <int N, typename C, typename T>
+void SplitBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* input, T* output, int count,
+                const SplitTap* taps) {
+    if constexpr (N <= 2)
+        SmallBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+    else if (taps && count > N &&
+             RecomputeBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, taps))
+        return;
+    else
+        FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
+}
+
 template <int N, typename C, typename T>
 int FastChecked(long double g, const long double* xCoeffs, const long double* yCoeffs,
                 long double* xv, long double* yv, const T* input, long double* ys, int count,
@@ -1519,6 +1607,15 @@ void Block(int numTaps, long double g, const long double* xCoeffs, const long do
         GenericBlock(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
 }
 
+template <typename T>
+void BlockWithCache(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv, const T* input,
+                    T* output, int count, TdspIIRBlockCache& cache) {
+    if (count <= 0) return;
+    if (!CachedBlock(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, cache))
+        Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
 } // namespace
 
 int IIRFilterCheckedBlock(int numTaps, long double g, const long double* xCoeffs,
@@ -1562,6 +1659,17 @@ void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
                     const long double* yCoeffs, long double* xv, long double* yv,
                     const float* input, float* output, int count) {
     Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count, TdspIIRBlockCache& cache) {
+    BlockWithCache(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, cache);
+}
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count, TdspIIRBlockCache& cache) {
+    BlockWithCache(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, cache);
 }
 
 } // namespace vurnel::dsp
