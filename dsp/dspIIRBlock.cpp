@@ -732,6 +732,13 @@ void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* ta
                 "faddp %%st, %%st(3)\n\t"                                                          \
                 "fmul %%st(2), %%st\n\t"                                                           \
                 "faddp %%st, %%st(1)\n\t"
+// Tap k's H, but where %[one] says the oldest tap's feed-forward coefficient is 1, tap 0's
+// products are Xc and Xn themselves: A += Xc; Xn = x(n−N+1)·g; B += Xn (Xn kept, B at st2).
+#define VURNEL_RP_H_FIRST(H, LD)                                                                   \
+    ".if %c[one] == 1 && vurnel_k == 0\n\t"                                                        \
+    "faddp %%st, %%st(3)\n\t" VURNEL_RP_XNEW(LD) "fmul %%st(4), %%st\n\t"                          \
+                                                 "fadd %%st, %%st(2)\n\t"                          \
+                                                 ".else\n\t" H(LD, 0) ".endif\n\t"
 #define VURNEL_RP_LOOP(LD, ST, H)                                                                  \
     "fldt %[g]\n\t"                                                                                \
     ".p2align 6\n\t1:\n\t" LD " (%[x])\n\t"                                                        \
@@ -740,34 +747,36 @@ void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* ta
     "fldt -%c[taps]*16(%[y])\n\t" LD " -%c[taps]*%c[step](%[x])\n\t"                               \
     "fmul %%st(4), %%st\n\t"                                                                       \
     ".set vurnel_k, 0\n\t"                                                                         \
-    ".rept %c[taps] - 1\n\t" H(LD, 0) VURNEL_RP_D ".set vurnel_k, vurnel_k+1\n\t"                  \
-                                                  ".endr\n\t" H(LD, 1) VURNEL_RP_D_LAST ST         \
-        " %c[step](%[out])\n\t"                                                                    \
-        "fstpt 16(%[y])\n\t" ST " (%[out])\n\t"                                                    \
-        "fstpt (%[y])\n\t"                                                                         \
-        "add $2*%c[step], %[x]\n\t"                                                                \
-        "add $32, %[y]\n\t"                                                                        \
-        "add $2*%c[step], %[out]\n\t"                                                              \
-        "dec %[n]\n\t"                                                                             \
-        "jnz 1b\n\t"                                                                               \
-        "fstp %%st(0)\n\t"
+    ".rept %c[taps] - 1\n\t" VURNEL_RP_H_FIRST(H, LD) VURNEL_RP_D                                  \
+        ".set vurnel_k, vurnel_k+1\n\t"                                                            \
+        ".endr\n\t" H(LD, 1) VURNEL_RP_D_LAST ST " %c[step](%[out])\n\t"                           \
+                                                 "fstpt 16(%[y])\n\t" ST " (%[out])\n\t"           \
+                                                 "fstpt (%[y])\n\t"                                \
+                                                 "add $2*%c[step], %[x]\n\t"                       \
+                                                 "add $32, %[y]\n\t"                               \
+                                                 "add $2*%c[step], %[out]\n\t"                     \
+                                                 "dec %[n]\n\t"                                    \
+                                                 "jnz 1b\n\t"                                      \
+                                                 "fstp %%st(0)\n\t"
 
-// `pairs` ≥ 1 pairs of samples (see above), every output stored to the history.
-template <int N, bool Doubles, typename T>
-void RunPairs(const T* x, long double* y, T* out, long pairs, const SplitTap* taps, long double g) {
+// `pairs` ≥ 1 pairs of samples (see above), every output stored to the history. ONE: the oldest
+// tap's feed-forward coefficient is 1.
+template <int N, bool Doubles, bool One, typename T>
+void RunPairsLoop(const T* x, long double* y, T* out, long pairs, const SplitTap* taps,
+                  long double g) {
     static constexpr unsigned kMask = SplitMask(N);
 #define VURNEL_RP_ASM(LD, ST)                                                                      \
     if constexpr (Doubles)                                                                         \
         __asm__ volatile(VURNEL_RP_LOOP(LD, ST, VURNEL_RP_H_DOUBLE)                                \
                          : [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(pairs)              \
                          : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask),            \
-                           [step] "i"(static_cast<int>(sizeof(T)))                                 \
+                           [one] "i"(One ? 1 : 0), [step] "i"(static_cast<int>(sizeof(T)))         \
                          : VURNEL_IIR_CLOBBERS);                                                   \
     else                                                                                           \
         __asm__ volatile(VURNEL_RP_LOOP(LD, ST, VURNEL_RP_H_EXTENDED)                              \
                          : [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(pairs)              \
                          : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask),            \
-                           [step] "i"(static_cast<int>(sizeof(T)))                                 \
+                           [one] "i"(One ? 1 : 0), [step] "i"(static_cast<int>(sizeof(T)))         \
                          : VURNEL_IIR_CLOBBERS);
     if constexpr (sizeof(T) == 4) {
         VURNEL_RP_ASM("flds", "fsts")
@@ -777,7 +786,16 @@ void RunPairs(const T* x, long double* y, T* out, long pairs, const SplitTap* ta
 #undef VURNEL_RP_ASM
 }
 
+template <int N, bool Doubles, typename T>
+void RunPairs(const T* x, long double* y, T* out, long pairs, const SplitTap* taps, long double g) {
+    if (taps[0].c == 1.0 && taps[0].cLo == 0.0)
+        RunPairsLoop<N, Doubles, true, T>(x, y, out, pairs, taps, g);
+    else
+        RunPairsLoop<N, Doubles, false, T>(x, y, out, pairs, taps, g);
+}
+
 #undef VURNEL_RP_LOOP
+#undef VURNEL_RP_H_FIRST
 #undef VURNEL_RP_D_LAST
 #undef VURNEL_RP_D
 #undef VURNEL_RP_H_EXTENDED
