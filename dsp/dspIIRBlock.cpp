@@ -1283,6 +1283,125 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
 #undef VURNEL_RCN_OPERANDS
 }
 
+// The same loop where every input in play is a zero and every output in play is not: the
+// feed-forward products are zeros then, and so is the sum t + p₀, and a zero added to a sum that is
+// not zero, or a sum that is a zero added to a product that is not (q = y·d, y and d not zeros, no
+// underflow above the limit), gives that sum or product: (acc + p) + q is acc + q, in any rounding
+// mode. So the sum is +0 + q₀ + q₁ + … (the feed-forward side dropped: half the arithmetic, the
+// same bits), for as long as no output is a zero: the loop leaves after a zero output too (stored),
+// and its caller goes on with the loop above.
+#define VURNEL_RCZ_NEXT(FAR, STORE, SCALE, FIST, SHIFT, S)                                         \
+    "movzwl -8(%[y]), %k[e]\n\t"                                                                   \
+    "mov %k[e], %k[s]\n\t"                                                                         \
+    "and $0x8000, %k[s]\n\t"                                                                       \
+    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "cmp $" FAR ", %k[e]\n\t"                                                                      \
+    "jae 6f\n\t"                                                                                   \
+    "mov %" S "[s], -%c[step](%[out])\n\t"                                                         \
+    "test %k[e], %k[e]\n\t"                                                                        \
+    "jz 10f\n\t"                                                                                   \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jb 10f\n\t"                                                                                   \
+    "11:\n\t"                                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "jmp 3f\n\t"                                                                                   \
+    "6:\n\t"                                                                                       \
+    "fld %%st(1)\n\t"                                                                              \
+    "fabs\n\t"                                                                                     \
+    "fldl %[normal]\n\t"                                                                           \
+    "fcomip %%st(1)\n\t"                                                                           \
+    "jbe 7f\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                                  \
+    "jmp 11b\n\t"                                                                                  \
+    "7:\n\t"                                                                                       \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fld %%st(1)\n\t" STORE "jmp 11b\n\t"                                                          \
+    "10:\n\t"                                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "3:\n\t"
+#define VURNEL_RCZ_NEXT_FLOAT                                                                      \
+    VURNEL_RCZ_NEXT("16183", "fstps -%c[step](%[out])\n\t", "fmull %[scale]\n\t",                  \
+                    "fistpl -%c[step](%[out])\n\t", "16", "k")
+#define VURNEL_RCZ_NEXT_DOUBLE                                                                     \
+    VURNEL_RCZ_NEXT("15283", "fstpl -%c[step](%[out])\n\t",                                        \
+                    "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", \
+                    "q")
+// A tap whose output is in register st(P) once d is pushed, without the feed-forward product.
+#define VURNEL_RCZ_REGISTER_TAP(P)                                                                 \
+    VURNEL_RC_D "fmul %%st(" #P "), %%st\n\t"                                                      \
+                "faddp %%st, %%st(1)\n\t"                                                          \
+                ".set vurnel_k, vurnel_k+1\n\t"
+#define VURNEL_RCZ_TAPS1 VURNEL_RCZ_REGISTER_TAP(3)
+#define VURNEL_RCZ_TAPS2 VURNEL_RCZ_REGISTER_TAP(4) VURNEL_RCZ_TAPS1
+#define VURNEL_RCZ_TAPS3 VURNEL_RCZ_REGISTER_TAP(5) VURNEL_RCZ_TAPS2
+#define VURNEL_RCZ_TAPS4 VURNEL_RCZ_REGISTER_TAP(6) VURNEL_RCZ_TAPS3
+#define VURNEL_RCZ_TAPS5 VURNEL_RCZ_REGISTER_TAP(7) VURNEL_RCZ_TAPS4
+#define VURNEL_RCZ_LOOP(R, NEXT)                                                                   \
+    VURNEL_RCN_LOAD_Y##R "fldt %[g]\n\t"                                                           \
+                         ".p2align 6\n\t1:\n\t"                                                    \
+                         "fldz\n\t"                                                                \
+                         ".set vurnel_k, 0\n\t"                                                    \
+                         ".rept %c[taps] - " #R "\n\t"                                             \
+                         "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D                      \
+                         "fmulp %%st, %%st(1)\n\t"                                                 \
+                         "faddp %%st, %%st(1)\n\t"                                                 \
+                         ".set vurnel_k, vurnel_k+1\n\t"                                           \
+                         ".endr\n\t" VURNEL_RCZ_TAPS##R "fld %%st(0)\n\t"                          \
+                                                        "fstpt (%[y])\n\t" VURNEL_ROTATE##R        \
+        "add $16, %[y]\n\t"                                                                        \
+        "add %[step], %[out]\n\t" NEXT "fstp %%st(0)\n\t" VURNEL_POP_Y##R
+
+// One chunk of n ≥ 1 samples on zeros (see above), n left as the samples not run.
+template <int N, bool Doubles, typename T>
+void RunSilentNarrowed(long double* y, T* out, long& n, const SplitTap* taps, long double g,
+                       unsigned limit) {
+    constexpr int R = RegisterOutputs(N, Doubles);
+    static constexpr unsigned kMask = SplitMask(N);
+    [[maybe_unused]] std::uint64_t sign = 0;
+    const double scale = sizeof(T) == 4 ? 0x1p149 : 0x1p537;
+    const double normal = sizeof(T) == 4 ? 0x1p-126 : 0x1p-1022;
+    [[maybe_unused]] unsigned scratch = 0;
+#define VURNEL_RCZ_ASM(RR, NEXT)                                                                   \
+    __asm__ volatile(                                                                              \
+        VURNEL_RCZ_LOOP(RR, NEXT)                                                                  \
+        : [y] "+r"(y), [out] "+r"(out), [n] "+r"(n), [s] "=&r"(sign), [e] "=&r"(scratch)           \
+        : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask),                             \
+          [step] "i"(static_cast<int>(sizeof(T))), [lim] "r"(limit), [scale] "m"(scale),           \
+          [normal] "m"(normal)                                                                     \
+        : VURNEL_IIR_CLOBBERS);
+#define VURNEL_RCZ_FOR(NEXT)                                                                       \
+    if constexpr (R == 1) {                                                                        \
+        VURNEL_RCZ_ASM(1, NEXT)                                                                    \
+    } else if constexpr (R == 2) {                                                                 \
+        VURNEL_RCZ_ASM(2, NEXT)                                                                    \
+    } else if constexpr (R == 3) {                                                                 \
+        VURNEL_RCZ_ASM(3, NEXT)                                                                    \
+    } else if constexpr (R == 5) {                                                                 \
+        VURNEL_RCZ_ASM(5, NEXT)                                                                    \
+    } else {                                                                                       \
+        VURNEL_RCZ_ASM(4, NEXT)                                                                    \
+    }
+    if constexpr (sizeof(T) == 4) {
+        VURNEL_RCZ_FOR(VURNEL_RCZ_NEXT_FLOAT)
+    } else {
+        VURNEL_RCZ_FOR(VURNEL_RCZ_NEXT_DOUBLE)
+    }
+#undef VURNEL_RCZ_FOR
+#undef VURNEL_RCZ_ASM
+}
+
+#undef VURNEL_RCZ_LOOP
+#undef VURNEL_RCZ_TAPS5
+#undef VURNEL_RCZ_TAPS4
+#undef VURNEL_RCZ_TAPS3
+#undef VURNEL_RCZ_TAPS2
+#undef VURNEL_RCZ_TAPS1
+#undef VURNEL_RCZ_REGISTER_TAP
+#undef VURNEL_RCZ_NEXT_DOUBLE
+#undef VURNEL_RCZ_NEXT_FLOAT
+#undef VURNEL_RCZ_NEXT
 #undef VURNEL_RCN_LOOP
 #undef VURNEL_RCN_TAPS5
 #undef VURNEL_RCN_TAPS4
@@ -1298,6 +1417,25 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
 #undef VURNEL_RCN_NEXT_FLOAT
 #undef VURNEL_RCN_NEXT
 
+// Whether the n values are all zeros (of either sign), as bits.
+template <typename T> bool Zeros(const T* v, int n) {
+    using U = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+    U any = 0;
+    for (int i = 0; i < n; ++i) {
+        U bits;
+        std::memcpy(&bits, &v[i], sizeof bits);
+        any |= bits << 1;
+    }
+    return any == 0;
+}
+
+// Whether the n values all have exponent fields above limit.
+inline bool Above(const long double* v, int n, unsigned limit) {
+    for (int i = 0; i < n; ++i)
+        if (ExponentField(v[i]) <= limit) return false;
+    return true;
+}
+
 // The narrowing block of the silent paths (FastLoop's, narrowed and checked) for float and double
 // buffers of more than N samples, through RunRecomputeNarrowed after the first N; returns the
 // samples run, or −1 (nothing run) where the coefficients do not split.
@@ -1309,6 +1447,9 @@ int RecomputeNarrowed(long double g, const long double* xCoeffs, const long doub
     if (limit + 1 >= (sizeof(T) == 4 ? 16183u : 15283u)) return -1;
     SplitTap taps[N];
     if (!Split<N>(xCoeffs, yCoeffs, taps)) return -1;
+    bool silentTaps = true; // every feedback coefficient not a zero (RunSilentNarrowed)
+    for (int k = 0; k < N; ++k)
+        silentTaps = silentTaps && ExponentField(taps[k].d) != 0;
     T xs[N + kChunk];
     long double ys[N + kChunk];
     int done = 0;
@@ -1327,11 +1468,22 @@ int RecomputeNarrowed(long double g, const long double* xCoeffs, const long doub
         const int m = count - done < kChunk ? count - done : kChunk;
         std::memcpy(xs + N, input + done, static_cast<std::size_t>(m) * sizeof(T));
         long n = m;
-        RunRecomputeNarrowed<N, sizeof(C) == sizeof(double), T>(xs + N, ys + N, output + done, n,
-                                                                taps, g, limit);
+        constexpr bool doubles = sizeof(C) == sizeof(double);
+        int ahead = 0;
+        if (silentTaps && Zeros(xs, N + m) && Above(ys, N, limit)) {
+            RunSilentNarrowed<N, doubles, T>(ys + N, output + done, n, taps, g, limit);
+            ahead = m - static_cast<int>(n);
+        }
+        // Where the silent loop did not run, or left after a zero output, the rest of the chunk
+        // runs on the loop that forms the zeros' signs.
+        if (n != 0 && (ahead == 0 || ExponentField(ys[N + ahead - 1]) == 0))
+            RunRecomputeNarrowed<N, doubles, T>(xs + N + ahead, ys + N + ahead,
+                                                output + done + ahead, n, taps, g, limit);
         ran = m - static_cast<int>(n);
         done += ran;
         if (n != 0 || done == count) break;
+        // A chunk's last sample may be the one to leave after.
+        if (ExponentField(ys[N + ran - 1]) - 1u < limit) break;
         std::memmove(xs, xs + m, N * sizeof(T));
         std::memmove(ys, ys + m, N * sizeof(long double));
     }
