@@ -1640,20 +1640,6 @@ void SmallBlock(long double g, const long double* xCoeffs, const long double* yC
                 long double* xv, long double* yv, const T* input, T* output, int count) {
     PlainBlock<N, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
 }
-// FastBlock with the taps already split (where they split: null otherwise).
-template <int N, typename C, typename T>
-void SplitBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
-                long double* xv, long double* yv, const T* input, T* output, int count,
-                const SplitTap* taps) {
-    if constexpr (N <= 2)
-        SmallBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
-    else if (taps && count > N &&
-             RecomputeBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, taps))
-        return;
-    else
-        FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
-}
-
 template <int N, typename C, typename T>
 int FastChecked(long double g, const long double* xCoeffs, const long double* yCoeffs,
                 long double* xv, long double* yv, const T* input, long double* ys, int count,
