@@ -851,7 +851,7 @@ bool SplitTaps(int n, const long double* xCoeffs, const long double* yCoeffs, Sp
 // EPYC (float blocks of 512, with RecoverInputs): three taps 1.42 to 1.23 times the limit, four
 // 1.40 to 1.30–1.33 (the feed-forward products and the split coefficient still take 21 slots a
 // sample against the limit's 17; splitting one d more, or one fewer, was slower); with the exits
-// from any sample, the block cache and c₀ = 1 not multiplied (20 slots), 1.12–1.13 and 1.22.
+// from any sample, the block cache and c₀ = 1 not multiplied (20 slots), 1.12–1.13 and 1.22–1.24.
 #define VURNEL_RT_LD(LD, OFF) LD " " #OFF "*%c[step](%[x])\n\t"
 #define VURNEL_RT_XC_DOUBLE(K) "fmull " #K "*64(%[c])\n\t"
 #define VURNEL_RT_XC_EXTENDED(K)                                                                   \
