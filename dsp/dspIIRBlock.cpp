@@ -612,10 +612,7 @@ void SmallBlock(long double g, const long double* xCoeffs, const long double* yC
         ".endr\n\t"                                                                                \
         ".endif\n\t"
 
-struct SplitTap {
-    double c, dHi, dLo, cLo; // c: the feed-forward value as a double, or its hi's
-    long double cx, d;
-};
+using SplitTap = TdspIIRBlockTap; // c: the feed-forward value as a double, or its hi's
 static_assert(sizeof(SplitTap) == 64, "64-byte taps");
 
 // The feedback coefficients split into hi + lo per tap count, spread evenly: one up to four taps,
@@ -735,6 +732,13 @@ void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* ta
                 "faddp %%st, %%st(3)\n\t"                                                          \
                 "fmul %%st(2), %%st\n\t"                                                           \
                 "faddp %%st, %%st(1)\n\t"
+// Tap k's H, but where %[one] says the oldest tap's feed-forward coefficient is 1, tap 0's
+// products are Xc and Xn themselves: A += Xc; Xn = x(n−N+1)·g; B += Xn (Xn kept, B at st2).
+#define VURNEL_RP_H_FIRST(H, LD)                                                                   \
+    ".if %c[one] == 1 && vurnel_k == 0\n\t"                                                        \
+    "faddp %%st, %%st(3)\n\t" VURNEL_RP_XNEW(LD) "fmul %%st(4), %%st\n\t"                          \
+                                                 "fadd %%st, %%st(2)\n\t"                          \
+                                                 ".else\n\t" H(LD, 0) ".endif\n\t"
 #define VURNEL_RP_LOOP(LD, ST, H)                                                                  \
     "fldt %[g]\n\t"                                                                                \
     ".p2align 6\n\t1:\n\t" LD " (%[x])\n\t"                                                        \
@@ -743,34 +747,36 @@ void RunRecompute(const T* x, long double* y, T* out, long n, const SplitTap* ta
     "fldt -%c[taps]*16(%[y])\n\t" LD " -%c[taps]*%c[step](%[x])\n\t"                               \
     "fmul %%st(4), %%st\n\t"                                                                       \
     ".set vurnel_k, 0\n\t"                                                                         \
-    ".rept %c[taps] - 1\n\t" H(LD, 0) VURNEL_RP_D ".set vurnel_k, vurnel_k+1\n\t"                  \
-                                                  ".endr\n\t" H(LD, 1) VURNEL_RP_D_LAST ST         \
-        " %c[step](%[out])\n\t"                                                                    \
-        "fstpt 16(%[y])\n\t" ST " (%[out])\n\t"                                                    \
-        "fstpt (%[y])\n\t"                                                                         \
-        "add $2*%c[step], %[x]\n\t"                                                                \
-        "add $32, %[y]\n\t"                                                                        \
-        "add $2*%c[step], %[out]\n\t"                                                              \
-        "dec %[n]\n\t"                                                                             \
-        "jnz 1b\n\t"                                                                               \
-        "fstp %%st(0)\n\t"
+    ".rept %c[taps] - 1\n\t" VURNEL_RP_H_FIRST(H, LD) VURNEL_RP_D                                  \
+        ".set vurnel_k, vurnel_k+1\n\t"                                                            \
+        ".endr\n\t" H(LD, 1) VURNEL_RP_D_LAST ST " %c[step](%[out])\n\t"                           \
+                                                 "fstpt 16(%[y])\n\t" ST " (%[out])\n\t"           \
+                                                 "fstpt (%[y])\n\t"                                \
+                                                 "add $2*%c[step], %[x]\n\t"                       \
+                                                 "add $32, %[y]\n\t"                               \
+                                                 "add $2*%c[step], %[out]\n\t"                     \
+                                                 "dec %[n]\n\t"                                    \
+                                                 "jnz 1b\n\t"                                      \
+                                                 "fstp %%st(0)\n\t"
 
-// `pairs` ≥ 1 pairs of samples (see above), every output stored to the history.
-template <int N, bool Doubles, typename T>
-void RunPairs(const T* x, long double* y, T* out, long pairs, const SplitTap* taps, long double g) {
+// `pairs` ≥ 1 pairs of samples (see above), every output stored to the history. ONE: the oldest
+// tap's feed-forward coefficient is 1.
+template <int N, bool Doubles, bool One, typename T>
+void RunPairsLoop(const T* x, long double* y, T* out, long pairs, const SplitTap* taps,
+                  long double g) {
     static constexpr unsigned kMask = SplitMask(N);
 #define VURNEL_RP_ASM(LD, ST)                                                                      \
     if constexpr (Doubles)                                                                         \
         __asm__ volatile(VURNEL_RP_LOOP(LD, ST, VURNEL_RP_H_DOUBLE)                                \
                          : [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(pairs)              \
                          : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask),            \
-                           [step] "i"(static_cast<int>(sizeof(T)))                                 \
+                           [one] "i"(One ? 1 : 0), [step] "i"(static_cast<int>(sizeof(T)))         \
                          : VURNEL_IIR_CLOBBERS);                                                   \
     else                                                                                           \
         __asm__ volatile(VURNEL_RP_LOOP(LD, ST, VURNEL_RP_H_EXTENDED)                              \
                          : [x] "+r"(x), [y] "+r"(y), [out] "+r"(out), [n] "+r"(pairs)              \
                          : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask),            \
-                           [step] "i"(static_cast<int>(sizeof(T)))                                 \
+                           [one] "i"(One ? 1 : 0), [step] "i"(static_cast<int>(sizeof(T)))         \
                          : VURNEL_IIR_CLOBBERS);
     if constexpr (sizeof(T) == 4) {
         VURNEL_RP_ASM("flds", "fsts")
@@ -780,7 +786,16 @@ void RunPairs(const T* x, long double* y, T* out, long pairs, const SplitTap* ta
 #undef VURNEL_RP_ASM
 }
 
+template <int N, bool Doubles, typename T>
+void RunPairs(const T* x, long double* y, T* out, long pairs, const SplitTap* taps, long double g) {
+    if (taps[0].c == 1.0 && taps[0].cLo == 0.0)
+        RunPairsLoop<N, Doubles, true, T>(x, y, out, pairs, taps, g);
+    else
+        RunPairsLoop<N, Doubles, false, T>(x, y, out, pairs, taps, g);
+}
+
 #undef VURNEL_RP_LOOP
+#undef VURNEL_RP_H_FIRST
 #undef VURNEL_RP_D_LAST
 #undef VURNEL_RP_D
 #undef VURNEL_RP_H_EXTENDED
@@ -795,13 +810,17 @@ inline std::uint16_t ControlWord() {
 
 // Whether the taps' coefficients split exactly into two normal doubles (or zeros) and the x87
 // rounds to 64-bit significands (hi + lo is then exact, whatever the rounding direction).
+bool SplitTaps(int n, const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps);
 template <int N>
 bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps) {
-    if ((ControlWord() & 0x0300u) != 0x0300u) return false;
+    return (ControlWord() & 0x0300u) == 0x0300u && SplitTaps(N, xCoeffs, yCoeffs, taps);
+}
+// Split's work for n taps, whatever the rounding precision.
+bool SplitTaps(int n, const long double* xCoeffs, const long double* yCoeffs, SplitTap* taps) {
     const auto normal = [](double v) {
         return v == 0.0 || (std::fabs(v) >= 0x1p-1022 && std::fabs(v) <= 0x1p1020);
     };
-    for (int k = 0; k < N; ++k) {
+    for (int k = 0; k < n; ++k) {
         const double hi = static_cast<double>(yCoeffs[k]);
         const long double rest = yCoeffs[k] - static_cast<long double>(hi);
         const double lo = static_cast<double>(rest);
@@ -831,7 +850,8 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
 // turns with the sample (below). %[x], %[y] and %[out] as in RunRecompute. Measured on an AMD
 // EPYC (float blocks of 512, with RecoverInputs): three taps 1.42 to 1.23 times the limit, four
 // 1.40 to 1.30–1.33 (the feed-forward products and the split coefficient still take 21 slots a
-// sample against the limit's 17; splitting one d more, or one fewer, was slower).
+// sample against the limit's 17; splitting one d more, or one fewer, was slower); with the exits
+// from any sample, the block cache and c₀ = 1 not multiplied (20 slots), 1.12–1.13 and 1.22–1.24.
 #define VURNEL_RT_LD(LD, OFF) LD " " #OFF "*%c[step](%[x])\n\t"
 #define VURNEL_RT_XC_DOUBLE(K) "fmull " #K "*64(%[c])\n\t"
 #define VURNEL_RT_XC_EXTENDED(K)                                                                   \
@@ -855,42 +875,27 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
 // The outputs are not turned round: the new one takes the register of the oldest, which the
 // sample consumed, and the loop runs as many samples as there are outputs in registers, each
 // with its own register numbers (A, B, C, D: where the outputs y(n−N) … y(n−1) stand between
-// samples; A1 = A + 1 and so on). The output is stored from a copy.
+// samples; A1 = A + 1 and so on). The output is stored from a copy. Where the oldest tap's
+// feed-forward coefficient is 1 (%[one]: the designs whose numerators are palindromic, lowpass
+// among them), its product is x·g itself and is not formed.
+#define VURNEL_RT_XC0(XC) ".if %c[one] == 0\n\t" XC(0) ".endif\n\t"
 // Three taps, between samples: g, t(n−1), t(n−2) and the outputs.
 #define VURNEL_RT3_SAMPLE(LD, STP, XC, A, A1, A2, B1, C1)                                          \
     VURNEL_RT_LD(LD, -3)                                                                           \
-    "fmul %%st(1), %%st\n\t" XC(0) VURNEL_RT_D(0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(   \
-        LD, A2) "fxch %%st(2)\n\t"                                                                 \
-                "fxch %%st(3)\n\t" XC(1) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(              \
-                    1) "fmul %%st(" #B1 "), %%st\n\t"                                              \
-                       "faddp %%st, %%st(" #A1 ")\n\t"                                             \
-                       "fld %%st(2)\n\t" XC(2) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(        \
-                           2) "fmul %%st(" #C1 "), %%st\n\t"                                       \
-                              "faddp %%st, %%st(" #A1 ")\n\t"                                      \
-                              "fld %%st(" #A ")\n\t" STP " (%[out])\n\t" VURNEL_RT_NEXT
-#define VURNEL_RT3_LOOP(LD, STP, XC)                                                               \
-    "fldt -16(%[y])\n\t"                                                                           \
-    "fldt -32(%[y])\n\t"                                                                           \
-    "fldt -48(%[y])\n\t"                                                                           \
-    "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
-        LD, -2) "fmul %%st(1), %%st\n\t"                                                           \
-                "fxch %%st(1)\n\t" VURNEL_RT_LD(                                                   \
-                    LD, -1) "fmul %%st(1), %%st\n\t"                                               \
-                            "fxch %%st(1)\n\t"                                                     \
-                            ".p2align 6\n\t1:\n\t" VURNEL_RT3_SAMPLE(LD, STP, XC, 3, 4, 5, 5, 6)   \
-                                VURNEL_RT3_SAMPLE(LD, STP, XC, 4, 5, 6, 6, 4) VURNEL_RT3_SAMPLE(   \
-                                    LD, STP, XC, 5, 6, 7, 4, 5) "dec %[n]\n\t"                     \
-                                                                "jnz 1b\n\t"                       \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstpt -48(%[y])\n\t"              \
-                                                                "fstpt -32(%[y])\n\t"              \
-                                                                "fstpt -16(%[y])\n\t"
+    "fmul %%st(1), %%st\n\t" VURNEL_RT_XC0(XC)                                                     \
+        VURNEL_RT_D(0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(                              \
+            LD, A2) "fxch %%st(2)\n\t"                                                             \
+                    "fxch %%st(3)\n\t" XC(1) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(          \
+                        1) "fmul %%st(" #B1 "), %%st\n\t"                                          \
+                           "faddp %%st, %%st(" #A1 ")\n\t"                                         \
+                           "fld %%st(2)\n\t" XC(2) "faddp %%st, %%st(" #A1 ")\n\t" VURNEL_RT_D(    \
+                               2) "fmul %%st(" #C1 "), %%st\n\t"                                   \
+                                  "faddp %%st, %%st(" #A1 ")\n\t"                                  \
+                                  "fld %%st(" #A ")\n\t" STP " (%[out])\n\t" VURNEL_RT_NEXT
 // Four taps, between samples: g, t(n−1) and the outputs.
 #define VURNEL_RT4_SAMPLE(LD, STP, A, A1, A2, B2, C2, D1)                                          \
     VURNEL_RT_LD(LD, -4)                                                                           \
-    "fmul %%st(1), %%st\n\t" VURNEL_RT_XC_DOUBLE(0) VURNEL_RT_D(                                   \
+    "fmul %%st(1), %%st\n\t" VURNEL_RT_XC0(VURNEL_RT_XC_DOUBLE) VURNEL_RT_D(                       \
         0) "fmulp %%st, %%st(" #A2 ")\n\t" VURNEL_RT_NEW(LD, A2)                                   \
         VURNEL_RT_LD(LD, -3) "fmul %%st(2), %%st\n\t" VURNEL_RT_XC_DOUBLE(                         \
             1) "faddp %%st, %%st(" #A2                                                             \
@@ -908,6 +913,54 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
                                                                   "faddp %%st, %%st(" #A1 ")\n\t"  \
                                                                   "fld %%st(" #A ")\n\t" STP       \
                                                                   " (%[out])\n\t" VURNEL_RT_NEXT
+// The loop counts samples and may leave after any of them (no other loop runs the rest of a
+// turn). After sample P: one left, the oldest output (the last sample consumes it) is stored to
+// its history entry first, so that the history ends with N + 1 outputs, and the loop goes on at
+// sample NP; none left, the exit below. %[n] ≥ 1.
+#define VURNEL_RT_STEP(P)                                                                          \
+    "dec %[n]\n\t"                                                                                 \
+    "cmp $1, %[n]\n\t"                                                                             \
+    "jbe .Lvurnel_rt_x" #P "_%=\n\t"
+#define VURNEL_RT_LABEL(P) ".Lvurnel_rt_s" #P "_%=:\n\t"
+// OLDEST: the oldest output's register before sample NP; POPS: g and the t in registers popped;
+// then the outputs stored, register st0 first (the output of sample 0 of a turn), each to its own
+// history entry (O0 … O3, offsets from %[y]).
+#define VURNEL_RT_EXIT(P, NP, OLDEST, N, POPS, STORES)                                             \
+    ".Lvurnel_rt_x" #P "_%=:\n\t"                                                                  \
+    "jb .Lvurnel_rt_e" #P "_%=\n\t"                                                                \
+    "fld %%st(" #OLDEST ")\n\t"                                                                    \
+    "fstpt -16*" #N "(%[y])\n\t"                                                                   \
+    "jmp .Lvurnel_rt_s" #NP "_%=\n\t"                                                              \
+    ".Lvurnel_rt_e" #P "_%=:\n\t" POPS STORES "jmp .Lvurnel_rt_end_%=\n\t"
+#define VURNEL_RT_ST(O) "fstpt " #O "(%[y])\n\t"
+#define VURNEL_RT3_POPS "fstp %%st(0)\n\tfstp %%st(0)\n\tfstp %%st(0)\n\t"
+#define VURNEL_RT4_POPS "fstp %%st(0)\n\tfstp %%st(0)\n\t"
+#define VURNEL_RT3_LOOP(LD, STP, XC)                                                               \
+    "fldt -16(%[y])\n\t"                                                                           \
+    "fldt -32(%[y])\n\t"                                                                           \
+    "fldt -48(%[y])\n\t"                                                                           \
+    "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
+        LD, -2) "fmul %%st(1), %%st\n\t"                                                           \
+                "fxch %%st(1)\n\t" VURNEL_RT_LD(                                                   \
+                    LD,                                                                            \
+                    -1) "fmul %%st(1), %%st\n\t"                                                   \
+                        "fxch %%st(1)\n\t"                                                         \
+                        "cmp $1, %[n]\n\t"                                                         \
+                        "jbe .Lvurnel_rt_x2_%=\n\t"                                                \
+                        ".p2align 6\n\t" VURNEL_RT_LABEL(0) VURNEL_RT3_SAMPLE(                     \
+                            LD, STP, XC, 3, 4, 5, 5, 6) VURNEL_RT_STEP(0) VURNEL_RT_LABEL(1)       \
+                            VURNEL_RT3_SAMPLE(LD, STP, XC, 4, 5, 6, 6, 4) VURNEL_RT_STEP(1)        \
+                                VURNEL_RT_LABEL(2) VURNEL_RT3_SAMPLE(LD, STP, XC, 5, 6, 7, 4, 5)   \
+                                    VURNEL_RT_STEP(2) "jmp .Lvurnel_rt_s0_%=\n\t" VURNEL_RT_EXIT(  \
+                                        0, 1, 4, 3, VURNEL_RT3_POPS,                               \
+                                        VURNEL_RT_ST(-16) VURNEL_RT_ST(-48) VURNEL_RT_ST(-32))     \
+                                        VURNEL_RT_EXIT(1, 2, 5, 3, VURNEL_RT3_POPS,                \
+                                                       VURNEL_RT_ST(-32) VURNEL_RT_ST(-16)         \
+                                                           VURNEL_RT_ST(-48))                      \
+                                            VURNEL_RT_EXIT(                                        \
+                                                2, 0, 3, 3, VURNEL_RT3_POPS,                       \
+                                                VURNEL_RT_ST(-48) VURNEL_RT_ST(-32)                \
+                                                    VURNEL_RT_ST(-16)) ".Lvurnel_rt_end_%=:\n\t"
 #define VURNEL_RT4_LOOP(LD, STP)                                                                   \
     "fldt -16(%[y])\n\t"                                                                           \
     "fldt -32(%[y])\n\t"                                                                           \
@@ -916,34 +969,43 @@ bool Split(const long double* xCoeffs, const long double* yCoeffs, SplitTap* tap
     "fldt %[g]\n\t" VURNEL_RT_LD(                                                                  \
         LD, -1) "fmul %%st(1), %%st\n\t"                                                           \
                 "fxch %%st(1)\n\t"                                                                 \
-                ".p2align 6\n\t1:\n\t" VURNEL_RT4_SAMPLE(LD, STP, 2, 3, 4, 5, 6, 6)                \
-                    VURNEL_RT4_SAMPLE(LD, STP, 3, 4, 5, 6, 7, 3)                                   \
-                        VURNEL_RT4_SAMPLE(LD, STP, 4, 5, 6, 7, 4, 4)                               \
-                            VURNEL_RT4_SAMPLE(LD, STP, 5, 6, 7, 4, 5, 5) "dec %[n]\n\t"            \
-                                                                         "jnz 1b\n\t"              \
-                                                                         "fstp %%st(0)\n\t"        \
-                                                                         "fstp %%st(0)\n\t"        \
-                                                                         "fstpt -64(%[y])\n\t"     \
-                                                                         "fstpt -48(%[y])\n\t"     \
-                                                                         "fstpt -32(%[y])\n\t"     \
-                                                                         "fstpt -16(%[y])\n\t"
+                "cmp $1, %[n]\n\t"                                                                 \
+                "jbe .Lvurnel_rt_x3_%=\n\t"                                                        \
+                ".p2align 6\n\t" VURNEL_RT_LABEL(0) VURNEL_RT4_SAMPLE(LD, STP, 2, 3, 4, 5, 6, 6)   \
+                    VURNEL_RT_STEP(0) VURNEL_RT_LABEL(1) VURNEL_RT4_SAMPLE(                        \
+                        LD, STP, 3, 4, 5, 6, 7, 3) VURNEL_RT_STEP(1) VURNEL_RT_LABEL(2)            \
+                        VURNEL_RT4_SAMPLE(LD, STP, 4, 5, 6, 7, 4, 4) VURNEL_RT_STEP(2)             \
+                            VURNEL_RT_LABEL(3) VURNEL_RT4_SAMPLE(LD, STP, 5, 6, 7, 4, 5, 5)        \
+                                VURNEL_RT_STEP(3) "jmp .Lvurnel_rt_s0_%=\n\t" VURNEL_RT_EXIT(      \
+                                    0, 1, 3, 4, VURNEL_RT4_POPS,                                   \
+                                    VURNEL_RT_ST(-16) VURNEL_RT_ST(-64) VURNEL_RT_ST(-48)          \
+                                        VURNEL_RT_ST(-32))                                         \
+                                    VURNEL_RT_EXIT(1, 2, 4, 4, VURNEL_RT4_POPS,                    \
+                                                   VURNEL_RT_ST(-32) VURNEL_RT_ST(-16)             \
+                                                       VURNEL_RT_ST(-64) VURNEL_RT_ST(-48))        \
+                                        VURNEL_RT_EXIT(2, 3, 5, 4, VURNEL_RT4_POPS,                \
+                                                       VURNEL_RT_ST(-48) VURNEL_RT_ST(-32)         \
+                                                           VURNEL_RT_ST(-16) VURNEL_RT_ST(-64))    \
+                                            VURNEL_RT_EXIT(3, 0, 2, 4, VURNEL_RT4_POPS,            \
+                                                           VURNEL_RT_ST(-64) VURNEL_RT_ST(-48)     \
+                                                               VURNEL_RT_ST(-32) VURNEL_RT_ST(     \
+                                                                   -16)) ".Lvurnel_rt_end_%=:\n\t"
+
+// Whether there is a register loop for N taps (three, or four with feed-forward doubles).
+template <int N, bool Doubles> constexpr bool kRegisterTaps = N == 3 || (N == 4 && Doubles);
 
 // n ≥ 1 samples at three or four taps (see above), every output kept in registers and stored to
-// the history at the end only: the loop runs N samples a turn, RunRecompute the rest; false
-// (nothing run) where there is no such loop.
-template <int N, bool Doubles, typename T>
-bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap* taps,
+// the history at the end only (the oldest before the last sample too: the history keeps N + 1
+// outputs). ONE: the oldest tap's feed-forward coefficient is 1.
+template <int N, bool Doubles, bool One, typename T>
+void RunRegisterLoop(const T* x, long double* y, T* out, long n, const SplitTap* taps,
                      long double g) {
-    if constexpr (N == 3 || (N == 4 && Doubles)) {
-        static constexpr unsigned kMask = SplitMask(N);
-        long turns = n / N;
-        const long rest = n % N;
-        if (turns > 0) {
+    static constexpr unsigned kMask = SplitMask(N);
 #define VURNEL_RT_OPERANDS                                                                         \
     [x] "+r"(x), [y] "+r"(y), [out] "+r"(out),                                                     \
-        [n] "+r"(turns)                                                                            \
-        : [c] "r"(taps), [g] "m"(g), [mask] "i"(kMask), [step] "i"(static_cast<int>(sizeof(T)))    \
-        : VURNEL_IIR_CLOBBERS
+        [n] "+r"(n)                                                                                \
+        : [c] "r"(taps), [g] "m"(g), [mask] "i"(kMask), [one] "i"(One ? 1 : 0),                    \
+          [step] "i"(static_cast<int>(sizeof(T))) : VURNEL_IIR_CLOBBERS
 #define VURNEL_RT_ASM(LD, STP)                                                                     \
     if constexpr (N == 3 && Doubles)                                                               \
         __asm__ volatile(VURNEL_RT3_LOOP(LD, STP, VURNEL_RT_XC_DOUBLE) : VURNEL_RT_OPERANDS);      \
@@ -951,15 +1013,24 @@ bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap*
         __asm__ volatile(VURNEL_RT3_LOOP(LD, STP, VURNEL_RT_XC_EXTENDED) : VURNEL_RT_OPERANDS);    \
     else                                                                                           \
         __asm__ volatile(VURNEL_RT4_LOOP(LD, STP) : VURNEL_RT_OPERANDS);
-            if constexpr (sizeof(T) == 4) {
-                VURNEL_RT_ASM("flds", "fstps")
-            } else {
-                VURNEL_RT_ASM("fldl", "fstpl")
-            }
+    if constexpr (sizeof(T) == 4) {
+        VURNEL_RT_ASM("flds", "fstps")
+    } else {
+        VURNEL_RT_ASM("fldl", "fstpl")
+    }
 #undef VURNEL_RT_ASM
 #undef VURNEL_RT_OPERANDS
-        }
-        if (rest > 0) RunRecompute<N, Doubles, T>(x, y, out, rest, taps, g);
+}
+
+// RunRegisterLoop where there is one (true), else nothing run (false).
+template <int N, bool Doubles, typename T>
+bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap* taps,
+                     long double g) {
+    if constexpr (kRegisterTaps<N, Doubles>) {
+        if (taps[0].c == 1.0 && taps[0].cLo == 0.0)
+            RunRegisterLoop<N, Doubles, true, T>(x, y, out, n, taps, g);
+        else
+            RunRegisterLoop<N, Doubles, false, T>(x, y, out, n, taps, g);
         return true;
     } else {
         return false;
@@ -967,6 +1038,13 @@ bool RunRegisterTaps(const T* x, long double* y, T* out, long n, const SplitTap*
 }
 
 #undef VURNEL_RT4_LOOP
+#undef VURNEL_RT3_POPS
+#undef VURNEL_RT4_POPS
+#undef VURNEL_RT_ST
+#undef VURNEL_RT_EXIT
+#undef VURNEL_RT_LABEL
+#undef VURNEL_RT_STEP
+#undef VURNEL_RT_XC0
 #undef VURNEL_RT4_SAMPLE
 #undef VURNEL_RT3_LOOP
 #undef VURNEL_RT3_SAMPLE
@@ -1004,19 +1082,24 @@ template <int N, typename T> bool RecoverInputs(long double g, const long double
     if (gb.Exponent() < 64 || gb.Exponent() > 0x7FFF - 64 || (gb.mantissa >> 63) == 0) return false;
     const long double inverse = 1.0L / g;
     for (int k = 0; k < N; ++k) {
-        const long double t = xv[k + 1];
-        const TExtendedBits tb = ToBits(t);
-        T x;
+        // The stored product's bits read from memory (not through an x87 register: a store
+        // forwarded to integer loads costs tens of cycles).
+        TExtendedBits tb;
+        std::memcpy(&tb.mantissa, &xv[k + 1], 8);
+        std::memcpy(&tb.signExponent, reinterpret_cast<const unsigned char*>(&xv[k + 1]) + 8, 2);
         if (tb.IsZero()) {
-            x = tb.IsNegative() != gb.IsNegative() ? -T(0) : T(0);
-        } else {
-            const int q = tb.Exponent() - gb.Exponent();
-            if (tb.Exponent() < 64 || tb.Exponent() > 0x7FFF - 64 || (tb.mantissa >> 63) == 0 ||
-                q < -kRange || q > kRange)
-                return false;
-            x = static_cast<T>(t * inverse);
+            // ±0 · g is the zero of the product's sign: the stored bits by construction.
+            xs[k] = tb.IsNegative() != gb.IsNegative() ? -T(0) : T(0);
+            continue;
         }
-        if (!(ToBits(static_cast<long double>(x) * g) == tb)) return false;
+        const int q = tb.Exponent() - gb.Exponent();
+        if (tb.Exponent() < 64 || tb.Exponent() > 0x7FFF - 64 || (tb.mantissa >> 63) == 0 ||
+            q < -kRange || q > kRange)
+            return false;
+        const T x = static_cast<T>(xv[k + 1] * inverse);
+        // Both sides normal values (t normalised, x normal): equal values have equal bits, and the
+        // x87's comparison says so without a trip through memory.
+        if (static_cast<long double>(x) * g != xv[k + 1]) return false;
         xs[k] = x;
     }
     return true;
@@ -1024,11 +1107,14 @@ template <int N, typename T> bool RecoverInputs(long double g, const long double
 
 // FastLoop's block for float and double buffers of more than N samples, through RunRecompute after
 // the first N; false (nothing run) where the coefficients do not split.
+// `split`: the taps already split (a block cache's), or null.
 template <int N, typename C, typename T>
 bool RecomputeBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
-                    long double* xv, long double* yv, const T* input, T* output, int count) {
-    SplitTap taps[N];
-    if (!Split<N>(xCoeffs, yCoeffs, taps)) return false;
+                    long double* xv, long double* yv, const T* input, T* output, int count,
+                    const SplitTap* split = nullptr) {
+    SplitTap own[N];
+    if (!split && !Split<N>(xCoeffs, yCoeffs, own)) return false;
+    const SplitTap* taps = split ? split : own;
     T xs[N + kChunk];
     long double ys[N + kChunk];
     int done = 0, m = 0;
@@ -1049,6 +1135,9 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
             if (m % 2)
                 RunRecompute<N, doubles, T>(xs + N + m - 1, ys + N + m - 1, output + done + m - 1,
                                             1, taps, g);
+        } else if (kRegisterTaps<N, doubles>) {
+            // The register loops store the oldest output before the last sample themselves.
+            RunRegisterTaps<N, doubles, T>(xs + N, ys + N, output + done, m, taps, g);
         } else if (N <= RegisterOutputs(N, doubles) && done + m == count && m > 1) {
             // Outputs in registers are stored at the end of a run: the last sample runs on its
             // own, so that the one before the last N is stored too (the history keeps N + 1).
@@ -1194,6 +1283,125 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
 #undef VURNEL_RCN_OPERANDS
 }
 
+// The same loop where every input in play is a zero and every output in play is not: the
+// feed-forward products are zeros then, and so is the sum t + p₀, and a zero added to a sum that is
+// not zero, or a sum that is a zero added to a product that is not (q = y·d, y and d not zeros, no
+// underflow above the limit), gives that sum or product: (acc + p) + q is acc + q, in any rounding
+// mode. So the sum is +0 + q₀ + q₁ + … (the feed-forward side dropped: half the arithmetic, the
+// same bits), for as long as no output is a zero: the loop leaves after a zero output too (stored),
+// and its caller goes on with the loop above.
+#define VURNEL_RCZ_NEXT(FAR, STORE, SCALE, FIST, SHIFT, S)                                         \
+    "movzwl -8(%[y]), %k[e]\n\t"                                                                   \
+    "mov %k[e], %k[s]\n\t"                                                                         \
+    "and $0x8000, %k[s]\n\t"                                                                       \
+    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "cmp $" FAR ", %k[e]\n\t"                                                                      \
+    "jae 6f\n\t"                                                                                   \
+    "mov %" S "[s], -%c[step](%[out])\n\t"                                                         \
+    "test %k[e], %k[e]\n\t"                                                                        \
+    "jz 10f\n\t"                                                                                   \
+    "dec %k[e]\n\t"                                                                                \
+    "cmp %k[lim], %k[e]\n\t"                                                                       \
+    "jb 10f\n\t"                                                                                   \
+    "11:\n\t"                                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "jnz 1b\n\t"                                                                                   \
+    "jmp 3f\n\t"                                                                                   \
+    "6:\n\t"                                                                                       \
+    "fld %%st(1)\n\t"                                                                              \
+    "fabs\n\t"                                                                                     \
+    "fldl %[normal]\n\t"                                                                           \
+    "fcomip %%st(1)\n\t"                                                                           \
+    "jbe 7f\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                                  \
+    "jmp 11b\n\t"                                                                                  \
+    "7:\n\t"                                                                                       \
+    "fstp %%st(0)\n\t"                                                                             \
+    "fld %%st(1)\n\t" STORE "jmp 11b\n\t"                                                          \
+    "10:\n\t"                                                                                      \
+    "dec %[n]\n\t"                                                                                 \
+    "3:\n\t"
+#define VURNEL_RCZ_NEXT_FLOAT                                                                      \
+    VURNEL_RCZ_NEXT("16183", "fstps -%c[step](%[out])\n\t", "fmull %[scale]\n\t",                  \
+                    "fistpl -%c[step](%[out])\n\t", "16", "k")
+#define VURNEL_RCZ_NEXT_DOUBLE                                                                     \
+    VURNEL_RCZ_NEXT("15283", "fstpl -%c[step](%[out])\n\t",                                        \
+                    "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll -%c[step](%[out])\n\t", "48", \
+                    "q")
+// A tap whose output is in register st(P) once d is pushed, without the feed-forward product.
+#define VURNEL_RCZ_REGISTER_TAP(P)                                                                 \
+    VURNEL_RC_D "fmul %%st(" #P "), %%st\n\t"                                                      \
+                "faddp %%st, %%st(1)\n\t"                                                          \
+                ".set vurnel_k, vurnel_k+1\n\t"
+#define VURNEL_RCZ_TAPS1 VURNEL_RCZ_REGISTER_TAP(3)
+#define VURNEL_RCZ_TAPS2 VURNEL_RCZ_REGISTER_TAP(4) VURNEL_RCZ_TAPS1
+#define VURNEL_RCZ_TAPS3 VURNEL_RCZ_REGISTER_TAP(5) VURNEL_RCZ_TAPS2
+#define VURNEL_RCZ_TAPS4 VURNEL_RCZ_REGISTER_TAP(6) VURNEL_RCZ_TAPS3
+#define VURNEL_RCZ_TAPS5 VURNEL_RCZ_REGISTER_TAP(7) VURNEL_RCZ_TAPS4
+#define VURNEL_RCZ_LOOP(R, NEXT)                                                                   \
+    VURNEL_RCN_LOAD_Y##R "fldt %[g]\n\t"                                                           \
+                         ".p2align 6\n\t1:\n\t"                                                    \
+                         "fldz\n\t"                                                                \
+                         ".set vurnel_k, 0\n\t"                                                    \
+                         ".rept %c[taps] - " #R "\n\t"                                             \
+                         "fldt vurnel_k*16-%c[taps]*16(%[y])\n\t" VURNEL_RC_D                      \
+                         "fmulp %%st, %%st(1)\n\t"                                                 \
+                         "faddp %%st, %%st(1)\n\t"                                                 \
+                         ".set vurnel_k, vurnel_k+1\n\t"                                           \
+                         ".endr\n\t" VURNEL_RCZ_TAPS##R "fld %%st(0)\n\t"                          \
+                                                        "fstpt (%[y])\n\t" VURNEL_ROTATE##R        \
+        "add $16, %[y]\n\t"                                                                        \
+        "add %[step], %[out]\n\t" NEXT "fstp %%st(0)\n\t" VURNEL_POP_Y##R
+
+// One chunk of n ≥ 1 samples on zeros (see above), n left as the samples not run.
+template <int N, bool Doubles, typename T>
+void RunSilentNarrowed(long double* y, T* out, long& n, const SplitTap* taps, long double g,
+                       unsigned limit) {
+    constexpr int R = RegisterOutputs(N, Doubles);
+    static constexpr unsigned kMask = SplitMask(N);
+    [[maybe_unused]] std::uint64_t sign = 0;
+    const double scale = sizeof(T) == 4 ? 0x1p149 : 0x1p537;
+    const double normal = sizeof(T) == 4 ? 0x1p-126 : 0x1p-1022;
+    [[maybe_unused]] unsigned scratch = 0;
+#define VURNEL_RCZ_ASM(RR, NEXT)                                                                   \
+    __asm__ volatile(                                                                              \
+        VURNEL_RCZ_LOOP(RR, NEXT)                                                                  \
+        : [y] "+r"(y), [out] "+r"(out), [n] "+r"(n), [s] "=&r"(sign), [e] "=&r"(scratch)           \
+        : [c] "r"(taps), [g] "m"(g), [taps] "i"(N), [mask] "i"(kMask),                             \
+          [step] "i"(static_cast<int>(sizeof(T))), [lim] "r"(limit), [scale] "m"(scale),           \
+          [normal] "m"(normal)                                                                     \
+        : VURNEL_IIR_CLOBBERS);
+#define VURNEL_RCZ_FOR(NEXT)                                                                       \
+    if constexpr (R == 1) {                                                                        \
+        VURNEL_RCZ_ASM(1, NEXT)                                                                    \
+    } else if constexpr (R == 2) {                                                                 \
+        VURNEL_RCZ_ASM(2, NEXT)                                                                    \
+    } else if constexpr (R == 3) {                                                                 \
+        VURNEL_RCZ_ASM(3, NEXT)                                                                    \
+    } else if constexpr (R == 5) {                                                                 \
+        VURNEL_RCZ_ASM(5, NEXT)                                                                    \
+    } else {                                                                                       \
+        VURNEL_RCZ_ASM(4, NEXT)                                                                    \
+    }
+    if constexpr (sizeof(T) == 4) {
+        VURNEL_RCZ_FOR(VURNEL_RCZ_NEXT_FLOAT)
+    } else {
+        VURNEL_RCZ_FOR(VURNEL_RCZ_NEXT_DOUBLE)
+    }
+#undef VURNEL_RCZ_FOR
+#undef VURNEL_RCZ_ASM
+}
+
+#undef VURNEL_RCZ_LOOP
+#undef VURNEL_RCZ_TAPS5
+#undef VURNEL_RCZ_TAPS4
+#undef VURNEL_RCZ_TAPS3
+#undef VURNEL_RCZ_TAPS2
+#undef VURNEL_RCZ_TAPS1
+#undef VURNEL_RCZ_REGISTER_TAP
+#undef VURNEL_RCZ_NEXT_DOUBLE
+#undef VURNEL_RCZ_NEXT_FLOAT
+#undef VURNEL_RCZ_NEXT
 #undef VURNEL_RCN_LOOP
 #undef VURNEL_RCN_TAPS5
 #undef VURNEL_RCN_TAPS4
@@ -1209,6 +1417,25 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
 #undef VURNEL_RCN_NEXT_FLOAT
 #undef VURNEL_RCN_NEXT
 
+// Whether the n values are all zeros (of either sign), as bits.
+template <typename T> bool Zeros(const T* v, int n) {
+    using U = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+    U any = 0;
+    for (int i = 0; i < n; ++i) {
+        U bits;
+        std::memcpy(&bits, &v[i], sizeof bits);
+        any |= bits << 1;
+    }
+    return any == 0;
+}
+
+// Whether the n values all have exponent fields above limit.
+inline bool Above(const long double* v, int n, unsigned limit) {
+    for (int i = 0; i < n; ++i)
+        if (ExponentField(v[i]) <= limit) return false;
+    return true;
+}
+
 // The narrowing block of the silent paths (FastLoop's, narrowed and checked) for float and double
 // buffers of more than N samples, through RunRecomputeNarrowed after the first N; returns the
 // samples run, or −1 (nothing run) where the coefficients do not split.
@@ -1220,12 +1447,20 @@ int RecomputeNarrowed(long double g, const long double* xCoeffs, const long doub
     if (limit + 1 >= (sizeof(T) == 4 ? 16183u : 15283u)) return -1;
     SplitTap taps[N];
     if (!Split<N>(xCoeffs, yCoeffs, taps)) return -1;
+    bool silentTaps = true; // every feedback coefficient not a zero (RunSilentNarrowed)
+    for (int k = 0; k < N; ++k)
+        silentTaps = silentTaps && ExponentField(taps[k].d) != 0;
     T xs[N + kChunk];
     long double ys[N + kChunk];
-    std::memcpy(xs, input, N * sizeof(T)); // before the first outputs overwrite them
-    int done =
-        FastLoop<N, C, true, T, T, true>(g, xCoeffs, yCoeffs, xv, yv, input, output, N, limit);
-    if (done < N || done == count) return done;
+    int done = 0;
+    // The inputs before the block found again (zeros by their signs on silence), or its first N
+    // samples on the older loop.
+    if (!RecoverInputs<N>(g, xv, xs)) {
+        std::memcpy(xs, input, N * sizeof(T)); // before the first outputs overwrite them
+        done =
+            FastLoop<N, C, true, T, T, true>(g, xCoeffs, yCoeffs, xv, yv, input, output, N, limit);
+        if (done < N || done == count) return done;
+    }
     for (int i = 0; i < N; ++i)
         ys[i] = yv[i + 1];
     int ran = 0;
@@ -1233,11 +1468,22 @@ int RecomputeNarrowed(long double g, const long double* xCoeffs, const long doub
         const int m = count - done < kChunk ? count - done : kChunk;
         std::memcpy(xs + N, input + done, static_cast<std::size_t>(m) * sizeof(T));
         long n = m;
-        RunRecomputeNarrowed<N, sizeof(C) == sizeof(double), T>(xs + N, ys + N, output + done, n,
-                                                                taps, g, limit);
+        constexpr bool doubles = sizeof(C) == sizeof(double);
+        int ahead = 0;
+        if (silentTaps && Zeros(xs, N + m) && Above(ys, N, limit)) {
+            RunSilentNarrowed<N, doubles, T>(ys + N, output + done, n, taps, g, limit);
+            ahead = m - static_cast<int>(n);
+        }
+        // Where the silent loop did not run, or left after a zero output, the rest of the chunk
+        // runs on the loop that forms the zeros' signs.
+        if (n != 0 && (ahead == 0 || ExponentField(ys[N + ahead - 1]) == 0))
+            RunRecomputeNarrowed<N, doubles, T>(xs + N + ahead, ys + N + ahead,
+                                                output + done + ahead, n, taps, g, limit);
         ran = m - static_cast<int>(n);
         done += ran;
         if (n != 0 || done == count) break;
+        // A chunk's last sample may be the one to leave after.
+        if (ExponentField(ys[N + ran - 1]) - 1u < limit) break;
         std::memmove(xs, xs + m, N * sizeof(T));
         std::memmove(ys, ys + m, N * sizeof(long double));
     }
@@ -1275,6 +1521,20 @@ void FastBlock(long double g, const long double* xCoeffs, const long double* yCo
         if (count > N && RecomputeBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count))
             return;
     FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
+}
+
+// FastBlock with the taps already split (where they split: null otherwise).
+template <int N, typename C, typename T>
+void SplitBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
+                long double* xv, long double* yv, const T* input, T* output, int count,
+                const SplitTap* taps) {
+    if constexpr (N <= 2)
+        SmallBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+    else if (taps && count > N &&
+             RecomputeBlock<N, C, T>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, taps))
+        return;
+    else
+        FastLoop<N, C, false>(g, xCoeffs, yCoeffs, xv, yv, input, output, count, 0);
 }
 
 template <int N, typename C, typename T>
@@ -1315,9 +1575,60 @@ bool DoubleCoefficients(const long double* xCoeffs, int numTaps) {
 
 constexpr bool kFastLoop = true;
 
+// The block cache for these coefficients, worked out again where they changed; false where the
+// tap count has no specialised loop.
+bool Refresh(TdspIIRBlockCache& cache, int numTaps, const long double* xCoeffs,
+             const long double* yCoeffs) {
+    if (numTaps < 1 || numTaps > MaxSpecialisedTaps) return false;
+    bool same = cache.numTaps == numTaps;
+    for (int k = 0; same && k < numTaps; ++k)
+        same = std::memcmp(&cache.taps[k].cx, &xCoeffs[k], 10) == 0 &&
+               std::memcmp(&cache.taps[k].d, &yCoeffs[k], 10) == 0;
+    if (!same) {
+        cache.split = SplitTaps(numTaps, xCoeffs, yCoeffs, cache.taps);
+        cache.doubles = DoubleCoefficients(xCoeffs, numTaps);
+        for (int k = 0; k < numTaps; ++k) {
+            std::memcpy(&cache.taps[k].cx, &xCoeffs[k], sizeof(long double));
+            std::memcpy(&cache.taps[k].d, &yCoeffs[k], sizeof(long double));
+        }
+        cache.numTaps = numTaps;
+    }
+    return true;
+}
+
+template <typename T>
+using SplitRoutine = void (*)(long double, const long double*, const long double*, long double*,
+                              long double*, const T*, T*, int, const SplitTap*);
+
+template <typename T, int... N>
+SplitRoutine<T> SelectSplit(bool doubles, int numTaps, std::integer_sequence<int, N...>) {
+    static constexpr SplitRoutine<T> extended[] = {&SplitBlock<N + 1, long double, T>...};
+    static constexpr SplitRoutine<T> exact[] = {&SplitBlock<N + 1, double, T>...};
+    return doubles ? exact[numTaps - 1] : extended[numTaps - 1];
+}
+
+// The block through the cache; false (nothing run) where there is no specialised loop.
+template <typename T>
+bool CachedBlock(int numTaps, long double g, const long double* xCoeffs, const long double* yCoeffs,
+                 long double* xv, long double* yv, const T* input, T* output, int count,
+                 TdspIIRBlockCache& cache) {
+    if (!Refresh(cache, numTaps, xCoeffs, yCoeffs)) return false;
+    // The split is exact only where the x87 rounds to 64-bit significands.
+    const SplitTap* taps =
+        cache.split && (ControlWord() & 0x0300u) == 0x0300u ? cache.taps : nullptr;
+    SelectSplit<T>(cache.doubles, numTaps, std::make_integer_sequence<int, MaxSpecialisedTaps>{})(
+        g, xCoeffs, yCoeffs, xv, yv, input, output, count, taps);
+    return true;
+}
+
 #else
 
 constexpr bool kFastLoop = false;
+template <typename T>
+bool CachedBlock(int, long double, const long double*, const long double*, long double*,
+                 long double*, const T*, T*, int, TdspIIRBlockCache&) {
+    return false;
+}
 
 template <int N, typename C, typename T>
 void FastBlock(long double g, const long double* xCoeffs, const long double* yCoeffs,
@@ -1458,6 +1769,15 @@ void Block(int numTaps, long double g, const long double* xCoeffs, const long do
         GenericBlock(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
 }
 
+template <typename T>
+void BlockWithCache(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv, const T* input,
+                    T* output, int count, TdspIIRBlockCache& cache) {
+    if (count <= 0) return;
+    if (!CachedBlock(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, cache))
+        Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
 } // namespace
 
 int IIRFilterCheckedBlock(int numTaps, long double g, const long double* xCoeffs,
@@ -1501,6 +1821,17 @@ void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
                     const long double* yCoeffs, long double* xv, long double* yv,
                     const float* input, float* output, int count) {
     Block(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count);
+}
+
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const double* input, double* output, int count, TdspIIRBlockCache& cache) {
+    BlockWithCache(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, cache);
+}
+void IIRFilterBlock(int numTaps, long double g, const long double* xCoeffs,
+                    const long double* yCoeffs, long double* xv, long double* yv,
+                    const float* input, float* output, int count, TdspIIRBlockCache& cache) {
+    BlockWithCache(numTaps, g, xCoeffs, yCoeffs, xv, yv, input, output, count, cache);
 }
 
 } // namespace vurnel::dsp

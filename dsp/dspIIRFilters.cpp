@@ -552,8 +552,13 @@ template <typename T> void TdspCustomIIRFilter::Block(const T* input, T* output,
     // Zeros (of either sign) run on the silent paths where they apply: the same bits, none of
     // the x87's slow paths.
     if (!AllZeros(input, count) || !IIRSilentBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV,
-                                                   input, output, count, FDesignCount, FSilent))
-        IIRFilterBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, output, count);
+                                                   input, output, count, FDesignCount, FSilent)) {
+        if constexpr (sizeof(T) < sizeof(long double))
+            IIRFilterBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, output, count,
+                           FBlockCache);
+        else
+            IIRFilterBlock(NumTaps, GainFactor, XCoeffs, YCoeffs, XV, YV, input, output, count);
+    }
     // A value that is not finite stays in the recursion for good: start it again from rest.
     // Looked at as bits, so that no operation touches the values.
     bool finite = true;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "dspComponent.h"
+#include "dspIIRBlock.h"
 #include "dspIIRSilence.h"
 #include "dspcomplex.h"
 
@@ -263,6 +264,7 @@ private:
     TdspSampleRoutine FRoutine = TdspSampleRoutine::PassThrough;
     std::uint64_t FDesignCount = 0;
     TdspSilentState FSilent;
+    TdspIIRBlockCache FBlockCache; // the block calls' work on the coefficients, between calls
     bool FStable = true;
     // Where the line about an unstable recursion (and the line break before it) begins in
     // ErrorText; npos when there is none.

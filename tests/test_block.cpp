@@ -125,7 +125,7 @@ TEST(FilterBlock, BlockCallsKeepTheBitsOfProcessSampleForEveryDesignAndBufferTyp
 // A block after samples of other types (long double samples that are not floats, then a double
 // block): the block loops find the inputs before it again only where they give the stored
 // products' bits, and run the older loop otherwise; every output keeps the bits of ProcessSample.
-TEST(FilterBlock, ABlockAfterSamplesOfAnotherTypeKeepsTheBits) {
+TEST(FilterBlock, ABlockAfterSamplesOfAnotherTypeOrANewDesignKeepsTheBits) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<long double> d(-1, 1);
     for (int order = 1; order <= 8; ++order) {
@@ -149,6 +149,13 @@ TEST(FilterBlock, ABlockAfterSamplesOfAnotherTypeKeepsTheBits) {
             bool same = true;
             for (std::size_t i = 0; i < wide.size(); ++i)
                 same = same && static_cast<double>(plain.ProcessSample(wide[i])) == wideOut[i];
+            for (std::size_t i = 0; i < narrow.size(); ++i)
+                same = same && static_cast<float>(plain.ProcessSample(narrow[i])) == narrowOut[i];
+            // A new design of as many taps: the block calls' cached work on the coefficients is
+            // done again.
+            plain.SetFrequency(1, 1100);
+            blocks.SetFrequency(1, 1100);
+            blocks.ProcessBlock(narrow.data(), narrowOut.data(), 64);
             for (std::size_t i = 0; i < narrow.size(); ++i)
                 same = same && static_cast<float>(plain.ProcessSample(narrow[i])) == narrowOut[i];
             for (int i = 0; i <= plain.GetNumTaps(); ++i)
