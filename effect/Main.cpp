@@ -371,6 +371,18 @@ void TMirvakEffect::processReplacing(float** inputs, float** outputs, std::int32
     Render<false>(inputs, outputs, sampleFrames);
 }
 
+// Whether a channel's block may be a tail (RenderTail): input below kTinyInput, not all zeros, or
+// zeros among a tail's last samples, on designs the Tail kernel may run.
+inline bool TMirvakEffect::TailMayRun(int channel, const float* in) const {
+    std::uint32_t first;
+    std::memcpy(&first, in, sizeof first);
+    const std::uint32_t size = first & 0x7FFFFFFFu;
+    constexpr std::uint32_t kTinyBits = 0x1F800000u; // kTinyInput
+    static_assert(0x1p-64f == kTinyInput);
+    return tailReady[channel] & (size < kTinyBits) &
+           ((size != 0) | (plans[channel].sinceTail < kTailLinger));
+}
+
 template <bool Accumulate>
 void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames) {
     if (frames <= 0) return;
@@ -389,10 +401,13 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
         OverlapsShifted(outR, inL, frames)) {
         RenderInterleaved<Accumulate>(inputs, outputs, frames, bassGain, trebleGain);
     } else {
-        if (!RenderTail<Accumulate>(0, inL, outL, frames, bassGain, trebleGain))
+        // (Sound is told from a tail here, in a few instructions, rather than in a call.)
+        if (!(TailMayRun(0, inL) &&
+              RenderTail<Accumulate>(0, inL, outL, frames, bassGain, trebleGain)))
             RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain,
                                       trebleGain);
-        if (!RenderTail<Accumulate>(1, inR, outR, frames, bassGain, trebleGain))
+        if (!(TailMayRun(1, inR) &&
+              RenderTail<Accumulate>(1, inR, outR, frames, bassGain, trebleGain)))
             RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain,
                                       trebleGain);
     }
@@ -408,16 +423,11 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
 template <bool Accumulate>
 bool TMirvakEffect::RenderTail(int channel, const float* in, float* out, std::int32_t frames,
                                float bassGain, float trebleGain) {
-    if (!tailReady[channel]) return false;
     SilentPlan& plan = plans[channel];
     std::uint32_t first;
     std::memcpy(&first, in, sizeof first);
     const std::uint32_t size = first & 0x7FFFFFFFu;
-    constexpr std::uint32_t kTinyBits = 0x1F800000u; // kTinyInput
-    static_assert(0x1p-64f == kTinyInput);
-    if (size >= kTinyBits || (size == 0 && plan.sinceTail >= kTailLinger) ||
-        !TailGainsFit(bassGain, trebleGain))
-        return false;
+    if (!TailGainsFit(bassGain, trebleGain)) return false;
     TailFrame& frame = tails[channel];
     if (!plan.tailFits && !(TailStateFits(*frame.uB) & TailStateFits(*frame.yB) &
                             TailStateFits(*frame.uT) & TailStateFits(*frame.yT)))

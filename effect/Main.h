@@ -126,6 +126,7 @@ private:
     template <bool Accumulate>
     void RenderChannel(const float* in, float* out, std::int32_t frames, int bassSlot,
                        int trebleSlot, float bassGain, float trebleGain);
+    bool TailMayRun(int channel, const float* in) const;
     template <bool Accumulate>
     bool RenderTail(int channel, const float* in, float* out, std::int32_t frames, float bassGain,
                     float trebleGain);
