@@ -223,6 +223,21 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fmull 72(%[fr])\n\t"                                                                          \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
     "4:\n\t"
+// The store where both tone gains are zeros (the flat setting) and, accumulating, every old output
+// is a zero: each product by a gain is then a zero (the filters' outputs are finite), so v is
+// exactly x·2^64 where x is not a zero, and a zero of the plain computation's sign where it is.
+// The x87 stores v·(+0), a zero of v's sign (exact: no flag), and the integer registers store x's
+// own bits over it where x is not a zero (else to a spare slot): the same bits as the narrowing,
+// without its fistp read back. x's bits are read before the x87's store (in may be out).
+#define VURNEL_TAIL_STORE_FLAT                                                                     \
+    "movl (%[src],%[i],4), %%edx\n\t"                                                              \
+    "fmull 112(%[fr])\n\t"                                                                         \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "lea (%[out],%[i],4), %%r11\n\t"                                                               \
+    "lea 104(%[fr]), %%rax\n\t"                                                                    \
+    "testl $0x7FFFFFFF, %%edx\n\t"                                                                 \
+    "cmovz %%rax, %%r11\n\t"                                                                       \
+    "movl %%edx, (%%r11)\n\t"
 // One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
 #define VURNEL_TAIL_SAMPLE(U_BASS, U_TREBLE, T_FORM, STORE)                                        \
     "flds (%[x],%[i],4)\n\t"                                                                       \
@@ -327,13 +342,31 @@ int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t 
     float x[kTailStretch + 1], old[Accumulate ? kTailStretch : 1];
     // A block of one frame, as hosts give thousands a second: without the call.
     if (n == 1 ? !ScaleOne(in, x + 1) : !ScaleUp(in, x + 1, n)) return -1;
-    if constexpr (Accumulate)
-        if (n == 1 ? !ScaleOne(out, old) : !ScaleUp(out, old, n)) return -1;
+    // The flat setting (both gains zeros) onto old outputs that are all zeros, as a host that
+    // clears its buffers gives: VURNEL_TAIL_STORE_FLAT, the zeros read as they stand.
+    std::uint32_t gains[2];
+    std::memcpy(&gains[0], &frame.bassGain, sizeof gains[0]);
+    std::memcpy(&gains[1], &frame.trebleGain, sizeof gains[1]);
+    bool flat = ((gains[0] | gains[1]) & 0x7FFFFFFFu) == 0;
+    if constexpr (Accumulate) {
+        if (flat) {
+            std::uint32_t any = 0;
+            for (std::int32_t k = 0; k < n; ++k) {
+                std::uint32_t b;
+                std::memcpy(&b, out + k, sizeof b);
+                any |= b;
+            }
+            flat = (any & 0x7FFFFFFFu) == 0;
+        }
+        if (!flat && (n == 1 ? !ScaleOne(out, old) : !ScaleUp(out, old, n))) return -1;
+    }
     std::intptr_t i = -static_cast<std::intptr_t>(n);
     TailFrame* const fr = &frame;
 // The statement for a stretch: replacing, or (OLD) reading the scaled old outputs too.
 #define VURNEL_TAIL_OLD , [old] "r"(old + n)
 #define VURNEL_TAIL_NO_OLD
+#define VURNEL_TAIL_FLAT_OLD , [old] "r"(out + n), [src] "r"(in + n)
+#define VURNEL_TAIL_FLAT_NO_OLD , [src] "r"(in + n)
 #define VURNEL_TAIL_STATEMENT(T_FORM, STORE, OLD)                                                  \
     __asm__ volatile(                                                                              \
         VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
@@ -343,14 +376,20 @@ int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t 
           "st(5)", "st(6)", "st(7)")
     // Short stretches (blocks of a few frames) store each output behind a branch.
     if constexpr (Accumulate) {
-        if (n < 8)
+        if (flat)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_FLAT,
+                                  VURNEL_TAIL_FLAT_OLD);
+        else if (n < 8)
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_BRANCH,
                                   VURNEL_TAIL_OLD);
         else
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_CHOSEN,
                                   VURNEL_TAIL_OLD);
     } else {
-        if (n < 8)
+        if (flat)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_FLAT,
+                                  VURNEL_TAIL_FLAT_NO_OLD);
+        else if (n < 8)
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_BRANCH,
                                   VURNEL_TAIL_NO_OLD);
         else
@@ -360,6 +399,8 @@ int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t 
 #undef VURNEL_TAIL_STATEMENT
 #undef VURNEL_TAIL_OLD
 #undef VURNEL_TAIL_NO_OLD
+#undef VURNEL_TAIL_FLAT_OLD
+#undef VURNEL_TAIL_FLAT_NO_OLD
     return fr->fits != 0 ? 1 : 0;
 }
 
