@@ -295,6 +295,18 @@ void TMirvakEffect::AdoptDesigns() {
         for (int i = 0; i < dsp::MaxPoleZero; ++i)
             runner.XV[i] = runner.YV[i] = 0.0L;
     }
+    // Each channel's pair, a first-order lowpass and highpass the Tail kernel may run, and the
+    // channel's frame pointed at them.
+    for (int channel = 0; channel < 2; ++channel) {
+        const int b = channel == 0 ? kBassLeft : kBassRight, t = b + 1;
+        Runner &br = runners[b], &tr = runners[t];
+        const dsp::TdspIIRDesignSnapshot &bd = current.filter[b], &td = current.filter[t];
+        tailReady[channel] =
+            br.tailFits && tr.tailFits && SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1;
+        if (tailReady[channel])
+            BindTail(tails[channel], {bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
+                     {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]});
+    }
 }
 
 SilentFilter TMirvakEffect::Silent(int slot) {
@@ -359,6 +371,18 @@ void TMirvakEffect::processReplacing(float** inputs, float** outputs, std::int32
     Render<false>(inputs, outputs, sampleFrames);
 }
 
+// Whether a channel's block may be a tail (RenderTail): input below kTinyInput, not all zeros, or
+// zeros among a tail's last samples, on designs the Tail kernel may run.
+inline bool TMirvakEffect::TailMayRun(int channel, const float* in) const {
+    std::uint32_t first;
+    std::memcpy(&first, in, sizeof first);
+    const std::uint32_t size = first & 0x7FFFFFFFu;
+    constexpr std::uint32_t kTinyBits = 0x1F800000u; // kTinyInput
+    static_assert(0x1p-64f == kTinyInput);
+    return tailReady[channel] & (size < kTinyBits) &
+           ((size != 0) | (plans[channel].sinceTail < kTailLinger));
+}
+
 template <bool Accumulate>
 void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames) {
     if (frames <= 0) return;
@@ -377,11 +401,55 @@ void TMirvakEffect::Render(float** inputs, float** outputs, std::int32_t frames)
         OverlapsShifted(outR, inL, frames)) {
         RenderInterleaved<Accumulate>(inputs, outputs, frames, bassGain, trebleGain);
     } else {
-        RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain, trebleGain);
-        RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain,
-                                  trebleGain);
+        // (Sound is told from a tail here, in a few instructions, rather than in a call.)
+        if (!(TailMayRun(0, inL) &&
+              RenderTail<Accumulate>(0, inL, outL, frames, bassGain, trebleGain)))
+            RenderChannel<Accumulate>(inL, outL, frames, kBassLeft, kTrebleLeft, bassGain,
+                                      trebleGain);
+        if (!(TailMayRun(1, inR) &&
+              RenderTail<Accumulate>(1, inR, outR, frames, bassGain, trebleGain)))
+            RenderChannel<Accumulate>(inR, outR, frames, kBassRight, kTrebleRight, bassGain,
+                                      trebleGain);
     }
     ClearNonFiniteHistories(outputs, frames);
+}
+
+// A tail through the float subnormals (input below kTinyInput, not all zeros), or zeros among its
+// last samples, goes straight to the Tail kernel, ahead of everything RenderChannel looks at:
+// short blocks come by the thousand a second, and at blocks of a few frames looking cost as much
+// as running. The designs were looked at once, as they came (tailReady, the channel's frame bound
+// to them), and the states are not looked at where the kernel has just left them in range: read
+// back at once as integers, its x87 stores would stall this AMD core, block after block.
+template <bool Accumulate>
+bool TMirvakEffect::RenderTail(int channel, const float* in, float* out, std::int32_t frames,
+                               float bassGain, float trebleGain) {
+    SilentPlan& plan = plans[channel];
+    std::uint32_t first;
+    std::memcpy(&first, in, sizeof first);
+    const std::uint32_t size = first & 0x7FFFFFFFu;
+    if (!TailGainsFit(bassGain, trebleGain)) return false;
+    TailFrame& frame = tails[channel];
+    if (!plan.tailFits && !(TailStateFits(*frame.uB) & TailStateFits(*frame.yB) &
+                            TailStateFits(*frame.uT) & TailStateFits(*frame.yT)))
+        return false;
+    plan.valid = false;
+    plan.sinceTail = size != 0 ? 0 : plan.sinceTail + frames;
+    bool fits = false;
+    const std::int32_t done =
+        ToneTailBlock<Accumulate>(frame, in, out, frames, bassGain, trebleGain, fits);
+    ++silentBlocks[static_cast<int>(SilentPath::Tail)];
+    plan.tailFits = fits;
+    if (done < frames) {
+        // Zeros that have decayed the states out of the kernel's range: the rest as any other
+        // block.
+        plan.tailFits = false;
+        const int bassSlot = channel == 0 ? kBassLeft : kBassRight;
+        const SilentPath path =
+            ChannelBlock<Accumulate>(Silent(bassSlot), Silent(bassSlot + 1), in + done, out + done,
+                                     frames - done, bassGain, trebleGain, plan);
+        ++silentBlocks[static_cast<int>(path)];
+    }
+    return true;
 }
 
 template <bool Accumulate>
@@ -446,9 +514,8 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
     const dsp::TdspIIRDesignSnapshot& bd = designs.Front().filter[bassSlot];
     const dsp::TdspIIRDesignSnapshot& td = designs.Front().filter[trebleSlot];
     SilentPlan& plan = plans[bassSlot == kBassLeft ? 0 : 1];
-    // Whether the Tail kernel left this channel's states, in range, at the end of the last block
-    // (every other way of moving them clears it).
-    const bool tailFits = plan.tailFits;
+    // The Tail kernel did not run this block (RenderTail): whether it left the states in range
+    // is for it to say, and they move here another way.
     plan.tailFits = false;
     if (!IsFirstOrder(bd) || !IsFirstOrder(td)) {
         for (std::int32_t i = 0; i < frames; ++i) {
@@ -481,38 +548,10 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
             ++silentBlocks[static_cast<int>(SilentPath::Usual)];
             return;
         }
-        const SilentFilter bass = Silent(bassSlot), treble = Silent(trebleSlot);
-        const bool tiny = (first & 0x7FFFFFFFu) != 0;
-        // The coefficients are looked at once per design, and the states not at all where the
-        // Tail kernel has just left them in range: read back at once as integers, its x87 stores
-        // would stall this AMD core, block after block.
-        if ((tiny || plan.sinceTail < kTailLinger) && br.tailFits && tr.tailFits &&
-            TailGainsFit(bassGain, trebleGain) &&
-            (tailFits || (TailStateFits(br.XV[1]) & TailStateFits(br.YV[1]) &
-                          TailStateFits(tr.XV[1]) & TailStateFits(tr.YV[1])))) {
-            // A tail through the float subnormals, or zeros among its last samples: straight to
-            // its kernel (short blocks come by the thousand a second).
-            plan.Forget();
-            plan.sinceTail = tiny ? 0 : plan.sinceTail + frames;
-            bool fits = false;
-            const std::int32_t done =
-                ToneTailBlock<Accumulate>({bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
-                                          {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]}, in,
-                                          out, frames, bassGain, trebleGain, fits);
-            ++silentBlocks[static_cast<int>(SilentPath::Tail)];
-            if (done == frames) {
-                plan.tailFits = fits;
-                return;
-            }
-            // Zeros that have decayed the states out of the kernel's range: the rest as any
-            // other block.
-            const SilentPath path = ChannelBlock<Accumulate>(
-                bass, treble, in + done, out + done, frames - done, bassGain, trebleGain, plan);
-            ++silentBlocks[static_cast<int>(path)];
-            return;
-        }
-        const SilentPath path =
-            ChannelBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan);
+        // Tails through the float subnormals, and zeros among their last samples, went to
+        // RenderTail where it may run them.
+        const SilentPath path = ChannelBlock<Accumulate>(Silent(bassSlot), Silent(trebleSlot), in,
+                                                         out, frames, bassGain, trebleGain, plan);
         ++silentBlocks[static_cast<int>(path)];
         return;
     }

@@ -126,6 +126,10 @@ private:
     template <bool Accumulate>
     void RenderChannel(const float* in, float* out, std::int32_t frames, int bassSlot,
                        int trebleSlot, float bassGain, float trebleGain);
+    bool TailMayRun(int channel, const float* in) const;
+    template <bool Accumulate>
+    bool RenderTail(int channel, const float* in, float* out, std::int32_t frames, float bassGain,
+                    float trebleGain);
     long double RunFilter(int slot, long double x);
     SilentFilter Silent(int slot);
     void ClearNonFiniteHistories(float** outputs, std::int32_t frames);
@@ -186,6 +190,10 @@ private:
     float glideGains[2][kGlideChunk] = {};
     std::uint64_t silentBlocks[static_cast<int>(SilentPath::Count)] = {};
     SilentPlan plans[2]; // each channel's, for the next block of the same silence
+    // Each channel's filters as the Tail kernel finds them, and whether it may run them
+    // (AdoptDesigns); RenderTail's.
+    TailFrame tails[2];
+    bool tailReady[2] = {};
 };
 
 } // namespace vurnel

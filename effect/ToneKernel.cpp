@@ -12,6 +12,16 @@
 
 namespace vurnel {
 
+// A pointer as it stands in a register: the compiler may not merge the reads of two such
+// into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
+// forwarding, on this AMD core the costliest step of a block of one frame).
+template <typename T> T* InRegister(T* p) {
+#if defined(__GNUC__)
+    __asm__("" : "+r"(p));
+#endif
+    return p;
+}
+
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(VURNEL_PORTABLE_KERNEL)
 
 // Why the loop is written by hand
@@ -108,22 +118,9 @@ namespace vurnel {
 //   integer indefinite, which lies above 2^23.
 // The filters' numbers are read through a frame of pointers, so the statement needs the same
 // few registers in every build.
-struct TailFrame {
-    // In another order than FirstOrderFilter's references: copied from there as they stand,
-    // they would be read 16 bytes at a time from two 8-byte stores just made, which stalls.
-    const long double *ycB, *gB; // 0, 8
-    long double* yB;             // 16
-    long double* uB;             // 24
-    const long double *ycT, *gT; // 32, 40
-    long double* yT;             // 48
-    long double* uT;             // 56
-    double up, down, toInteger;  // 64, 72, 80: 2^64, 2^-64, 2^85
-    float bassGain, trebleGain;  // 88, 92
-    std::int64_t n;              // 96
-    float spare;                 // 104: where the store not taken goes
-    std::uint32_t fits;          // 108: the states left by the stretch fit (1) or not (0)
-    double zero;                 // 112: +0, the scale of an output below the normal floats
-};
+// (TailFrame, in ToneKernel.h: 0-56 the pointers; 64, 72, 80: 2^64, 2^-64, 2^85; 88, 92 the
+// gains; 96: n; 104: where the store not taken goes; 108: whether the states left by the stretch
+// fit (1) or not (0); 112: +0, the scale of an output below the normal floats.)
 static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
@@ -226,6 +223,21 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fmull 72(%[fr])\n\t"                                                                          \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
     "4:\n\t"
+// The store where both tone gains are zeros (the flat setting) and, accumulating, every old output
+// is a zero: each product by a gain is then a zero (the filters' outputs are finite), so v is
+// exactly x·2^64 where x is not a zero, and a zero of the plain computation's sign where it is.
+// The x87 stores v·(+0), a zero of v's sign (exact: no flag), and the integer registers store x's
+// own bits over it where x is not a zero (else to a spare slot): the same bits as the narrowing,
+// without its fistp read back. x's bits are read before the x87's store (in may be out).
+#define VURNEL_TAIL_STORE_FLAT                                                                     \
+    "movl (%[src],%[i],4), %%edx\n\t"                                                              \
+    "fmull 112(%[fr])\n\t"                                                                         \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "lea (%[out],%[i],4), %%r11\n\t"                                                               \
+    "lea 104(%[fr]), %%rax\n\t"                                                                    \
+    "testl $0x7FFFFFFF, %%edx\n\t"                                                                 \
+    "cmovz %%rax, %%r11\n\t"                                                                       \
+    "movl %%edx, (%%r11)\n\t"
 // One sample, the register plan of VURNEL_TONE_SAMPLE, x read from the scaled doubles.
 #define VURNEL_TAIL_SAMPLE(U_BASS, U_TREBLE, T_FORM, STORE)                                        \
     "flds (%[x],%[i],4)\n\t"                                                                       \
@@ -324,88 +336,72 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
                                                            VURNEL_TAIL_STORED_U("56"), T_FORM,     \
                                                            "") "7:\n\t" VURNEL_TAIL_END(STORE)
 
-// A pointer as it stands in a register: the compiler may not merge the reads of two such
-// into one 16-byte read of the two 8-byte stores the caller has just made (a failed store
-// forwarding, on this AMD core the costliest step of a block of one frame).
-template <typename T> T* InRegister(T* p) {
-    __asm__("" : "+r"(p));
-    return p;
-}
-
 template <bool Accumulate>
-std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
-                           const float* in, float* out, std::int32_t frames, float bassGain,
-                           float trebleGain, bool& fits) {
-    TailFrame fr{InRegister(&bass.yc),
-                 InRegister(&bass.g),
-                 InRegister(&bass.prevY),
-                 InRegister(&bass.prevT),
-                 InRegister(&treble.yc),
-                 InRegister(&treble.g),
-                 InRegister(&treble.prevY),
-                 InRegister(&treble.prevT),
-                 0x1p64,
-                 0x1p-64,
-                 0x1p85,
-                 bassGain,
-                 trebleGain,
-                 0,
-                 0.0f,
-                 0,
-                 0.0};
-    TailFrame* const frame = &fr;
-    constexpr std::int32_t kStretch = 256;
+int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t n) {
     // x[0] stands before the stretch (x₋₁ for the formed u₋₁ reads one back).
-    float x[kStretch + 1], old[Accumulate ? kStretch : 1];
-    std::int32_t at = 0;
-    while (at < frames) {
-        const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
-        // A block of one frame, as hosts give thousands a second: without the call.
-        if (n == 1 ? !ScaleOne(in + at, x + 1) : !ScaleUp(in + at, x + 1, n)) break;
-        if constexpr (Accumulate)
-            if (n == 1 ? !ScaleOne(out + at, old) : !ScaleUp(out + at, old, n)) break;
-        std::intptr_t i = -static_cast<std::intptr_t>(n);
+    float x[kTailStretch + 1], old[Accumulate ? kTailStretch : 1];
+    // A block of one frame, as hosts give thousands a second: without the call.
+    if (n == 1 ? !ScaleOne(in, x + 1) : !ScaleUp(in, x + 1, n)) return -1;
+    // The flat setting (both gains zeros) onto old outputs that are all zeros, as a host that
+    // clears its buffers gives: VURNEL_TAIL_STORE_FLAT, the zeros read as they stand.
+    std::uint32_t gains[2];
+    std::memcpy(&gains[0], &frame.bassGain, sizeof gains[0]);
+    std::memcpy(&gains[1], &frame.trebleGain, sizeof gains[1]);
+    bool flat = ((gains[0] | gains[1]) & 0x7FFFFFFFu) == 0;
+    if constexpr (Accumulate) {
+        if (flat) {
+            std::uint32_t any = 0;
+            for (std::int32_t k = 0; k < n; ++k) {
+                std::uint32_t b;
+                std::memcpy(&b, out + k, sizeof b);
+                any |= b;
+            }
+            flat = (any & 0x7FFFFFFFu) == 0;
+        }
+        if (!flat && (n == 1 ? !ScaleOne(out, old) : !ScaleUp(out, old, n))) return -1;
+    }
+    std::intptr_t i = -static_cast<std::intptr_t>(n);
+    TailFrame* const fr = &frame;
 // The statement for a stretch: replacing, or (OLD) reading the scaled old outputs too.
 #define VURNEL_TAIL_OLD , [old] "r"(old + n)
 #define VURNEL_TAIL_NO_OLD
+#define VURNEL_TAIL_FLAT_OLD , [old] "r"(out + n), [src] "r"(in + n)
+#define VURNEL_TAIL_FLAT_NO_OLD , [src] "r"(in + n)
 #define VURNEL_TAIL_STATEMENT(T_FORM, STORE, OLD)                                                  \
     __asm__ volatile(                                                                              \
         VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
         : [i] "+r"(i)                                                                              \
-        : [x] "r"(x + 1 + n), [out] "r"(out + at + n), [fr] "r"(frame), [low] "m"(kTailFitLow)OLD  \
+        : [x] "r"(x + 1 + n), [out] "r"(out + n), [fr] "r"(fr), [low] "m"(kTailFitLow)OLD          \
         : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)", "st(3)", "st(4)",    \
           "st(5)", "st(6)", "st(7)")
-        // Short stretches (blocks of a few frames) store each output behind a branch.
-        if constexpr (Accumulate) {
-            if (n < 8)
-                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_BRANCH,
-                                      VURNEL_TAIL_OLD);
-            else
-                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_CHOSEN,
-                                      VURNEL_TAIL_OLD);
-        } else {
-            if (n < 8)
-                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_BRANCH,
-                                      VURNEL_TAIL_NO_OLD);
-            else
-                VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_CHOSEN,
-                                      VURNEL_TAIL_NO_OLD);
-        }
+    // Short stretches (blocks of a few frames) store each output behind a branch.
+    if constexpr (Accumulate) {
+        if (flat)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_FLAT,
+                                  VURNEL_TAIL_FLAT_OLD);
+        else if (n < 8)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_BRANCH,
+                                  VURNEL_TAIL_OLD);
+        else
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_CHOSEN,
+                                  VURNEL_TAIL_OLD);
+    } else {
+        if (flat)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_FLAT,
+                                  VURNEL_TAIL_FLAT_NO_OLD);
+        else if (n < 8)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_BRANCH,
+                                  VURNEL_TAIL_NO_OLD);
+        else
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_CHOSEN,
+                                  VURNEL_TAIL_NO_OLD);
+    }
 #undef VURNEL_TAIL_STATEMENT
 #undef VURNEL_TAIL_OLD
 #undef VURNEL_TAIL_NO_OLD
-        at += n;
-        if (fr.fits == 0) {
-            fits = false;
-            return at;
-        }
-    }
-    fits = at == frames;
-    // Sound from here on: the usual kernel.
-    if (at < frames)
-        ToneChannelBlock<Accumulate, ToneStore::Float>(bass, treble, in + at, out + at, frames - at,
-                                                       bassGain, trebleGain);
-    return frames;
+#undef VURNEL_TAIL_FLAT_OLD
+#undef VURNEL_TAIL_FLAT_NO_OLD
+    return fr->fits != 0 ? 1 : 0;
 }
 
 template <bool Accumulate, ToneStore Store>
@@ -461,28 +457,48 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
     treble.prevT = ts.prevT, treble.prevY = ts.prevY;
 }
 
-// The plain computation with the Tail store, in the same stretches, with the same look at the
-// states after each.
+// The plain computation with the Tail store, with the same look at the states after it.
 template <bool Accumulate>
-std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
-                           const float* in, float* out, std::int32_t frames, float bassGain,
-                           float trebleGain, bool& fits) {
-    constexpr std::int32_t kStretch = 256;
-    std::int32_t at = 0;
-    fits = true;
-    while (at < frames && fits) {
-        const std::int32_t n = frames - at < kStretch ? frames - at : kStretch;
-        ToneChannelBlock<Accumulate, ToneStore::Tail>(bass, treble, in + at, out + at, n, bassGain,
-                                                      trebleGain);
-        at += n;
-        fits = TailStateFits(bass.prevY) && TailStateFits(bass.prevT) &&
-               TailStateFits(treble.prevY) && TailStateFits(treble.prevT);
-    }
-    return at;
+int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t n) {
+    ToneChannelBlock<Accumulate, ToneStore::Tail>({*frame.gB, *frame.ycB, *frame.uB, *frame.yB},
+                                                  {*frame.gT, *frame.ycT, *frame.uT, *frame.yT}, in,
+                                                  out, n, frame.bassGain, frame.trebleGain);
+    return TailStateFits(*frame.yB) && TailStateFits(*frame.uB) && TailStateFits(*frame.yT) &&
+                   TailStateFits(*frame.uT)
+               ? 1
+               : 0;
 }
 
 #endif
 
+void BindTail(TailFrame& frame, const FirstOrderFilter& bass, const FirstOrderFilter& treble) {
+    frame.ycB = InRegister(&bass.yc), frame.gB = InRegister(&bass.g);
+    frame.yB = InRegister(&bass.prevY), frame.uB = InRegister(&bass.prevT);
+    frame.ycT = InRegister(&treble.yc), frame.gT = InRegister(&treble.g);
+    frame.yT = InRegister(&treble.prevY), frame.uT = InRegister(&treble.prevT);
+}
+
+template <bool Accumulate>
+void ToneUsualBlock(const TailFrame& frame, const float* in, float* out, std::int32_t frames) {
+    ToneChannelBlock<Accumulate, ToneStore::Float>({*frame.gB, *frame.ycB, *frame.uB, *frame.yB},
+                                                   {*frame.gT, *frame.ycT, *frame.uT, *frame.yT},
+                                                   in, out, frames, frame.bassGain,
+                                                   frame.trebleGain);
+}
+
+template <bool Accumulate>
+std::int32_t ToneTailBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble,
+                           const float* in, float* out, std::int32_t frames, float bassGain,
+                           float trebleGain, bool& fits) {
+    TailFrame frame;
+    BindTail(frame, bass, treble);
+    return ToneTailBlock<Accumulate>(frame, in, out, frames, bassGain, trebleGain, fits);
+}
+
+template int ToneTailStretch<false>(TailFrame&, const float*, float*, std::int32_t);
+template int ToneTailStretch<true>(TailFrame&, const float*, float*, std::int32_t);
+template void ToneUsualBlock<false>(const TailFrame&, const float*, float*, std::int32_t);
+template void ToneUsualBlock<true>(const TailFrame&, const float*, float*, std::int32_t);
 template void ToneChannelBlock<false, ToneStore::Float>(const FirstOrderFilter&,
                                                         const FirstOrderFilter&, const float*,
                                                         float*, std::int32_t, float, float);

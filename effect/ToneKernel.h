@@ -173,6 +173,74 @@ template <bool Accumulate, ToneStore Store = ToneStore::Float>
 void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treble, const float* in,
                       float* out, std::int32_t frames, float bassGain, float trebleGain);
 
+// Where the Tail kernel finds a channel's two filters (their coefficients and states), the gains,
+// its constants, and room for its own use. A caller that runs the kernel block after block keeps
+// one per channel and binds it again only when the filters' numbers move (TailBound): filling it
+// anew costs a block of a few frames a good part of its time.
+struct TailFrame {
+    // In another order than FirstOrderFilter's references: copied from there as they stand,
+    // they would be read 16 bytes at a time from two 8-byte stores just made, which stalls.
+    const long double *ycB = nullptr, *gB = nullptr;
+    long double* yB = nullptr;
+    long double* uB = nullptr;
+    const long double *ycT = nullptr, *gT = nullptr;
+    long double* yT = nullptr;
+    long double* uT = nullptr;
+    double up = 0x1p64, down = 0x1p-64, toInteger = 0x1p85;
+    float bassGain = 0.0f, trebleGain = 0.0f; // set by each block
+    std::int64_t n = 0;                       // the kernel's own
+    float spare = 0.0f;                       // the kernel's own
+    std::uint32_t fits = 0;                   // the kernel's own
+    double zero = 0.0;
+};
+
+// Points the frame at the two filters.
+void BindTail(TailFrame& frame, const FirstOrderFilter& bass, const FirstOrderFilter& treble);
+
+// Whether the frame points at these filters.
+inline bool TailBound(const TailFrame& frame, const FirstOrderFilter& bass,
+                      const FirstOrderFilter& treble) {
+    return (frame.gB == &bass.g) & (frame.ycB == &bass.yc) & (frame.yB == &bass.prevY) &
+           (frame.uB == &bass.prevT) & (frame.gT == &treble.g) & (frame.ycT == &treble.yc) &
+           (frame.yT == &treble.prevY) & (frame.uT == &treble.prevT);
+}
+
+// The Tail kernel's longest stretch: the states are looked at after each.
+constexpr std::int32_t kTailStretch = 256;
+
+// One stretch of the Tail kernel (0 < n ≤ kTailStretch) on the frame's filters and gains:
+// returns 1 where the states it left fit (TailStateFits), 0 where they do not, and −1, having
+// run nothing, where some input (or, accumulating, old output) is at or above 2^64 (sound).
+template <bool Accumulate>
+int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t n);
+
+// The usual kernel on the frame's filters.
+template <bool Accumulate>
+void ToneUsualBlock(const TailFrame& frame, const float* in, float* out, std::int32_t frames);
+
+// ToneTailBlock (below) on a bound frame.
+template <bool Accumulate>
+inline std::int32_t ToneTailBlock(TailFrame& frame, const float* in, float* out,
+                                  std::int32_t frames, float bassGain, float trebleGain,
+                                  bool& fits) {
+    frame.bassGain = bassGain, frame.trebleGain = trebleGain;
+    std::int32_t at = 0;
+    while (at < frames) {
+        const std::int32_t n = frames - at < kTailStretch ? frames - at : kTailStretch;
+        const int ran = ToneTailStretch<Accumulate>(frame, in + at, out + at, n);
+        if (ran < 0) break;
+        at += n;
+        if (ran == 0) {
+            fits = false;
+            return at;
+        }
+    }
+    fits = at == frames;
+    // Sound from here on: the usual kernel.
+    if (at < frames) ToneUsualBlock<Accumulate>(frame, in + at, out + at, frames - at);
+    return frames;
+}
+
 // The Tail kernel (ToneStore::Tail) on a block, in stretches of 256 samples, for as long as the
 // states it leaves at the end of each stretch fit (TailStateFits). The caller makes sure that
 // they fit at the start, that the gain factors g are zeros or from 2^-700 to 2^15000 (so that
@@ -201,6 +269,10 @@ extern template void ToneChannelBlock<false, ToneStore::Sign>(const FirstOrderFi
 extern template void ToneChannelBlock<true, ToneStore::Sign>(const FirstOrderFilter&,
                                                              const FirstOrderFilter&, const float*,
                                                              float*, std::int32_t, float, float);
+extern template int ToneTailStretch<false>(TailFrame&, const float*, float*, std::int32_t);
+extern template int ToneTailStretch<true>(TailFrame&, const float*, float*, std::int32_t);
+extern template void ToneUsualBlock<false>(const TailFrame&, const float*, float*, std::int32_t);
+extern template void ToneUsualBlock<true>(const TailFrame&, const float*, float*, std::int32_t);
 extern template std::int32_t ToneTailBlock<false>(const FirstOrderFilter&, const FirstOrderFilter&,
                                                   const float*, float*, std::int32_t, float, float,
                                                   bool&);
