@@ -1170,8 +1170,9 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
 // store, the common case on silence, tested first; then, as VURNEL_NEXT_CHECKED, the sample
 // leaves the loop, counted, when 1 <= e <= %[lim], which only an output below FAR can be. Above
 // FAR: at least %[normal] (the buffer's smallest normal value) by the x87 store of y, in between
-// by integer means as VURNEL_NEXT_NARROWED does.
-#define VURNEL_RCN_NEXT(FAR, STORE, SCALE, FIST, SHIFT, S)                                         \
+// by integer means as VURNEL_NEXT_NARROWED does. EXIT runs right after the zero's store (nothing
+// here; the loop below leaves there on an output that is exactly a zero).
+#define VURNEL_RC_NEXT_EXIT(EXIT, FAR, STORE, SCALE, FIST, SHIFT, S)                               \
     "movzwl -8(%[y]), %k[e]\n\t"                                                                   \
     "mov %k[e], %k[s]\n\t"                                                                         \
     "and $0x8000, %k[s]\n\t"                                                                       \
@@ -1179,8 +1180,7 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     "and $0x7fff, %k[e]\n\t"                                                                       \
     "cmp $" FAR ", %k[e]\n\t"                                                                      \
     "jae 6f\n\t"                                                                                   \
-    "mov %" S "[s], -%c[step](%[out])\n\t"                                                         \
-    "dec %k[e]\n\t"                                                                                \
+    "mov %" S "[s], -%c[step](%[out])\n\t" EXIT "dec %k[e]\n\t"                                    \
     "cmp %k[lim], %k[e]\n\t"                                                                       \
     "jb 10f\n\t"                                                                                   \
     "11:\n\t"                                                                                      \
@@ -1200,6 +1200,8 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     "10:\n\t"                                                                                      \
     "dec %[n]\n\t"                                                                                 \
     "3:\n\t"
+#define VURNEL_RCN_NEXT(FAR, STORE, SCALE, FIST, SHIFT, S)                                         \
+    VURNEL_RC_NEXT_EXIT("", FAR, STORE, SCALE, FIST, SHIFT, S)
 #define VURNEL_RCN_NEXT_FLOAT                                                                      \
     VURNEL_RCN_NEXT("16183", "fstps -%c[step](%[out])\n\t", "fmull %[scale]\n\t",                  \
                     "fistpl -%c[step](%[out])\n\t", "16", "k")
@@ -1291,36 +1293,9 @@ void RunRecomputeNarrowed(const T* x, long double* y, T* out, long& n, const Spl
 // same bits), for as long as no output is a zero: the loop leaves after a zero output too (stored),
 // and its caller goes on with the loop above.
 #define VURNEL_RCZ_NEXT(FAR, STORE, SCALE, FIST, SHIFT, S)                                         \
-    "movzwl -8(%[y]), %k[e]\n\t"                                                                   \
-    "mov %k[e], %k[s]\n\t"                                                                         \
-    "and $0x8000, %k[s]\n\t"                                                                       \
-    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
-    "and $0x7fff, %k[e]\n\t"                                                                       \
-    "cmp $" FAR ", %k[e]\n\t"                                                                      \
-    "jae 6f\n\t"                                                                                   \
-    "mov %" S "[s], -%c[step](%[out])\n\t"                                                         \
-    "test %k[e], %k[e]\n\t"                                                                        \
-    "jz 10f\n\t"                                                                                   \
-    "dec %k[e]\n\t"                                                                                \
-    "cmp %k[lim], %k[e]\n\t"                                                                       \
-    "jb 10f\n\t"                                                                                   \
-    "11:\n\t"                                                                                      \
-    "dec %[n]\n\t"                                                                                 \
-    "jnz 1b\n\t"                                                                                   \
-    "jmp 3f\n\t"                                                                                   \
-    "6:\n\t"                                                                                       \
-    "fld %%st(1)\n\t"                                                                              \
-    "fabs\n\t"                                                                                     \
-    "fldl %[normal]\n\t"                                                                           \
-    "fcomip %%st(1)\n\t"                                                                           \
-    "jbe 7f\n\t" SCALE FIST "or %" S "[s], -%c[step](%[out])\n\t"                                  \
-    "jmp 11b\n\t"                                                                                  \
-    "7:\n\t"                                                                                       \
-    "fstp %%st(0)\n\t"                                                                             \
-    "fld %%st(1)\n\t" STORE "jmp 11b\n\t"                                                          \
-    "10:\n\t"                                                                                      \
-    "dec %[n]\n\t"                                                                                 \
-    "3:\n\t"
+    VURNEL_RC_NEXT_EXIT("test %k[e], %k[e]\n\t"                                                    \
+                        "jz 10f\n\t",                                                              \
+                        FAR, STORE, SCALE, FIST, SHIFT, S)
 #define VURNEL_RCZ_NEXT_FLOAT                                                                      \
     VURNEL_RCZ_NEXT("16183", "fstps -%c[step](%[out])\n\t", "fmull %[scale]\n\t",                  \
                     "fistpl -%c[step](%[out])\n\t", "16", "k")
@@ -1416,6 +1391,7 @@ void RunSilentNarrowed(long double* y, T* out, long& n, const SplitTap* taps, lo
 #undef VURNEL_RCN_NEXT_DOUBLE
 #undef VURNEL_RCN_NEXT_FLOAT
 #undef VURNEL_RCN_NEXT
+#undef VURNEL_RC_NEXT_EXIT
 
 // Whether the n values are all zeros (of either sign), as bits.
 template <typename T> bool Zeros(const T* v, int n) {
