@@ -845,9 +845,13 @@ std::uint32_t DecayBound(long double yc) {
 // How a nonzero state that contributes nothing moves over a block of zeros of any signs (a
 // zero added to its nonzero product changes nothing): by x87 multiplies while safely normal, or
 // in integers not at all, or between two values, where its recursion has come to rest (both
-// values nonzero). Stuck: none of these.
+// values nonzero), or step by step (Integers: `after` holds the state at the block's end, the
+// caller stores it), on its way down through the extended subnormals to that rest. |yc| < 1
+// never lets a magnitude grow and a zero stays a zero, so a state nonzero at the block's end
+// was nonzero throughout. Stuck: none of these (it reaches a zero, whose sign the signs decide).
 template <bool Treble>
-Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool dryRun) {
+Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool dryRun,
+                     TExtendedBits& after) {
     if (safe) {
         if (!dryRun) {
             const SilentFilter none{f.g, f.yc, 0, 0, f.prevT, f.prevY};
@@ -865,7 +869,16 @@ Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool
     if (one.y == y) return Motion::Still;
     IntegerFilter two = one;
     Step<Treble>(two, false);
-    if (two.y != y) return Motion::Stuck;
+    if (two.y != y) {
+        if (!dryRun) return Motion::Integers;
+        if (f.decay == 0) return Motion::Stuck; // |yc| not below 1
+        for (std::int32_t k = 2; k < frames; ++k)
+            Step<Treble>(two, false);
+        if (frames == 1) two = one;
+        if (two.y.IsZero()) return Motion::Stuck;
+        after = two.y;
+        return Motion::Integers;
+    }
     if (!dryRun && (frames & 1)) SetBits(f.prevY, one.y);
     return Motion::Alternating;
 }
@@ -879,20 +892,29 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
                  bool trebleSafe, const float* in, float* out, std::int32_t frames, float bassGain,
                  float trebleGain, SilentPlan& plan) {
     const SignTrack b = Track(bass), t = Track(treble);
-    const Motion mb = b.zero ? Motion::Still : MoveMagnitude<false>(bass, bassSafe, frames, true);
+    TExtendedBits bassAfter{}, trebleAfter{};
+    const Motion mb =
+        b.zero ? Motion::Still : MoveMagnitude<false>(bass, bassSafe, frames, true, bassAfter);
     const Motion mt =
-        t.zero ? Motion::Still : MoveMagnitude<true>(treble, trebleSafe, frames, true);
+        t.zero ? Motion::Still : MoveMagnitude<true>(treble, trebleSafe, frames, true, trebleAfter);
     if (mb == Motion::Stuck || mt == Motion::Stuck) return false;
     // A state that alternates between two values is kept as the plan's pair.
     const bool bassAlternates = mb == Motion::Alternating;
     const bool trebleAlternates = mt == Motion::Alternating;
     const SilentFilter& alternating = bassAlternates ? bass : treble;
     const TExtendedBits before = BitsOf(alternating.prevY);
-    if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false);
-    if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false);
+    if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false, bassAfter);
+    if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false, trebleAfter);
     FollowSigns<Accumulate>(b, bass, IsNegative(bassGain), t, treble, IsNegative(trebleGain), in,
                             out, frames);
-    plan.valid = !(bassAlternates && trebleAlternates);
+    // A state moving step by step: its end, once the signs (which a nonzero state keeps through
+    // the block) are written; the plan steps it on (RunPlan) until it comes to rest.
+    if (mb == Motion::Integers) SetBits(bass.prevY, bassAfter);
+    if (mt == Motion::Integers) SetBits(treble.prevY, trebleAfter);
+    plan.bassStepping = mb == Motion::Integers, plan.trebleStepping = mt == Motion::Integers;
+    plan.valid =
+        !(bassAlternates && trebleAlternates) &&
+        !((bassAlternates || trebleAlternates) && (plan.bassStepping || plan.trebleStepping));
     if (bassAlternates || trebleAlternates) {
         IntegerFilter one = Load(alternating);
         Step<false>(one, false); // the other value (the step's sum is a zero: either filter)
@@ -1109,11 +1131,31 @@ bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFil
     return same && first == plan.zero;
 }
 
-// Runs a plan on a block.
+// A state the plan steps in integers (SilentPlan::bassStepping), moved on by `frames` steps into
+// `after`: false where it would reach a zero (whose sign the zeros' signs decide) or has come
+// to rest (a fixed point, or two values it alternates between: a fresh look plans for those).
+template <bool Treble>
+bool StepOn(const SilentFilter& f, std::int32_t frames, TExtendedBits& after) {
+    IntegerFilter i = Load(f);
+    TExtendedBits older = i.y, old = i.y;
+    for (std::int32_t k = 0; k < frames; ++k) {
+        older = old, old = i.y;
+        Step<Treble>(i, false);
+    }
+    after = i.y;
+    return !i.y.IsZero() && i.y != old && i.y != older;
+}
+
+// Runs a plan on a block; false, with nothing touched, where a state it steps in integers stops
+// moving as it expects.
 template <bool Accumulate>
-void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
              const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
              bool same) {
+    TExtendedBits bassAfter{}, trebleAfter{};
+    if ((plan.bassStepping && !StepOn<false>(bass, frames, bassAfter)) ||
+        (plan.trebleStepping && !StepOn<true>(treble, frames, trebleAfter)))
+        return false;
     // A plan that holds for any signs leaves the previous scaled inputs, and the states that
     // are zeros, to be carried (the usual kernel runs them itself, but for a stand-in).
     const bool carry =
@@ -1124,9 +1166,11 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         tb = Carried<false>(Track(bass), in, frames, same);
         tt = Carried<true>(Track(treble), in, frames, same);
     }
-    // A stopped low filter runs as a zero state beside its own previous scaled input.
+    // A stopped low filter runs as a zero state beside its own previous scaled input (copied as
+    // bits, and only where there is one: through the x87 it is a load and store every block).
     const SilentFilter& low = plan.standIn == 1 ? bass : treble;
-    long double standInY = 0.0L, standInU = low.prevT;
+    long double standInY = 0.0L, standInU = 0.0L;
+    if (plan.standIn != 0) std::memcpy(&standInU, &low.prevT, sizeof standInU);
     const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
     const SilentFilter& b = plan.standIn == 1 ? standIn : bass;
     const SilentFilter& t = plan.standIn == 2 ? standIn : treble;
@@ -1149,6 +1193,8 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
                 Advance<false, true>(bass, treble, frames);
             FollowSigns<Accumulate>(sb, bass, IsNegative(bassGain), st, treble,
                                     IsNegative(trebleGain), in, out, frames);
+            if (plan.bassStepping) SetBits(bass.prevY, bassAfter);
+            if (plan.trebleStepping) SetBits(treble.prevY, trebleAfter);
         } else {
             RunFill<Accumulate>(plan, b, t, out, frames);
         }
@@ -1172,6 +1218,7 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         Put(tt, treble);
     }
     plan.left -= frames;
+    return true;
 }
 
 template <bool Accumulate>
@@ -1192,14 +1239,14 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
     // which reads them without the x87's slow path.
     const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
-    if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
-        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
+    if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same) &&
+        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same))
         return plan.signsFollow ? SilentPath::Untouched
                                 : (plan.standIn != 0 ? SilentPath::Mixed : plan.path);
-    }
     plan.Forget();
     plan.standIn = 0;
     plan.signFree = plan.signsFollow = false;
+    plan.bassStepping = plan.trebleStepping = false;
     InputKind input = Scan(in, frames);
     if (subnormalOld && (input.zero || input.tiny)) input = {false, false, input.bits, true};
     // Zeros, previous scaled inputs that are zeros, rounding to nearest: the signs are taken
