@@ -379,6 +379,13 @@ Track(const SilentFilter& f) {
             BitsOf(f.g).IsNegative() ? 1u : 0u, BitsOf(f.yc).IsNegative() ? 1u : 0u};
 }
 
+// Track for a state known to be nonzero (one a plan moves on the x87), where carrying the signs
+// reads neither its bits nor its previous scaled input's: both were just stored by the x87, and
+// read back at once as integers they would stall this AMD core every block.
+inline SignTrack TrackNonzero(const SilentFilter& f) {
+    return {0u, 0u, 0u, BitsOf(f.g).IsNegative() ? 1u : 0u, BitsOf(f.yc).IsNegative() ? 1u : 0u};
+}
+
 // One step on a zero input of sign x: u = x·g, s = u ± u₋₁ (the treble filter's feed-forward
 // is −1), y = s + yc·y₋₁: for a zero state a sum of zeros, else the product alone.
 template <bool Treble> inline void StepSign(SignTrack& t, std::uint32_t x) {
@@ -1146,34 +1153,13 @@ bool StepOn(const SilentFilter& f, std::int32_t frames, TExtendedBits& after) {
     return !i.y.IsZero() && i.y != old && i.y != older;
 }
 
-// Runs a plan on a block; false, with nothing touched, where a state it steps in integers stops
-// moving as it expects.
+// A plan's path on a block: b and t are the filters it runs (a stand-in in place of a stopped
+// low one), bass and treble the channel's own.
 template <bool Accumulate>
-bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
-             const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
-             bool same) {
-    TExtendedBits bassAfter{}, trebleAfter{};
-    if ((plan.bassStepping && !StepOn<false>(bass, frames, bassAfter)) ||
-        (plan.trebleStepping && !StepOn<true>(treble, frames, trebleAfter)))
-        return false;
-    // A plan that holds for any signs leaves the previous scaled inputs, and the states that
-    // are zeros, to be carried (the usual kernel runs them itself, but for a stand-in).
-    const bool carry =
-        plan.signFree && !plan.signsFollow &&
-        (plan.standIn != 0 || (plan.path != SilentPath::Usual && plan.path != SilentPath::Signs));
-    SignTrack tb{}, tt{};
-    if (carry) {
-        tb = Carried<false>(Track(bass), in, frames, same);
-        tt = Carried<true>(Track(treble), in, frames, same);
-    }
-    // A stopped low filter runs as a zero state beside its own previous scaled input (copied as
-    // bits, and only where there is one: through the x87 it is a load and store every block).
-    const SilentFilter& low = plan.standIn == 1 ? bass : treble;
-    long double standInY = 0.0L, standInU = 0.0L;
-    if (plan.standIn != 0) std::memcpy(&standInU, &low.prevT, sizeof standInU);
-    const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
-    const SilentFilter& b = plan.standIn == 1 ? standIn : bass;
-    const SilentFilter& t = plan.standIn == 2 ? standIn : treble;
+void RunPlanPath(SilentPlan& plan, const SilentFilter& b, const SilentFilter& t,
+                 const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
+                 std::int32_t frames, float bassGain, float trebleGain, TExtendedBits bassAfter,
+                 TExtendedBits trebleAfter) {
     switch (plan.path) {
     case SilentPath::Usual:
         Usual<Accumulate, ToneStore::Float>(b, t, in, out, frames, bassGain, trebleGain);
@@ -1206,6 +1192,41 @@ bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         SetBits(treble.prevY, plan.state[plan.phase][1]);
         break;
     }
+    }
+}
+
+// Runs a plan on a block; false, with nothing touched, where a state it steps in integers stops
+// moving as it expects.
+template <bool Accumulate>
+bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+             const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
+             bool same) {
+    TExtendedBits bassAfter{}, trebleAfter{};
+    if ((plan.bassStepping && !StepOn<false>(bass, frames, bassAfter)) ||
+        (plan.trebleStepping && !StepOn<true>(treble, frames, trebleAfter)))
+        return false;
+    // A plan that holds for any signs leaves the previous scaled inputs, and the states that
+    // are zeros, to be carried (the usual kernel runs them itself, but for a stand-in).
+    const bool carry =
+        plan.signFree && !plan.signsFollow &&
+        (plan.standIn != 0 || (plan.path != SilentPath::Usual && plan.path != SilentPath::Signs));
+    SignTrack tb{}, tt{};
+    if (carry) {
+        tb = Carried<false>(plan.bassMoving ? TrackNonzero(bass) : Track(bass), in, frames, same);
+        tt = Carried<true>(plan.trebleMoving ? TrackNonzero(treble) : Track(treble), in, frames,
+                           same);
+    }
+    if (plan.standIn == 0) {
+        RunPlanPath<Accumulate>(plan, bass, treble, bass, treble, in, out, frames, bassGain,
+                                trebleGain, bassAfter, trebleAfter);
+    } else {
+        // A stopped low filter runs as a zero state beside its own previous scaled input.
+        const SilentFilter& low = plan.standIn == 1 ? bass : treble;
+        long double standInY = 0.0L, standInU = low.prevT;
+        const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
+        RunPlanPath<Accumulate>(plan, plan.standIn == 1 ? standIn : bass,
+                                plan.standIn == 2 ? standIn : treble, bass, treble, in, out, frames,
+                                bassGain, trebleGain, bassAfter, trebleAfter);
     }
     if (plan.standIn != 0 && (frames & 1) && plan.lowState[1] != plan.lowState[0]) {
         const dsp::TExtendedBits now = plan.lowState[1];
@@ -1247,6 +1268,7 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     plan.standIn = 0;
     plan.signFree = plan.signsFollow = false;
     plan.bassStepping = plan.trebleStepping = false;
+    plan.bassMoving = plan.trebleMoving = false;
     InputKind input = Scan(in, frames);
     if (subnormalOld && (input.zero || input.tiny)) input = {false, false, input.bits, true};
     // Zeros, previous scaled inputs that are zeros, rounding to nearest: the signs are taken
