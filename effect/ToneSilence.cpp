@@ -932,6 +932,8 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
     }
     plan.path = SilentPath::Fill;
     plan.signsFollow = true;
+    plan.movingSigns = static_cast<std::uint8_t>((BitsOf(bass.prevY).IsNegative() ? 1u : 0u) |
+                                                 (BitsOf(treble.prevY).IsNegative() ? 2u : 0u));
     plan.bassMoving = mb == Motion::X87, plan.trebleMoving = mt == Motion::X87;
     plan.bassStill = !plan.bassMoving, plan.trebleStill = !plan.trebleMoving;
     return true;
@@ -1169,8 +1171,19 @@ void RunPlanPath(SilentPlan& plan, const SilentFilter& b, const SilentFilter& t,
         break;
     case SilentPath::Fill:
         if (plan.signsFollow) {
-            // Every term a zero: the real states' signs (an alternating one is moved below).
-            const SignTrack sb = Track(bass), st = Track(treble);
+            // Every term a zero: the real states' signs (an alternating one is moved below); those
+            // moving on the x87 are nonzero, their signs the plan's.
+            SignTrack sb = plan.bassMoving ? TrackNonzero(bass) : Track(bass);
+            SignTrack st = plan.trebleMoving ? TrackNonzero(treble) : Track(treble);
+            const std::uint32_t odd = static_cast<std::uint32_t>(frames) & 1u;
+            if (plan.bassMoving) {
+                sb.yNeg = plan.movingSigns & 1u, sb.uNeg = BitsOf(bass.prevT).IsNegative();
+                plan.movingSigns ^= static_cast<std::uint8_t>(sb.ycNeg & odd);
+            }
+            if (plan.trebleMoving) {
+                st.yNeg = (plan.movingSigns >> 1) & 1u, st.uNeg = BitsOf(treble.prevT).IsNegative();
+                plan.movingSigns ^= static_cast<std::uint8_t>((st.ycNeg & odd) << 1);
+            }
             if (plan.bassMoving && plan.trebleMoving)
                 Advance<true, true>(bass, treble, frames);
             else if (plan.bassMoving)
