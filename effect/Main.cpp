@@ -301,8 +301,13 @@ void TMirvakEffect::AdoptDesigns() {
         const int b = channel == 0 ? kBassLeft : kBassRight, t = b + 1;
         Runner &br = runners[b], &tr = runners[t];
         const dsp::TdspIIRDesignSnapshot &bd = current.filter[b], &td = current.filter[t];
-        tailReady[channel] =
-            br.tailFits && tr.tailFits && SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1;
+        const bool firstOrder = IsFirstOrder(bd) && IsFirstOrder(td);
+        const bool standard =
+            firstOrder && SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1;
+        pairForm[channel] = standard     ? PairForm::Standard
+                            : firstOrder ? PairForm::FirstOrder
+                                         : PairForm::Higher;
+        tailReady[channel] = br.tailFits && tr.tailFits && standard;
         if (tailReady[channel])
             BindTail(tails[channel], {bd.GainFactor, bd.YCoeffs[0], br.XV[1], br.YV[1]},
                      {td.GainFactor, td.YCoeffs[0], tr.XV[1], tr.YV[1]});
@@ -513,11 +518,12 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
                                   int trebleSlot, float bassGain, float trebleGain) {
     const dsp::TdspIIRDesignSnapshot& bd = designs.Front().filter[bassSlot];
     const dsp::TdspIIRDesignSnapshot& td = designs.Front().filter[trebleSlot];
-    SilentPlan& plan = plans[bassSlot == kBassLeft ? 0 : 1];
+    const int channel = bassSlot == kBassLeft ? 0 : 1;
+    SilentPlan& plan = plans[channel];
     // The Tail kernel did not run this block (RenderTail): whether it left the states in range
     // is for it to say, and they move here another way.
     plan.tailFits = false;
-    if (!IsFirstOrder(bd) || !IsFirstOrder(td)) {
+    if (pairForm[channel] == PairForm::Higher) {
         for (std::int32_t i = 0; i < frames; ++i) {
             const long double x = in[i];
             const long double a = RunFilter(bassSlot, x);
@@ -533,7 +539,7 @@ void TMirvakEffect::RenderChannel(const float* in, float* out, std::int32_t fram
     }
     Runner& br = runners[bassSlot];
     Runner& tr = runners[trebleSlot];
-    if (SignOf(bd.XCoeffs[0]) == 1 && SignOf(td.XCoeffs[0]) == -1) {
+    if (pairForm[channel] == PairForm::Standard) {
         std::uint32_t first;
         std::memcpy(&first, in, sizeof first);
         // Sound: the usual kernel, nothing to look at. Zeros, and input so small that it may

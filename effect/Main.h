@@ -95,6 +95,11 @@ public:
     std::uint64_t SilentBlocks(SilentPath path) const {
         return silentBlocks[static_cast<int>(path)];
     }
+    // A first-order filter's state (slot: bass left, treble left, bass right, treble right): its
+    // previous scaled input and its previous output, as the library's filter keeps them, for
+    // tests. The audio thread's own: read them on it.
+    const long double& ScaledInputState(int slot) const { return runners[slot].XV[1]; }
+    const long double& OutputState(int slot) const { return runners[slot].YV[1]; }
 
 private:
     enum FilterSlot { kBassLeft = 0, kTrebleLeft = 1, kBassRight = 2, kTrebleRight = 3 };
@@ -194,6 +199,11 @@ private:
     // (AdoptDesigns); RenderTail's.
     TailFrame tails[2];
     bool tailReady[2] = {};
+    // Each channel's pair of designs as RenderChannel takes them (AdoptDesigns): anything but
+    // first-order filters, first-order ones of the standard form (a lowpass with feed-forward
+    // coefficient +1 beside a highpass with −1, which the silent paths know), or other ones.
+    enum class PairForm : std::uint8_t { Higher, Standard, FirstOrder };
+    PairForm pairForm[2] = {PairForm::Higher, PairForm::Higher};
 };
 
 } // namespace vurnel

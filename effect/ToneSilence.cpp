@@ -379,6 +379,13 @@ Track(const SilentFilter& f) {
             BitsOf(f.g).IsNegative() ? 1u : 0u, BitsOf(f.yc).IsNegative() ? 1u : 0u};
 }
 
+// Track for a state known to be nonzero (one a plan moves on the x87), where carrying the signs
+// reads neither its bits nor its previous scaled input's: both were just stored by the x87, and
+// read back at once as integers they would stall this AMD core every block.
+inline SignTrack TrackNonzero(const SilentFilter& f) {
+    return {0u, 0u, 0u, BitsOf(f.g).IsNegative() ? 1u : 0u, BitsOf(f.yc).IsNegative() ? 1u : 0u};
+}
+
 // One step on a zero input of sign x: u = x·g, s = u ± u₋₁ (the treble filter's feed-forward
 // is −1), y = s + yc·y₋₁: for a zero state a sum of zeros, else the product alone.
 template <bool Treble> inline void StepSign(SignTrack& t, std::uint32_t x) {
@@ -845,9 +852,13 @@ std::uint32_t DecayBound(long double yc) {
 // How a nonzero state that contributes nothing moves over a block of zeros of any signs (a
 // zero added to its nonzero product changes nothing): by x87 multiplies while safely normal, or
 // in integers not at all, or between two values, where its recursion has come to rest (both
-// values nonzero). Stuck: none of these.
+// values nonzero), or step by step (Integers: `after` holds the state at the block's end, the
+// caller stores it), on its way down through the extended subnormals to that rest. |yc| < 1
+// never lets a magnitude grow and a zero stays a zero, so a state nonzero at the block's end
+// was nonzero throughout. Stuck: none of these (it reaches a zero, whose sign the signs decide).
 template <bool Treble>
-Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool dryRun) {
+Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool dryRun,
+                     TExtendedBits& after) {
     if (safe) {
         if (!dryRun) {
             const SilentFilter none{f.g, f.yc, 0, 0, f.prevT, f.prevY};
@@ -865,7 +876,16 @@ Motion MoveMagnitude(const SilentFilter& f, bool safe, std::int32_t frames, bool
     if (one.y == y) return Motion::Still;
     IntegerFilter two = one;
     Step<Treble>(two, false);
-    if (two.y != y) return Motion::Stuck;
+    if (two.y != y) {
+        if (!dryRun) return Motion::Integers;
+        if (f.decay == 0) return Motion::Stuck; // |yc| not below 1
+        for (std::int32_t k = 2; k < frames; ++k)
+            Step<Treble>(two, false);
+        if (frames == 1) two = one;
+        if (two.y.IsZero()) return Motion::Stuck;
+        after = two.y;
+        return Motion::Integers;
+    }
     if (!dryRun && (frames & 1)) SetBits(f.prevY, one.y);
     return Motion::Alternating;
 }
@@ -879,20 +899,29 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
                  bool trebleSafe, const float* in, float* out, std::int32_t frames, float bassGain,
                  float trebleGain, SilentPlan& plan) {
     const SignTrack b = Track(bass), t = Track(treble);
-    const Motion mb = b.zero ? Motion::Still : MoveMagnitude<false>(bass, bassSafe, frames, true);
+    TExtendedBits bassAfter{}, trebleAfter{};
+    const Motion mb =
+        b.zero ? Motion::Still : MoveMagnitude<false>(bass, bassSafe, frames, true, bassAfter);
     const Motion mt =
-        t.zero ? Motion::Still : MoveMagnitude<true>(treble, trebleSafe, frames, true);
+        t.zero ? Motion::Still : MoveMagnitude<true>(treble, trebleSafe, frames, true, trebleAfter);
     if (mb == Motion::Stuck || mt == Motion::Stuck) return false;
     // A state that alternates between two values is kept as the plan's pair.
     const bool bassAlternates = mb == Motion::Alternating;
     const bool trebleAlternates = mt == Motion::Alternating;
     const SilentFilter& alternating = bassAlternates ? bass : treble;
     const TExtendedBits before = BitsOf(alternating.prevY);
-    if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false);
-    if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false);
+    if (!b.zero) MoveMagnitude<false>(bass, bassSafe, frames, false, bassAfter);
+    if (!t.zero) MoveMagnitude<true>(treble, trebleSafe, frames, false, trebleAfter);
     FollowSigns<Accumulate>(b, bass, IsNegative(bassGain), t, treble, IsNegative(trebleGain), in,
                             out, frames);
-    plan.valid = !(bassAlternates && trebleAlternates);
+    // A state moving step by step: its end, once the signs (which a nonzero state keeps through
+    // the block) are written; the plan steps it on (RunPlan) until it comes to rest.
+    if (mb == Motion::Integers) SetBits(bass.prevY, bassAfter);
+    if (mt == Motion::Integers) SetBits(treble.prevY, trebleAfter);
+    plan.bassStepping = mb == Motion::Integers, plan.trebleStepping = mt == Motion::Integers;
+    plan.valid =
+        !(bassAlternates && trebleAlternates) &&
+        !((bassAlternates || trebleAlternates) && (plan.bassStepping || plan.trebleStepping));
     if (bassAlternates || trebleAlternates) {
         IntegerFilter one = Load(alternating);
         Step<false>(one, false); // the other value (the step's sum is a zero: either filter)
@@ -903,6 +932,8 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
     }
     plan.path = SilentPath::Fill;
     plan.signsFollow = true;
+    plan.movingSigns = static_cast<std::uint8_t>((BitsOf(bass.prevY).IsNegative() ? 1u : 0u) |
+                                                 (BitsOf(treble.prevY).IsNegative() ? 2u : 0u));
     plan.bassMoving = mb == Motion::X87, plan.trebleMoving = mt == Motion::X87;
     plan.bassStill = !plan.bassMoving, plan.trebleStill = !plan.trebleMoving;
     return true;
@@ -1109,27 +1140,28 @@ bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFil
     return same && first == plan.zero;
 }
 
-// Runs a plan on a block.
-template <bool Accumulate>
-void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
-             const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
-             bool same) {
-    // A plan that holds for any signs leaves the previous scaled inputs, and the states that
-    // are zeros, to be carried (the usual kernel runs them itself, but for a stand-in).
-    const bool carry =
-        plan.signFree && !plan.signsFollow &&
-        (plan.standIn != 0 || (plan.path != SilentPath::Usual && plan.path != SilentPath::Signs));
-    SignTrack tb{}, tt{};
-    if (carry) {
-        tb = Carried<false>(Track(bass), in, frames, same);
-        tt = Carried<true>(Track(treble), in, frames, same);
+// A state the plan steps in integers (SilentPlan::bassStepping), moved on by `frames` steps into
+// `after`: false where it would reach a zero (whose sign the zeros' signs decide) or has come
+// to rest (a fixed point, or two values it alternates between: a fresh look plans for those).
+template <bool Treble>
+bool StepOn(const SilentFilter& f, std::int32_t frames, TExtendedBits& after) {
+    IntegerFilter i = Load(f);
+    TExtendedBits older = i.y, old = i.y;
+    for (std::int32_t k = 0; k < frames; ++k) {
+        older = old, old = i.y;
+        Step<Treble>(i, false);
     }
-    // A stopped low filter runs as a zero state beside its own previous scaled input.
-    const SilentFilter& low = plan.standIn == 1 ? bass : treble;
-    long double standInY = 0.0L, standInU = low.prevT;
-    const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
-    const SilentFilter& b = plan.standIn == 1 ? standIn : bass;
-    const SilentFilter& t = plan.standIn == 2 ? standIn : treble;
+    after = i.y;
+    return !i.y.IsZero() && i.y != old && i.y != older;
+}
+
+// A plan's path on a block: b and t are the filters it runs (a stand-in in place of a stopped
+// low one), bass and treble the channel's own.
+template <bool Accumulate>
+void RunPlanPath(SilentPlan& plan, const SilentFilter& b, const SilentFilter& t,
+                 const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
+                 std::int32_t frames, float bassGain, float trebleGain, TExtendedBits bassAfter,
+                 TExtendedBits trebleAfter) {
     switch (plan.path) {
     case SilentPath::Usual:
         Usual<Accumulate, ToneStore::Float>(b, t, in, out, frames, bassGain, trebleGain);
@@ -1139,8 +1171,19 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         break;
     case SilentPath::Fill:
         if (plan.signsFollow) {
-            // Every term a zero: the real states' signs (an alternating one is moved below).
-            const SignTrack sb = Track(bass), st = Track(treble);
+            // Every term a zero: the real states' signs (an alternating one is moved below); those
+            // moving on the x87 are nonzero, their signs the plan's.
+            SignTrack sb = plan.bassMoving ? TrackNonzero(bass) : Track(bass);
+            SignTrack st = plan.trebleMoving ? TrackNonzero(treble) : Track(treble);
+            const std::uint32_t odd = static_cast<std::uint32_t>(frames) & 1u;
+            if (plan.bassMoving) {
+                sb.yNeg = plan.movingSigns & 1u, sb.uNeg = BitsOf(bass.prevT).IsNegative();
+                plan.movingSigns ^= static_cast<std::uint8_t>(sb.ycNeg & odd);
+            }
+            if (plan.trebleMoving) {
+                st.yNeg = (plan.movingSigns >> 1) & 1u, st.uNeg = BitsOf(treble.prevT).IsNegative();
+                plan.movingSigns ^= static_cast<std::uint8_t>((st.ycNeg & odd) << 1);
+            }
             if (plan.bassMoving && plan.trebleMoving)
                 Advance<true, true>(bass, treble, frames);
             else if (plan.bassMoving)
@@ -1149,6 +1192,8 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
                 Advance<false, true>(bass, treble, frames);
             FollowSigns<Accumulate>(sb, bass, IsNegative(bassGain), st, treble,
                                     IsNegative(trebleGain), in, out, frames);
+            if (plan.bassStepping) SetBits(bass.prevY, bassAfter);
+            if (plan.trebleStepping) SetBits(treble.prevY, trebleAfter);
         } else {
             RunFill<Accumulate>(plan, b, t, out, frames);
         }
@@ -1161,6 +1206,41 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         break;
     }
     }
+}
+
+// Runs a plan on a block; false, with nothing touched, where a state it steps in integers stops
+// moving as it expects.
+template <bool Accumulate>
+bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+             const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
+             bool same) {
+    TExtendedBits bassAfter{}, trebleAfter{};
+    if ((plan.bassStepping && !StepOn<false>(bass, frames, bassAfter)) ||
+        (plan.trebleStepping && !StepOn<true>(treble, frames, trebleAfter)))
+        return false;
+    // A plan that holds for any signs leaves the previous scaled inputs, and the states that
+    // are zeros, to be carried (the usual kernel runs them itself, but for a stand-in).
+    const bool carry =
+        plan.signFree && !plan.signsFollow &&
+        (plan.standIn != 0 || (plan.path != SilentPath::Usual && plan.path != SilentPath::Signs));
+    SignTrack tb{}, tt{};
+    if (carry) {
+        tb = Carried<false>(plan.bassMoving ? TrackNonzero(bass) : Track(bass), in, frames, same);
+        tt = Carried<true>(plan.trebleMoving ? TrackNonzero(treble) : Track(treble), in, frames,
+                           same);
+    }
+    if (plan.standIn == 0) {
+        RunPlanPath<Accumulate>(plan, bass, treble, bass, treble, in, out, frames, bassGain,
+                                trebleGain, bassAfter, trebleAfter);
+    } else {
+        // A stopped low filter runs as a zero state beside its own previous scaled input.
+        const SilentFilter& low = plan.standIn == 1 ? bass : treble;
+        long double standInY = 0.0L, standInU = low.prevT;
+        const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
+        RunPlanPath<Accumulate>(plan, plan.standIn == 1 ? standIn : bass,
+                                plan.standIn == 2 ? standIn : treble, bass, treble, in, out, frames,
+                                bassGain, trebleGain, bassAfter, trebleAfter);
+    }
     if (plan.standIn != 0 && (frames & 1) && plan.lowState[1] != plan.lowState[0]) {
         const dsp::TExtendedBits now = plan.lowState[1];
         plan.lowState[1] = plan.lowState[0];
@@ -1172,6 +1252,7 @@ void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         Put(tt, treble);
     }
     plan.left -= frames;
+    return true;
 }
 
 template <bool Accumulate>
@@ -1192,14 +1273,15 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
     // which reads them without the x87's slow path.
     const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
-    if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
-        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
+    if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same) &&
+        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same))
         return plan.signsFollow ? SilentPath::Untouched
                                 : (plan.standIn != 0 ? SilentPath::Mixed : plan.path);
-    }
     plan.Forget();
     plan.standIn = 0;
     plan.signFree = plan.signsFollow = false;
+    plan.bassStepping = plan.trebleStepping = false;
+    plan.bassMoving = plan.trebleMoving = false;
     InputKind input = Scan(in, frames);
     if (subnormalOld && (input.zero || input.tiny)) input = {false, false, input.bits, true};
     // Zeros, previous scaled inputs that are zeros, rounding to nearest: the signs are taken
