@@ -390,6 +390,27 @@ __attribute__((always_inline)) inline std::int64_t UnitProductAt64(std::int64_t 
     return (static_cast<std::int64_t>(q) ^ sg) - sg;
 }
 
+// UnitProductAt64 with the rounding's tie test off the common path, for the sections' whole-unit
+// loops, whose products' instructions bound them: the upper half plus 2^(post−1), shifted right by
+// post, rounds half up and takes the lower half's bits as a sticky bit for free (they only matter
+// where the discarded upper bits are exactly half); only where those are exactly half and the lower
+// half is zero (an exact tie, rare: one in 2^post products at most) is the odd quotient made even.
+// The same bits as UnitProductAt64.
+__attribute__((always_inline)) inline std::int64_t UnitProductNear(std::int64_t v, std::uint64_t m,
+                                                                   unsigned pre, unsigned post,
+                                                                   std::uint64_t halfLess,
+                                                                   std::int64_t sign) {
+    const std::int64_t sv = v >> 63;
+    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
+    const UWide p = static_cast<UWide>(a) * m;
+    const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64), half = halfLess + 1;
+    std::uint64_t q = (hi + half) >> post;
+    if (__builtin_expect((hi & (halfLess + half)) == half, 0) && static_cast<std::uint64_t>(p) == 0)
+        q &= ~std::uint64_t{1};
+    const std::int64_t sg = sv ^ sign;
+    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+}
+
 // UnitProductAt64 on the signed operand, for the recursion's loop, where the product's latency
 // is the loop's: v·2^pre times m as a 128-bit product of two's complement values (the unsigned
 // product's upper half less m where v is negative), rounded to nearest even at bit 64 + post by
@@ -1175,7 +1196,7 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
         bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
     }
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
-    UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
+    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
     for (int j = 0; j <= K; ++j)
         h0[j] = SignedUnits(h[j][0]), h1[j] = SignedUnits(h[j][1]);
     // The search goes on from the state's reference where it has no dead section and its values
@@ -1691,7 +1712,7 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
         const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
         const std::int64_t x = SignedUnits(xb);
-#define VURNEL_PRODUCT(v, t) UnitProductAt64(v, mt[t], pre[t], post[t], half[t], sg[t])
+#define VURNEL_PRODUCT(v, t) UnitProductNear(v, mt[t], pre[t], post[t], half[t], sg[t])
         const std::int64_t p0 = VURNEL_PRODUCT(x, 0), p1 = VURNEL_PRODUCT(x1, 1),
                            p2 = VURNEL_PRODUCT(x2, 2), q1 = VURNEL_PRODUCT(y1, 3),
                            q2 = VURNEL_PRODUCT(y2, 4);
@@ -1868,7 +1889,7 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
         bool ok = true;
         std::int64_t x = 0;
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
-    UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
+    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
             std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
