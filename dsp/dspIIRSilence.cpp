@@ -390,6 +390,27 @@ __attribute__((always_inline)) inline std::int64_t UnitProductAt64(std::int64_t 
     return (static_cast<std::int64_t>(q) ^ sg) - sg;
 }
 
+// UnitProductAt64 with the rounding's tie test off the common path, for the sections' whole-unit
+// loops, whose products' instructions bound them: the upper half plus 2^(post−1), shifted right by
+// post, rounds half up and takes the lower half's bits as a sticky bit for free (they only matter
+// where the discarded upper bits are exactly half); only where those are exactly half and the lower
+// half is zero (an exact tie, rare: one in 2^post products at most) is the odd quotient made even.
+// The same bits as UnitProductAt64.
+__attribute__((always_inline)) inline std::int64_t UnitProductNear(std::int64_t v, std::uint64_t m,
+                                                                   unsigned pre, unsigned post,
+                                                                   std::uint64_t halfLess,
+                                                                   std::int64_t sign) {
+    const std::int64_t sv = v >> 63;
+    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
+    const UWide p = static_cast<UWide>(a) * m;
+    const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64), half = halfLess + 1;
+    std::uint64_t q = (hi + half) >> post;
+    if (__builtin_expect((hi & (halfLess + half)) == half, 0) && static_cast<std::uint64_t>(p) == 0)
+        q &= ~std::uint64_t{1};
+    const std::int64_t sg = sv ^ sign;
+    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+}
+
 // UnitProductAt64 on the signed operand, for the recursion's loop, where the product's latency
 // is the loop's: v·2^pre times m as a 128-bit product of two's complement values (the unsigned
 // product's upper half less m where v is negative), rounded to nearest even at bit 64 + post by
@@ -1175,7 +1196,7 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
         bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
     }
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
-    UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
+    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
     for (int j = 0; j <= K; ++j)
         h0[j] = SignedUnits(h[j][0]), h1[j] = SignedUnits(h[j][1]);
     // The search goes on from the state's reference where it has no dead section and its values
@@ -1691,7 +1712,7 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
         const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
         const std::int64_t x = SignedUnits(xb);
-#define VURNEL_PRODUCT(v, t) UnitProductAt64(v, mt[t], pre[t], post[t], half[t], sg[t])
+#define VURNEL_PRODUCT(v, t) UnitProductNear(v, mt[t], pre[t], post[t], half[t], sg[t])
         const std::int64_t p0 = VURNEL_PRODUCT(x, 0), p1 = VURNEL_PRODUCT(x1, 1),
                            p2 = VURNEL_PRODUCT(x2, 2), q1 = VURNEL_PRODUCT(y1, 3),
                            q2 = VURNEL_PRODUCT(y2, 4);
@@ -1868,7 +1889,7 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
         bool ok = true;
         std::int64_t x = 0;
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
-    UnitProductAt64(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
+    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
             std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
@@ -2650,6 +2671,44 @@ int UnitsAbsorbingRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2]
 }
 #endif
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The first two of three or more sections over up to `chunk` samples of zeros (in), fused as
+// LeadingSectionsRun runs a pair (LeadingStoreLoop<2>: the first section's two-term form, the
+// histories in the x87's registers), the second section's outputs stored to dst as their 80 bits
+// for the sections behind it, while the first section's input history is zeros and both outputs
+// are safe for every section that multiplies them (at or above the bound of sections 0 to 2) and
+// not zeros. Moves pairs 0 to 2 of h on; returns the samples it ran (0: none).
+template <typename T>
+int LeadingPairChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                     long double* dst, int chunk) {
+    if (!h[0][0].IsZero() || !h[0][1].IsZero()) return 0;
+    unsigned limit = c.limit[0];
+    for (int j = 1; j <= 2; ++j)
+        limit = c.limit[j] > limit ? c.limit[j] : limit;
+    for (int j = 1; j <= 2; ++j)
+        if (!SafeBits(h[j][0], limit) || !SafeBits(h[j][1], limit)) return 0;
+    if (h[1][0].IsZero() && h[1][1].IsZero()) return 0;
+    double co[14];
+    const TdspBiquad &q0 = c.values[0], &q1 = c.values[1];
+    const long double v[7] = {-q0.A1, -q0.A2, q1.B0, q1.B1, q1.B2, -q1.A1, -q1.A2};
+    for (int t = 0; t < 7; ++t)
+        if (!SplitCoefficient(v[t], co + 2 * t)) return 0;
+    const long double safe =
+        LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(limit + 1)});
+    const long double bounds[3] = {safe, safe, safe}; // (the store loop reads the last)
+    long double hs[4] = {LoadBits(h[1][0]), LoadBits(h[1][1]), LoadBits(h[2][0]),
+                         LoadBits(h[2][1])};
+    const int ran = static_cast<int>(LeadingStoreLoop<2>(dst, dst + chunk, co, hs, bounds) - dst);
+    if (ran == 0) return 0;
+    h[0][1] = ran >= 2 ? TExtendedBits{0, static_cast<std::uint16_t>(SignOf(in[ran - 2]) << 15)}
+                       : h[0][0];
+    h[0][0] = {0, static_cast<std::uint16_t>(SignOf(in[ran - 1]) << 15)};
+    h[1][0] = BitsAt(hs[0]), h[1][1] = BitsAt(hs[1]);
+    h[2][0] = BitsAt(hs[2]), h[2][1] = BitsAt(hs[3]);
+    return ran;
+}
+#endif
+
 // Runs the cascade of k sections a section at a time over chunks from sample `at`, the
 // histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
 // take over); returns the sample it stopped at (at where it did not run). normal: the samples of
@@ -2675,20 +2734,31 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
         }
 #endif
         bool plain = true; // the safe loop and the zeros only
-        const int chunk = count - done < kChunk ? count - done : kChunk;
+        int chunk = count - done < kChunk ? count - done : kChunk;
         long double* src = buffers[0];
         long double* dst = buffers[1];
-        for (int n = 0; n < chunk; ++n) // the input's zeros (in may be out)
-            SetBits(src[n], {0, static_cast<std::uint16_t>(SignOf(in[done + n]) << 15)});
+        // Three or more sections: the first two fused where they are safe (the chunk then ends
+        // where they stopped), the rest section by section behind them.
+        int first = 0;
+        TExtendedBits inputs[2] = {h[0][0], h[0][1]}; // section i's input history
+#if defined(__x86_64__) && defined(__GNUC__)
+        if (k >= 3) {
+            const TExtendedBits pair[2] = {h[2][0], h[2][1]}; // section 2's, as the chunk found it
+            const int ran = LeadingPairChunk(c, h, in + done, src, chunk);
+            if (ran > 0) first = 2, chunk = ran, inputs[0] = pair[0], inputs[1] = pair[1];
+        }
+#endif
+        if (first == 0)
+            for (int n = 0; n < chunk; ++n) // the input's zeros (in may be out)
+                SetBits(src[n], {0, static_cast<std::uint16_t>(SignOf(in[done + n]) << 15)});
         // Unit sections a..b−1 (two or more) run sample-major first; each then goes on a section
         // at a time from the sample where that stopped.
         int a = 0, b = 0, start = 0;
         TExtendedBits last[2] = {}; // pair b as the chunk found it
 #if defined(__SIZEOF_INT128__)
-        b = UnitSections(k, c, h, a);
+        if (first == 0) b = UnitSections(k, c, h, a);
 #endif
-        TExtendedBits inputs[2] = {h[0][0], h[0][1]}; // section i's input history
-        for (int i = 0; i < k; ++i) {
+        for (int i = first; i < k; ++i) {
 #if defined(__SIZEOF_INT128__)
             if (i == a && b - a >= 2) {
                 h[a][0] = inputs[0], h[a][1] = inputs[1]; // pair a as the chunk found it

@@ -293,3 +293,28 @@ TEST(FilterSilence, IntegerNarrowingGivesTheX87sStores) {
     }
     EXPECT_EQ(differ, 0);
 }
+
+// Coefficients of few significant bits make products of whole units exact halves (ties), which
+// designs seldom do: the whole-unit loops round them to even as the x87 does.
+TEST(FilterSilence, WholeUnitTiesRoundToEvenAsTheX87Does) {
+    std::mt19937 rng(37);
+    TdspIIRFilter f;
+    f.SetSampleRate(48000);
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(6));
+    TdspIIRSections c(f);
+    ASSERT_EQ(c.GetNumSections(), 3);
+    for (int i = 0; i < 3; ++i) { // poles at 0.75, twice; products of 0.5, 0.75, 1.5 and 9/16
+        TdspBiquad& s = const_cast<TdspBiquad&>(c.GetSection(i));
+        s.B0 = 0.5L, s.B1 = 0.75L, s.B2 = 0.5L, s.A1 = -1.5L, s.A2 = 0.5625L;
+    }
+    PlainCascade pc(c);
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 0; j < 2; ++j) {
+            const long double units = FromBits(
+                {(rng() % (1u << 30)) | 1u, static_cast<std::uint16_t>(rng() & 1 ? 0x8000u : 0u)});
+            pc.h[i][j] = units;
+            const_cast<long double*>(c.GetHistory(i))[j] = units;
+        }
+    Silence<float>(c, pc, 3000, 1, false, rng);
+    EXPECT_GT(c.GetSilentSamples(TdspSilentPath::Integer), 0u);
+}
