@@ -115,7 +115,7 @@ struct Setting {
 const Setting kSettings[] = {
     {"boost and cut", 8000, {1.0f, 0.0f, 0.9f, 0.2f}, 40000, {0.05f, 0.25f}},
     {"flat", 8000, {0.0f, 0.0f, 0.5f, 0.5f}, 300000, {0.05f, 0.55f}},
-    {"both boosted", 8000, {0.3f, 0.0f, 1.0f, 1.0f}, 90000, {0.05f, 0.95f}},
+    {"both boosted", 8000, {0.3f, 0.0f, 1.0f, 1.0f}, 90000, {0.625f, 0.375f}},
     {"cut and boost", 8000, {0.2f, 0.0f, 0.1f, 0.9f}, 115000, {0.05f, 0.95f}},
     {"treble pole near zero", 22050, {1.0f, 0.3f, 0.7f, 0.3f}, 90000, {0.35f, 0.35f}},
     {"bass gain zero", 8000, {1.0f, 0.0f, 0.5f, 0.8f}, 40000, {0.05f, 0.85f}},
