@@ -1,11 +1,11 @@
 // The tone control on silence after sound: every block keeps the plain computation's bits, on
 // every path the effect takes down to the states' fixed points, and no silent block takes one
 // of the x87's slow paths, whatever the silence is made of: zeros of one sign, zeros whose signs
-// vary (sample by sample, channel by channel, alternating, in runs), or a tail decaying through
-// the float subnormals into zeros of its signs. Those are recorded by the unit itself in its sticky
-// exception flags: an operation on a subnormal sets the denormal-operand flag, a store below the
-// normal floats the underflow flag; so the test proves the mechanism on any CPU, however slow or
-// fast its microcode is.
+// vary (sample by sample, channel by channel, alternating, in runs), a tail decaying through
+// the float subnormals into zeros of its signs, or a constant float subnormal. Those are recorded
+// by the unit itself in its sticky exception flags: an operation on a subnormal sets the
+// denormal-operand flag, a store below the normal floats the underflow flag; so the test proves the
+// mechanism on any CPU, however slow or fast its microcode is.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -54,10 +54,12 @@ unsigned SlowFlags() {
 }
 
 // The kinds of silence: +0, −0, zeros of random sign sample by sample and channel by channel,
-// one sign per channel, alternating signs, runs of each sign, and a tail of noise decaying
-// through the float subnormals into zeros of its signs (as a signal does without flushing).
-enum class Zeros { Plus, Minus, Random, PerChannel, Alternating, Runs, SubnormalTail };
-constexpr int kZerosKinds = 7;
+// one sign per channel, alternating signs, runs of each sign, a tail of noise decaying
+// through the float subnormals into zeros of its signs (as a signal does without flushing), and
+// a constant float subnormal per channel (a filter settled at its fixed point, fed back): on it
+// the treble highpass's feed-forward sum is zero, and its state decays as on silence.
+enum class Zeros { Plus, Minus, Random, PerChannel, Alternating, Runs, SubnormalTail, Constant };
+constexpr int kZerosKinds = 8;
 
 class SilentInput {
 public:
@@ -81,6 +83,12 @@ public:
             }
             --left_[channel];
             return negative_[channel] ? -0.0f : 0.0f;
+        case Zeros::Constant: {
+            // Its sign changing every 20000 samples: a step, on which a decayed state jumps
+            // back into range, to decay again.
+            const float v = channel == 0 ? 0x1p-147f : -0x5p-149f;
+            return k / 20000 % 2 != 0 ? -v : v;
+        }
         default: {
             // 2^-100 down to below 2^-150 over 6000 samples, then signed zeros; one sample of
             // 2^70 early on (a value the tail's scaling cannot take: the usual kernel runs on).
@@ -133,7 +141,8 @@ TEST(Silence, LongTailsKeepThePlainBitsOnEveryPathAndTakeNoSlowPath) {
         // output overlaps the left output shifted by one sample (position by position).
         for (int layout = 0; layout < 4; ++layout) {
             for (bool accumulate : {false, true}) {
-                const Zeros zeros = static_cast<Zeros>(run % kZerosKinds);
+                // Each setting's runs take the kinds one further along than the last one's.
+                const Zeros zeros = static_cast<Zeros>((run + run / 8) % kZerosKinds);
                 // Blocks of up to 16 frames or up to 4096 by turns, the tails' the other way
                 // round: so long blocks of a tail's last zeros meet the zero bass gain.
                 const std::uint32_t most =
