@@ -1,11 +1,11 @@
-// The tone control on silence after sound: every block keeps the plain computation's bits, on
-// every path the effect takes down to the states' fixed points, and no silent block takes one
-// of the x87's slow paths, whatever the silence is made of: zeros of one sign, zeros whose signs
-// vary (sample by sample, channel by channel, alternating, in runs), a tail decaying through
-// the float subnormals into zeros of its signs, or a constant float subnormal. Those are recorded
-// by the unit itself in its sticky exception flags: an operation on a subnormal sets the
-// denormal-operand flag, a store below the normal floats the underflow flag; so the test proves the
-// mechanism on any CPU, however slow or fast its microcode is.
+// The tone control on silence after sound: every block keeps the plain computation's bits
+// (outputs and states), on every path the effect takes down to the states' fixed points, and no
+// silent block takes one of the x87's slow paths, whatever the silence is made of: zeros of one
+// sign, zeros whose signs vary (sample by sample, channel by channel, alternating, in runs), a
+// tail decaying through the float subnormals into zeros of its signs, or a constant float
+// subnormal. Those are recorded by the unit itself in its sticky exception flags: an operation on
+// a subnormal sets the denormal-operand flag, a store below the normal floats the underflow flag;
+// so the test proves the mechanism on any CPU, however slow or fast its microcode is.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -233,6 +233,13 @@ TEST(Silence, LongTailsKeepThePlainBitsOnEveryPathAndTakeNoSlowPath) {
                     ASSERT_EQ(
                         0, std::memcmp(fxBuf.data(), refBuf.data(), fxBuf.size() * sizeof(float)))
                         << where << ", frame " << at << ", paths" << paths;
+                    // And the states: every filter's previous scaled input and output.
+                    for (int f = 0; f < 4; ++f)
+                        ASSERT_TRUE(
+                            std::memcmp(&fx.PreviousScaledInput(f), &ref.Filter(f).GetXV()[1],
+                                        10) == 0 &&
+                            std::memcmp(&fx.PreviousOutput(f), &ref.Filter(f).GetYV()[1], 10) == 0)
+                            << where << ", frame " << at << ", paths" << paths << ", filter " << f;
                     for (int k = 0; k < static_cast<int>(SilentPath::Count); ++k)
                         taken[k] += fx.SilentBlocks(static_cast<SilentPath>(k)) - before[k];
                     // Every input zero or tiny (a tail below 2^-64): in layout 2 the right
