@@ -424,28 +424,46 @@ inline float DecayedOutput(const DecayedValue& v) {
 }
 
 // Up to kTailStretch samples on the Decayed path; the low filter is the bass one or the treble one.
+// Its state runs on the x87 as the plain code runs it while it is a zero or at least 2^-16000 in
+// size (its products by the feedback coefficient, at least 2^-32, and by a gain, at least 2^-149,
+// are then normal or zeros), and in integers below that. There its contribution, below 2^-15871
+// (a gain is below 2^128), cannot change a sum with any nonzero value the x87 side forms (the
+// bass contribution plus the dry part, zeros or at least 2^-10000; the dry part, a zero or at
+// least 2^-149): it is formed only where that value is a zero.
 template <bool Accumulate, bool BassLow>
 VURNEL_LOOP void DecayedStretch(const SilentFilter& bass, const SilentFilter& treble,
                                 const float* in, float* out, std::int32_t frames, float bassGain,
                                 float trebleGain) {
+    constexpr long double kOnX87 = 0x1p-16000L;
     const SilentFilter& low = BassLow ? bass : treble;
     const SilentFilter& normal = BassLow ? treble : bass;
     const long double bg = ExactFloat(&bassGain), tg = ExactFloat(&trebleGain);
-    const TExtendedBits lowGain = dsp::ToBits(BassLow ? bg : tg), c = BitsOf(low.yc);
-    const long double gL = low.g, gN = normal.g, cN = normal.yc;
+    const long double gainL = BassLow ? bg : tg;
+    const TExtendedBits lowGain = dsp::ToBits(gainL), c = BitsOf(low.yc);
+    const long double gL = low.g, cL = low.yc, gN = normal.g, cN = normal.yc;
     long double uL = low.prevT, uN = normal.prevT, yN = normal.prevY;
     TExtendedBits y = BitsOf(low.prevY);
-    // The products of the low state, formed again only when it moves (at its fixed point, not).
+    bool onX87 = y.IsZero() || (y.Exponent() != 0 && dsp::BinaryExponent(y) >= -16000);
+    long double yx = onX87 ? low.prevY : 0.0L;
+    // The integer products of the low state, formed again only when it moves (at its fixed
+    // point, not).
     TExtendedBits pOf = y, p = MulBits(y, c), qOf = y, q = MulBits(y, lowGain);
     for (std::int32_t i = 0; i < frames; ++i) {
         const long double x = ExactFloat(in + i);
         const long double ul = x * gL;
         const long double s = BassLow ? ul + uL : ul - uL;
         uL = ul;
-        if (y != pOf) pOf = y, p = MulBits(y, c);
-        const DecayedValue next = AddTo(s, p);
-        y = next.onX87 ? dsp::ToBits(next.value) : next.bits;
-        if (y != qOf) qOf = y, q = MulBits(y, lowGain);
+        if (onX87) {
+            yx = s + yx * cL;
+            if (yx != 0 && std::fabs(yx) < kOnX87) y = dsp::ToBits(yx), onX87 = false;
+        } else {
+            if (y != pOf) pOf = y, p = MulBits(y, c);
+            const DecayedValue next = AddTo(s, p);
+            if (next.onX87) // s + p, with s nonzero: at least 2^-975
+                yx = next.value, onX87 = true;
+            else
+                y = next.bits;
+        }
         const long double un = x * gN;
         long double r = BassLow ? un - uN : un + uN;
         r = r + yN * cN;
@@ -456,17 +474,37 @@ VURNEL_LOOP void DecayedStretch(const SilentFilter& bass, const SilentFilter& tr
             w = ExactFloat(out + i) + x;
         else
             w = x;
+        if (onX87) {
+            const long double z = yx * gainL;
+            if constexpr (BassLow)
+                out[i] = NarrowWithoutUnderflow(r * tg + (z + w));
+            else
+                out[i] = NarrowWithoutUnderflow(z + (r * bg + w));
+            continue;
+        }
         if constexpr (BassLow) {
-            const DecayedValue t = AddTo(w, q);
             const long double b = r * tg;
-            out[i] =
-                t.onX87 ? NarrowWithoutUnderflow(b + t.value) : DecayedOutput(AddTo(b, t.bits));
+            if (w != 0) {
+                out[i] = NarrowWithoutUnderflow(b + w);
+                continue;
+            }
+            if (y != qOf) qOf = y, q = MulBits(y, lowGain);
+            out[i] = DecayedOutput(AddTo(b, AddTo(w, q).bits));
         } else {
-            out[i] = DecayedOutput(AddTo(r * bg + w, q));
+            const long double t = r * bg + w;
+            if (t != 0) {
+                out[i] = NarrowWithoutUnderflow(t);
+                continue;
+            }
+            if (y != qOf) qOf = y, q = MulBits(y, lowGain);
+            out[i] = DecayedOutput(AddTo(t, q));
         }
     }
     low.prevT = uL;
-    SetBits(low.prevY, y);
+    if (onX87)
+        low.prevY = yx;
+    else
+        SetBits(low.prevY, y);
     normal.prevT = uN;
     normal.prevY = yN;
 }
