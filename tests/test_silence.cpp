@@ -56,8 +56,9 @@ unsigned SlowFlags() {
 // The kinds of silence: +0, −0, zeros of random sign sample by sample and channel by channel,
 // one sign per channel, alternating signs, runs of each sign, a tail of noise decaying
 // through the float subnormals into zeros of its signs (as a signal does without flushing), and
-// a constant float subnormal per channel (a filter settled at its fixed point, fed back): on it
-// the treble highpass's feed-forward sum is zero, and its state decays as on silence.
+// a float subnormal, constant on the left and alternating at the Nyquist rate on the right (a
+// filter settled at its fixed point, fed back): on the one the treble highpass's feed-forward sum
+// is zero, on the other the bass lowpass's, and its state decays as on silence.
 enum class Zeros { Plus, Minus, Random, PerChannel, Alternating, Runs, SubnormalTail, Constant };
 constexpr int kZerosKinds = 8;
 
@@ -86,7 +87,7 @@ public:
         case Zeros::Constant: {
             // Its sign changing every 20000 samples: a step, on which a decayed state jumps
             // back into range, to decay again.
-            const float v = channel == 0 ? 0x1p-147f : -0x5p-149f;
+            const float v = channel == 0 ? 0x1p-147f : (k & 1 ? 0x5p-149f : -0x5p-149f);
             return k / 20000 % 2 != 0 ? -v : v;
         }
         default: {
