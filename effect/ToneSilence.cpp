@@ -512,17 +512,18 @@ VURNEL_LOOP void DecayedStretch(const SilentFilter& bass, const SilentFilter& tr
 // Which filter the Decayed path would carry as the low one (1 bass, 2 treble), or 0 where it does
 // not apply: rounding to nearest with 64-bit significands, coefficients and gains the Tail kernel
 // takes, both previous scaled inputs and one state in its range (TailStateFits) and the other
-// state finite out of it, every input below kTinyInput and every old output finite.
+// state below it, every input below kTinyInput and every old output finite.
 template <bool Accumulate>
 int DecayedLow(const SilentFilter& bass, const SilentFilter& treble, const float* in,
                const float* out, std::int32_t frames, float bassGain, float trebleGain) {
     if (!TailCoefficientsFit(bass.g, bass.yc) || !TailCoefficientsFit(treble.g, treble.yc) ||
         !TailGainsFit(bassGain, trebleGain) || !TailStateFits(bass.prevT) ||
-        !TailStateFits(treble.prevT) || !BitsOf(bass.prevY).IsFinite() ||
-        !BitsOf(treble.prevY).IsFinite())
+        !TailStateFits(treble.prevT))
         return 0;
     const bool bassFits = TailStateFits(bass.prevY), trebleFits = TailStateFits(treble.prevY);
     if (bassFits == trebleFits) return 0;
+    constexpr int kTailLow = 16383 - 900; // TailStateFits's lower end, as an exponent field
+    if ((BitsOf(bassFits ? treble.prevY : bass.prevY).signExponent & 0x7FFF) >= kTailLow) return 0;
     std::uint32_t largest = 0, old = 0;
     for (std::int32_t i = 0; i < frames; ++i) {
         const std::uint32_t m = FloatBits(in[i]) & 0x7FFFFFFFu;
@@ -538,23 +539,61 @@ int DecayedLow(const SilentFilter& bass, const SilentFilter& treble, const float
     return bassFits ? 2 : 1;
 }
 
+// How many of n frames the Tail kernel may run with the low filter's state below its range: as
+// many as keep that state certain to stay at or above 2^-15000 (or a zero), where every value the
+// kernel forms, scaled by 2^64 or not, is far from the extended subnormals and it gives the plain
+// bits as it does in its range (what the range buys it is that certainty over a whole stretch). A
+// state loses at most DecayBound's orders a sample on zeros; a nonzero feed-forward sum s (at least
+// 2^-912, as x·g at least 2^-849 is) leaves it at least a unit of s, 2^-975, even where it cancels
+// it. 0 where fewer than 16 (the Decayed stretch runs them).
+std::int32_t DecayedKernelFrames(const SilentFilter& low, std::int32_t n) {
+    if (low.decay == 0) return n;
+    const TExtendedBits y = BitsOf(low.prevY);
+    int e = y.IsZero() ? -975 : dsp::BinaryExponent(y);
+    e = e < -975 ? e : -975;
+    const std::int64_t room = static_cast<std::int64_t>(e + 15000) * 65536;
+    if (room <= 0) return 0;
+    const std::int64_t k = room / (static_cast<std::int64_t>(low.decay) + 65536);
+    return k < 16 ? 0 : (k < n ? static_cast<std::int32_t>(k) : n);
+}
+
 // The hook for a block of tiny input that is not all zeros which the Tail path does not take: runs
-// its first stretch on the Decayed path, and the rest as any other block, where that applies;
-// false, with nothing touched, where not.
+// it on the Decayed path (the Tail kernel where the low state is certain to stay far above the
+// extended subnormals, else the Decayed stretch), stretch by stretch, for as long as that applies,
+// and the rest as any other block; false, with nothing touched, where it does not apply.
 template <bool Accumulate>
 bool DecayedBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
                   std::int32_t frames, float bassGain, float trebleGain, SilentPlan& plan) {
-    const std::int32_t n = frames < kTailStretch ? frames : kTailStretch;
-    const int low = DecayedLow<Accumulate>(bass, treble, in, out, n, bassGain, trebleGain);
-    if (low == 0) return false;
+    std::int32_t done = 0;
+    while (done < frames) {
+        const std::int32_t n = frames - done < kTailStretch ? frames - done : kTailStretch;
+        const int low =
+            DecayedLow<Accumulate>(bass, treble, in + done, out + done, n, bassGain, trebleGain);
+        if (low == 0) break;
+        const std::int32_t fast = DecayedKernelFrames(low == 1 ? bass : treble, n);
+        if (fast > 0) {
+            TailFrame frame;
+            BindTail(frame, {bass.g, bass.yc, bass.prevT, bass.prevY},
+                     {treble.g, treble.yc, treble.prevT, treble.prevY});
+            frame.bassGain = bassGain, frame.trebleGain = trebleGain;
+            // Old outputs at or above 2^64 (sound), which it does not scale: the usual kernel.
+            if (ToneTailStretch<Accumulate>(frame, in + done, out + done, fast) < 0) break;
+            done += fast;
+        } else {
+            if (low == 1)
+                DecayedStretch<Accumulate, true>(bass, treble, in + done, out + done, n, bassGain,
+                                                 trebleGain);
+            else
+                DecayedStretch<Accumulate, false>(bass, treble, in + done, out + done, n, bassGain,
+                                                  trebleGain);
+            done += n;
+        }
+    }
+    if (done == 0) return false;
     plan.Forget();
-    if (low == 1)
-        DecayedStretch<Accumulate, true>(bass, treble, in, out, n, bassGain, trebleGain);
-    else
-        DecayedStretch<Accumulate, false>(bass, treble, in, out, n, bassGain, trebleGain);
-    if (n < frames)
-        ChannelBlock<Accumulate>(bass, treble, in + n, out + n, frames - n, bassGain, trebleGain,
-                                 plan);
+    if (done < frames)
+        ChannelBlock<Accumulate>(bass, treble, in + done, out + done, frames - done, bassGain,
+                                 trebleGain, plan);
     return true;
 }
 
