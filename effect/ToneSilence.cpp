@@ -349,17 +349,20 @@ void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float
 //
 // A tail may leave one filter below the Tail kernel's range while the input is not zeros: on a
 // constant input (a float subnormal another filter has settled at, fed back by the host) the
-// treble highpass's feed-forward sum x·g − x₋₁·g is exactly zero, and its state decays as on
-// silence, into the extended subnormals, while the bass lowpass follows the input. The Decayed
-// path runs such a block with the plain computation's bits and no operand or result in the
-// subnormals:
+// treble highpass's feed-forward sum x·g − x₋₁·g is exactly zero, and on one alternating at the
+// Nyquist rate the bass lowpass's x·g + x₋₁·g; that filter's state decays as on silence, into the
+// extended subnormals, while the other follows the input. The Decayed path runs such a block with
+// the plain computation's bits and no operand or result in the subnormals. While the low state is
+// certain to stay at or above 2^-15000, the Tail kernel runs it (DecayedKernelFrames); below, the
+// Decayed stretch, sample by sample:
 // - each input (and old output) is read as its integer significand times a power of two (an
 //   integer load and a product by an extended constant: exact, and no float subnormal operand);
 // - the filter in range runs on the x87 in the plain code's order: over a stretch of at most
 //   kTailStretch samples from states in TailStateFits's range, every value it forms stays far
-//   above the extended subnormals, as in the Tail kernel (zero or at least 2^-9300);
+//   above the extended subnormals, as in the Tail kernel (a zero or at least 2^-9500: a state
+//   loses at most 33 binary orders a sample, and a cancellation leaves at least 2^-975);
 // - the low filter's feed-forward sum is formed on the x87 too (its operands are x·g, zeros or
-//   at least 2^-849), its products, the feedback product and its contribution, by MulBits;
+//   at least 2^-849), its state on the x87 down to 2^-16000 and below by MulBits;
 // - each sum a low value q enters, v + q, is formed by AddTo: with v a zero, it is q (two zeros:
 //   AddZeros); with v nonzero (at least 2^-16254 in size), a zero or extended subnormal q lies
 //   below half a unit of v even where v is a power of two, so the sum is v; a normal q is added
