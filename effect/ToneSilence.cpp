@@ -1488,7 +1488,7 @@ bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         tt = Carried<true>(plan.trebleMoving ? TrackNonzero(treble) : Track(treble), in, frames,
                            same);
     }
-    if (plan.standIn == 0) {
+    if (plan.standIn == 0 || plan.signsFollow) { // signs that follow run the real states
         RunPlanPath<Accumulate>(plan, bass, treble, bass, treble, in, out, frames, bassGain,
                                 trebleGain, bassAfter, trebleAfter);
     } else {
