@@ -95,11 +95,11 @@ public:
     std::uint64_t SilentBlocks(SilentPath path) const {
         return silentBlocks[static_cast<int>(path)];
     }
-    // A first-order filter's state (slot: bass left, treble left, bass right, treble right): its
-    // previous scaled input and its previous output, as the library's filter keeps them, for
-    // tests. The audio thread's own: read them on it.
-    const long double& ScaledInputState(int slot) const { return runners[slot].XV[1]; }
-    const long double& OutputState(int slot) const { return runners[slot].YV[1]; }
+    // A first-order filter's previous scaled input and previous output (slot: bass left, treble
+    // left, bass right, treble right), for tests that hold them to a plain computation's bits.
+    // The audio thread's own: read them on it.
+    const long double& PreviousScaledInput(int slot) const { return runners[slot].XV[1]; }
+    const long double& PreviousOutput(int slot) const { return runners[slot].YV[1]; }
 
 private:
     enum FilterSlot { kBassLeft = 0, kTrebleLeft = 1, kBassRight = 2, kTrebleRight = 3 };

@@ -345,6 +345,262 @@ void TailBlock(const SilentFilter& bass, const SilentFilter& treble, const float
 }
 
 // ---------------------------------------------------------------------------------------------
+// Tiny input beside a decayed filter.
+//
+// A tail may leave one filter below the Tail kernel's range while the input is not zeros: on a
+// constant input (a float subnormal another filter has settled at, fed back by the host) the
+// treble highpass's feed-forward sum x·g − x₋₁·g is exactly zero, and on one alternating at the
+// Nyquist rate the bass lowpass's x·g + x₋₁·g; that filter's state decays as on silence, into the
+// extended subnormals, while the other follows the input. The Decayed path runs such a block with
+// the plain computation's bits and no operand or result in the subnormals. While the low state is
+// certain to stay at or above 2^-15000, the Tail kernel runs it (DecayedKernelFrames); below, the
+// Decayed stretch, sample by sample:
+// - each input (and old output) is read as its integer significand times a power of two (an
+//   integer load and a product by an extended constant: exact, and no float subnormal operand);
+// - the filter in range runs on the x87 in the plain code's order: over a stretch of at most
+//   kTailStretch samples from states in TailStateFits's range, every value it forms stays far
+//   above the extended subnormals, as in the Tail kernel (a zero or at least 2^-9500: a state
+//   loses at most 33 binary orders a sample, and a cancellation leaves at least 2^-975);
+// - the low filter's feed-forward sum is formed on the x87 too (its operands are x·g, zeros or
+//   at least 2^-849), its state on the x87 down to 2^-16000 and below by MulBits;
+// - each sum a low value q enters, v + q, is formed by AddTo: with v a zero, it is q (two zeros:
+//   AddZeros); with v nonzero (at least 2^-16254 in size), a zero or extended subnormal q lies
+//   below half a unit of v even where v is a power of two, so the sum is v; a normal q is added
+//   on the x87, and no such sum is subnormal;
+// - the outputs are narrowed by integer means, those below the normal extended values being the
+//   zero of their sign (they lie far below half the smallest float).
+// It asks for rounding to nearest with 64-bit significands (MulBits, AddZeros and the bounds).
+
+// 2^(max(e, 1) − 150): the unit of a float's significand in exponent field e.
+struct FloatUnits {
+    long double unit[256];
+};
+constexpr FloatUnits MakeFloatUnits() {
+    FloatUnits t{};
+    long double p = 0x1p-149L;
+    t.unit[0] = p;
+    for (int e = 1; e < 256; ++e) {
+        t.unit[e] = p;
+        p = p * 2;
+    }
+    return t;
+}
+constexpr FloatUnits kFloatUnits = MakeFloatUnits();
+
+// A finite float's value, exactly, without loading it on the x87 as a float: its significand
+// loaded as an integer, times its unit (a zero keeps its sign).
+inline long double ExactFloat(const float* f) {
+    std::uint32_t b;
+    std::memcpy(&b, f, sizeof b);
+    const std::uint32_t e = b >> 23 & 0xFFu, m = b & 0x7FFFFFu;
+    const auto significand = static_cast<std::int32_t>(e != 0 ? m | 0x800000u : m);
+    const long double v = static_cast<long double>(significand) * kFloatUnits.unit[e];
+    return b >> 31 ? -v : v;
+}
+
+// A value of the Decayed path: on the x87 (a zero, or at least 2^-16254 in size), or as bits
+// (anything finite).
+struct DecayedValue {
+    long double value;
+    TExtendedBits bits;
+    bool onX87;
+};
+
+// v + q as the x87 rounds it to nearest, for v a zero or at least 2^-16254 in size and q finite.
+inline DecayedValue AddTo(long double v, TExtendedBits q) {
+    if (v == 0) {
+        if (q.IsZero()) {
+            const TExtendedBits zero{0, static_cast<std::uint16_t>(std::signbit(v) ? 0x8000u : 0u)};
+            return {0.0L, AddZeros(zero, q), false};
+        }
+        return {0.0L, q, false};
+    }
+    if (q.Exponent() == 0) return {v, {}, true};
+    return {v + dsp::FromBits(q), {}, true};
+}
+
+// An output's float.
+inline float DecayedOutput(const DecayedValue& v) {
+    if (v.onX87) return NarrowWithoutUnderflow(v.value);
+    if (v.bits.Exponent() == 0) return v.bits.IsNegative() ? -0.0f : 0.0f;
+    return NarrowWithoutUnderflow(dsp::FromBits(v.bits));
+}
+
+// Up to kTailStretch samples on the Decayed path; the low filter is the bass one or the treble one.
+// Its state runs on the x87 as the plain code runs it while it is a zero or at least 2^-16000 in
+// size (its products by the feedback coefficient, at least 2^-32, and by a gain, at least 2^-149,
+// are then normal or zeros), and in integers below that. There its contribution, below 2^-15871
+// (a gain is below 2^128), cannot change a sum with any nonzero value the x87 side forms (the
+// bass contribution plus the dry part, zeros or at least 2^-10000; the dry part, a zero or at
+// least 2^-149): it is formed only where that value is a zero.
+template <bool Accumulate, bool BassLow>
+VURNEL_LOOP void DecayedStretch(const SilentFilter& bass, const SilentFilter& treble,
+                                const float* in, float* out, std::int32_t frames, float bassGain,
+                                float trebleGain) {
+    constexpr long double kOnX87 = 0x1p-16000L;
+    const SilentFilter& low = BassLow ? bass : treble;
+    const SilentFilter& normal = BassLow ? treble : bass;
+    const long double bg = ExactFloat(&bassGain), tg = ExactFloat(&trebleGain);
+    const long double gainL = BassLow ? bg : tg;
+    const TExtendedBits lowGain = dsp::ToBits(gainL), c = BitsOf(low.yc);
+    const long double gL = low.g, cL = low.yc, gN = normal.g, cN = normal.yc;
+    long double uL = low.prevT, uN = normal.prevT, yN = normal.prevY;
+    TExtendedBits y = BitsOf(low.prevY);
+    bool onX87 = y.IsZero() || (y.Exponent() != 0 && dsp::BinaryExponent(y) >= -16000);
+    long double yx = onX87 ? low.prevY : 0.0L;
+    // The integer products of the low state, formed again only when it moves (at its fixed
+    // point, not).
+    TExtendedBits pOf = y, p = MulBits(y, c), qOf = y, q = MulBits(y, lowGain);
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const long double x = ExactFloat(in + i);
+        const long double ul = x * gL;
+        const long double s = BassLow ? ul + uL : ul - uL;
+        uL = ul;
+        if (onX87) {
+            yx = s + yx * cL;
+            if (yx != 0 && std::fabs(yx) < kOnX87) y = dsp::ToBits(yx), onX87 = false;
+        } else {
+            if (y != pOf) pOf = y, p = MulBits(y, c);
+            const DecayedValue next = AddTo(s, p);
+            if (next.onX87) // s + p, with s nonzero: at least 2^-975
+                yx = next.value, onX87 = true;
+            else
+                y = next.bits;
+        }
+        const long double un = x * gN;
+        long double r = BassLow ? un - uN : un + uN;
+        r = r + yN * cN;
+        uN = un;
+        yN = r;
+        long double w;
+        if constexpr (Accumulate)
+            w = ExactFloat(out + i) + x;
+        else
+            w = x;
+        if (onX87) {
+            const long double z = yx * gainL;
+            if constexpr (BassLow)
+                out[i] = NarrowWithoutUnderflow(r * tg + (z + w));
+            else
+                out[i] = NarrowWithoutUnderflow(z + (r * bg + w));
+            continue;
+        }
+        if constexpr (BassLow) {
+            const long double b = r * tg;
+            if (w != 0) {
+                out[i] = NarrowWithoutUnderflow(b + w);
+                continue;
+            }
+            if (y != qOf) qOf = y, q = MulBits(y, lowGain);
+            out[i] = DecayedOutput(AddTo(b, AddTo(w, q).bits));
+        } else {
+            const long double t = r * bg + w;
+            if (t != 0) {
+                out[i] = NarrowWithoutUnderflow(t);
+                continue;
+            }
+            if (y != qOf) qOf = y, q = MulBits(y, lowGain);
+            out[i] = DecayedOutput(AddTo(t, q));
+        }
+    }
+    low.prevT = uL;
+    if (onX87)
+        low.prevY = yx;
+    else
+        SetBits(low.prevY, y);
+    normal.prevT = uN;
+    normal.prevY = yN;
+}
+
+// Which filter the Decayed path would carry as the low one (1 bass, 2 treble), or 0 where it does
+// not apply: rounding to nearest with 64-bit significands, coefficients and gains the Tail kernel
+// takes, both previous scaled inputs and one state in its range (TailStateFits) and the other
+// state below it, every input below kTinyInput and every old output finite.
+template <bool Accumulate>
+int DecayedLow(const SilentFilter& bass, const SilentFilter& treble, const float* in,
+               const float* out, std::int32_t frames, float bassGain, float trebleGain) {
+    if (!TailCoefficientsFit(bass.g, bass.yc) || !TailCoefficientsFit(treble.g, treble.yc) ||
+        !TailGainsFit(bassGain, trebleGain) || !TailStateFits(bass.prevT) ||
+        !TailStateFits(treble.prevT))
+        return 0;
+    const bool bassFits = TailStateFits(bass.prevY), trebleFits = TailStateFits(treble.prevY);
+    if (bassFits == trebleFits) return 0;
+    constexpr int kTailLow = 16383 - 900; // TailStateFits's lower end, as an exponent field
+    if ((BitsOf(bassFits ? treble.prevY : bass.prevY).signExponent & 0x7FFF) >= kTailLow) return 0;
+    std::uint32_t largest = 0, old = 0;
+    for (std::int32_t i = 0; i < frames; ++i) {
+        const std::uint32_t m = FloatBits(in[i]) & 0x7FFFFFFFu;
+        largest = m > largest ? m : largest;
+        if constexpr (Accumulate) {
+            const std::uint32_t o = FloatBits(out[i]) & 0x7F800000u;
+            old = o > old ? o : old;
+        }
+    }
+    if (largest >= kTinyBits || old == 0x7F800000u) return 0;
+    const ControlWord cw = ReadControlWord();
+    if (!cw.nearest || !cw.extended) return 0;
+    return bassFits ? 2 : 1;
+}
+
+// How many of n frames the Tail kernel may run with the low filter's state below its range: as
+// many as keep that state certain to stay at or above 2^-15000 (or a zero), where every value the
+// kernel forms, scaled by 2^64 or not, is far from the extended subnormals and it gives the plain
+// bits as it does in its range (what the range buys it is that certainty over a whole stretch). A
+// state loses at most DecayBound's orders a sample on zeros; a nonzero feed-forward sum s (at least
+// 2^-912, as x·g at least 2^-849 is) leaves it at least a unit of s, 2^-975, even where it cancels
+// it. 0 where fewer than 16 (the Decayed stretch runs them).
+std::int32_t DecayedKernelFrames(const SilentFilter& low, std::int32_t n) {
+    if (low.decay == 0) return n;
+    const TExtendedBits y = BitsOf(low.prevY);
+    int e = y.IsZero() ? -975 : dsp::BinaryExponent(y);
+    e = e < -975 ? e : -975;
+    const std::int64_t room = static_cast<std::int64_t>(e + 15000) * 65536;
+    if (room <= 0) return 0;
+    const std::int64_t k = room / (static_cast<std::int64_t>(low.decay) + 65536);
+    return k < 16 ? 0 : (k < n ? static_cast<std::int32_t>(k) : n);
+}
+
+// The hook for a block of tiny input that is not all zeros which the Tail path does not take: runs
+// it on the Decayed path (the Tail kernel where the low state is certain to stay far above the
+// extended subnormals, else the Decayed stretch), stretch by stretch, for as long as that applies,
+// and the rest as any other block; false, with nothing touched, where it does not apply.
+template <bool Accumulate>
+bool DecayedBlock(const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
+                  std::int32_t frames, float bassGain, float trebleGain, SilentPlan& plan) {
+    std::int32_t done = 0;
+    while (done < frames) {
+        const std::int32_t n = frames - done < kTailStretch ? frames - done : kTailStretch;
+        const int low =
+            DecayedLow<Accumulate>(bass, treble, in + done, out + done, n, bassGain, trebleGain);
+        if (low == 0) break;
+        const std::int32_t fast = DecayedKernelFrames(low == 1 ? bass : treble, n);
+        if (fast > 0) {
+            TailFrame frame;
+            BindTail(frame, {bass.g, bass.yc, bass.prevT, bass.prevY},
+                     {treble.g, treble.yc, treble.prevT, treble.prevY});
+            frame.bassGain = bassGain, frame.trebleGain = trebleGain;
+            // Old outputs at or above 2^64 (sound), which it does not scale: the usual kernel.
+            if (ToneTailStretch<Accumulate>(frame, in + done, out + done, fast) < 0) break;
+            done += fast;
+        } else {
+            if (low == 1)
+                DecayedStretch<Accumulate, true>(bass, treble, in + done, out + done, n, bassGain,
+                                                 trebleGain);
+            else
+                DecayedStretch<Accumulate, false>(bass, treble, in + done, out + done, n, bassGain,
+                                                  trebleGain);
+            done += n;
+        }
+    }
+    if (done == 0) return false;
+    plan.Forget();
+    if (done < frames)
+        ChannelBlock<Accumulate>(bass, treble, in + done, out + done, frames - done, bassGain,
+                                 trebleGain, plan);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Zeros of any signs. On a zero input x every term of the recursion y = (x·g ± u₋₁) + yc·y₋₁
 // but the feedback product is a zero, and a zero added to a nonzero value changes nothing: a
 // state whose product yc·y₋₁ is not a zero is the same whatever the inputs' signs. A state that
@@ -969,6 +1225,9 @@ SilentPath Look(const SilentFilter& bass, const SilentFilter& treble, const Inpu
         TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan);
         return SilentPath::Tail;
     }
+    if (!realInput.zero && realInput.tiny &&
+        DecayedBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan))
+        return SilentPath::Decayed;
     if (!realInput.zero) {
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
@@ -1229,7 +1488,7 @@ bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         tt = Carried<true>(plan.trebleMoving ? TrackNonzero(treble) : Track(treble), in, frames,
                            same);
     }
-    if (plan.standIn == 0) {
+    if (plan.standIn == 0 || plan.signsFollow) { // signs that follow run the real states
         RunPlanPath<Accumulate>(plan, bass, treble, bass, treble, in, out, frames, bassGain,
                                 trebleGain, bassAfter, trebleAfter);
     } else {
@@ -1267,6 +1526,8 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
             TailBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan);
             return SilentPath::Tail;
         }
+        if (DecayedBlock<Accumulate>(bass, treble, in, out, frames, bassGain, trebleGain, plan))
+            return SilentPath::Decayed;
         Usual<Accumulate, ToneStore::Float>(bass, treble, in, out, frames, bassGain, trebleGain);
         return SilentPath::Usual;
     }

@@ -33,6 +33,14 @@
 //   samples: the usual kernel with each input sample (an x87 operand that takes the slow path
 //   when a float subnormal) read without the x87, exactly, and each output narrowed by integer
 //   means (ToneStore::Tail). The channel loop sends such blocks straight to it (TailApplies).
+// - Decayed: input below kTinyInput that is not all zeros, where one filter's states lie below
+//   the Tail kernel's range (down to the extended subnormals, or at their fixed point) and the
+//   other's within it, as a constant tiny input gives the treble highpass and one alternating at
+//   the Nyquist rate the bass lowpass (the feed-forward sum is then exactly zero): the Tail
+//   kernel itself while the low state is certain to stay far above the extended subnormals; below
+//   that, the filter in range on the x87 and the low one's products by MulBits, its values entering
+//   each sum exactly (a zero or subnormal one is outweighed by any nonzero value far above it),
+//   inputs read and outputs narrowed by integer means.
 //
 // Zeros need not share one sign: a zero's sign changes nothing but the previous scaled inputs,
 // the states that are zeros, and outputs of which every term is a zero. A block of zeros runs
@@ -63,6 +71,7 @@ enum class SilentPath : std::uint8_t {
     Integer,
     Frozen,
     Tail,
+    Decayed,
     Count
 };
 
