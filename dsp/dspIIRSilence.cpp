@@ -3055,7 +3055,7 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*hist)[2
             for (int t = 0; t < 5; ++t)
                 differ |= (m[t] ^ d.m[t]) | ((e[t] ^ d.e[t]) & (m[t] != 0 ? 0xFFFFu : 0x7FFFu));
             if (differ == 0) {
-                misses = 0;
+                misses = misses != 0 ? misses - 1 : 0;
                 ym = d.ym, ye = d.ye, absorbed = false;
                 return d.alive;
             }
@@ -3064,7 +3064,9 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*hist)[2
     long double unused;
     bool onX87 = false;
     const bool alive = StepSection<false>(c, i, hist, m, e, ym, ye, absorbed, unused, onX87);
-    ++misses; // past 8, on to 255 and round to 0: the memo tried again
+    // Tracked, a miss counts twice a hit: a section that hits less than two times in three
+    // reaches 8 and leaves the memo; then it counts on to 255 and round to 0, tried again.
+    misses = static_cast<unsigned char>(misses + (tracking ? 2 : 1));
     if (tracking && !absorbed && ym != 0) {
         TdspSectionsStepMemo::Entry& d = entry[memo.next[i]];
         memo.next[i] ^= 1u;

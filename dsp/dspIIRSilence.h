@@ -221,8 +221,8 @@ struct TdspSectionsStepMemo {
     };
     Entry entries[MaxSilentSections][2] = {};
     unsigned char next[MaxSilentSections] = {};
-    // Misses in a row, up to 8; from there the section runs without the memo, counting on to
-    // 255, then tries it again.
+    // Two for a miss, less one for a hit; from 8 the section runs without the memo, counting on
+    // to 255, then tries it again.
     unsigned char misses[MaxSilentSections] = {};
 };
 
