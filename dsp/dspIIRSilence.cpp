@@ -3106,12 +3106,53 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*hist)[2],
     return alive;
 }
 
+// StepSection for a section that is not the last, its result taken from the memo where the
+// operands are those of one of the section's last two nonzero results (their zeros' signs aside:
+// they do not change a nonzero sum), and kept there otherwise.
+__attribute__((always_inline)) inline bool
+StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*hist)[2],
+                const std::uint64_t* m, const unsigned* e, std::uint64_t& ym, unsigned& ye,
+                bool& absorbed, TdspSectionsStepMemo& memo) {
+    unsigned char& misses = memo.misses[i];
+    TdspSectionsStepMemo::Entry* entry = memo.entries[i];
+    const bool tracking = misses < 8; // else a section that does not repeat: no memo's cost
+    if (tracking) {
+#pragma GCC unroll 2
+        for (int slot = 0; slot < 2; ++slot) {
+            const TdspSectionsStepMemo::Entry& d = entry[slot];
+            std::uint64_t differ = d.valid ? 0u : 1u;
+#pragma GCC unroll 5
+            for (int t = 0; t < 5; ++t)
+                differ |= (m[t] ^ d.m[t]) | ((e[t] ^ d.e[t]) & (m[t] != 0 ? 0xFFFFu : 0x7FFFu));
+            if (differ == 0) {
+                misses = misses != 0 ? misses - 1 : 0;
+                ym = d.ym, ye = d.ye, absorbed = false;
+                return d.alive;
+            }
+        }
+    }
+    long double unused;
+    bool onX87 = false;
+    const bool alive = StepSection<false>(c, i, hist, m, e, ym, ye, absorbed, unused, onX87);
+    // Tracked, a miss counts twice a hit: a section that hits less than two times in three
+    // reaches 8 and leaves the memo; then it counts on to 255 and round to 0, tried again.
+    misses = static_cast<unsigned char>(misses + (tracking ? 2 : 1));
+    if (tracking && !absorbed && ym != 0) {
+        TdspSectionsStepMemo::Entry& d = entry[memo.next[i]];
+        memo.next[i] ^= 1u;
+        for (int t = 0; t < 5; ++t)
+            d.m[t] = m[t], d.e[t] = static_cast<std::uint16_t>(e[t]);
+        d.ym = ym, d.ye = static_cast<std::uint16_t>(ye), d.alive = alive, d.valid = true;
+    }
+    return alive;
+}
+
 // ProcessSample's step for K sections (see SectionsSilentStep), the state not frozen: as
 // SectionsIntegerSample, with each section's path decided by StepSection. False, nothing touched,
 // where a history is not finite.
-template <int K>
+template <int K, bool Memo>
 bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], unsigned negative,
-                        long double& out, TdspSilentSectionsState& s) {
+                        long double& out, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
     std::uint64_t m[K + 1][2];
     unsigned e[K + 1][2];
     bool finite = true;
@@ -3142,9 +3183,10 @@ bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], un
         std::uint64_t ym = 0;
         unsigned ye = 0;
         bool took;
-        const bool alive = i + 1 < K
-                               ? StepSection<false>(c, i, hist, vm, ve, ym, ye, took, r, onX87)
-                               : StepSection<true>(c, i, hist, vm, ve, ym, ye, took, r, onX87);
+        const bool alive =
+            i + 1 < K ? (Memo ? StepSectionMemo(c, i, hist, vm, ve, ym, ye, took, memo)
+                              : StepSection<false>(c, i, hist, vm, ve, ym, ye, took, r, onX87))
+                      : StepSection<true>(c, i, hist, vm, ve, ym, ye, took, r, onX87);
         if (alive) live |= 1u << i;
         if (took && absorbed < 0) absorbed = i;
         m[i][1] = m[i][0], e[i][1] = e[i][0];
@@ -3266,32 +3308,57 @@ bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (
     return SilentSections(sections, biquads, history, &x, &y, 1, design, s);
 }
 
+namespace {
+
+template <bool Memo>
+bool SilentStep(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
+                long double& y, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
+    switch (k) {
+    case 1:
+        return SectionsStepSample<1, Memo>(c, hist, x, y, s, memo);
+    case 2:
+        return SectionsStepSample<2, Memo>(c, hist, x, y, s, memo);
+    case 3:
+        return SectionsStepSample<3, Memo>(c, hist, x, y, s, memo);
+    case 4:
+        return SectionsStepSample<4, Memo>(c, hist, x, y, s, memo);
+    case 5:
+        return SectionsStepSample<5, Memo>(c, hist, x, y, s, memo);
+    case 6:
+        return SectionsStepSample<6, Memo>(c, hist, x, y, s, memo);
+    case 7:
+        return SectionsStepSample<7, Memo>(c, hist, x, y, s, memo);
+    default:
+        return SectionsStepSample<8, Memo>(c, hist, x, y, s, memo);
+    }
+}
+
+} // namespace
+
 bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], bool negative,
-                        long double& y, std::uint64_t design, TdspSilentSectionsState& s) {
+                        long double& y, std::uint64_t design, TdspSilentSectionsState& s,
+                        TdspSectionsStepMemo& memo) {
     if (k < 1 || k > MaxSilentSections || s.design != design || !s.usable ||
         (ControlWord() & 0x0F00u) != 0x0300u)
         return false;
     const CascadeCoefficients& c = CoefficientsOf(s, bq);
     const unsigned x = negative ? 1u : 0u;
     if (s.frozen) return FrozenSectionsSample(k, c, hist, x, y, s);
-    switch (k) {
-    case 1:
-        return SectionsStepSample<1>(c, hist, x, y, s);
-    case 2:
-        return SectionsStepSample<2>(c, hist, x, y, s);
-    case 3:
-        return SectionsStepSample<3>(c, hist, x, y, s);
-    case 4:
-        return SectionsStepSample<4>(c, hist, x, y, s);
-    case 5:
-        return SectionsStepSample<5>(c, hist, x, y, s);
-    case 6:
-        return SectionsStepSample<6>(c, hist, x, y, s);
-    case 7:
-        return SectionsStepSample<7>(c, hist, x, y, s);
-    default:
-        return SectionsStepSample<8>(c, hist, x, y, s);
+    if (memo.design != design) { // results of another design's coefficients
+        for (auto& section : memo.entries)
+            section[0].valid = section[1].valid = false;
+        for (unsigned char& n : memo.misses)
+            n = 0;
+        memo.design = design;
     }
+    // Where no section is tracked (none repeated of late), the step without the memo's code.
+    unsigned tracked = 0;
+    for (int i = 0; i + 1 < k; ++i)
+        tracked |= memo.misses[i] < 8 ? 1u : 0u;
+    if (tracked != 0) return SilentStep<true>(k, c, hist, x, y, s, memo);
+    for (int i = 0; i + 1 < k; ++i)
+        ++memo.misses[i]; // as the memo's step counts them
+    return SilentStep<false>(k, c, hist, x, y, s, memo);
 }
 
 bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],

@@ -205,14 +205,36 @@ inline bool SectionsSilentSampleIsNormal(int sections, const long double (*histo
     return true;
 }
 
+// The last two nonzero results SectionsSilentStep computed for each section but the last, with
+// the operands they came from: a section that holds a fixed point or a cycle of two in the
+// subnormal range (as lowpass sections do while a later one still decays) takes its output from
+// here instead of its products. A nonzero result does not depend on the signs of zero operands,
+// so those are left out of the comparison.
+struct TdspSectionsStepMemo {
+    std::uint64_t design = ~std::uint64_t{0};
+    struct Entry {
+        std::uint64_t m[5];
+        std::uint16_t e[5];
+        std::uint16_t ye;
+        bool alive, valid;
+        std::uint64_t ym;
+    };
+    Entry entries[MaxSilentSections][2] = {};
+    unsigned char next[MaxSilentSections] = {};
+    // Two for a miss, less one for a hit; from 8 the section runs without the memo, counting on
+    // to 255, then tries it again.
+    unsigned char misses[MaxSilentSections] = {};
+};
+
 // ProcessSample's step on a zero (−0 where negative) where the cascade's histories are not all
 // safe: the frozen cycle by integer stores, or the cascade a section at a time, each section on
 // the cheapest exact path its own operands allow (zeros, the x87, whole units, else
 // SectionsSilentSample's general step), on the histories in place, with the search for cycles.
 // Returns true with y set; false, nothing touched, where it does not apply (the caller then runs
-// SectionsSilentSample). Audio thread; allocates nothing.
+// SectionsSilentSample). memo keeps the sections' repeated results (the caller's, one per
+// cascade). Audio thread; allocates nothing.
 bool SectionsSilentStep(int sections, const TdspBiquad* biquads, long double (*history)[2],
                         bool negative, long double& y, std::uint64_t design,
-                        TdspSilentSectionsState& state);
+                        TdspSilentSectionsState& state, TdspSectionsStepMemo& memo);
 
 } // namespace vurnel::dsp

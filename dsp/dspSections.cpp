@@ -1107,7 +1107,8 @@ long double TdspIIRSections::SilentSample(bool negative) {
         }
     }
     long double y;
-    if (SectionsSilentStep(FNumSections, FSections, FHistory, negative, y, FDesignCount, FSilent))
+    if (SectionsSilentStep(FNumSections, FSections, FHistory, negative, y, FDesignCount, FSilent,
+                           FStepMemo))
         return y;
     const long double x = kZeros[negative ? 1 : 0];
     if (SectionsSilentSample(FNumSections, FSections, FHistory, x, y, FDesignCount, FSilent))

@@ -110,6 +110,7 @@ private:
     long double FHistory[MaxSections + 1][2] = {};
     std::uint64_t FDesignCount = 0;
     TdspSilentSectionsState FSilent;
+    TdspSectionsStepMemo FStepMemo; // ProcessSample's per-section results on silence
 };
 
 // H(e^jw) of the sections as they run (their rounded coefficients), the group delay in samples
