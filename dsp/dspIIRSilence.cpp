@@ -434,17 +434,28 @@ inline void PutUnits(std::int64_t v, long double& out) {
 // collects the inputs' sign bits (the zeros of in·g), newest in bit 0. Returns the sample it
 // stopped at: count, a sample it cannot run (no nonzero product, an output at or above the bound),
 // or the one after the sample that closed a cycle (frozen then). The cycle search is UnitsStep's.
+//
+// The chain from one output to the next is kept short: where the output window lived in an array
+// that the compiler shifted through vector registers every sample, the newest output went from a
+// general register to a vector one and back before its product. Here the outputs run along a ring
+// of 2·32 entries written twice (so that a sample's window is contiguous wherever it starts), the
+// older taps read theirs from it, and the newest output stays in a register: its chain is its
+// product (shift, multiply, rounding) and one addition into a sum that already holds the other
+// taps' products and the coefficient's sign, which is then applied by an exclusive or alone ((q ⊕
+// s) − s added as (q ⊕ s) after −s).
 template <int N, typename T>
 int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
              std::uint32_t& signsOut, int& blockedInOut) {
+    constexpr unsigned kRing = 32;
+    static_assert(N + 1 <= static_cast<int>(kRing), "the window fits the ring");
     std::uint32_t signs = signsOut; // kept in registers, not read and written through references
     int blocked = blockedInOut;
-    std::int64_t w[N + 1], ref[N > 0 ? N : 1] = {};
+    std::int64_t ring[2 * kRing], ref[N] = {};
     std::uint64_t m[N], half[N];
     unsigned pre[N], post[N];
     std::int64_t sg[N];
     for (int k = 0; k <= N; ++k)
-        w[k] = y[k];
+        ring[k] = ring[k + kRing] = y[k];
     // The products with 64-bit shifts only (UnitProductAt64): a shift of at most 64 is made 65 by
     // the operand's left shift, exact below the bound (|v|·2^pre < 2^59); a shift of 6 or less
     // (the loop does not run) or of a zero coefficient gets harmless ones.
@@ -467,22 +478,39 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
                                     : static_cast<std::int64_t>(r.mantissa);
         }
     // While a zero history from before (its sign not kept in units) is in the window, no search.
+    // The newest tap's coefficient in registers.
+    const std::uint64_t mN = m[N - 1], halfN = half[N - 1];
+    const unsigned preN = pre[N - 1], postN = post[N - 1];
+    const std::int64_t sgN = sg[N - 1];
+    std::int64_t last = y[N];
+    unsigned t = 0; // the window's start in the ring
     for (; i < count; ++i) {
-        std::int64_t acc = 0, any = 0;
+        const std::int64_t* w = ring + (t & (kRing - 1));
+        std::int64_t acc = -sgN, any = 0;
 #pragma GCC unroll 16
-        for (int k = 0; k < N; ++k) {
+        for (int k = 0; k < N - 1; ++k) {
             const std::int64_t q =
                 UnitProductSigned(w[k + 1], m[k], pre[k], post[k], half[k], sg[k]);
             acc += q;
             any |= q;
         }
+        // The newest: UnitProductSigned before the coefficient's sign.
+        const std::uint64_t a = static_cast<std::uint64_t>(last) << preN;
+        const UWide p = static_cast<UWide>(a) * mN;
+        const std::int64_t hi = static_cast<std::int64_t>(
+            static_cast<std::uint64_t>(p >> 64) - (mN & static_cast<std::uint64_t>(last >> 63)));
+        const std::int64_t up =
+            static_cast<std::int64_t>(static_cast<std::uint64_t>(p) != 0) | ((hi >> postN) & 1);
+        const std::int64_t qN = (hi + static_cast<std::int64_t>(halfN) + up) >> postN;
+        acc += qN ^ sgN;
+        any |= qN;
         // A zero sum with a nonzero product is +0 (an exact cancellation, then zeros added);
         // with none, the zeros' signs decide: the general step.
         if (any == 0 || acc >= bound || acc <= -bound) break;
-#pragma GCC unroll 16
-        for (int k = 0; k < N; ++k)
-            w[k] = w[k + 1];
-        w[N] = acc;
+        const unsigned at = (t + N + 1) & (kRing - 1);
+        ring[at] = ring[at + kRing] = acc;
+        last = acc;
+        ++t;
         signs = (signs << 1) | SignOf(in[i]);
         PutUnits(acc, out[i]);
         blocked -= blocked > 0 ? 1 : 0;
@@ -490,24 +518,29 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
             since = -1;
         } else if (since < 0 || since == MaxSilentCycle) {
             since = 0;
+            const std::int64_t* v = ring + (t & (kRing - 1));
             for (int k = 0; k < N; ++k)
-                ref[k] = w[k + 1];
+                ref[k] = v[k + 1];
         } else {
             s.recent[since++] = UnitBits(acc);
-            bool same = true;
-            for (int k = N - 1; k >= 0 && same; --k)
-                same = ref[k] == w[k + 1];
-            if (same) {
-                s.since = since;
-                Freeze(s);
-                since = -1;
-                ++i;
-                break;
+            if (ref[N - 1] == acc) {
+                const std::int64_t* v = ring + (t & (kRing - 1));
+                bool same = true;
+                for (int k = N - 2; k >= 0 && same; --k)
+                    same = ref[k] == v[k + 1];
+                if (same) {
+                    s.since = since;
+                    Freeze(s);
+                    since = -1;
+                    ++i;
+                    break;
+                }
             }
         }
     }
+    const std::int64_t* v = ring + (t & (kRing - 1));
     for (int k = 0; k <= N; ++k)
-        y[k] = w[k];
+        y[k] = v[k];
     signsOut = signs, blockedInOut = blocked;
     if (!s.frozen) {
         s.since = since;
