@@ -443,7 +443,15 @@ inline void PutUnits(std::int64_t v, long double& out) {
 // product (shift, multiply, rounding) and one addition into a sum that already holds the other
 // taps' products and the coefficient's sign, which is then applied by an exclusive or alone ((q ⊕
 // s) − s added as (q ⊕ s) after −s).
-template <int N, typename T>
+//
+// Wide: the outputs below 2^62 units rather than below the bound (a design whose largest feedback
+// coefficient is far above 1 can settle into a cycle above its bound, where each sample then ran
+// the general step; on an AMD EPYC an inverse Chebyshev bandstop of order 8 at 48 kHz cost about
+// five times the filter on noise): the bound is the one of the tap's own coefficient, about
+// 2^(58 + shift)/m units, checked on the value the tap multiplies, which keeps its product below
+// 2^58 units and so every partial sum exact (and the operand's left shift below 2^64); the loop
+// leaves before a sample where a value is not.
+template <int N, typename T, bool Wide = false>
 int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
              std::uint32_t& signsOut, int& blockedInOut) {
     constexpr unsigned kRing = 32;
@@ -466,7 +474,20 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
         post[k] = shift <= 64 ? 1 : shift - 64;
         half[k] = (std::uint64_t{1} << (post[k] - 1)) - 1;
     }
-    const std::int64_t bound = std::int64_t{1} << s.unitsBits;
+    const std::int64_t bound = std::int64_t{1} << (Wide ? 62 : s.unitsBits);
+    // Wide: each tap's bound, the values v whose products v·m·2^-shift are at most 2^58 − 1 units
+    // before rounding (and so after), at most 2^62 (a zero coefficient's products are zeros; from a
+    // shift of 70 on every product of a value below 2^62 is below 2^56).
+    [[maybe_unused]] std::uint64_t lim[N];
+    if constexpr (Wide)
+        for (int k = 0; k < N; ++k) {
+            const unsigned shift = s.unitsShift[k];
+            const UWide most = m[k] == 0 || shift >= 70
+                                   ? UWide{1} << 62
+                                   : (((static_cast<UWide>(1) << 58) - 1) << shift) / m[k] + 1;
+            lim[k] =
+                most > (UWide{1} << 62) ? std::uint64_t{1} << 62 : static_cast<std::uint64_t>(most);
+        }
     int since = s.since;
     if (since >= 0)
         for (int k = 0; k < N; ++k) {
@@ -487,23 +508,37 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
     for (; i < count; ++i) {
         const std::int64_t* w = ring + (t & (kRing - 1));
         std::int64_t acc = -sgN, any = 0;
+        if constexpr (Wide) {
+            std::uint64_t outside = 0;
+            acc = 0;
+            for (int k = 0; k < N; ++k) {
+                const std::int64_t v = w[k + 1];
+                outside |= static_cast<std::uint64_t>(v) + lim[k] >= 2 * lim[k] ? 1u : 0u;
+                const std::int64_t q = UnitProductSigned(v, m[k], pre[k], post[k], half[k], sg[k]);
+                acc += q;
+                any |= q;
+            }
+            if (outside != 0) break;
+        } else {
 #pragma GCC unroll 16
-        for (int k = 0; k < N - 1; ++k) {
-            const std::int64_t q =
-                UnitProductSigned(w[k + 1], m[k], pre[k], post[k], half[k], sg[k]);
-            acc += q;
-            any |= q;
+            for (int k = 0; k < N - 1; ++k) {
+                const std::int64_t q =
+                    UnitProductSigned(w[k + 1], m[k], pre[k], post[k], half[k], sg[k]);
+                acc += q;
+                any |= q;
+            }
+            // The newest: UnitProductSigned before the coefficient's sign.
+            const std::uint64_t a = static_cast<std::uint64_t>(last) << preN;
+            const UWide p = static_cast<UWide>(a) * mN;
+            const std::int64_t hi =
+                static_cast<std::int64_t>(static_cast<std::uint64_t>(p >> 64) -
+                                          (mN & static_cast<std::uint64_t>(last >> 63)));
+            const std::int64_t up =
+                static_cast<std::int64_t>(static_cast<std::uint64_t>(p) != 0) | ((hi >> postN) & 1);
+            const std::int64_t qN = (hi + static_cast<std::int64_t>(halfN) + up) >> postN;
+            acc += qN ^ sgN;
+            any |= qN;
         }
-        // The newest: UnitProductSigned before the coefficient's sign.
-        const std::uint64_t a = static_cast<std::uint64_t>(last) << preN;
-        const UWide p = static_cast<UWide>(a) * mN;
-        const std::int64_t hi = static_cast<std::int64_t>(
-            static_cast<std::uint64_t>(p >> 64) - (mN & static_cast<std::uint64_t>(last >> 63)));
-        const std::int64_t up =
-            static_cast<std::int64_t>(static_cast<std::uint64_t>(p) != 0) | ((hi >> postN) & 1);
-        const std::int64_t qN = (hi + static_cast<std::int64_t>(halfN) + up) >> postN;
-        acc += qN ^ sgN;
-        any |= qN;
         // A zero sum with a nonzero product is +0 (an exact cancellation, then zeros added);
         // with none, the zeros' signs decide: the general step.
         if (any == 0 || acc >= bound || acc <= -bound) break;
@@ -555,9 +590,9 @@ template <typename T>
 using UnitsRoutine = int (*)(TdspSilentState&, std::int64_t*, const T*, T*, int, int,
                              std::uint32_t&, int&);
 
-template <typename T, int... K>
+template <typename T, bool Wide, int... K>
 UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
-    constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T>...};
+    constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T, Wide>...};
     return table[n - 1];
 }
 
@@ -570,18 +605,21 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     if (s.unitsBits == 0) return i;
     std::int64_t w[MaxSilentTaps + 1];
     int blocked = 0;
+    bool wide = false; // some output at or above the bound: the Wide loop
     for (int k = 0; k <= n; ++k) {
         if (!h[k].IsZero()) return i;
         const TExtendedBits b = y[k];
-        if (b.Exponent() != 0 || b.mantissa >= std::uint64_t{1} << s.unitsBits) return i;
+        if (b.Exponent() != 0 || b.mantissa >= std::uint64_t{1} << 62) return i;
+        wide = wide || b.mantissa >= std::uint64_t{1} << s.unitsBits;
         w[k] = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
                               : static_cast<std::int64_t>(b.mantissa);
         if (b.mantissa == 0) blocked = k + 1; // a zero's sign: kept as bits below
     }
     std::uint32_t signs = 0;
     const int from = i;
-    i = SelectUnits<T>(n, std::make_integer_sequence<int, MaxSilentTaps>{})(s, w, in, out, i, count,
-                                                                            signs, blocked);
+    constexpr auto taps = std::make_integer_sequence<int, MaxSilentTaps>{};
+    i = (wide ? SelectUnits<T, true>(n, taps)
+              : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked);
     const int ran = i - from;
     if (ran == 0) return i;
     // The histories after `ran` samples: the older bits moved down, the new ones from units.
