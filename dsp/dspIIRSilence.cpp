@@ -453,7 +453,7 @@ inline void PutUnits(std::int64_t v, long double& out) {
 // leaves before a sample where a value is not.
 template <int N, typename T, bool Wide = false>
 int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
-             std::uint32_t& signsOut, int& blockedInOut) {
+             std::uint32_t& signsOut, int& blockedInOut, const std::uint64_t* limits) {
     constexpr unsigned kRing = 32;
     static_assert(N + 1 <= static_cast<int>(kRing), "the window fits the ring");
     std::uint32_t signs = signsOut; // kept in registers, not read and written through references
@@ -475,19 +475,7 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
         half[k] = (std::uint64_t{1} << (post[k] - 1)) - 1;
     }
     const std::int64_t bound = std::int64_t{1} << (Wide ? 62 : s.unitsBits);
-    // Wide: each tap's bound, the values v whose products v·m·2^-shift are at most 2^58 − 1 units
-    // before rounding (and so after), at most 2^62 (a zero coefficient's products are zeros; from a
-    // shift of 70 on every product of a value below 2^62 is below 2^56).
-    [[maybe_unused]] std::uint64_t lim[N];
-    if constexpr (Wide)
-        for (int k = 0; k < N; ++k) {
-            const unsigned shift = s.unitsShift[k];
-            const UWide most = m[k] == 0 || shift >= 70
-                                   ? UWide{1} << 62
-                                   : (((static_cast<UWide>(1) << 58) - 1) << shift) / m[k] + 1;
-            lim[k] =
-                most > (UWide{1} << 62) ? std::uint64_t{1} << 62 : static_cast<std::uint64_t>(most);
-        }
+    [[maybe_unused]] const std::uint64_t* lim = limits; // Wide: each tap's bound (UnitsLimits)
     int since = s.since;
     if (since >= 0)
         for (int k = 0; k < N; ++k) {
@@ -588,7 +576,23 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
 
 template <typename T>
 using UnitsRoutine = int (*)(TdspSilentState&, std::int64_t*, const T*, T*, int, int,
-                             std::uint32_t&, int&);
+                             std::uint32_t&, int&, const std::uint64_t*);
+
+// The Wide loop's bound for each tap: the values v whose products v·m·2^-shift are at most
+// 2^58 − 1 units before rounding (and so after), at most 2^62 (a zero coefficient's products are
+// zeros; from a shift of 70 on every product of a value below 2^62 is below 2^56). Worked out once
+// a block, where the Wide loop is first wanted (the divisions cost about as much as a sample).
+void UnitsLimits(int n, const TdspSilentState& s, std::uint64_t* lim) {
+    for (int k = 0; k < n; ++k) {
+        const std::uint64_t m = s.unitsMantissa[k];
+        const unsigned shift = s.unitsShift[k];
+        const UWide most = m == 0 || shift >= 70
+                               ? UWide{1} << 62
+                               : ((((static_cast<UWide>(1) << 58) - 1) << shift) / m) + 1;
+        lim[k] =
+            most > (UWide{1} << 62) ? std::uint64_t{1} << 62 : static_cast<std::uint64_t>(most);
+    }
+}
 
 template <typename T, bool Wide, int... K>
 UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
@@ -601,7 +605,7 @@ UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
 // at (i where it did not run).
 template <typename T>
 int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int i, int count,
-             unsigned gSign, TdspSilentState& s) {
+             unsigned gSign, TdspSilentState& s, std::uint64_t* limits, bool& limitsReady) {
     if (s.unitsBits == 0) return i;
     std::int64_t w[MaxSilentTaps + 1];
     int blocked = 0;
@@ -617,9 +621,15 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     }
     std::uint32_t signs = 0;
     const int from = i;
+    if (wide) {
+        if (!limitsReady) UnitsLimits(n, s, limits), limitsReady = true;
+        // Not where the first sample would leave at once (the loop's setup costs about a sample).
+        for (int k = 0; k < n; ++k)
+            if (static_cast<std::uint64_t>(w[k + 1]) + limits[k] >= 2 * limits[k]) return i;
+    }
     constexpr auto taps = std::make_integer_sequence<int, MaxSilentTaps>{};
     i = (wide ? SelectUnits<T, true>(n, taps)
-              : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked);
+              : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
     const int ran = i - from;
     if (ran == 0) return i;
     // The histories after `ran` samples: the older bits moved down, the new ones from units.
@@ -636,7 +646,7 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
 #else
 template <typename T>
 int RunUnits(int, TExtendedBits*, TExtendedBits*, const T*, T*, int i, int, unsigned,
-             TdspSilentState&) {
+             TdspSilentState&, std::uint64_t*, bool&) {
     return i; // no 128-bit products: the general step carries these samples, with the same bits
 }
 #endif
@@ -660,9 +670,11 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     for (int i = 0; i <= n && s.since >= 0; ++i)
         if (s.left[i] != y[i]) s.since = -1;
     const unsigned gSign = gb.IsNegative() ? 1u : 0u;
+    std::uint64_t limits[MaxSilentTaps];
+    bool limitsReady = false;
     int i = at;
     for (; i < count;) {
-        i = RunUnits(n, h, y, in, out, i, count, gSign, s);
+        i = RunUnits(n, h, y, in, out, i, count, gSign, s, limits, limitsReady);
         if (i == count || s.frozen) break;
         for (int k = 0; k < n; ++k)
             h[k] = h[k + 1], y[k] = y[k + 1];
