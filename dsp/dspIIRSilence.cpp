@@ -605,7 +605,7 @@ UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
 // at (i where it did not run).
 template <typename T>
 int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int i, int count,
-             unsigned gSign, TdspSilentState& s, std::uint64_t* limits, bool& limitsReady) {
+             unsigned gSign, TdspSilentState& s, std::uint64_t* limits, int& wideState) {
     if (s.unitsBits == 0) return i;
     std::int64_t w[MaxSilentTaps + 1];
     int blocked = 0;
@@ -621,8 +621,11 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     }
     std::uint32_t signs = 0;
     const int from = i;
+    // wideState: 0 the bounds not worked out yet, 1 ready, 2 the Wide loop not run again this block
+    // (a run of a few samples between general steps costs more than it saves).
     if (wide) {
-        if (!limitsReady) UnitsLimits(n, s, limits), limitsReady = true;
+        if (wideState == 2) return i;
+        if (wideState == 0) UnitsLimits(n, s, limits), wideState = 1;
         // Not where the first sample would leave at once (the loop's setup costs about a sample).
         for (int k = 0; k < n; ++k)
             if (static_cast<std::uint64_t>(w[k + 1]) + limits[k] >= 2 * limits[k]) return i;
@@ -631,6 +634,7 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     i = (wide ? SelectUnits<T, true>(n, taps)
               : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
     const int ran = i - from;
+    if (wide && ran < 8) wideState = 2;
     if (ran == 0) return i;
     // The histories after `ran` samples: the older bits moved down, the new ones from units.
     const int kept = ran > n + 1 ? 0 : n + 1 - ran;
@@ -646,7 +650,7 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
 #else
 template <typename T>
 int RunUnits(int, TExtendedBits*, TExtendedBits*, const T*, T*, int i, int, unsigned,
-             TdspSilentState&, std::uint64_t*, bool&) {
+             TdspSilentState&, std::uint64_t*, int&) {
     return i; // no 128-bit products: the general step carries these samples, with the same bits
 }
 #endif
@@ -671,10 +675,10 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
         if (s.left[i] != y[i]) s.since = -1;
     const unsigned gSign = gb.IsNegative() ? 1u : 0u;
     std::uint64_t limits[MaxSilentTaps];
-    bool limitsReady = false;
+    int wideState = 0;
     int i = at;
     for (; i < count;) {
-        i = RunUnits(n, h, y, in, out, i, count, gSign, s, limits, limitsReady);
+        i = RunUnits(n, h, y, in, out, i, count, gSign, s, limits, wideState);
         if (i == count || s.frozen) break;
         for (int k = 0; k < n; ++k)
             h[k] = h[k + 1], y[k] = y[k + 1];
