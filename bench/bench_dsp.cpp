@@ -444,9 +444,9 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
                 "worst window: normal/integer/frozen");
     for (int sections = 0; sections <= 1; ++sections)
         for (int perSample = 0; perSample <= 1; ++perSample)
-            // A rate asked for runs alone, whatever it is.
-            for (const int rate : {onlyRate != 0 ? onlyRate : 22050, onlyRate != 0 ? 0 : 96000}) {
-                if (rate == 0) continue;
+            // A rate of the caller's (48000, say) runs alone.
+            for (const int rate :
+                 onlyRate != 0 ? std::vector<int>{onlyRate} : std::vector<int>{22050, 96000}) {
                 if (onlyFilter != 0 && sections != onlyFilter - 1) continue;
                 const int window = 10 * rate / kBlock;
                 const int seconds = perSample ? sampleSeconds : blockSeconds;
@@ -541,8 +541,8 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
 
 // Google Benchmark's options, then the limit table; `--silence-sweep[=seconds[:seconds]]` runs the
 // silence sweep (default 300 s of silence per design through the block calls, and as long, or the
-// second figure, through ProcessSample; a third, a rate, runs only that one (0: 22050 and 96000), a
-// fourth, `recursion` or `sections`, only that filter) instead of the table,
+// second figure, through ProcessSample; a third, a rate, runs only that one (0: 22050 and 96000),
+// a fourth, `recursion` or `sections`, only that filter) instead of the table,
 // `--no-limit-table` leaves the table out (for a caller that reads the benchmarks' JSON on standard
 // output).
 int main(int argc, char** argv) {

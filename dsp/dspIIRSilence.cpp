@@ -455,17 +455,36 @@ inline void PutUnits(std::int64_t v, long double& out) {
 // collects the inputs' sign bits (the zeros of in·g), newest in bit 0. Returns the sample it
 // stopped at: count, a sample it cannot run (no nonzero product, an output at or above the bound),
 // or the one after the sample that closed a cycle (frozen then). The cycle search is UnitsStep's.
-template <int N, typename T>
+//
+// The chain from one output to the next is kept short: where the output window lived in an array
+// that the compiler shifted through vector registers every sample, the newest output went from a
+// general register to a vector one and back before its product. Here the outputs run along a ring
+// of 2·32 entries written twice (so that a sample's window is contiguous wherever it starts), the
+// older taps read theirs from it, and the newest output stays in a register: its chain is its
+// product (shift, multiply, rounding) and one addition into a sum that already holds the other
+// taps' products and the coefficient's sign, which is then applied by an exclusive or alone ((q ⊕
+// s) − s added as (q ⊕ s) after −s).
+//
+// Wide: the outputs below 2^62 units rather than below the bound (a design whose largest feedback
+// coefficient is far above 1 can settle into a cycle above its bound, where each sample then ran
+// the general step; on an AMD EPYC an inverse Chebyshev bandstop of order 8 at 48 kHz cost about
+// five times the filter on noise): the bound is the one of the tap's own coefficient, about
+// 2^(58 + shift)/m units, checked on the value the tap multiplies, which keeps its product below
+// 2^58 units and so every partial sum exact (and the operand's left shift below 2^64); the loop
+// leaves before a sample where a value is not.
+template <int N, typename T, bool Wide = false>
 int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
-             std::uint32_t& signsOut, int& blockedInOut) {
+             std::uint32_t& signsOut, int& blockedInOut, const std::uint64_t* limits) {
+    constexpr unsigned kRing = 32;
+    static_assert(N + 1 <= static_cast<int>(kRing), "the window fits the ring");
     std::uint32_t signs = signsOut; // kept in registers, not read and written through references
     int blocked = blockedInOut;
-    std::int64_t w[N + 1], ref[N > 0 ? N : 1] = {};
+    std::int64_t ring[2 * kRing], ref[N] = {};
     std::uint64_t m[N], half[N];
     unsigned pre[N], post[N];
     std::int64_t sg[N];
     for (int k = 0; k <= N; ++k)
-        w[k] = y[k];
+        ring[k] = ring[k + kRing] = y[k];
     // The products with 64-bit shifts only (UnitProductAt64): a shift of at most 64 is made 65 by
     // the operand's left shift, exact below the bound (|v|·2^pre < 2^59); a shift of 6 or less
     // (the loop does not run) or of a zero coefficient gets harmless ones.
@@ -476,7 +495,8 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
         post[k] = shift <= 64 ? 1 : shift - 64;
         half[k] = (std::uint64_t{1} << (post[k] - 1)) - 1;
     }
-    const std::int64_t bound = std::int64_t{1} << s.unitsBits;
+    const std::int64_t bound = std::int64_t{1} << (Wide ? 62 : s.unitsBits);
+    [[maybe_unused]] const std::uint64_t* lim = limits; // Wide: each tap's bound (UnitsLimits)
     int since = s.since;
     if (since >= 0)
         for (int k = 0; k < N; ++k) {
@@ -488,22 +508,53 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
                                     : static_cast<std::int64_t>(r.mantissa);
         }
     // While a zero history from before (its sign not kept in units) is in the window, no search.
+    // The newest tap's coefficient in registers.
+    const std::uint64_t mN = m[N - 1], halfN = half[N - 1];
+    const unsigned preN = pre[N - 1], postN = post[N - 1];
+    const std::int64_t sgN = sg[N - 1];
+    std::int64_t last = y[N];
+    unsigned t = 0; // the window's start in the ring
     for (; i < count; ++i) {
-        std::int64_t acc = 0, any = 0;
+        const std::int64_t* w = ring + (t & (kRing - 1));
+        std::int64_t acc = -sgN, any = 0;
+        if constexpr (Wide) {
+            std::uint64_t outside = 0;
+            acc = 0;
+            for (int k = 0; k < N; ++k) {
+                const std::int64_t v = w[k + 1];
+                outside |= static_cast<std::uint64_t>(v) + lim[k] >= 2 * lim[k] ? 1u : 0u;
+                const std::int64_t q = UnitProductSigned(v, m[k], pre[k], post[k], half[k], sg[k]);
+                acc += q;
+                any |= q;
+            }
+            if (outside != 0) break;
+        } else {
 #pragma GCC unroll 16
-        for (int k = 0; k < N; ++k) {
-            const std::int64_t q =
-                UnitProductSigned(w[k + 1], m[k], pre[k], post[k], half[k], sg[k]);
-            acc += q;
-            any |= q;
+            for (int k = 0; k < N - 1; ++k) {
+                const std::int64_t q =
+                    UnitProductSigned(w[k + 1], m[k], pre[k], post[k], half[k], sg[k]);
+                acc += q;
+                any |= q;
+            }
+            // The newest: UnitProductSigned before the coefficient's sign.
+            const std::uint64_t a = static_cast<std::uint64_t>(last) << preN;
+            const UWide p = static_cast<UWide>(a) * mN;
+            const std::int64_t hi =
+                static_cast<std::int64_t>(static_cast<std::uint64_t>(p >> 64) -
+                                          (mN & static_cast<std::uint64_t>(last >> 63)));
+            const std::int64_t up =
+                static_cast<std::int64_t>(static_cast<std::uint64_t>(p) != 0) | ((hi >> postN) & 1);
+            const std::int64_t qN = (hi + static_cast<std::int64_t>(halfN) + up) >> postN;
+            acc += qN ^ sgN;
+            any |= qN;
         }
         // A zero sum with a nonzero product is +0 (an exact cancellation, then zeros added);
         // with none, the zeros' signs decide: the general step.
         if (any == 0 || acc >= bound || acc <= -bound) break;
-#pragma GCC unroll 16
-        for (int k = 0; k < N; ++k)
-            w[k] = w[k + 1];
-        w[N] = acc;
+        const unsigned at = (t + N + 1) & (kRing - 1);
+        ring[at] = ring[at + kRing] = acc;
+        last = acc;
+        ++t;
         signs = (signs << 1) | SignOf(in[i]);
         PutUnits(acc, out[i]);
         blocked -= blocked > 0 ? 1 : 0;
@@ -511,24 +562,29 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
             since = -1;
         } else if (since < 0 || since == MaxSilentCycle) {
             since = 0;
+            const std::int64_t* v = ring + (t & (kRing - 1));
             for (int k = 0; k < N; ++k)
-                ref[k] = w[k + 1];
+                ref[k] = v[k + 1];
         } else {
             s.recent[since++] = UnitBits(acc);
-            bool same = true;
-            for (int k = N - 1; k >= 0 && same; --k)
-                same = ref[k] == w[k + 1];
-            if (same) {
-                s.since = since;
-                Freeze(s);
-                since = -1;
-                ++i;
-                break;
+            if (ref[N - 1] == acc) {
+                const std::int64_t* v = ring + (t & (kRing - 1));
+                bool same = true;
+                for (int k = N - 2; k >= 0 && same; --k)
+                    same = ref[k] == v[k + 1];
+                if (same) {
+                    s.since = since;
+                    Freeze(s);
+                    since = -1;
+                    ++i;
+                    break;
+                }
             }
         }
     }
+    const std::int64_t* v = ring + (t & (kRing - 1));
     for (int k = 0; k <= N; ++k)
-        y[k] = w[k];
+        y[k] = v[k];
     signsOut = signs, blockedInOut = blocked;
     if (!s.frozen) {
         s.since = since;
@@ -541,11 +597,27 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
 
 template <typename T>
 using UnitsRoutine = int (*)(TdspSilentState&, std::int64_t*, const T*, T*, int, int,
-                             std::uint32_t&, int&);
+                             std::uint32_t&, int&, const std::uint64_t*);
 
-template <typename T, int... K>
+// The Wide loop's bound for each tap: the values v whose products v·m·2^-shift are at most
+// 2^58 − 1 units before rounding (and so after), at most 2^62 (a zero coefficient's products are
+// zeros; from a shift of 70 on every product of a value below 2^62 is below 2^56). Worked out once
+// a block, where the Wide loop is first wanted (the divisions cost about as much as a sample).
+void UnitsLimits(int n, const TdspSilentState& s, std::uint64_t* lim) {
+    for (int k = 0; k < n; ++k) {
+        const std::uint64_t m = s.unitsMantissa[k];
+        const unsigned shift = s.unitsShift[k];
+        const UWide most = m == 0 || shift >= 70
+                               ? UWide{1} << 62
+                               : ((((static_cast<UWide>(1) << 58) - 1) << shift) / m) + 1;
+        lim[k] =
+            most > (UWide{1} << 62) ? std::uint64_t{1} << 62 : static_cast<std::uint64_t>(most);
+    }
+}
+
+template <typename T, bool Wide, int... K>
 UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
-    constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T>...};
+    constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T, Wide>...};
     return table[n - 1];
 }
 
@@ -554,23 +626,36 @@ UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
 // at (i where it did not run).
 template <typename T>
 int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int i, int count,
-             unsigned gSign, TdspSilentState& s) {
+             unsigned gSign, TdspSilentState& s, std::uint64_t* limits, int& wideState) {
     if (s.unitsBits == 0) return i;
     std::int64_t w[MaxSilentTaps + 1];
     int blocked = 0;
+    bool wide = false; // some output at or above the bound: the Wide loop
     for (int k = 0; k <= n; ++k) {
         if (!h[k].IsZero()) return i;
         const TExtendedBits b = y[k];
-        if (b.Exponent() != 0 || b.mantissa >= std::uint64_t{1} << s.unitsBits) return i;
+        if (b.Exponent() != 0 || b.mantissa >= std::uint64_t{1} << 62) return i;
+        wide = wide || b.mantissa >= std::uint64_t{1} << s.unitsBits;
         w[k] = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
                               : static_cast<std::int64_t>(b.mantissa);
         if (b.mantissa == 0) blocked = k + 1; // a zero's sign: kept as bits below
     }
     std::uint32_t signs = 0;
     const int from = i;
-    i = SelectUnits<T>(n, std::make_integer_sequence<int, MaxSilentTaps>{})(s, w, in, out, i, count,
-                                                                            signs, blocked);
+    // wideState: 0 the bounds not worked out yet, 1 ready, 2 the Wide loop not run again this block
+    // (a run of a few samples between general steps costs more than it saves).
+    if (wide) {
+        if (wideState == 2) return i;
+        if (wideState == 0) UnitsLimits(n, s, limits), wideState = 1;
+        // Not where the first sample would leave at once (the loop's setup costs about a sample).
+        for (int k = 0; k < n; ++k)
+            if (static_cast<std::uint64_t>(w[k + 1]) + limits[k] >= 2 * limits[k]) return i;
+    }
+    constexpr auto taps = std::make_integer_sequence<int, MaxSilentTaps>{};
+    i = (wide ? SelectUnits<T, true>(n, taps)
+              : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
     const int ran = i - from;
+    if (wide && ran < 8) wideState = 2;
     if (ran == 0) return i;
     // The histories after `ran` samples: the older bits moved down, the new ones from units.
     const int kept = ran > n + 1 ? 0 : n + 1 - ran;
@@ -586,7 +671,7 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
 #else
 template <typename T>
 int RunUnits(int, TExtendedBits*, TExtendedBits*, const T*, T*, int i, int, unsigned,
-             TdspSilentState&) {
+             TdspSilentState&, std::uint64_t*, int&) {
     return i; // no 128-bit products: the general step carries these samples, with the same bits
 }
 #endif
@@ -610,9 +695,11 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     for (int i = 0; i <= n && s.since >= 0; ++i)
         if (s.left[i] != y[i]) s.since = -1;
     const unsigned gSign = gb.IsNegative() ? 1u : 0u;
+    std::uint64_t limits[MaxSilentTaps];
+    int wideState = 0;
     int i = at;
     for (; i < count;) {
-        i = RunUnits(n, h, y, in, out, i, count, gSign, s);
+        i = RunUnits(n, h, y, in, out, i, count, gSign, s, limits, wideState);
         if (i == count || s.frozen) break;
         for (int k = 0; k < n; ++k)
             h[k] = h[k + 1], y[k] = y[k + 1];
