@@ -1171,13 +1171,15 @@ bool SignsFollow(const SilentFilter& bass, bool bassSafe, const SilentFilter& tr
     FollowSigns<Accumulate>(b, bass, IsNegative(bassGain), t, treble, IsNegative(trebleGain), in,
                             out, frames);
     // A state moving step by step: its end, once the signs (which a nonzero state keeps through
-    // the block) are written; the plan steps it on (RunPlan) until it comes to rest.
+    // the block) are written. Every block is looked at afresh until it comes to rest (a plan that
+    // stepped it on block after block measured slower where blocks are short).
     if (mb == Motion::Integers) SetBits(bass.prevY, bassAfter);
     if (mt == Motion::Integers) SetBits(treble.prevY, trebleAfter);
-    plan.bassStepping = mb == Motion::Integers, plan.trebleStepping = mt == Motion::Integers;
-    plan.valid =
-        !(bassAlternates && trebleAlternates) &&
-        !((bassAlternates || trebleAlternates) && (plan.bassStepping || plan.trebleStepping));
+    if (mb == Motion::Integers || mt == Motion::Integers) {
+        plan.valid = false;
+        return true;
+    }
+    plan.valid = !(bassAlternates && trebleAlternates);
     if (bassAlternates || trebleAlternates) {
         IntegerFilter one = Load(alternating);
         Step<false>(one, false); // the other value (the step's sum is a zero: either filter)
@@ -1399,28 +1401,12 @@ bool PlanHolds(const SilentPlan& plan, const SilentFilter& bass, const SilentFil
     return same && first == plan.zero;
 }
 
-// A state the plan steps in integers (SilentPlan::bassStepping), moved on by `frames` steps into
-// `after`: false where it would reach a zero (whose sign the zeros' signs decide) or has come
-// to rest (a fixed point, or two values it alternates between: a fresh look plans for those).
-template <bool Treble>
-bool StepOn(const SilentFilter& f, std::int32_t frames, TExtendedBits& after) {
-    IntegerFilter i = Load(f);
-    TExtendedBits older = i.y, old = i.y;
-    for (std::int32_t k = 0; k < frames; ++k) {
-        older = old, old = i.y;
-        Step<Treble>(i, false);
-    }
-    after = i.y;
-    return !i.y.IsZero() && i.y != old && i.y != older;
-}
-
 // A plan's path on a block: b and t are the filters it runs (a stand-in in place of a stopped
 // low one), bass and treble the channel's own.
 template <bool Accumulate>
 void RunPlanPath(SilentPlan& plan, const SilentFilter& b, const SilentFilter& t,
                  const SilentFilter& bass, const SilentFilter& treble, const float* in, float* out,
-                 std::int32_t frames, float bassGain, float trebleGain, TExtendedBits bassAfter,
-                 TExtendedBits trebleAfter) {
+                 std::int32_t frames, float bassGain, float trebleGain) {
     switch (plan.path) {
     case SilentPath::Usual:
         Usual<Accumulate, ToneStore::Float>(b, t, in, out, frames, bassGain, trebleGain);
@@ -1451,8 +1437,6 @@ void RunPlanPath(SilentPlan& plan, const SilentFilter& b, const SilentFilter& t,
                 Advance<false, true>(bass, treble, frames);
             FollowSigns<Accumulate>(sb, bass, IsNegative(bassGain), st, treble,
                                     IsNegative(trebleGain), in, out, frames);
-            if (plan.bassStepping) SetBits(bass.prevY, bassAfter);
-            if (plan.trebleStepping) SetBits(treble.prevY, trebleAfter);
         } else {
             RunFill<Accumulate>(plan, b, t, out, frames);
         }
@@ -1467,16 +1451,11 @@ void RunPlanPath(SilentPlan& plan, const SilentFilter& b, const SilentFilter& t,
     }
 }
 
-// Runs a plan on a block; false, with nothing touched, where a state it steps in integers stops
-// moving as it expects.
+// Runs a plan on a block.
 template <bool Accumulate>
-bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
+void RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& treble,
              const float* in, float* out, std::int32_t frames, float bassGain, float trebleGain,
              bool same) {
-    TExtendedBits bassAfter{}, trebleAfter{};
-    if ((plan.bassStepping && !StepOn<false>(bass, frames, bassAfter)) ||
-        (plan.trebleStepping && !StepOn<true>(treble, frames, trebleAfter)))
-        return false;
     // A plan that holds for any signs leaves the previous scaled inputs, and the states that
     // are zeros, to be carried (the usual kernel runs them itself, but for a stand-in).
     const bool carry =
@@ -1490,7 +1469,7 @@ bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
     }
     if (plan.standIn == 0 || plan.signsFollow) { // signs that follow run the real states
         RunPlanPath<Accumulate>(plan, bass, treble, bass, treble, in, out, frames, bassGain,
-                                trebleGain, bassAfter, trebleAfter);
+                                trebleGain);
     } else {
         // A stopped low filter runs as a zero state beside its own previous scaled input.
         const SilentFilter& low = plan.standIn == 1 ? bass : treble;
@@ -1498,7 +1477,7 @@ bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         const SilentFilter standIn{low.g, low.yc, low.decay, low.design, standInU, standInY};
         RunPlanPath<Accumulate>(plan, plan.standIn == 1 ? standIn : bass,
                                 plan.standIn == 2 ? standIn : treble, bass, treble, in, out, frames,
-                                bassGain, trebleGain, bassAfter, trebleAfter);
+                                bassGain, trebleGain);
     }
     if (plan.standIn != 0 && (frames & 1) && plan.lowState[1] != plan.lowState[0]) {
         const dsp::TExtendedBits now = plan.lowState[1];
@@ -1511,7 +1490,6 @@ bool RunPlan(SilentPlan& plan, const SilentFilter& bass, const SilentFilter& tre
         Put(tt, treble);
     }
     plan.left -= frames;
-    return true;
 }
 
 template <bool Accumulate>
@@ -1534,14 +1512,14 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     // Accumulating onto old outputs that are float subnormals (another tail): the Tail path,
     // which reads them without the x87's slow path.
     const bool subnormalOld = Accumulate && AnySubnormal(out, frames);
-    if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same) &&
-        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same))
+    if (!subnormalOld && PlanHolds(plan, bass, treble, in, frames, bassGain, trebleGain, same)) {
+        RunPlan<Accumulate>(plan, bass, treble, in, out, frames, bassGain, trebleGain, same);
         return plan.signsFollow ? SilentPath::Untouched
                                 : (plan.standIn != 0 ? SilentPath::Mixed : plan.path);
+    }
     plan.Forget();
     plan.standIn = 0;
     plan.signFree = plan.signsFollow = false;
-    plan.bassStepping = plan.trebleStepping = false;
     plan.bassMoving = plan.trebleMoving = false;
     InputKind input = Scan(in, frames);
     if (subnormalOld && (input.zero || input.tiny)) input = {false, false, input.bits, true};

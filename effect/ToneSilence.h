@@ -114,9 +114,6 @@ struct SilentPlan {
     // inputs, the states that are zeros) after each block.
     bool signFree = false;
     bool signsFollow = false; // Fill: every term of every output a zero, its sign formed per sample
-    // Fill with signs that follow: a nonzero state that contributes nothing, on its way down
-    // through the extended subnormals, stepped in integers (MulBits) sample by sample.
-    bool bassStepping = false, trebleStepping = false;
     // Fill with signs that follow: the signs of the states it moves on the x87 (bit 0 bass, bit 1
     // treble), kept here since reading the states' bits just after the x87 stored them stalls.
     std::uint8_t movingSigns = 0;
