@@ -371,6 +371,21 @@ inline std::int64_t UnitProduct(std::int64_t v, std::uint64_t m, unsigned shift,
     return (static_cast<std::int64_t>(q) ^ sg) - sg;
 }
 
+// |v|·2^pre times m, the 128-bit product the whole-unit roundings start from; sv: v's sign as a
+// mask.
+__attribute__((always_inline)) inline UWide MagnitudeProduct(std::int64_t v, std::uint64_t m,
+                                                             unsigned pre, std::int64_t& sv) {
+    sv = v >> 63;
+    return static_cast<UWide>(static_cast<std::uint64_t>((v ^ sv) - sv) << pre) * m;
+}
+
+// A rounded magnitude q given v's sign (the mask sv) times the coefficient's (sign).
+__attribute__((always_inline)) inline std::int64_t WithSigns(std::uint64_t q, std::int64_t sv,
+                                                             std::int64_t sign) {
+    const std::int64_t sg = sv ^ sign;
+    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+}
+
 // UnitProduct with 64-bit shifts only: (|v|·2^pre)·m rounded at bit 64 + post of the 128-bit
 // product (64 + post − pre the coefficient's shift, post ≥ 1, |v|·2^pre < 2^64): the upper half
 // plus 2^(post−1) − 1, plus one where the lower half is not zero or the quotient is odd, shifted
@@ -379,15 +394,13 @@ __attribute__((always_inline)) inline std::int64_t UnitProductAt64(std::int64_t 
                                                                    unsigned pre, unsigned post,
                                                                    std::uint64_t halfLess,
                                                                    std::int64_t sign) {
-    const std::int64_t sv = v >> 63;
-    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
-    const UWide p = static_cast<UWide>(a) * m;
+    std::int64_t sv;
+    const UWide p = MagnitudeProduct(v, m, pre, sv);
     const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64),
                         lo = static_cast<std::uint64_t>(p);
     const std::uint64_t up = static_cast<std::uint64_t>(lo != 0) | ((hi >> post) & 1);
     const std::uint64_t q = (hi + halfLess + up) >> post;
-    const std::int64_t sg = sv ^ sign;
-    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+    return WithSigns(q, sv, sign);
 }
 
 // UnitProductAt64 with the rounding's tie test off the common path, for the sections' whole-unit
@@ -400,15 +413,13 @@ __attribute__((always_inline)) inline std::int64_t UnitProductNear(std::int64_t 
                                                                    unsigned pre, unsigned post,
                                                                    std::uint64_t halfLess,
                                                                    std::int64_t sign) {
-    const std::int64_t sv = v >> 63;
-    const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv) << pre;
-    const UWide p = static_cast<UWide>(a) * m;
+    std::int64_t sv;
+    const UWide p = MagnitudeProduct(v, m, pre, sv);
     const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64), half = halfLess + 1;
     std::uint64_t q = (hi + half) >> post;
     if (__builtin_expect((hi & (halfLess + half)) == half, 0) && static_cast<std::uint64_t>(p) == 0)
         q &= ~std::uint64_t{1};
-    const std::int64_t sg = sv ^ sign;
-    return (static_cast<std::int64_t>(q) ^ sg) - sg;
+    return WithSigns(q, sv, sign);
 }
 
 // UnitProductAt64 on the signed operand, for the recursion's loop, where the product's latency
