@@ -195,16 +195,27 @@ bool StaysAbove(const Outlook& o, float gain, int floor) {
     return o.low + ExponentOf(gain) - 1 >= floor;
 }
 
+// Whether one contribution stays below half the other's smallest size, and that half is at
+// least 2^kNormalOutput: their sum, |big| − |small| at the least, then stays at or above it.
+bool Outweighs(const Outlook& big, float bigGain, const Outlook& small, float smallGain) {
+    const int floor = big.low + ExponentOf(bigGain) - 1; // |big contribution| ≥ 2^floor
+    return floor - 1 >= kNormalOutput && ContributionHigh(small, smallGain) <= floor - 1;
+}
+
 // Whether every nonzero output of the block is certain to be a normal float (the usual
 // kernel's stores then take no assist). The dry input is zero, so with one contribution the
 // output is that contribution; with two, a sum of values at or above 2^(kNormalOutput + 64),
-// each with 64 significant bits, is zero or at least 2^kNormalOutput.
+// each with 64 significant bits, is zero or at least 2^kNormalOutput, and so is one whose
+// larger contribution outweighs the smaller (a filter with a faster decay falls far below the
+// other long before the outputs leave the normal floats).
 bool OutputsStayNormal(const Outlook& bass, float bassGain, const Outlook& treble,
                        float trebleGain) {
     const bool b = Contributes(bass, bassGain), t = Contributes(treble, trebleGain);
     if (b && t)
-        return StaysAbove(bass, bassGain, kNormalOutput + 64) &&
-               StaysAbove(treble, trebleGain, kNormalOutput + 64);
+        return (StaysAbove(bass, bassGain, kNormalOutput + 64) &&
+                StaysAbove(treble, trebleGain, kNormalOutput + 64)) ||
+               Outweighs(bass, bassGain, treble, trebleGain) ||
+               Outweighs(treble, trebleGain, bass, bassGain);
     if (b) return StaysAbove(bass, bassGain, kNormalOutput);
     if (t) return StaysAbove(treble, trebleGain, kNormalOutput);
     return true;
@@ -278,9 +289,12 @@ void RunFill(const SilentPlan& plan, const SilentFilter& bass, const SilentFilte
 // Runs the Fill path if it applies, and makes it the plan; false otherwise, with nothing
 // touched. With anySigns, the block's zeros may have any signs (zero stands for them): a
 // contribution must then stay nonzero, and the caller carries the signs.
+bool Dominated(const Outlook& low, float lowGain, const Outlook& normal, float normalGain);
+
 template <bool Accumulate>
-bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, float* out,
-          std::int32_t frames, float bassGain, float trebleGain, SilentPlan& plan, bool anySigns) {
+bool Fill(const SilentFilter& bass, const Outlook& ob, const SilentFilter& treble,
+          const Outlook& ot, float zero, float* out, std::int32_t frames, float bassGain,
+          float trebleGain, SilentPlan& plan, bool anySigns) {
     const long double x = zero;
     const bool bassMoving = !IsZero(bass.prevY), trebleMoving = !IsZero(treble.prevY);
     // A moving state with a nonzero gain contributes a nonzero value to every output.
@@ -293,16 +307,22 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
         return false;
     }
     const long double sB = x * bass.g + bass.prevT, sT = x * treble.g - treble.prevT;
-    // A moving state keeps its sign (yc > 0); a zero state must stay the zero it is (with any
-    // signs its sign is carried instead).
-    if (bassMoving ? !(bass.yc > 0)
+    // A moving state keeps its sign (yc > 0), or changes it every sample (yc < 0, a treble
+    // cutoff near the Nyquist frequency) under the other's contribution that outweighs its own
+    // throughout, so that it changes no sum it enters; a zero state must stay the zero it is
+    // (with any signs its sign is carried instead).
+    const bool bassOutweighed = bassMoving && Dominated(ob, bassGain, ot, trebleGain);
+    const bool trebleOutweighed = trebleMoving && Dominated(ot, trebleGain, ob, bassGain);
+    if (bassMoving ? !(bass.yc > 0) && !bassOutweighed
                    : !anySigns && BitsOf(sB + bass.prevY * bass.yc) != BitsOf(bass.prevY))
         return false;
-    if (trebleMoving ? !(treble.yc > 0)
+    if (trebleMoving ? !(treble.yc > 0) && !trebleOutweighed
                      : !anySigns && BitsOf(sT + treble.prevY * treble.yc) != BitsOf(treble.prevY))
         return false;
-    // Two nonzero contributions of opposite signs: their sizes decide the sign, sample by sample.
-    if (bassMoving && !IsZero(bassGain) && trebleMoving && !IsZero(trebleGain) &&
+    // Two nonzero contributions of opposite signs: their sizes decide the sign, sample by sample,
+    // unless one outweighs the other.
+    if (bassMoving && !IsZero(bassGain) && trebleMoving && !IsZero(trebleGain) && !bassOutweighed &&
+        !trebleOutweighed &&
         (std::signbit(bass.prevY) != IsNegative(bassGain)) !=
             (std::signbit(treble.prevY) != IsNegative(trebleGain)))
         return false;
@@ -316,6 +336,10 @@ bool Fill(const SilentFilter& bass, const SilentFilter& treble, float zero, floa
     plan.signFree = signFree;
     plan.bassMoving = bassMoving, plan.trebleMoving = trebleMoving;
     plan.bassStill = !bassMoving, plan.trebleStill = !trebleMoving;
+    // Outweighed for as long as the plan holds (its horizon checks it): only where it must be.
+    plan.outweighedMoving =
+        static_cast<std::uint8_t>((bassOutweighed && !(bass.yc > 0) ? 1u : 0u) |
+                                  (trebleOutweighed && !(treble.yc > 0) ? 2u : 0u));
     for (int k = 0; k < 2; ++k)
         plan.value[0][k] = plan.value[1][k] = ZeroOfSign(yT * trebleGain + (yB * bassGain + w[k]));
     RunFill<Accumulate>(plan, bass, treble, out, frames);
@@ -954,12 +978,12 @@ SilentPath X87Block(const SilentFilter& bass, const Outlook& ob, const SilentFil
         return SilentPath::Usual;
     }
     if (cw.nearest && OutputBound(ob, bassGain, ot, trebleGain) <= kZeroOutput) {
-        if (input.same && Fill<Accumulate>(bass, treble, FloatOfBits(input.bits), out, frames,
-                                           bassGain, trebleGain, plan, anySigns))
+        if (input.same && Fill<Accumulate>(bass, ob, treble, ot, FloatOfBits(input.bits), out,
+                                           frames, bassGain, trebleGain, plan, anySigns))
             return SilentPath::Fill;
         // One zero throughout, with no contribution to stand for any signs: that zero's plan.
         if (anySigns && real.same &&
-            Fill<Accumulate>(bass, treble, FloatOfBits(real.bits), out, frames, bassGain,
+            Fill<Accumulate>(bass, ob, treble, ot, FloatOfBits(real.bits), out, frames, bassGain,
                              trebleGain, plan, false))
             return SilentPath::Fill;
         Usual<Accumulate, ToneStore::Sign>(bass, treble, in, out, frames, bassGain, trebleGain);
@@ -1361,6 +1385,8 @@ std::int64_t Horizon(const SilentPlan& plan, const SilentFilter& bass, const Sil
             holds = holds && Dominated(Foresee(bass, h), bassGain, ot, trebleGain);
         if (plan.standIn == 2 && plan.outweighed)
             holds = holds && Dominated(Foresee(treble, h), trebleGain, ob, bassGain);
+        if (plan.outweighedMoving & 1u) holds = holds && Dominated(ob, bassGain, ot, trebleGain);
+        if (plan.outweighedMoving & 2u) holds = holds && Dominated(ot, trebleGain, ob, bassGain);
         if (holds) return h;
     }
     return 0;
@@ -1521,6 +1547,7 @@ SilentPath ChannelBlock(const SilentFilter& bass, const SilentFilter& treble, co
     plan.standIn = 0;
     plan.signFree = plan.signsFollow = false;
     plan.bassMoving = plan.trebleMoving = false;
+    plan.outweighedMoving = 0;
     InputKind input = Scan(in, frames);
     if (subnormalOld && (input.zero || input.tiny)) input = {false, false, input.bits, true};
     // Zeros, previous scaled inputs that are zeros, rounding to nearest: the signs are taken

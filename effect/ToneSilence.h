@@ -100,10 +100,13 @@ struct SilentPlan {
     std::uint64_t bassDesign = 0, trebleDesign = 0;
     std::int64_t left = 0;
     bool bassMoving = false, trebleMoving = false; // Fill: the states that move on the x87
-    bool bassStill = false, trebleStill = false;   // states this plan does not move
-    float value[2][2] = {};                        // Fill, Frozen: [phase][old output zero's sign]
-    unsigned phase = 0;                            // Frozen: the next sample's phase
-    dsp::TExtendedBits state[2][2] = {};           // Frozen: [phase][bass, treble] states
+    // Fill: a moving state whose sign changes every sample, outweighed by the other filter's
+    // contribution (bit 0 bass, bit 1 treble), which the horizon must keep outweighed.
+    std::uint8_t outweighedMoving = 0;
+    bool bassStill = false, trebleStill = false; // states this plan does not move
+    float value[2][2] = {};                      // Fill, Frozen: [phase][old output zero's sign]
+    unsigned phase = 0;                          // Frozen: the next sample's phase
+    dsp::TExtendedBits state[2][2] = {};         // Frozen: [phase][bass, treble] states
     // A low filter that has stopped moving, its state replaced by a zero in the x87 paths
     // (0: none, 1: bass, 2: treble), and its states now and after one step (it may alternate).
     int standIn = 0;
