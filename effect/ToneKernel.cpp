@@ -125,7 +125,8 @@ static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, down) == 72 && offsetof(TailFrame, toInteger) == 80 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
               offsetof(TailFrame, n) == 96 && offsetof(TailFrame, spare) == 104 &&
-              offsetof(TailFrame, fits) == 108 && offsetof(TailFrame, zero) == 112);
+              offsetof(TailFrame, fits) == 108 && offsetof(TailFrame, zero) == 112 &&
+              offsetof(TailFrame, lowOutputs) == 120 && offsetof(TailFrame, zeroOutputs) == 128);
 
 // TailStateFits's range, scaled by 2^64: 2^-836 and 2^16064.
 const double kTailFitLow = 0x1p-836;
@@ -172,12 +173,16 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     return _mm_movemask_epi8(big) == 0 && small;
 }
 
-// The store of an output v (scaled), by one of two means of the same bits. Chosen: the factor
-// (2^-64 or +0) and the bytes' place chosen by cmov (no branch: outputs that cross 2^-126 to and
-// fro cost nothing more; forming both products and choosing by fcmov took five x87 operations
-// more an output, 3-5% of a block of 16 or 32 on this AMD core). Branch: only the candidate that is
-// stored, behind a branch on n (a block of one frame runs it with less work on the x87's path; in a
-// long block a tail whose outputs cross 2^-126 would mispredict it).
+// The store of an output v (scaled), by one of three means of the same bits, each counting in r8
+// the outputs below the normal floats (and the branching ones in r9 those that round to zeros),
+// from which the next stretches choose (TailFrame::store). Chosen: the factor (2^-64 or +0) and
+// the bytes' place chosen by cmov (no branch: outputs that cross 2^-126 to and fro cost nothing
+// more; forming both products and choosing by fcmov took five x87 operations more an output, 3-5%
+// of a block of 16 or 32 on this AMD core). Branch: only the candidate that is stored, behind a
+// branch on n, which a tail whose outputs cross 2^-126 would mispredict. Whole: as Branch, the
+// float's bits stored by the integer registers alone where n is not a zero (three x87 operations
+// fewer an output, a tenth of a tail's block of 8 frames on this AMD core), which a tail whose
+// outputs round to zeros now and then would mispredict.
 #define VURNEL_TAIL_STORE_CHOSEN                                                                   \
     "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
@@ -193,6 +198,7 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "lea (%[out],%[i],4), %%r11\n\t"                                                               \
     "lea 104(%[fr]), %%rax\n\t"                                                                    \
     "cmova %%rax, %%r11\n\t"                                                                       \
+    "adcq $0, %%r8\n\t"                                                                            \
     "movq %%rdx, %%rax\n\t"                                                                        \
     "sarq $63, %%rax\n\t"                                                                          \
     "xorq %%rax, %%rdx\n\t"                                                                        \
@@ -208,6 +214,9 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
     "cmpq $0x1000000, %%rcx\n\t"                                                                   \
     "ja 3f\n\t"                                                                                    \
+    "incq %%r8\n\t"                                                                                \
+    "cmpq $1, %%rdx\n\t"                                                                           \
+    "adcq $0, %%r9\n\t"                                                                            \
     "fldz\n\t"                                                                                     \
     "fmulp %%st, %%st(1)\n\t"                                                                      \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
@@ -218,6 +227,39 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "movw %%dx, (%[out],%[i],4)\n\t"                                                               \
     "shrl $16, %%edx\n\t"                                                                          \
     "movb %%dl, 2(%[out],%[i],4)\n\t"                                                              \
+    "jmp 4f\n\t"                                                                                   \
+    "3:\n\t"                                                                                       \
+    "fmull 72(%[fr])\n\t"                                                                          \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
+    "4:\n\t"
+// As VURNEL_TAIL_STORE_BRANCH, below the normal floats: a nonzero n has v's sign, and the float's
+// bits (sign and |n|) are stored whole by the integer registers while the x87 only drops v; n = 0
+// (the zero of v's sign, by the x87) behind a second branch.
+#define VURNEL_TAIL_STORE_WHOLE                                                                    \
+    "fld %%st(0)\n\t"                                                                              \
+    "fmull 80(%[fr])\n\t"                                                                          \
+    "fistpll 96(%[fr])\n\t"                                                                        \
+    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
+    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
+    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    "ja 3f\n\t"                                                                                    \
+    "incq %%r8\n\t"                                                                                \
+    "testq %%rdx, %%rdx\n\t"                                                                       \
+    "jz 8f\n\t"                                                                                    \
+    "fstp %%st(0)\n\t"                                                                             \
+    "movq %%rdx, %%rax\n\t"                                                                        \
+    "sarq $63, %%rax\n\t"                                                                          \
+    "xorq %%rax, %%rdx\n\t"                                                                        \
+    "subq %%rax, %%rdx\n\t"                                                                        \
+    "andl $0x80000000, %%eax\n\t"                                                                  \
+    "orl %%eax, %%edx\n\t"                                                                         \
+    "movl %%edx, (%[out],%[i],4)\n\t"                                                              \
+    "jmp 4f\n\t"                                                                                   \
+    "8:\n\t"                                                                                       \
+    "incq %%r9\n\t"                                                                                \
+    "fldz\n\t"                                                                                     \
+    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fstps (%[out],%[i],4)\n\t"                                                                    \
     "jmp 4f\n\t"                                                                                   \
     "3:\n\t"                                                                                       \
     "fmull 72(%[fr])\n\t"                                                                          \
@@ -313,7 +355,8 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "fstpt (%%rax)\n\t"                                                                            \
     "movzbl %%dl, %%edx\n\t"                                                                       \
     "movl %%edx, 108(%[fr])\n\t"                                                                   \
-    "dec %[i]\n\t" STORE
+    "dec %[i]\n\t" STORE "movq %%r8, 120(%[fr])\n\t"                                               \
+    "movq %%r9, 128(%[fr])\n\t"
 // A stretch: every sample but the last stored as it comes, the last by VURNEL_TAIL_END.
 #define VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
     VURNEL_TAIL_LOAD("48")                                                                         \
@@ -369,17 +412,20 @@ int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t 
 #define VURNEL_TAIL_FLAT_NO_OLD , [src] "r"(in + n)
 #define VURNEL_TAIL_STATEMENT(T_FORM, STORE, OLD)                                                  \
     __asm__ volatile(                                                                              \
-        VURNEL_TAIL_BLOCK(T_FORM, STORE)                                                           \
+        "xorl %%r8d, %%r8d\n\txorl %%r9d, %%r9d\n\t" VURNEL_TAIL_BLOCK(T_FORM, STORE)              \
         : [i] "+r"(i)                                                                              \
         : [x] "r"(x + 1 + n), [out] "r"(out + n), [fr] "r"(fr), [low] "m"(kTailFitLow)OLD          \
-        : "memory", "cc", "rax", "rcx", "rdx", "r11", "st", "st(1)", "st(2)", "st(3)", "st(4)",    \
-          "st(5)", "st(6)", "st(7)")
-    // Short stretches (blocks of a few frames) store each output behind a branch.
+        : "memory", "cc", "rax", "rcx", "rdx", "r8", "r9", "r11", "st", "st(1)", "st(2)", "st(3)", \
+          "st(4)", "st(5)", "st(6)", "st(7)")
+    // The store the outputs of the last stretches asked for (see VURNEL_TAIL_STORE_CHOSEN).
     if constexpr (Accumulate) {
         if (flat)
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_FLAT,
                                   VURNEL_TAIL_FLAT_OLD);
-        else if (n < 8)
+        else if (frame.store == TailStore::Whole)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_WHOLE,
+                                  VURNEL_TAIL_OLD);
+        else if (frame.store == TailStore::Branch)
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_ACCUMULATE_T, VURNEL_TAIL_STORE_BRANCH,
                                   VURNEL_TAIL_OLD);
         else
@@ -389,12 +435,25 @@ int ToneTailStretch(TailFrame& frame, const float* in, float* out, std::int32_t 
         if (flat)
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_FLAT,
                                   VURNEL_TAIL_FLAT_NO_OLD);
-        else if (n < 8)
+        else if (frame.store == TailStore::Whole)
+            VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_WHOLE,
+                                  VURNEL_TAIL_NO_OLD);
+        else if (frame.store == TailStore::Branch)
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_BRANCH,
                                   VURNEL_TAIL_NO_OLD);
         else
             VURNEL_TAIL_STATEMENT(VURNEL_TAIL_REPLACE_T, VURNEL_TAIL_STORE_CHOSEN,
                                   VURNEL_TAIL_NO_OLD);
+    }
+    // Which store the next stretches take, from the outputs of the last 16 or more.
+    frame.seen += n;
+    frame.low += static_cast<std::int32_t>(frame.lowOutputs);
+    frame.zeros += static_cast<std::int32_t>(frame.zeroOutputs);
+    if (frame.seen >= 16) {
+        frame.store = frame.low != 0 && frame.low != frame.seen
+                          ? TailStore::Chosen
+                          : (frame.zeros != 0 ? TailStore::Branch : TailStore::Whole);
+        frame.seen = frame.low = frame.zeros = 0;
     }
 #undef VURNEL_TAIL_STATEMENT
 #undef VURNEL_TAIL_OLD

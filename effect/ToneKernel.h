@@ -177,6 +177,8 @@ void ToneChannelBlock(const FirstOrderFilter& bass, const FirstOrderFilter& treb
 // its constants, and room for its own use. A caller that runs the kernel block after block keeps
 // one per channel and binds it again only when the filters' numbers move (TailBound): filling it
 // anew costs a block of a few frames a good part of its time.
+enum class TailStore : std::uint8_t { Whole, Branch, Chosen };
+
 struct TailFrame {
     // In another order than FirstOrderFilter's references: copied from there as they stand,
     // they would be read 16 bytes at a time from two 8-byte stores just made, which stalls.
@@ -192,6 +194,13 @@ struct TailFrame {
     float spare = 0.0f;                       // the kernel's own
     std::uint32_t fits = 0;                   // the kernel's own
     double zero = 0.0;
+    // The kernel's own: the last stretch's outputs below 2^-126, and of those the zeros.
+    std::int64_t lowOutputs = 0, zeroOutputs = 0;
+    // How the stretches store their outputs, chosen from the last 16 or more (counted in `seen`,
+    // `low` and `zeros`): without a branch on their size where they crossed 2^-126 to and fro,
+    // else behind one, and where none rounded to a zero, the float's bits stored whole.
+    std::int32_t seen = 0, low = 0, zeros = 0;
+    TailStore store = TailStore::Whole;
 };
 
 // Points the frame at the two filters.
