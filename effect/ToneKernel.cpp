@@ -126,7 +126,8 @@ static_assert(offsetof(TailFrame, uT) == 56 && offsetof(TailFrame, up) == 64 &&
               offsetof(TailFrame, bassGain) == 88 && offsetof(TailFrame, trebleGain) == 92 &&
               offsetof(TailFrame, n) == 96 && offsetof(TailFrame, spare) == 104 &&
               offsetof(TailFrame, fits) == 108 && offsetof(TailFrame, zero) == 112 &&
-              offsetof(TailFrame, lowOutputs) == 120 && offsetof(TailFrame, zeroOutputs) == 128);
+              offsetof(TailFrame, lowOutputs) == 120 && offsetof(TailFrame, zeroOutputs) == 128 &&
+              offsetof(TailFrame, back) == 136);
 
 // TailStateFits's range, scaled by 2^64: 2^-836 and 2^16064.
 const double kTailFitLow = 0x1p-836;
@@ -207,18 +208,16 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "shrl $16, %%edx\n\t"                                                                          \
     "movb %%dl, 2(%%r11)\n\t"
 #define VURNEL_TAIL_STORE_BRANCH                                                                   \
-    "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
-    "fistpll 96(%[fr])\n\t"                                                                        \
-    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
+    "fistl 96(%[fr])\n\t"                                                                          \
+    "movslq 96(%[fr]), %%rdx\n\t"                                                                  \
     "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
     "cmpq $0x1000000, %%rcx\n\t"                                                                   \
     "ja 3f\n\t"                                                                                    \
     "incq %%r8\n\t"                                                                                \
     "cmpq $1, %%rdx\n\t"                                                                           \
     "adcq $0, %%r9\n\t"                                                                            \
-    "fldz\n\t"                                                                                     \
-    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fmull 112(%[fr])\n\t"                                                                         \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
     "movq %%rdx, %%rax\n\t"                                                                        \
     "sarq $63, %%rax\n\t"                                                                          \
@@ -229,17 +228,16 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "movb %%dl, 2(%[out],%[i],4)\n\t"                                                              \
     "jmp 4f\n\t"                                                                                   \
     "3:\n\t"                                                                                       \
-    "fmull 72(%[fr])\n\t"                                                                          \
+    "fmull 136(%[fr])\n\t"                                                                         \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
     "4:\n\t"
 // As VURNEL_TAIL_STORE_BRANCH, below the normal floats: a nonzero n has v's sign, and the float's
 // bits (sign and |n|) are stored whole by the integer registers while the x87 only drops v; n = 0
 // (the zero of v's sign, by the x87) behind a second branch.
 #define VURNEL_TAIL_STORE_WHOLE                                                                    \
-    "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
-    "fistpll 96(%[fr])\n\t"                                                                        \
-    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
+    "fistl 96(%[fr])\n\t"                                                                          \
+    "movslq 96(%[fr]), %%rdx\n\t"                                                                  \
     "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
     "cmpq $0x1000000, %%rcx\n\t"                                                                   \
     "ja 3f\n\t"                                                                                    \
@@ -257,12 +255,11 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "jmp 4f\n\t"                                                                                   \
     "8:\n\t"                                                                                       \
     "incq %%r9\n\t"                                                                                \
-    "fldz\n\t"                                                                                     \
-    "fmulp %%st, %%st(1)\n\t"                                                                      \
+    "fmull 112(%[fr])\n\t"                                                                         \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
     "jmp 4f\n\t"                                                                                   \
     "3:\n\t"                                                                                       \
-    "fmull 72(%[fr])\n\t"                                                                          \
+    "fmull 136(%[fr])\n\t"                                                                         \
     "fstps (%[out],%[i],4)\n\t"                                                                    \
     "4:\n\t"
 // The store where both tone gains are zeros (the flat setting) and, accumulating, every old output

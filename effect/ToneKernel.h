@@ -196,6 +196,8 @@ struct TailFrame {
     double zero = 0.0;
     // The kernel's own: the last stretch's outputs below 2^-126, and of those the zeros.
     std::int64_t lowOutputs = 0, zeroOutputs = 0;
+    double back = 0x1p-149; // an output scaled by 2^85 (toInteger) back to its own size
+
     // How the stretches store their outputs, chosen from the last 16 or more (counted in `seen`,
     // `low` and `zeros`): without a branch on their size where they crossed 2^-126 to and fro,
     // else behind one, and where none rounded to a zero, the float's bits stored whole.
