@@ -185,13 +185,12 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
 // fewer an output, a tenth of a tail's block of 8 frames on this AMD core), which a tail whose
 // outputs round to zeros now and then would mispredict.
 #define VURNEL_TAIL_STORE_CHOSEN                                                                   \
-    "fld %%st(0)\n\t"                                                                              \
     "fmull 80(%[fr])\n\t"                                                                          \
-    "fistpll 96(%[fr])\n\t"                                                                        \
-    "movq 96(%[fr]), %%rdx\n\t"                                                                    \
+    "fistl 96(%[fr])\n\t"                                                                          \
+    "movslq 96(%[fr]), %%rdx\n\t"                                                                  \
     "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
     "cmpq $0x1000000, %%rcx\n\t"                                                                   \
-    "lea 72(%[fr]), %%rax\n\t"                                                                     \
+    "lea 136(%[fr]), %%rax\n\t"                                                                    \
     "lea 112(%[fr]), %%rcx\n\t"                                                                    \
     "cmovbe %%rcx, %%rax\n\t"                                                                      \
     "fmull (%%rax)\n\t"                                                                            \
