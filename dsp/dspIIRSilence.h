@@ -138,11 +138,11 @@ bool IIRSilentSample(int numTaps, const long double& gainFactor, const long doub
 // each section's input and output pairs. While some history value is above whole units (or all
 // are zeros), a block runs a section at a time over chunks of samples, each section on the path
 // its own operands allow for as long as they allow it (the x87 where they are safe, whole units,
-// the zeros' signs, the absorbing sum; the general step for a sample where none does); below,
-// the cascade runs in whole units sample by sample, with the search for cycles. Frozen:
-// the sections that carry a cycle (every one of them with a nonzero product every sample) come
-// after sections whose histories are all zeros (their outputs zeros, whose signs are formed from
-// the input's sample by sample).
+// the zeros' signs, the absorbing sum, a fixed point's output repeated; the general step for a
+// sample where none does); below, the cascade runs in whole units sample by sample, with the search
+// for cycles. Frozen: the sections that carry a cycle (every one of them with a nonzero product
+// every sample) come after sections whose histories are all zeros (their outputs zeros, whose signs
+// are formed from the input's sample by sample).
 constexpr int MaxSilentSections = 8;
 // The longest cycle a cascade's frozen path fills: at 96 kHz the whole-unit cycles of band
 // designs and of high-order lowpass and highpass cascades run to a few hundred samples.
