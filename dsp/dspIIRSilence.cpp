@@ -1833,33 +1833,37 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
 }
 #endif
 
-// Whether section i sits at a fixed point with x0 its next input: its last two outputs one
-// nonzero value Y, its last two inputs and x0 one value X (or, X a zero, zeros of either sign),
-// and the step from those operands gives Y again. A zero operand's product is a zero whatever its
-// sign, and a sum with a nonzero term does not depend on the signs of its zero terms (Y is not a
-// zero, so some feedback product is not one); so every sample whose input is X again gives Y.
-bool AtFixedPoint(const CascadeCoefficients& c, int i, TExtendedBits x0, const SectionHistory& r) {
-    if (r.y1 != r.y2 || r.y1.mantissa == 0) return false;
+// Whether section i sits at a fixed point or in a cycle of two with x0 its next input: its last
+// two inputs and x0 one value X (or, X a zero, zeros of either sign), and the step from X and its
+// last two outputs Y1 (the last), Y2 gives Y2 with a nonzero product, and the step after it
+// (from Y2, Y1) gives Y1 with a nonzero product. A zero operand's product is a zero whatever its
+// sign, and a sum with a nonzero term does not depend on the signs of its zero terms; so while
+// the input is X the outputs repeat Y2, Y1 (Y1 = Y2: a fixed point).
+bool AtShortCycle(const CascadeCoefficients& c, int i, TExtendedBits x0, const SectionHistory& r) {
     if (r.x1.IsZero() ? !r.x2.IsZero() || !x0.IsZero() : r.x2 != r.x1 || x0 != r.x1) return false;
-    const TExtendedBits v[5] = {x0, r.x1, r.x2, r.y1, r.y2};
     TExtendedBits y;
     bool absorbed;
-    SectionSample(c, i, v, y, absorbed);
-    return y == r.y1;
+    const TExtendedBits v[5] = {x0, r.x1, r.x2, r.y1, r.y2};
+    if (!SectionSample(c, i, v, y, absorbed) || y != r.y2) return false;
+    if (r.y1 == r.y2) return true;
+    const TExtendedBits w[5] = {x0, r.x1, r.x2, r.y2, r.y1};
+    return SectionSample(c, i, w, y, absorbed) && y == r.y1;
 }
 
-// Section i at a fixed point (AtFixedPoint) from sample n: each output Y while the input is X
-// (a zero of either sign where X is one). Returns the sample it stopped at.
-int SectionFixedRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+// Section i at a fixed point or in a cycle of two (AtShortCycle) from sample n: the outputs Y2,
+// Y1, Y2, ... while the input is X (a zero of either sign where X is one). Returns the sample it
+// stopped at.
+int SectionCycleRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
                     int n, int count, const SectionHistory& r) {
-    if (n >= count || !AtFixedPoint(c, i, BitsAt(src[n]), r)) return n;
-    const TExtendedBits x = r.x1, y = r.y1;
+    if (n >= count || !AtShortCycle(c, i, BitsAt(src[n]), r)) return n;
+    const TExtendedBits x = r.x1, y[2] = {r.y2, r.y1};
     const bool zero = x.IsZero();
     int m = n;
     while (m < count) {
         const TExtendedBits xb = BitsAt(src[m]);
         if (zero ? !xb.IsZero() : xb != x) break;
-        SetBits(dst[m++], y);
+        SetBits(dst[m], y[(m - n) & 1]);
+        ++m;
     }
     return m;
 }
@@ -2894,10 +2898,10 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
         TExtendedBits last[2] = {}; // pair b as the chunk found it
 #if defined(__SIZEOF_INT128__)
         if (first == 0) b = UnitSections(k, c, h, a);
-        // Not where section a sits at a fixed point (its inputs zeros): it then runs alone, at
-        // no cost, and the sections behind it a section at a time.
+        // Not where section a sits at a fixed point or in a cycle of two (its inputs zeros): it
+        // then runs alone, at no cost, and the sections behind it a section at a time.
         if (b - a >= 2 &&
-            AtFixedPoint(c, a, BitsAt(src[0]), {h[a][0], h[a][1], h[a + 1][0], h[a + 1][1]}))
+            AtShortCycle(c, a, BitsAt(src[0]), {h[a][0], h[a][1], h[a + 1][0], h[a + 1][1]}))
             b = a;
 #endif
         for (int i = first; i < k; ++i) {
@@ -2921,7 +2925,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
                 int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
                 if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
                 if (m == n) plain = false;
-                if (m == n) m = SectionFixedRun(c, i, src, dst, n, chunk, r);
+                if (m == n) m = SectionCycleRun(c, i, src, dst, n, chunk, r);
 #if defined(__SIZEOF_INT128__)
                 if (m == n) m = SectionUnitsRun(c, i, src, dst, n, chunk, r);
 #endif
