@@ -1128,11 +1128,20 @@ void StoreSections(int k, long double (*hist)[2], TExtendedBits (*h)[2],
     }
 }
 
-inline const TExtendedBits& Step(const TdspSilentSectionsState& s, int ago, int section) {
+inline TExtendedBits StepBits(const TdspSilentSectionsState& s, int q, int section) {
+    return {s.stepMantissa[q][section], s.stepSignExponent[q][section]};
+}
+
+inline void SetStep(TdspSilentSectionsState& s, int q, int section, TExtendedBits b) {
+    s.stepMantissa[q][section] = b.mantissa;
+    s.stepSignExponent[q][section] = b.signExponent;
+}
+
+inline TExtendedBits Step(const TdspSilentSectionsState& s, int ago, int section) {
     int q = s.phase - ago; // ago is 1 or 2
     q += q < 0 ? s.period : 0;
     q += q < 0 ? s.period : 0;
-    return s.steps[q][section];
+    return StepBits(s, q, section);
 }
 
 bool SectionsFrozenHolds(int k, long double (*hist)[2], const TdspSilentSectionsState& s) {
@@ -1144,9 +1153,6 @@ bool SectionsFrozenHolds(int k, long double (*hist)[2], const TdspSilentSections
     return true;
 }
 
-inline const TExtendedBits* CycleOf(const TdspSilentSectionsState& s, const long double*) {
-    return &s.steps[0][0];
-}
 inline const double* CycleOf(const TdspSilentSectionsState& s, const double*) {
     return s.cycleDouble;
 }
@@ -1168,9 +1174,8 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
         sb0[i] = SignOf(bq[i].B0), sb1[i] = SignOf(bq[i].B1), sb2[i] = SignOf(bq[i].B2);
         sa1[i] = SignOf(bq[i].A1), sa2[i] = SignOf(bq[i].A2);
     }
-    const auto* cycle = CycleOf(s, out);
-    const int stride = sizeof(T) > 8 ? MaxSilentSections : 1;
-    const int last = sizeof(T) > 8 ? k - 1 : 0;
+    const T* cycle = nullptr;
+    if constexpr (sizeof(T) <= 8) cycle = CycleOf(s, out);
     int q = s.phase;
     for (int n = 0; n < count; ++n) {
         unsigned x = SignOf(in[n]);
@@ -1186,7 +1191,10 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
             h1[dead] = h0[dead];
             h0[dead] = x;
         }
-        PutCycle(cycle[q * stride + last], out[n]);
+        if constexpr (sizeof(T) > 8)
+            PutCycle(StepBits(s, q, k - 1), out[n]);
+        else
+            PutCycle(cycle[q], out[n]);
         q = q + 1 == s.period ? 0 : q + 1;
     }
     s.phase = q;
@@ -1213,14 +1221,14 @@ bool TrackCycle(int k, TExtendedBits (*h)[2], unsigned live, TdspSilentSectionsS
         regular = h[i][0].IsZero() && h[i][1].IsZero();
     if (!regular) {
         s.since = -1;
-    } else if (s.since < 0 || s.since == MaxSilentCycle || dead != s.dead) {
+    } else if (s.since < 0 || s.since == MaxSilentSectionsCycle || dead != s.dead) {
         s.since = 0;
         s.dead = dead;
         for (int j = dead; j < k; ++j)
             s.reference[2 * j] = h[j + 1][0], s.reference[2 * j + 1] = h[j + 1][1];
     } else {
         for (int j = dead; j < k; ++j)
-            s.steps[s.since][j] = h[j + 1][0];
+            SetStep(s, s.since, j, h[j + 1][0]);
         ++s.since;
         bool same = true;
         for (int j = k - 1; j >= dead && same; --j)
@@ -1230,8 +1238,8 @@ bool TrackCycle(int k, TExtendedBits (*h)[2], unsigned live, TdspSilentSectionsS
             s.period = s.since;
             s.phase = 0;
             for (int q = 0; q < s.period; ++q) {
-                PutBits(s.steps[q][k - 1], s.cycleFloat[q]);
-                PutBits(s.steps[q][k - 1], s.cycleDouble[q]);
+                PutBits(StepBits(s, q, k - 1), s.cycleFloat[q]);
+                PutBits(StepBits(s, q, k - 1), s.cycleDouble[q]);
             }
             s.since = -1;
             return true;
@@ -1341,13 +1349,13 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
         // The cycle search (TrackCycle's): the live histories against the reference.
         if (n - at < 2) {
             since = -1; // a value from before is in the window
-        } else if (since < 0 || since == MaxSilentCycle) {
+        } else if (since < 0 || since == MaxSilentSectionsCycle) {
             since = 0;
             for (int j = 0; j < K; ++j)
                 r0[j] = h0[j + 1], r1[j] = h1[j + 1];
         } else {
             for (int j = 0; j < K; ++j)
-                s.steps[since][d + j] = UnitBits(y[j]);
+                SetStep(s, since, d + j, UnitBits(y[j]));
             ++since;
             bool same = true;
             for (int j = K - 1; j >= 0 && same; --j)
@@ -1358,8 +1366,8 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
                 s.phase = 0;
                 s.dead = d;
                 for (int q = 0; q < s.period; ++q) {
-                    PutBits(s.steps[q][d + K - 1], s.cycleFloat[q]);
-                    PutBits(s.steps[q][d + K - 1], s.cycleDouble[q]);
+                    PutBits(StepBits(s, q, d + K - 1), s.cycleFloat[q]);
+                    PutBits(StepBits(s, q, d + K - 1), s.cycleDouble[q]);
                 }
                 since = -1;
                 ++n;
@@ -1824,6 +1832,41 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
     return m;
 }
 #endif
+
+// Whether section i sits at a fixed point or in a cycle of two with x0 its next input: its last
+// two inputs and x0 one value X (or, X a zero, zeros of either sign), and the step from X and its
+// last two outputs Y1 (the last), Y2 gives Y2 with a nonzero product, and the step after it
+// (from Y2, Y1) gives Y1 with a nonzero product. A zero operand's product is a zero whatever its
+// sign, and a sum with a nonzero term does not depend on the signs of its zero terms; so while
+// the input is X the outputs repeat Y2, Y1 (Y1 = Y2: a fixed point).
+bool AtShortCycle(const CascadeCoefficients& c, int i, TExtendedBits x0, const SectionHistory& r) {
+    if (r.x1.IsZero() ? !r.x2.IsZero() || !x0.IsZero() : r.x2 != r.x1 || x0 != r.x1) return false;
+    TExtendedBits y;
+    bool absorbed;
+    const TExtendedBits v[5] = {x0, r.x1, r.x2, r.y1, r.y2};
+    if (!SectionSample(c, i, v, y, absorbed) || y != r.y2) return false;
+    if (r.y1 == r.y2) return true;
+    const TExtendedBits w[5] = {x0, r.x1, r.x2, r.y2, r.y1};
+    return SectionSample(c, i, w, y, absorbed) && y == r.y1;
+}
+
+// Section i at a fixed point or in a cycle of two (AtShortCycle) from sample n: the outputs Y2,
+// Y1, Y2, ... while the input is X (a zero of either sign where X is one). Returns the sample it
+// stopped at.
+int SectionCycleRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
+                    int n, int count, const SectionHistory& r) {
+    if (n >= count || !AtShortCycle(c, i, BitsAt(src[n]), r)) return n;
+    const TExtendedBits x = r.x1, y[2] = {r.y2, r.y1};
+    const bool zero = x.IsZero();
+    int m = n;
+    while (m < count) {
+        const TExtendedBits xb = BitsAt(src[m]);
+        if (zero ? !xb.IsZero() : xb != x) break;
+        SetBits(dst[m], y[(m - n) & 1]);
+        ++m;
+    }
+    return m;
+}
 
 // Section i where every operand is a zero: each output a zero, −0 only where every term of its
 // sum is (the subtracted ones negated), from sample n while the inputs are zeros. Returns the
@@ -2855,6 +2898,11 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
         TExtendedBits last[2] = {}; // pair b as the chunk found it
 #if defined(__SIZEOF_INT128__)
         if (first == 0) b = UnitSections(k, c, h, a);
+        // Not where section a sits at a fixed point or in a cycle of two (its inputs zeros): it
+        // then runs alone, at no cost, and the sections behind it a section at a time.
+        if (b - a >= 2 &&
+            AtShortCycle(c, a, BitsAt(src[0]), {h[a][0], h[a][1], h[a + 1][0], h[a + 1][1]}))
+            b = a;
 #endif
         for (int i = first; i < k; ++i) {
 #if defined(__SIZEOF_INT128__)
@@ -2877,6 +2925,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
                 int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
                 if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
                 if (m == n) plain = false;
+                if (m == n) m = SectionCycleRun(c, i, src, dst, n, chunk, r);
 #if defined(__SIZEOF_INT128__)
                 if (m == n) m = SectionUnitsRun(c, i, src, dst, n, chunk, r);
 #endif
@@ -3062,7 +3111,7 @@ bool FrozenSectionsSample(int k, const CascadeCoefficients& c, long double (*his
     SetBitsForLoad(hist[dead][1], {0, static_cast<std::uint16_t>(SignOf(hist[dead][0]) << 15)});
     SetBitsForLoad(hist[dead][0], {0, static_cast<std::uint16_t>(x << 15)});
     const int q = s.phase;
-    SetBitsForLoad(y, s.steps[q][k - 1]);
+    SetBitsForLoad(y, StepBits(s, q, k - 1));
     s.phase = q + 1 == s.period ? 0 : q + 1;
     for (int j = dead; j < k; ++j) {
         SetBitsForLoad(hist[j + 1][0], Step(s, 1, j));

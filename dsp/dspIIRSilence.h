@@ -138,12 +138,15 @@ bool IIRSilentSample(int numTaps, const long double& gainFactor, const long doub
 // each section's input and output pairs. While some history value is above whole units (or all
 // are zeros), a block runs a section at a time over chunks of samples, each section on the path
 // its own operands allow for as long as they allow it (the x87 where they are safe, whole units,
-// the zeros' signs, the absorbing sum; the general step for a sample where none does); below,
-// the cascade runs in whole units sample by sample, with the search for cycles. Frozen:
-// the sections that carry a cycle (every one of them with a nonzero product every sample) come
-// after sections whose histories are all zeros (their outputs zeros, whose signs are formed from
-// the input's sample by sample).
+// the zeros' signs, the absorbing sum, a fixed point's output repeated; the general step for a
+// sample where none does); below, the cascade runs in whole units sample by sample, with the search
+// for cycles. Frozen: the sections that carry a cycle (every one of them with a nonzero product
+// every sample) come after sections whose histories are all zeros (their outputs zeros, whose signs
+// are formed from the input's sample by sample).
 constexpr int MaxSilentSections = 8;
+// The longest cycle a cascade's frozen path fills: at 96 kHz the whole-unit cycles of band
+// designs and of high-order lowpass and highpass cascades run to a few hundred samples.
+constexpr int MaxSilentSectionsCycle = 512;
 struct TdspBiquad;
 
 struct TdspSilentSectionsState {
@@ -154,11 +157,14 @@ struct TdspSilentSectionsState {
     TExtendedBits reference[2 * MaxSilentSections];
     TExtendedBits left[2 * (MaxSilentSections + 1)];
     // The live sections' outputs, sample by sample, since the reference; once frozen, the cycle.
-    TExtendedBits steps[MaxSilentCycle][MaxSilentSections];
+    // Each value kept as its significand and its sign and exponent, in two arrays (10 bytes a
+    // value, where the pair would take 16).
+    std::uint64_t stepMantissa[MaxSilentSectionsCycle][MaxSilentSections];
+    std::uint16_t stepSignExponent[MaxSilentSectionsCycle][MaxSilentSections];
     bool frozen = false;
     int period = 0, phase = 0;
-    float cycleFloat[MaxSilentCycle];
-    double cycleDouble[MaxSilentCycle];
+    float cycleFloat[MaxSilentSectionsCycle];
+    double cycleDouble[MaxSilentSectionsCycle];
     std::uint64_t samples[static_cast<int>(TdspSilentPath::Count)] = {};
     // The coefficients taken apart for the integer paths when the design changes (an object of
     // dspIIRSilence.cpp's own, kept here so that nothing is allocated).
