@@ -132,6 +132,27 @@ void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
     }
     const int bits = smallest - 6;
     s.unitsBits = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
+    // The rounding point of every product in the upper half of a 128-bit one: a = v·2^pre, below
+    // 2^59 (2^62 where pre is 0), and tap k's shift 64 + post − pre. A product at or below half a
+    // unit for every such v (post above 62: below 2^-3 units) takes m = 2^63, post 63, which
+    // gives 0. A tie needs the product's lowest nonzero bit at 2^-1 units, so tz(v) + tz(m) =
+    // shift − 1 with tz(v) < unitsBits: none where tz(m) + unitsBits < shift for every tap.
+    s.unitsNear = s.unitsBits > 0;
+    if (!s.unitsNear) return;
+    const unsigned pre = smallest < 65 ? static_cast<unsigned>(65 - smallest) : 0u;
+    s.unitsPre = static_cast<std::uint8_t>(pre);
+    for (int k = 0; k < n; ++k) {
+        const std::uint64_t m = s.unitsMantissa[k];
+        const int shift = s.unitsShift[k], post = shift - 64 + static_cast<int>(pre);
+        const bool zero = m == 0 || post > 62;
+        if (!zero && __builtin_ctzll(m) + s.unitsBits >= shift) s.unitsNear = false;
+        const std::uint64_t mk = zero ? std::uint64_t{1} << 63 : m;
+        std::int64_t signedM;
+        std::memcpy(&signedM, &mk, sizeof signedM); // m − 2^64
+        s.unitsNearMantissa[k] = signedM;
+        s.unitsPost[k] = static_cast<std::uint8_t>(zero ? 63 : post);
+        s.unitsHalf[k] = std::int64_t{1} << (s.unitsPost[k] - 1);
+    }
 }
 
 void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
@@ -606,6 +627,128 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
     return i;
 }
 
+// Tap k of UnitsRunNear on a = v·2^unitsPre: the rounded product with the coefficient's sign
+// as a mask applied by exclusive or alone (the loop's sum starts from minus the masks).
+__attribute__((always_inline)) inline std::int64_t NearTap(std::int64_t a, std::int64_t m,
+                                                            std::int64_t half, unsigned post,
+                                                            std::int64_t sign) {
+    __extension__ typedef __int128 SignedWide;
+    const std::int64_t hi =
+        static_cast<std::int64_t>(static_cast<SignedWide>(a) * static_cast<SignedWide>(m) >> 64);
+    return ((hi + a + half) >> post) ^ sign;
+}
+
+// UnitsRun (not Wide) where no product can tie (unitsNear): the same bits with fewer
+// instructions a tap, on which that loop is bound. The outputs run along the ring as
+// a = v·2^unitsPre (an exact shift), so that each product's rounding point is in the upper half
+// of one signed 128-bit product without a shift per tap; rounding half up, floor(x + 1/2), is
+// rounding to nearest for a product that is not a tie, of either sign. No test for a nonzero
+// product per tap: a sum of products that are all zeros is a zero, so the products are formed
+// again only where the sum is.
+template <int N, typename T>
+int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
+                 std::uint32_t& signsOut, int& blockedInOut, const std::uint64_t*) {
+    constexpr unsigned kRing = 32;
+    static_assert(N + 1 <= static_cast<int>(kRing), "the window fits the ring");
+    std::uint32_t signs = signsOut;
+    int blocked = blockedInOut;
+    const unsigned pre = s.unitsPre;
+    const auto up = [pre](std::int64_t v) {
+        return static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << pre);
+    };
+    std::int64_t ring[2 * kRing], ref[N] = {}, recent[MaxSilentCycle];
+    std::int64_t m[N], half[N], sg[N], start = 0;
+    unsigned post[N];
+    for (int k = 0; k <= N; ++k)
+        ring[k] = ring[k + kRing] = up(y[k]);
+    for (int k = 0; k < N; ++k) {
+        m[k] = s.unitsNearMantissa[k], half[k] = s.unitsHalf[k], post[k] = s.unitsPost[k];
+        sg[k] = s.unitsSign[k];
+        start -= sg[k];
+    }
+    const std::int64_t most = (std::int64_t{1} << s.unitsBits) - 1; // |sum| at most this
+    int since = s.since;
+    if (since >= 0) {
+        for (int k = 0; k < N; ++k) {
+            const TExtendedBits r = s.reference[k];
+            if (r.mantissa == 0 || r.Exponent() != 0 || r.mantissa >= std::uint64_t{1} << 62)
+                since = -1;
+            ref[k] = up(r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
+                                       : static_cast<std::int64_t>(r.mantissa));
+        }
+        for (int k = 0; k < since; ++k) {
+            const TExtendedBits r = s.recent[k];
+            recent[k] = r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
+                                       : static_cast<std::int64_t>(r.mantissa);
+        }
+    }
+    const std::int64_t mN = m[N - 1], halfN = half[N - 1], sgN = sg[N - 1];
+    const unsigned postN = post[N - 1];
+    std::int64_t last = ring[N];
+    unsigned t = 0;
+    for (; i < count; ++i) {
+        const std::int64_t* w = ring + (t & (kRing - 1));
+        std::int64_t acc = start;
+#pragma GCC unroll 16
+        for (int k = 0; k < N - 1; ++k)
+            acc += NearTap(w[k + 1], m[k], half[k], post[k], sg[k]);
+        acc += NearTap(last, mN, halfN, postN, sgN);
+        if (static_cast<std::uint64_t>(acc + most) > static_cast<std::uint64_t>(2 * most)) break;
+        if (acc == 0) { // +0 where some product is not a zero; else the zeros' signs decide
+            std::int64_t any = 0;
+            for (int k = 0; k < N; ++k)
+                any |= NearTap(w[k + 1], m[k], half[k], post[k], 0);
+            if (any == 0) break;
+        }
+        const unsigned at = (t + N + 1) & (kRing - 1);
+        last = up(acc);
+        ring[at] = ring[at + kRing] = last;
+        ++t;
+        signs = (signs << 1) | SignOf(in[i]);
+        PutUnits(acc, out[i]);
+        if (blocked > 0) {
+            --blocked;
+            since = -1;
+        } else if (since < 0 || since == MaxSilentCycle) {
+            since = 0;
+            const std::int64_t* v = ring + (t & (kRing - 1));
+            for (int k = 0; k < N; ++k)
+                ref[k] = v[k + 1];
+        } else {
+            recent[since++] = acc;
+            if (ref[N - 1] == last) {
+                const std::int64_t* v = ring + (t & (kRing - 1));
+                bool same = true;
+                for (int k = N - 2; k >= 0 && same; --k)
+                    same = ref[k] == v[k + 1];
+                if (same) {
+                    for (int k = 0; k < since; ++k)
+                        s.recent[k] = UnitBits(recent[k]);
+                    s.since = since;
+                    Freeze(s);
+                    since = -1;
+                    ++i;
+                    break;
+                }
+            }
+        }
+    }
+    const std::int64_t* v = ring + (t & (kRing - 1));
+    for (int k = 0; k <= N; ++k)
+        y[k] = v[k] >> pre; // exact: the shift took in zeros
+    signsOut = signs, blockedInOut = blocked;
+    if (!s.frozen) {
+        s.since = since;
+        if (since >= 0) {
+            for (int k = 0; k < N; ++k)
+                s.reference[k] = UnitBits(ref[k] >> pre);
+            for (int k = 0; k < since; ++k)
+                s.recent[k] = UnitBits(recent[k]);
+        }
+    }
+    return i;
+}
+
 template <typename T>
 using UnitsRoutine = int (*)(TdspSilentState&, std::int64_t*, const T*, T*, int, int,
                              std::uint32_t&, int&, const std::uint64_t*);
@@ -629,6 +772,12 @@ void UnitsLimits(int n, const TdspSilentState& s, std::uint64_t* lim) {
 template <typename T, bool Wide, int... K>
 UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
     constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T, Wide>...};
+    return table[n - 1];
+}
+
+template <typename T, int... K>
+UnitsRoutine<T> SelectUnitsNear(int n, std::integer_sequence<int, K...>) {
+    constexpr UnitsRoutine<T> table[] = {&UnitsRunNear<K + 1, T>...};
     return table[n - 1];
 }
 
@@ -663,8 +812,10 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
             if (static_cast<std::uint64_t>(w[k + 1]) + limits[k] >= 2 * limits[k]) return i;
     }
     constexpr auto taps = std::make_integer_sequence<int, MaxSilentTaps>{};
-    i = (wide ? SelectUnits<T, true>(n, taps)
-              : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
+    i = (wide            ? SelectUnits<T, true>(n, taps)
+         : s.unitsNear ? SelectUnitsNear<T>(n, taps)
+                         : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked,
+                                                           limits);
     const int ran = i - from;
     if (wide && ran < 8) wideState = 2;
     if (ran == 0) return i;

@@ -51,6 +51,14 @@ struct TdspSilentState {
     std::uint8_t unitsShift[MaxSilentTaps];
     std::int64_t unitsSign[MaxSilentTaps];
     int unitsBits = 0;
+    // The same products where none can be a tie (unitsNear: every value below 2^unitsBits units
+    // has fewer trailing zeros than a tie needs), for the block calls' loop (UnitsRunNear): a
+    // value v enters it as a = v·2^unitsPre, and tap k's product rounds to nearest as
+    // (hi(a·(m − 2^64)) + a + unitsHalf[k]) >> unitsPost[k], a signed 64×64→128-bit product.
+    bool unitsNear = false;
+    std::uint8_t unitsPre = 0;
+    std::uint8_t unitsPost[MaxSilentTaps];
+    std::int64_t unitsNearMantissa[MaxSilentTaps], unitsHalf[MaxSilentTaps];
     // The search for a cycle in the integer recursion: the output window `since` samples ago (−1:
     // none) and the outputs after it; valid while the histories are the ones the search left.
     int since = -1;
