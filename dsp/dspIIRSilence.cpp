@@ -629,9 +629,8 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
 
 // Tap k of UnitsRunNear on a = v·2^unitsPre: the rounded product with the coefficient's sign
 // as a mask applied by exclusive or alone (the loop's sum starts from minus the masks).
-__attribute__((always_inline)) inline std::int64_t NearTap(std::int64_t a, std::int64_t m,
-                                                            std::int64_t half, unsigned post,
-                                                            std::int64_t sign) {
+__attribute__((always_inline)) inline std::int64_t
+NearTap(std::int64_t a, std::int64_t m, std::int64_t half, unsigned post, std::int64_t sign) {
     __extension__ typedef __int128 SignedWide;
     const std::int64_t hi =
         static_cast<std::int64_t>(static_cast<SignedWide>(a) * static_cast<SignedWide>(m) >> 64);
@@ -812,10 +811,10 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
             if (static_cast<std::uint64_t>(w[k + 1]) + limits[k] >= 2 * limits[k]) return i;
     }
     constexpr auto taps = std::make_integer_sequence<int, MaxSilentTaps>{};
-    i = (wide            ? SelectUnits<T, true>(n, taps)
-         : s.unitsNear ? SelectUnitsNear<T>(n, taps)
-                         : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked,
-                                                           limits);
+    i = (wide ? SelectUnits<T, true>(n, taps)
+         : s.unitsNear
+             ? SelectUnitsNear<T>(n, taps)
+             : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
     const int ran = i - from;
     if (wide && ran < 8) wideState = 2;
     if (ran == 0) return i;
@@ -912,6 +911,72 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     return i;
 }
 
+// A zero of the given sign in the buffer's type, by an integer store.
+inline void PutZero(bool negative, float& out) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(negative) << 31;
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutZero(bool negative, double& out) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(negative) << 63;
+    std::memcpy(&out, &bits, sizeof out);
+}
+
+// The Normal path of one and two taps where the input history is all zeros: a recursion whose poles
+// lie near the unit circle (inverse Chebyshev designs of order 1) stays there for minutes. The
+// feed-forward products are zeros, and so is t + x·c; a zero added to a value that is not one
+// gives that value. So each output is y(n−1)·d₀ (one tap) or y(n−2)·d₀ + y(n−1)·d₁ (two taps,
+// neither output a zero: the loop stops before a zero output, and an exact cancellation gives +0
+// either way): the same bits with one addition fewer on the chain and no 80-bit store of each
+// output for a check. Each output is compared on the x87 with the safe bound, FAR and the buffer's
+// smallest normal value (y and the bounds are zeros or normal values: no flag): below FAR it is
+// the zero of its sign, at or above that normal value the x87's conversion; the loop stops before
+// the first output that is not above the safe bound or lies between the two, which the caller's
+// loops then run. Returns the samples
+// run, the histories left as the per-sample routine leaves them.
+template <typename T>
+int DecayBlock(int n, long double g, const long double* yCoeffs, long double* xv, long double* yv,
+               const T* in, T* out, int count, const TdspSilentState& s) {
+    if constexpr (sizeof(T) == sizeof(long double)) {
+        return 0;
+    } else {
+        if (n > 2) return 0;
+        for (int k = 1; k <= n; ++k)
+            if (!IsZeroBits(xv[k]) || IsZeroBits(yv[k])) return 0;
+        const long double lim =
+            FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(s.yLimit + 1)});
+        const long double far = sizeof(T) == 4 ? 0x1p-200L : 0x1p-1100L;
+        const long double normal = sizeof(T) == 4 ? 0x1p-126L : 0x1p-1022L;
+        const long double d0 = yCoeffs[0], d1 = yCoeffs[n - 1];
+        long double oldest = yv[0], older = yv[n - 1], last = yv[n];
+        std::uint32_t signs = 0; // the inputs' sign bits, newest in bit 0
+        int i = 0;
+        for (; i < count; ++i) {
+            const long double y = n == 1 ? last * d0 : older * d0 + last * d1;
+            const long double a = std::fabs(y);
+            if (!(a >= lim) || (!(a < far) && !(a >= normal))) break;
+            signs = (signs << 1) | SignOf(in[i]);
+            if (a < far)
+                PutZero(y < 0, out[i]);
+            else
+                out[i] = static_cast<T>(y);
+            oldest = older, older = last, last = y;
+        }
+        if (i == 0) return 0;
+        // The histories: the last n + 1 outputs, and the zeros of the last n + 1 inputs (times g).
+        const unsigned gSign = ToBits(g).IsNegative() ? 1u : 0u;
+        const int kept = i > n ? 0 : n + 1 - i; // entries from before the block, moved down
+        for (int k = 0; k < kept; ++k)
+            xv[k] = xv[k + i], yv[k] = yv[k + i];
+        const long double outputs[3] = {oldest, older, last};
+        for (int k = kept; k <= n; ++k) {
+            const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
+            SetBits(xv[k], {0, static_cast<std::uint16_t>(sign << 15)});
+            yv[k] = outputs[3 - (n + 1) + k];
+        }
+        return i;
+    }
+}
+
 // The Normal path's loop that narrows as it goes (float or double buffers), or −1.
 inline int Narrowed(int, long double, const long double*, const long double*, long double*,
                     long double*, const long double*, long double*, int, unsigned) {
@@ -941,6 +1006,15 @@ bool Silent(int n, long double g, const long double* xCoeffs, const long double*
         }
         s.frozen = false;
         if (HistoriesSafe(n, xv, yv, s)) {
+            const int decayed =
+                DecayBlock(n, g, yCoeffs, xv, yv, in + done, out + done, count - done, s);
+            if (decayed > 0) {
+                done += decayed;
+                s.since = -1;
+                s.samples[static_cast<int>(TdspSilentPath::Normal)] +=
+                    static_cast<std::uint64_t>(decayed);
+                if (done == count) break;
+            }
             // Float and double buffers narrow inside the loop (no 80-bit output stores, no
             // second pass); long double buffers and the portable build go through a buffer.
             const int narrowed = Narrowed(n, g, xCoeffs, yCoeffs, xv, yv, in + done, out + done,
