@@ -628,23 +628,34 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
 }
 
 // Tap k of UnitsRunNear on a = v·2^unitsPre: the rounded product with the coefficient's sign
-// as a mask applied by exclusive or alone (the loop's sum starts from minus the masks).
+// as a mask applied by exclusive or alone (the loop's sum starts from minus the masks). Ties:
+// where a product can be an exact half (the lower half zero, rare, and the bits below the
+// rounding point 100…0; tested in that order, the second being true half the time at post 1), the
+// result of rounding half up made even, as the x87 rounds the magnitude
+// (k + 1/2 goes to whichever of k and k + 1 is even, of either sign).
+template <bool Ties>
 __attribute__((always_inline)) inline std::int64_t
 NearTap(std::int64_t a, std::int64_t m, std::int64_t half, unsigned post, std::int64_t sign) {
     __extension__ typedef __int128 SignedWide;
-    const std::int64_t hi =
-        static_cast<std::int64_t>(static_cast<SignedWide>(a) * static_cast<SignedWide>(m) >> 64);
-    return ((hi + a + half) >> post) ^ sign;
+    const SignedWide p = static_cast<SignedWide>(a) * static_cast<SignedWide>(m);
+    const std::int64_t hi = static_cast<std::int64_t>(p >> 64) + a;
+    std::int64_t q = (hi + half) >> post;
+    if constexpr (Ties)
+        if (__builtin_expect(static_cast<std::uint64_t>(p) == 0, 0) &&
+            (hi & (2 * half - 1)) == half)
+            q &= ~std::int64_t{1};
+    return q ^ sign;
 }
 
-// UnitsRun (not Wide) where no product can tie (unitsNear): the same bits with fewer
-// instructions a tap, on which that loop is bound. The outputs run along the ring as
-// a = v·2^unitsPre (an exact shift), so that each product's rounding point is in the upper half
-// of one signed 128-bit product without a shift per tap; rounding half up, floor(x + 1/2), is
-// rounding to nearest for a product that is not a tie, of either sign. No test for a nonzero
-// product per tap: a sum of products that are all zeros is a zero, so the products are formed
-// again only where the sum is.
-template <int N, typename T>
+// UnitsRun's recursion below the bound (the Wide loop takes the outputs above it) with fewer
+// instructions a tap, on which that loop was bound; the same bits. The outputs run along the ring
+// as a = v·2^unitsPre (an exact shift), so that each product's rounding point lies in the upper
+// half of one signed 128-bit product without a shift per tap; rounding half up, floor(x + 1/2), is
+// rounding to nearest for a product that is not a tie, of either sign, and where the design makes
+// ties possible (Ties: unitsNear false) they are made even off the common path. No test for a
+// nonzero product per tap: a sum of products that are all zeros is a zero, so the products are
+// formed again only where the sum is.
+template <int N, typename T, bool Ties>
 int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
                  std::uint32_t& signsOut, int& blockedInOut, const std::uint64_t*) {
     constexpr unsigned kRing = 32;
@@ -690,13 +701,13 @@ int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i
         std::int64_t acc = start;
 #pragma GCC unroll 16
         for (int k = 0; k < N - 1; ++k)
-            acc += NearTap(w[k + 1], m[k], half[k], post[k], sg[k]);
-        acc += NearTap(last, mN, halfN, postN, sgN);
+            acc += NearTap<Ties>(w[k + 1], m[k], half[k], post[k], sg[k]);
+        acc += NearTap<Ties>(last, mN, halfN, postN, sgN);
         if (static_cast<std::uint64_t>(acc + most) > static_cast<std::uint64_t>(2 * most)) break;
         if (acc == 0) { // +0 where some product is not a zero; else the zeros' signs decide
             std::int64_t any = 0;
             for (int k = 0; k < N; ++k)
-                any |= NearTap(w[k + 1], m[k], half[k], post[k], 0);
+                any |= NearTap<Ties>(w[k + 1], m[k], half[k], post[k], 0);
             if (any == 0) break;
         }
         const unsigned at = (t + N + 1) & (kRing - 1);
@@ -774,9 +785,9 @@ UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
     return table[n - 1];
 }
 
-template <typename T, int... K>
+template <typename T, bool Ties, int... K>
 UnitsRoutine<T> SelectUnitsNear(int n, std::integer_sequence<int, K...>) {
-    constexpr UnitsRoutine<T> table[] = {&UnitsRunNear<K + 1, T>...};
+    constexpr UnitsRoutine<T> table[] = {&UnitsRunNear<K + 1, T, Ties>...};
     return table[n - 1];
 }
 
@@ -813,8 +824,8 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     constexpr auto taps = std::make_integer_sequence<int, MaxSilentTaps>{};
     i = (wide ? SelectUnits<T, true>(n, taps)
          : s.unitsNear
-             ? SelectUnitsNear<T>(n, taps)
-             : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
+             ? SelectUnitsNear<T, false>(n, taps)
+             : SelectUnitsNear<T, true>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
     const int ran = i - from;
     if (wide && ran < 8) wideState = 2;
     if (ran == 0) return i;

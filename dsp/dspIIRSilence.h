@@ -51,10 +51,10 @@ struct TdspSilentState {
     std::uint8_t unitsShift[MaxSilentTaps];
     std::int64_t unitsSign[MaxSilentTaps];
     int unitsBits = 0;
-    // The same products where none can be a tie (unitsNear: every value below 2^unitsBits units
-    // has fewer trailing zeros than a tie needs), for the block calls' loop (UnitsRunNear): a
-    // value v enters it as a = v·2^unitsPre, and tap k's product rounds to nearest as
-    // (hi(a·(m − 2^64)) + a + unitsHalf[k]) >> unitsPost[k], a signed 64×64→128-bit product.
+    // The same products for the block calls' loop (UnitsRunNear): a value v enters it as
+    // a = v·2^unitsPre, and tap k's product rounds half up as (hi(a·(m − 2^64)) + a +
+    // unitsHalf[k]) >> unitsPost[k], a signed 64×64→128-bit product; unitsNear: no product of a
+    // value below 2^unitsBits units can be a tie (too few trailing zeros), so that is to nearest.
     bool unitsNear = false;
     std::uint8_t unitsPre = 0;
     std::uint8_t unitsPost[MaxSilentTaps];
