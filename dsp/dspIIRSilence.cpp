@@ -961,16 +961,30 @@ int DecayBlock(int n, long double g, const long double* yCoeffs, long double* xv
         long double oldest = yv[0], older = yv[n - 1], last = yv[n];
         std::uint32_t signs = 0; // the inputs' sign bits, newest in bit 0
         int i = 0;
-        for (; i < count; ++i) {
-            const long double y = n == 1 ? last * d0 : older * d0 + last * d1;
-            const long double a = std::fabs(y);
-            if (!(a >= lim) || (!(a < far) && !(a >= normal))) break;
+        // y's sign from y = |y| (a nonzero normal value): no zero to compare with in a register.
+        const auto put = [&](long double y, long double a) {
             signs = (signs << 1) | SignOf(in[i]);
             if (a < far)
-                PutZero(y < 0, out[i]);
+                PutZero(!(y == a), out[i]);
             else
                 out[i] = static_cast<T>(y);
-            oldest = older, older = last, last = y;
+        };
+        if (n == 1) {
+            for (; i < count; ++i) {
+                const long double y = last * d0;
+                const long double a = std::fabs(y);
+                if (!(a >= lim) || (!(a < far) && !(a >= normal))) break;
+                put(y, a);
+                older = last, last = y;
+            }
+        } else {
+            for (; i < count; ++i) {
+                const long double y = older * d0 + last * d1;
+                const long double a = std::fabs(y);
+                if (!(a >= lim) || (!(a < far) && !(a >= normal))) break;
+                put(y, a);
+                oldest = older, older = last, last = y;
+            }
         }
         if (i == 0) return 0;
         // The histories: the last n + 1 outputs, and the zeros of the last n + 1 inputs (times g).
