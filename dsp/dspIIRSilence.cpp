@@ -113,6 +113,14 @@ unsigned Limit(int e) {
     return field <= 1 ? 0u : static_cast<unsigned>(field - 1);
 }
 
+// The whole-unit products in UnitsRunNear's form: the rounding point of every product in the upper
+// half of a 128-bit one, a = v·2^pre below 2^59 (2^62 where pre is 0), tap k's shift
+// 64 + post − pre. A product at or below half a unit for every such v (post above 62: below 2^-3
+// units) takes m = 2^63, post 63, which gives 0. A tie needs the product's lowest nonzero bit at
+// 2^-1 units, so tz(v) + tz(m) = shift − 1 with tz(v) < unitsBits: returns whether
+// tz(m) + unitsBits < shift for every tap (no tie). m, half and post may be null.
+bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* half, unsigned* post);
+
 // The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
 // v·mantissa·2^-shift in those units. Its bound keeps every product below 2^58 units and so
 // every sum of at most 16 below 2^62: exact in 64 bits, a subnormal of exponent field 0.
@@ -132,27 +140,7 @@ void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
     }
     const int bits = smallest - 6;
     s.unitsBits = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
-    // The rounding point of every product in the upper half of a 128-bit one: a = v·2^pre, below
-    // 2^59 (2^62 where pre is 0), and tap k's shift 64 + post − pre. A product at or below half a
-    // unit for every such v (post above 62: below 2^-3 units) takes m = 2^63, post 63, which
-    // gives 0. A tie needs the product's lowest nonzero bit at 2^-1 units, so tz(v) + tz(m) =
-    // shift − 1 with tz(v) < unitsBits: none where tz(m) + unitsBits < shift for every tap.
-    s.unitsNear = s.unitsBits > 0;
-    if (!s.unitsNear) return;
-    const unsigned pre = smallest < 65 ? static_cast<unsigned>(65 - smallest) : 0u;
-    s.unitsPre = static_cast<std::uint8_t>(pre);
-    for (int k = 0; k < n; ++k) {
-        const std::uint64_t m = s.unitsMantissa[k];
-        const int shift = s.unitsShift[k], post = shift - 64 + static_cast<int>(pre);
-        const bool zero = m == 0 || post > 62;
-        if (!zero && __builtin_ctzll(m) + s.unitsBits >= shift) s.unitsNear = false;
-        const std::uint64_t mk = zero ? std::uint64_t{1} << 63 : m;
-        std::int64_t signedM;
-        std::memcpy(&signedM, &mk, sizeof signedM); // m − 2^64
-        s.unitsNearMantissa[k] = signedM;
-        s.unitsPost[k] = static_cast<std::uint8_t>(zero ? 63 : post);
-        s.unitsHalf[k] = std::int64_t{1} << (s.unitsPost[k] - 1);
-    }
+    s.unitsNear = s.unitsBits > 0 && NearForm(n, s, nullptr, nullptr, nullptr);
 }
 
 void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
@@ -627,7 +615,30 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
     return i;
 }
 
-// Tap k of UnitsRunNear on a = v·2^unitsPre: the rounded product with the coefficient's sign
+// 2^unitsBits units is 2^(smallest shift − 6), up to 2^62: pre = 65 − smallest shift, or 0.
+inline unsigned NearPre(const TdspSilentState& s) {
+    return s.unitsBits < 59 ? static_cast<unsigned>(59 - s.unitsBits) : 0u;
+}
+
+bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* half,
+              unsigned* post) {
+    const int pre = static_cast<int>(NearPre(s));
+    bool near = true;
+    for (int k = 0; k < n; ++k) {
+        const std::uint64_t mk = s.unitsMantissa[k];
+        const int shift = s.unitsShift[k], p = shift - 64 + pre;
+        const bool zero = mk == 0 || p > 62;
+        if (!zero && __builtin_ctzll(mk) + s.unitsBits >= shift) near = false;
+        if (!m) continue;
+        const std::uint64_t used = zero ? std::uint64_t{1} << 63 : mk;
+        std::memcpy(&m[k], &used, sizeof m[k]); // m − 2^64 as a signed value
+        post[k] = zero ? 63u : static_cast<unsigned>(p);
+        half[k] = std::int64_t{1} << (post[k] - 1);
+    }
+    return near;
+}
+
+// Tap k of UnitsRunNear on a = v·2^pre: the rounded product with the coefficient's sign
 // as a mask applied by exclusive or alone (the loop's sum starts from minus the masks). Ties:
 // where a product can be an exact half (the lower half zero, rare, and the bits below the
 // rounding point 100…0; tested in that order, the second being true half the time at post 1), the
@@ -649,7 +660,7 @@ NearTap(std::int64_t a, std::int64_t m, std::int64_t half, unsigned post, std::i
 
 // UnitsRun's recursion below the bound (the Wide loop takes the outputs above it) with fewer
 // instructions a tap, on which that loop was bound; the same bits. The outputs run along the ring
-// as a = v·2^unitsPre (an exact shift), so that each product's rounding point lies in the upper
+// as a = v·2^pre (an exact shift), so that each product's rounding point lies in the upper
 // half of one signed 128-bit product without a shift per tap; rounding half up, floor(x + 1/2), is
 // rounding to nearest for a product that is not a tie, of either sign, and where the design makes
 // ties possible (Ties: unitsNear false) they are made even off the common path. No test for a
@@ -662,7 +673,7 @@ int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i
     static_assert(N + 1 <= static_cast<int>(kRing), "the window fits the ring");
     std::uint32_t signs = signsOut;
     int blocked = blockedInOut;
-    const unsigned pre = s.unitsPre;
+    const unsigned pre = NearPre(s);
     const auto up = [pre](std::int64_t v) {
         return static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << pre);
     };
@@ -671,8 +682,8 @@ int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i
     unsigned post[N];
     for (int k = 0; k <= N; ++k)
         ring[k] = ring[k + kRing] = up(y[k]);
+    NearForm(N, s, m, half, post);
     for (int k = 0; k < N; ++k) {
-        m[k] = s.unitsNearMantissa[k], half[k] = s.unitsHalf[k], post[k] = s.unitsPost[k];
         sg[k] = s.unitsSign[k];
         start -= sg[k];
     }

@@ -43,6 +43,9 @@ struct TdspSilentState {
     // value is safe at exponent field xLimit + 1 and above, an output history value at yLimit + 1.
     std::uint64_t design = ~std::uint64_t{0};
     bool usable = false;
+    // No product of a value below 2^unitsBits units by a feedback coefficient can be a tie (too
+    // few trailing zeros): the block calls' whole-unit loop rounds half up (UnitsRunNear).
+    bool unitsNear = false;
     unsigned xLimit = 0, yLimit = 0;
     // The whole-unit loop's feedback coefficients: significand, right shift back to units (0:
     // the product rounds to a zero), sign as 0 or −1; it runs while every output history lies
@@ -51,14 +54,6 @@ struct TdspSilentState {
     std::uint8_t unitsShift[MaxSilentTaps];
     std::int64_t unitsSign[MaxSilentTaps];
     int unitsBits = 0;
-    // The same products for the block calls' loop (UnitsRunNear): a value v enters it as
-    // a = v·2^unitsPre, and tap k's product rounds half up as (hi(a·(m − 2^64)) + a +
-    // unitsHalf[k]) >> unitsPost[k], a signed 64×64→128-bit product; unitsNear: no product of a
-    // value below 2^unitsBits units can be a tie (too few trailing zeros), so that is to nearest.
-    bool unitsNear = false;
-    std::uint8_t unitsPre = 0;
-    std::uint8_t unitsPost[MaxSilentTaps];
-    std::int64_t unitsNearMantissa[MaxSilentTaps], unitsHalf[MaxSilentTaps];
     // The search for a cycle in the integer recursion: the output window `since` samples ago (−1:
     // none) and the outputs after it; valid while the histories are the ones the search left.
     int since = -1;
