@@ -113,6 +113,14 @@ unsigned Limit(int e) {
     return field <= 1 ? 0u : static_cast<unsigned>(field - 1);
 }
 
+// The whole-unit products in UnitsRunNear's form: the rounding point of every product in the upper
+// half of a 128-bit one, a = v·2^pre below 2^59 (2^62 where pre is 0), tap k's shift
+// 64 + post − pre. A product at or below half a unit for every such v (post above 62: below 2^-3
+// units) takes m = 2^63, post 63, which gives 0. A tie needs the product's lowest nonzero bit at
+// 2^-1 units, so tz(v) + tz(m) = shift − 1 with tz(v) < unitsBits: returns whether
+// tz(m) + unitsBits < shift for every tap (no tie). m, half and post may be null.
+bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* half, unsigned* post);
+
 // The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
 // v·mantissa·2^-shift in those units. Its bound keeps every product below 2^58 units and so
 // every sum of at most 16 below 2^62: exact in 64 bits, a subnormal of exponent field 0.
@@ -132,6 +140,7 @@ void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
     }
     const int bits = smallest - 6;
     s.unitsBits = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
+    s.unitsNear = s.unitsBits > 0 && NearForm(n, s, nullptr, nullptr, nullptr);
 }
 
 void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
@@ -606,6 +615,161 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
     return i;
 }
 
+// 2^unitsBits units is 2^(smallest shift − 6), up to 2^62: pre = 65 − smallest shift, or 0.
+inline unsigned NearPre(const TdspSilentState& s) {
+    return s.unitsBits < 59 ? static_cast<unsigned>(59 - s.unitsBits) : 0u;
+}
+
+bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* half,
+              unsigned* post) {
+    const int pre = static_cast<int>(NearPre(s));
+    bool near = true;
+    for (int k = 0; k < n; ++k) {
+        const std::uint64_t mk = s.unitsMantissa[k];
+        const int shift = s.unitsShift[k], p = shift - 64 + pre;
+        const bool zero = mk == 0 || p > 62;
+        if (!zero && __builtin_ctzll(mk) + s.unitsBits >= shift) near = false;
+        if (!m) continue;
+        const std::uint64_t used = zero ? std::uint64_t{1} << 63 : mk;
+        std::memcpy(&m[k], &used, sizeof m[k]); // m − 2^64 as a signed value
+        post[k] = zero ? 63u : static_cast<unsigned>(p);
+        half[k] = std::int64_t{1} << (post[k] - 1);
+    }
+    return near;
+}
+
+// Tap k of UnitsRunNear on a = v·2^pre: the rounded product with the coefficient's sign
+// as a mask applied by exclusive or alone (the loop's sum starts from minus the masks). Ties:
+// where a product can be an exact half (the lower half zero, rare, and the bits below the
+// rounding point 100…0; tested in that order, the second being true half the time at post 1), the
+// result of rounding half up made even, as the x87 rounds the magnitude
+// (k + 1/2 goes to whichever of k and k + 1 is even, of either sign).
+template <bool Ties>
+__attribute__((always_inline)) inline std::int64_t
+NearTap(std::int64_t a, std::int64_t m, std::int64_t half, unsigned post, std::int64_t sign) {
+    __extension__ typedef __int128 SignedWide;
+    const SignedWide p = static_cast<SignedWide>(a) * static_cast<SignedWide>(m);
+    const std::int64_t hi = static_cast<std::int64_t>(p >> 64) + a;
+    std::int64_t q = (hi + half) >> post;
+    if constexpr (Ties)
+        if (__builtin_expect(static_cast<std::uint64_t>(p) == 0, 0) &&
+            (hi & (2 * half - 1)) == half)
+            q &= ~std::int64_t{1};
+    return q ^ sign;
+}
+
+// UnitsRun's recursion below the bound (the Wide loop takes the outputs above it) with fewer
+// instructions a tap, on which that loop was bound; the same bits. The outputs run along the ring
+// as a = v·2^pre (an exact shift), so that each product's rounding point lies in the upper
+// half of one signed 128-bit product without a shift per tap; rounding half up, floor(x + 1/2), is
+// rounding to nearest for a product that is not a tie, of either sign, and where the design makes
+// ties possible (Ties: unitsNear false) they are made even off the common path. No test for a
+// nonzero product per tap: a sum of products that are all zeros is a zero, so the products are
+// formed again only where the sum is.
+template <int N, typename T, bool Ties>
+int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, int count,
+                 std::uint32_t& signsOut, int& blockedInOut, const std::uint64_t*) {
+    constexpr unsigned kRing = 32;
+    static_assert(N + 1 <= static_cast<int>(kRing), "the window fits the ring");
+    std::uint32_t signs = signsOut;
+    int blocked = blockedInOut;
+    const unsigned pre = NearPre(s);
+    const auto up = [pre](std::int64_t v) {
+        return static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << pre);
+    };
+    std::int64_t ring[2 * kRing], ref[N] = {}, recent[MaxSilentCycle];
+    std::int64_t m[N], half[N], sg[N], start = 0;
+    unsigned post[N];
+    for (int k = 0; k <= N; ++k)
+        ring[k] = ring[k + kRing] = up(y[k]);
+    NearForm(N, s, m, half, post);
+    for (int k = 0; k < N; ++k) {
+        sg[k] = s.unitsSign[k];
+        start -= sg[k];
+    }
+    const std::int64_t most = (std::int64_t{1} << s.unitsBits) - 1; // |sum| at most this
+    int since = s.since;
+    if (since >= 0) {
+        for (int k = 0; k < N; ++k) {
+            const TExtendedBits r = s.reference[k];
+            if (r.mantissa == 0 || r.Exponent() != 0 || r.mantissa >= std::uint64_t{1} << 62)
+                since = -1;
+            ref[k] = up(r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
+                                       : static_cast<std::int64_t>(r.mantissa));
+        }
+        for (int k = 0; k < since; ++k) {
+            const TExtendedBits r = s.recent[k];
+            recent[k] = r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
+                                       : static_cast<std::int64_t>(r.mantissa);
+        }
+    }
+    const std::int64_t mN = m[N - 1], halfN = half[N - 1], sgN = sg[N - 1];
+    const unsigned postN = post[N - 1];
+    std::int64_t last = ring[N];
+    unsigned t = 0;
+    for (; i < count; ++i) {
+        const std::int64_t* w = ring + (t & (kRing - 1));
+        std::int64_t acc = start;
+#pragma GCC unroll 16
+        for (int k = 0; k < N - 1; ++k)
+            acc += NearTap<Ties>(w[k + 1], m[k], half[k], post[k], sg[k]);
+        acc += NearTap<Ties>(last, mN, halfN, postN, sgN);
+        if (static_cast<std::uint64_t>(acc + most) > static_cast<std::uint64_t>(2 * most)) break;
+        if (acc == 0) { // +0 where some product is not a zero; else the zeros' signs decide
+            std::int64_t any = 0;
+            for (int k = 0; k < N; ++k)
+                any |= NearTap<Ties>(w[k + 1], m[k], half[k], post[k], 0);
+            if (any == 0) break;
+        }
+        const unsigned at = (t + N + 1) & (kRing - 1);
+        last = up(acc);
+        ring[at] = ring[at + kRing] = last;
+        ++t;
+        signs = (signs << 1) | SignOf(in[i]);
+        PutUnits(acc, out[i]);
+        if (blocked > 0) {
+            --blocked;
+            since = -1;
+        } else if (since < 0 || since == MaxSilentCycle) {
+            since = 0;
+            const std::int64_t* v = ring + (t & (kRing - 1));
+            for (int k = 0; k < N; ++k)
+                ref[k] = v[k + 1];
+        } else {
+            recent[since++] = acc;
+            if (ref[N - 1] == last) {
+                const std::int64_t* v = ring + (t & (kRing - 1));
+                bool same = true;
+                for (int k = N - 2; k >= 0 && same; --k)
+                    same = ref[k] == v[k + 1];
+                if (same) {
+                    for (int k = 0; k < since; ++k)
+                        s.recent[k] = UnitBits(recent[k]);
+                    s.since = since;
+                    Freeze(s);
+                    since = -1;
+                    ++i;
+                    break;
+                }
+            }
+        }
+    }
+    const std::int64_t* v = ring + (t & (kRing - 1));
+    for (int k = 0; k <= N; ++k)
+        y[k] = v[k] >> pre; // exact: the shift took in zeros
+    signsOut = signs, blockedInOut = blocked;
+    if (!s.frozen) {
+        s.since = since;
+        if (since >= 0) {
+            for (int k = 0; k < N; ++k)
+                s.reference[k] = UnitBits(ref[k] >> pre);
+            for (int k = 0; k < since; ++k)
+                s.recent[k] = UnitBits(recent[k]);
+        }
+    }
+    return i;
+}
+
 template <typename T>
 using UnitsRoutine = int (*)(TdspSilentState&, std::int64_t*, const T*, T*, int, int,
                              std::uint32_t&, int&, const std::uint64_t*);
@@ -629,6 +793,12 @@ void UnitsLimits(int n, const TdspSilentState& s, std::uint64_t* lim) {
 template <typename T, bool Wide, int... K>
 UnitsRoutine<T> SelectUnits(int n, std::integer_sequence<int, K...>) {
     constexpr UnitsRoutine<T> table[] = {&UnitsRun<K + 1, T, Wide>...};
+    return table[n - 1];
+}
+
+template <typename T, bool Ties, int... K>
+UnitsRoutine<T> SelectUnitsNear(int n, std::integer_sequence<int, K...>) {
+    constexpr UnitsRoutine<T> table[] = {&UnitsRunNear<K + 1, T, Ties>...};
     return table[n - 1];
 }
 
@@ -664,7 +834,9 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     }
     constexpr auto taps = std::make_integer_sequence<int, MaxSilentTaps>{};
     i = (wide ? SelectUnits<T, true>(n, taps)
-              : SelectUnits<T, false>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
+         : s.unitsNear
+             ? SelectUnitsNear<T, false>(n, taps)
+             : SelectUnitsNear<T, true>(n, taps))(s, w, in, out, i, count, signs, blocked, limits);
     const int ran = i - from;
     if (wide && ran < 8) wideState = 2;
     if (ran == 0) return i;
@@ -761,6 +933,86 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     return i;
 }
 
+// A zero of the given sign in the buffer's type, by an integer store.
+inline void PutZero(bool negative, float& out) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(negative) << 31;
+    std::memcpy(&out, &bits, sizeof out);
+}
+inline void PutZero(bool negative, double& out) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(negative) << 63;
+    std::memcpy(&out, &bits, sizeof out);
+}
+
+// The Normal path of one and two taps where the input history is all zeros: a recursion whose poles
+// lie near the unit circle (inverse Chebyshev designs of order 1) stays there for minutes. The
+// feed-forward products are zeros, and so is t + x·c; a zero added to a value that is not one
+// gives that value. So each output is y(n−1)·d₀ (one tap) or y(n−2)·d₀ + y(n−1)·d₁ (two taps,
+// neither output a zero: the loop stops before a zero output, and an exact cancellation gives +0
+// either way): the same bits with one addition fewer on the chain and no 80-bit store of each
+// output for a check. Each output is compared on the x87 with the safe bound, FAR and the buffer's
+// smallest normal value (y and the bounds are zeros or normal values: no flag): below FAR it is
+// the zero of its sign, at or above that normal value the x87's conversion; the loop stops before
+// the first output that is not above the safe bound or lies between the two, which the caller's
+// loops then run. Returns the samples
+// run, the histories left as the per-sample routine leaves them.
+template <typename T>
+int DecayBlock(int n, long double g, const long double* yCoeffs, long double* xv, long double* yv,
+               const T* in, T* out, int count, const TdspSilentState& s) {
+    if constexpr (sizeof(T) == sizeof(long double)) {
+        return 0;
+    } else {
+        if (n > 2) return 0;
+        for (int k = 1; k <= n; ++k)
+            if (!IsZeroBits(xv[k]) || IsZeroBits(yv[k])) return 0;
+        const long double lim =
+            FromBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(s.yLimit + 1)});
+        const long double far = sizeof(T) == 4 ? 0x1p-200L : 0x1p-1100L;
+        const long double normal = sizeof(T) == 4 ? 0x1p-126L : 0x1p-1022L;
+        const long double d0 = yCoeffs[0], d1 = yCoeffs[n - 1];
+        long double oldest = yv[0], older = yv[n - 1], last = yv[n];
+        std::uint32_t signs = 0; // the inputs' sign bits, newest in bit 0
+        int i = 0;
+        // y's sign from y = |y| (a nonzero normal value): no zero to compare with in a register.
+        const auto put = [&](long double y, long double a) {
+            signs = (signs << 1) | SignOf(in[i]);
+            if (a < far)
+                PutZero(!(y == a), out[i]);
+            else
+                out[i] = static_cast<T>(y);
+        };
+        if (n == 1) {
+            for (; i < count; ++i) {
+                const long double y = last * d0;
+                const long double a = std::fabs(y);
+                if (!(a >= lim) || (!(a < far) && !(a >= normal))) break;
+                put(y, a);
+                older = last, last = y;
+            }
+        } else {
+            for (; i < count; ++i) {
+                const long double y = older * d0 + last * d1;
+                const long double a = std::fabs(y);
+                if (!(a >= lim) || (!(a < far) && !(a >= normal))) break;
+                put(y, a);
+                oldest = older, older = last, last = y;
+            }
+        }
+        if (i == 0) return 0;
+        // The histories: the last n + 1 outputs, and the zeros of the last n + 1 inputs (times g).
+        const unsigned gSign = ToBits(g).IsNegative() ? 1u : 0u;
+        const int kept = i > n ? 0 : n + 1 - i; // entries from before the block, moved down
+        for (int k = 0; k < kept; ++k)
+            xv[k] = xv[k + i], yv[k] = yv[k + i];
+        const long double outputs[3] = {oldest, older, last};
+        for (int k = kept; k <= n; ++k) {
+            const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
+            SetBits(xv[k], {0, static_cast<std::uint16_t>(sign << 15)});
+            yv[k] = outputs[3 - (n + 1) + k];
+        }
+        return i;
+    }
+}
+
 // The Normal path's loop that narrows as it goes (float or double buffers), or −1.
 inline int Narrowed(int, long double, const long double*, const long double*, long double*,
                     long double*, const long double*, long double*, int, unsigned) {
@@ -790,6 +1042,15 @@ bool Silent(int n, long double g, const long double* xCoeffs, const long double*
         }
         s.frozen = false;
         if (HistoriesSafe(n, xv, yv, s)) {
+            const int decayed =
+                DecayBlock(n, g, yCoeffs, xv, yv, in + done, out + done, count - done, s);
+            if (decayed > 0) {
+                done += decayed;
+                s.since = -1;
+                s.samples[static_cast<int>(TdspSilentPath::Normal)] +=
+                    static_cast<std::uint64_t>(decayed);
+                if (done == count) break;
+            }
             // Float and double buffers narrow inside the loop (no 80-bit output stores, no
             // second pass); long double buffers and the portable build go through a buffer.
             const int narrowed = Narrowed(n, g, xCoeffs, yCoeffs, xv, yv, in + done, out + done,

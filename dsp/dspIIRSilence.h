@@ -43,6 +43,9 @@ struct TdspSilentState {
     // value is safe at exponent field xLimit + 1 and above, an output history value at yLimit + 1.
     std::uint64_t design = ~std::uint64_t{0};
     bool usable = false;
+    // No product of a value below 2^unitsBits units by a feedback coefficient can be a tie (too
+    // few trailing zeros): the block calls' whole-unit loop rounds half up (UnitsRunNear).
+    bool unitsNear = false;
     unsigned xLimit = 0, yLimit = 0;
     // The whole-unit loop's feedback coefficients: significand, right shift back to units (0:
     // the product rounds to a zero), sign as 0 or −1; it runs while every output history lies

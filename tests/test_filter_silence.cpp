@@ -62,6 +62,7 @@ struct Probe : TdspIIRFilter {
     }
     long double* X() { return XV; }
     long double* Y() { return YV; }
+    long double* D() { return YCoeffs; }
 };
 
 // The plain computation: IIRFilterStep on copies of the design and histories.
@@ -295,7 +296,8 @@ TEST(FilterSilence, IntegerNarrowingGivesTheX87sStores) {
 }
 
 // Coefficients of few significant bits make products of whole units exact halves (ties), which
-// designs seldom do: the whole-unit loops round them to even as the x87 does.
+// designs seldom do: the whole-unit loops of the sections and of the recursion round them to even
+// as the x87 does.
 TEST(FilterSilence, WholeUnitTiesRoundToEvenAsTheX87Does) {
     std::mt19937 rng(37);
     TdspIIRFilter f;
@@ -317,4 +319,16 @@ TEST(FilterSilence, WholeUnitTiesRoundToEvenAsTheX87Does) {
         }
     Silence<float>(c, pc, 3000, 1, false, rng);
     EXPECT_GT(c.GetSilentSamples(TdspSilentPath::Integer), 0u);
+    // The recursion of two taps with the same poles (1.5 and −9/16 as its feedback coefficients).
+    Probe r;
+    r.SetSampleRate(48000);
+    r.SetOrder(static_cast<TdspIIRFilterOrder>(2));
+    ASSERT_EQ(r.GetNumTaps(), 2);
+    r.D()[0] = -0.5625L, r.D()[1] = 1.5L;
+    for (int i = 0; i <= 2; ++i)
+        r.Y()[i] = FromBits(
+            {(rng() % (1u << 30)) | 1u, static_cast<std::uint16_t>(rng() & 1 ? 0x8000u : 0u)});
+    Plain pr(r);
+    Silence<float>(r, pr, 3000, 1, false, rng);
+    EXPECT_GT(r.GetSilentSamples(TdspSilentPath::Integer), 0u);
 }
