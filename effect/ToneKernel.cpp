@@ -174,6 +174,22 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     return _mm_movemask_epi8(big) == 0 && small;
 }
 
+// The start of each store below: v scaled by 2^85 in place, n = v rounded to a 32-bit integer
+// (the integer indefinite where it does not fit, which lies above 2^23), and the flags of
+// n + 2^23 against 2^24 (unsigned): at or below where |n| ≤ 2^23, the float's bits being |n| with
+// v's sign. A normal output is v·2^-149, exact.
+#define VURNEL_TAIL_SIZE_TEST                                                                      \
+    "fmull 80(%[fr])\n\t"                                                                          \
+    "fistl 96(%[fr])\n\t"                                                                          \
+    "movslq 96(%[fr]), %%rdx\n\t"                                                                  \
+    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
+    "cmpq $0x1000000, %%rcx\n\t"
+// |n| into rdx, n's sign spread over rax.
+#define VURNEL_TAIL_MAGNITUDE                                                                      \
+    "movq %%rdx, %%rax\n\t"                                                                        \
+    "sarq $63, %%rax\n\t"                                                                          \
+    "xorq %%rax, %%rdx\n\t"                                                                        \
+    "subq %%rax, %%rdx\n\t"
 // The store of an output v (scaled), by one of three means of the same bits, each counting in r8
 // the outputs below the normal floats (and the branching ones in r9 those that round to zeros),
 // from which the next stretches choose (TailFrame::store). Chosen: the factor (2^-64 or +0) and
@@ -185,11 +201,7 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
 // fewer an output, a tenth of a tail's block of 8 frames on this AMD core), which a tail whose
 // outputs round to zeros now and then would mispredict.
 #define VURNEL_TAIL_STORE_CHOSEN                                                                   \
-    "fmull 80(%[fr])\n\t"                                                                          \
-    "fistl 96(%[fr])\n\t"                                                                          \
-    "movslq 96(%[fr]), %%rdx\n\t"                                                                  \
-    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
-    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    VURNEL_TAIL_SIZE_TEST                                                                          \
     "lea 136(%[fr]), %%rax\n\t"                                                                    \
     "lea 112(%[fr]), %%rcx\n\t"                                                                    \
     "cmovbe %%rcx, %%rax\n\t"                                                                      \
@@ -198,31 +210,17 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
     "lea (%[out],%[i],4), %%r11\n\t"                                                               \
     "lea 104(%[fr]), %%rax\n\t"                                                                    \
     "cmova %%rax, %%r11\n\t"                                                                       \
-    "adcq $0, %%r8\n\t"                                                                            \
-    "movq %%rdx, %%rax\n\t"                                                                        \
-    "sarq $63, %%rax\n\t"                                                                          \
-    "xorq %%rax, %%rdx\n\t"                                                                        \
-    "subq %%rax, %%rdx\n\t"                                                                        \
-    "movw %%dx, (%%r11)\n\t"                                                                       \
+    "adcq $0, %%r8\n\t" VURNEL_TAIL_MAGNITUDE "movw %%dx, (%%r11)\n\t"                             \
     "shrl $16, %%edx\n\t"                                                                          \
     "movb %%dl, 2(%%r11)\n\t"
 #define VURNEL_TAIL_STORE_BRANCH                                                                   \
-    "fmull 80(%[fr])\n\t"                                                                          \
-    "fistl 96(%[fr])\n\t"                                                                          \
-    "movslq 96(%[fr]), %%rdx\n\t"                                                                  \
-    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
-    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    VURNEL_TAIL_SIZE_TEST                                                                          \
     "ja 3f\n\t"                                                                                    \
     "incq %%r8\n\t"                                                                                \
     "cmpq $1, %%rdx\n\t"                                                                           \
     "adcq $0, %%r9\n\t"                                                                            \
     "fmull 112(%[fr])\n\t"                                                                         \
-    "fstps (%[out],%[i],4)\n\t"                                                                    \
-    "movq %%rdx, %%rax\n\t"                                                                        \
-    "sarq $63, %%rax\n\t"                                                                          \
-    "xorq %%rax, %%rdx\n\t"                                                                        \
-    "subq %%rax, %%rdx\n\t"                                                                        \
-    "movw %%dx, (%[out],%[i],4)\n\t"                                                               \
+    "fstps (%[out],%[i],4)\n\t" VURNEL_TAIL_MAGNITUDE "movw %%dx, (%[out],%[i],4)\n\t"             \
     "shrl $16, %%edx\n\t"                                                                          \
     "movb %%dl, 2(%[out],%[i],4)\n\t"                                                              \
     "jmp 4f\n\t"                                                                                   \
@@ -234,21 +232,12 @@ bool ScaleUp(const float* in, float* x, std::int32_t n) {
 // bits (sign and |n|) are stored whole by the integer registers while the x87 only drops v; n = 0
 // (the zero of v's sign, by the x87) behind a second branch.
 #define VURNEL_TAIL_STORE_WHOLE                                                                    \
-    "fmull 80(%[fr])\n\t"                                                                          \
-    "fistl 96(%[fr])\n\t"                                                                          \
-    "movslq 96(%[fr]), %%rdx\n\t"                                                                  \
-    "lea 0x800000(%%rdx), %%rcx\n\t"                                                               \
-    "cmpq $0x1000000, %%rcx\n\t"                                                                   \
+    VURNEL_TAIL_SIZE_TEST                                                                          \
     "ja 3f\n\t"                                                                                    \
     "incq %%r8\n\t"                                                                                \
     "testq %%rdx, %%rdx\n\t"                                                                       \
     "jz 8f\n\t"                                                                                    \
-    "fstp %%st(0)\n\t"                                                                             \
-    "movq %%rdx, %%rax\n\t"                                                                        \
-    "sarq $63, %%rax\n\t"                                                                          \
-    "xorq %%rax, %%rdx\n\t"                                                                        \
-    "subq %%rax, %%rdx\n\t"                                                                        \
-    "andl $0x80000000, %%eax\n\t"                                                                  \
+    "fstp %%st(0)\n\t" VURNEL_TAIL_MAGNITUDE "andl $0x80000000, %%eax\n\t"                         \
     "orl %%eax, %%edx\n\t"                                                                         \
     "movl %%edx, (%[out],%[i],4)\n\t"                                                              \
     "jmp 4f\n\t"                                                                                   \
