@@ -119,7 +119,9 @@ unsigned Limit(int e) {
 // units) takes m = 2^63, post 63, which gives 0. A tie needs the product's lowest nonzero bit at
 // 2^-1 units, so tz(v) + tz(m) = shift − 1 with tz(v) < unitsBits: returns whether
 // tz(m) + unitsBits < shift for every tap (no tie). m, half and post may be null.
+#if defined(__SIZEOF_INT128__)
 bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* half, unsigned* post);
+#endif
 
 // The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
 // v·mantissa·2^-shift in those units. Its bound keeps every product below 2^58 units and so
@@ -140,7 +142,11 @@ void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
     }
     const int bits = smallest - 6;
     s.unitsBits = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
+#if defined(__SIZEOF_INT128__)
     s.unitsNear = s.unitsBits > 0 && NearForm(n, s, nullptr, nullptr, nullptr);
+#else
+    s.unitsNear = false; // no whole-unit loop without 128-bit products
+#endif
 }
 
 void Prepare(int n, long double g, const long double* xCoeffs, const long double* yCoeffs,
