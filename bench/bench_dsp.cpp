@@ -448,6 +448,7 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
             for (const int rate :
                  onlyRate != 0 ? std::vector<int>{onlyRate} : std::vector<int>{22050, 96000}) {
                 if (onlyFilter != 0 && sections != onlyFilter - 1) continue;
+                if ((perSample ? sampleSeconds : blockSeconds) < 10) continue;
                 const int window = 10 * rate / kBlock;
                 const int seconds = perSample ? sampleSeconds : blockSeconds;
                 double worstAll = 0;
@@ -541,8 +542,9 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
 
 // Google Benchmark's options, then the limit table; `--silence-sweep[=seconds[:seconds]]` runs the
 // silence sweep (default 300 s of silence per design through the block calls, and as long, or the
-// second figure, through ProcessSample; a third, a rate, runs only that one (0: 22050 and 96000),
-// a fourth, `recursion` or `sections`, only that filter) instead of the table,
+// second figure, through ProcessSample; a figure under 10 leaves that call out; a third, a rate,
+// runs only that one (0: 22050 and 96000), a fourth, `recursion` or `sections`, only that filter)
+// instead of the table,
 // `--no-limit-table` leaves the table out (for a caller that reads the benchmarks' JSON on standard
 // output).
 int main(int argc, char** argv) {
@@ -569,7 +571,7 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    if (sweep > 0) {
+    if (sweep > 0 || sampleSweep > 0) { // `=0:60`: ProcessSample alone
         SilenceSweep(sweep, sampleSweep, sweepRate, sweepFilter);
         return 0;
     }

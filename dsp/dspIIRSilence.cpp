@@ -3455,14 +3455,14 @@ inline void SplitBits(long double v, std::uint64_t& m, unsigned& e) {
 }
 
 // One sample of section i for ProcessSample's step (SectionSample's paths, the common ones
-// decided here from the operands' bits without branches): hist the histories as they were before
-// the sample (the x87 reads the safe ones there), m and e the operands. Returns whether it had a
-// nonzero product; absorbed as SectionSample sets it.
+// decided here from the operands' bits without branches): h its input and output pairs as they
+// were before the sample (the x87 reads the safe ones there), m and e the operands. Returns whether
+// it had a nonzero product; absorbed as SectionSample sets it.
 template <bool Last>
 __attribute__((always_inline)) inline bool
-StepSection(const CascadeCoefficients& c, int i, const long double (*hist)[2],
-            const std::uint64_t* m, const unsigned* e, std::uint64_t& ym, unsigned& ye,
-            bool& absorbed, long double& r, bool& onX87) {
+StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], const std::uint64_t* m,
+            const unsigned* e, std::uint64_t& ym, unsigned& ye, bool& absorbed, long double& r,
+            bool& onX87) {
     const BiquadBits& cb = c.bits[i];
     const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
     absorbed = false;
@@ -3487,10 +3487,10 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*hist)[2],
     const TdspBiquad& q = c.values[i];
     if (unsafe == 0) {
         const long double y =
-            (((q.B0 * LoadBits({m[0], static_cast<std::uint16_t>(e[0])}) + q.B1 * hist[i][0]) +
-              q.B2 * hist[i][1]) -
-             q.A1 * hist[i + 1][0]) -
-            q.A2 * hist[i + 1][1];
+            (((q.B0 * LoadBits({m[0], static_cast<std::uint16_t>(e[0])}) + q.B1 * h[0][0]) +
+              q.B2 * h[0][1]) -
+             q.A1 * h[1][0]) -
+            q.A2 * h[1][1];
         if (Last)
             r = y, onX87 = true;
         else
@@ -3504,7 +3504,7 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*hist)[2],
         static_cast<std::uint64_t>((e[0] | e[1] | e[2]) & 0x7FFFu) | ((m[0] | m[1] | m[2]) >> 62);
     if ((absorbing != 0) & (inputs == 0) & (m[3] != 0) & ((e[3] & 0x7FFFu) >= absorbing) &
         ((m[4] == 0) | ((e[4] & 0x7FFFu) > limit))) {
-        const long double y = -(q.A1 * hist[i + 1][0]) - q.A2 * hist[i + 1][1];
+        const long double y = -(q.A1 * h[1][0]) - q.A2 * h[1][1];
         if (Last)
             r = y, onX87 = true;
         else
@@ -3524,7 +3524,7 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*hist)[2],
 // operands are those of one of the section's last two nonzero results (their zeros' signs aside:
 // they do not change a nonzero sum), and kept there otherwise.
 __attribute__((always_inline)) inline bool
-StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*hist)[2],
+StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
                 const std::uint64_t* m, const unsigned* e, std::uint64_t& ym, unsigned& ye,
                 bool& absorbed, TdspSectionsStepMemo& memo) {
     unsigned char& misses = memo.misses[i];
@@ -3547,7 +3547,7 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*hist)[2
     }
     long double unused;
     bool onX87 = false;
-    const bool alive = StepSection<false>(c, i, hist, m, e, ym, ye, absorbed, unused, onX87);
+    const bool alive = StepSection<false>(c, i, h, m, e, ym, ye, absorbed, unused, onX87);
     // Tracked, a miss counts twice a hit: a section that hits less than two times in three
     // reaches 8 and leaves the memo; then it counts on to 255 and round to 0, tried again.
     misses = static_cast<unsigned char>(misses + (tracking ? 2 : 1));
@@ -3562,11 +3562,17 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*hist)[2
 }
 
 // ProcessSample's step for K sections (see SectionsSilentStep), the state not frozen: as
-// SectionsIntegerSample, with each section's path decided by StepSection. False, nothing touched,
-// where a history is not finite.
-template <int K, bool Memo>
-bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], unsigned negative,
-                        long double& out, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
+// SectionsIntegerSample, with each section's path decided by StepSection, the input (xm, xe). Or,
+// d > 0 (without the memo), sections d..d+K−1 of the cascade alone, hist their histories and
+// their input the output of the sections before, which the caller replays: no cycle search. 0,
+// nothing touched, where a history is not finite; else 2 where the last section's output came
+// from the x87 (normal or zero), 1 where from its bits.
+template <int K, bool Memo, bool Suffix>
+int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hist)[2],
+                       std::uint64_t xm, unsigned xe, long double& out, TdspSilentSectionsState& s,
+                       TdspSectionsStepMemo& memo) {
+    static_assert(!(Memo && Suffix), "the memo is the whole cascade's");
+    const int d = Suffix ? first : 0; // a constant for the whole cascade
     std::uint64_t m[K + 1][2];
     unsigned e[K + 1][2];
     bool finite = true;
@@ -3578,14 +3584,13 @@ bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], un
             e[j][t] = se;
             finite = finite && (se & 0x7FFFu) != 0x7FFFu;
         }
-    if (!finite) return false;
+    if (!finite) return 0;
+    if (d > 0) s.since = -1; // the cycle search is for the whole cascade
     // The cycle search goes on where the histories are those the last integer sample left.
     for (int j = 0; j <= K && s.since >= 0; ++j)
         for (int t = 0; t < 2; ++t)
             if (s.left[2 * j + t].mantissa != m[j][t] || s.left[2 * j + t].signExponent != e[j][t])
                 s.since = -1;
-    std::uint64_t xm = 0;
-    unsigned xe = negative << 15;
     unsigned live = 0;
     int absorbed = -1;
     long double r = 0;
@@ -3598,9 +3603,10 @@ bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], un
         unsigned ye = 0;
         bool took;
         const bool alive =
-            i + 1 < K ? (Memo ? StepSectionMemo(c, i, hist, vm, ve, ym, ye, took, memo)
-                              : StepSection<false>(c, i, hist, vm, ve, ym, ye, took, r, onX87))
-                      : StepSection<true>(c, i, hist, vm, ve, ym, ye, took, r, onX87);
+            i + 1 < K
+                ? (Memo ? StepSectionMemo(c, i, hist + i, vm, ve, ym, ye, took, memo)
+                        : StepSection<false>(c, d + i, hist + i, vm, ve, ym, ye, took, r, onX87))
+                : StepSection<true>(c, d + i, hist + i, vm, ve, ym, ye, took, r, onX87);
         if (alive) live |= 1u << i;
         if (took && absorbed < 0) absorbed = i;
         m[i][1] = m[i][0], e[i][1] = e[i][0];
@@ -3620,14 +3626,16 @@ bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], un
         out = r;
         s.since = -1;
         ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
-        return true;
+        return 2;
     }
     m[K][0] = xm, e[K][0] = xe;
     SetBitsForLoad(out, {xm, static_cast<std::uint16_t>(xe)});
     for (int j = 0; j <= K; ++j)
         for (int t = 0; t < 2; ++t)
             SetBitsForLoad(hist[j][t], {m[j][t], static_cast<std::uint16_t>(e[j][t])});
-    if (absorbed >= 1) {
+    if (d > 0) {
+        // sections after a replayed prefix: the whole cascade's search does not run
+    } else if (absorbed >= 1) {
         s.since = -1; // its outputs still decay from large values: no cycle yet
     } else {
         TExtendedBits h[K + 1][2];
@@ -3641,7 +3649,7 @@ bool SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], un
             for (int t = 0; t < 2; ++t)
                 s.left[2 * j + t] = {m[j][t], static_cast<std::uint16_t>(e[j][t])};
     ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
-    return true;
+    return 1;
 }
 
 template <typename T, typename Bits> bool Zeros(const T* v, int count, Bits mask) {
@@ -3724,27 +3732,142 @@ bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (
 
 namespace {
 
-template <bool Memo>
-bool SilentStep(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
-                long double& y, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
+template <bool Memo, bool Suffix>
+int SilentStep(int k, const CascadeCoefficients& c, int d, long double (*hist)[2], std::uint64_t xm,
+               unsigned xe, long double& y, TdspSilentSectionsState& s,
+               TdspSectionsStepMemo& memo) {
     switch (k) {
     case 1:
-        return SectionsStepSample<1, Memo>(c, hist, x, y, s, memo);
+        return SectionsStepSample<1, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     case 2:
-        return SectionsStepSample<2, Memo>(c, hist, x, y, s, memo);
+        return SectionsStepSample<2, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     case 3:
-        return SectionsStepSample<3, Memo>(c, hist, x, y, s, memo);
+        return SectionsStepSample<3, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     case 4:
-        return SectionsStepSample<4, Memo>(c, hist, x, y, s, memo);
+        return SectionsStepSample<4, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     case 5:
-        return SectionsStepSample<5, Memo>(c, hist, x, y, s, memo);
+        return SectionsStepSample<5, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     case 6:
-        return SectionsStepSample<6, Memo>(c, hist, x, y, s, memo);
+        return SectionsStepSample<6, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     case 7:
-        return SectionsStepSample<7, Memo>(c, hist, x, y, s, memo);
+        return SectionsStepSample<7, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     default:
-        return SectionsStepSample<8, Memo>(c, hist, x, y, s, memo);
+        if (Suffix) return 0; // a suffix has at most seven sections
+        return SectionsStepSample<8, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
     }
+}
+
+// A history value as the prefix cycle keeps it: bit 31 its sign, below its units; false where it
+// is not a whole-unit value below 2^31 units.
+inline bool PrefixUnits(const long double& v, std::uint32_t& u) {
+    std::uint64_t m;
+    std::uint16_t se;
+    std::memcpy(&m, &v, 8);
+    std::memcpy(&se, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
+    u = static_cast<std::uint32_t>(m) | (static_cast<std::uint32_t>(se >> 15) << 31);
+    return (se & 0x7FFFu) == 0 && (m >> 31) == 0;
+}
+
+inline TExtendedBits FromPrefixUnits(std::uint32_t u) {
+    return {u & 0x7FFFFFFFu, static_cast<std::uint16_t>((u >> 31) << 15)};
+}
+
+// One sample of the replayed prefix: false, nothing touched, where the histories are not the
+// cycle's at its phase (a block call or sound came between) or the later sections refuse.
+bool PrefixSample(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
+                  long double& y, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
+    const int p = memo.prefix, period = memo.period, q = memo.phase;
+    const int q1 = q == 0 ? period - 1 : q - 1, q2 = q1 == 0 ? period - 1 : q1 - 1;
+    std::uint32_t differ = 0;
+    for (int j = 0; j < p; ++j) {
+        std::uint32_t u0, u1;
+        const bool units = PrefixUnits(hist[j + 1][0], u0) & PrefixUnits(hist[j + 1][1], u1);
+        differ |= (units ? 0u : 1u) | (u0 ^ memo.cycle[q1][j]) | (u1 ^ memo.cycle[q2][j]);
+    }
+    if (differ != 0) return false;
+    const std::uint32_t in = memo.cycle[q][p - 1];
+    const int took = SilentStep<false, true>(k - p, c, p, hist + p, in & 0x7FFFFFFFu,
+                                             (in >> 31) << 15, y, s, memo);
+    if (took == 0) return false;
+    // The earlier sections' histories: the cycle's next outputs, and the input's zero.
+    for (int j = p - 1; j >= 1; --j) {
+        hist[j][1] = hist[j][0];
+        SetBits(hist[j][0], FromPrefixUnits(memo.cycle[q][j - 1]));
+    }
+    hist[0][1] = hist[0][0];
+    SetBits(hist[0][0], {0, static_cast<std::uint16_t>(x << 15)});
+    memo.phase = q + 1 == period ? 0 : q + 1;
+    // The last section has left the normal range: the whole cascade's search takes over. Now
+    // and then, where the next section has come down to whole units, a longer prefix is
+    // searched for.
+    std::uint32_t next0, next1;
+    if (took != 2 || (++memo.replayed >= TdspSectionsStepMemo::Recheck &&
+                      (PrefixUnits(hist[p + 1][0], next0) & PrefixUnits(hist[p + 1][1], next1))))
+        memo.prefix = 0, memo.since = -1, memo.cap = 0;
+    memo.replayed &= TdspSectionsStepMemo::Recheck - 1;
+    return true;
+}
+
+// The search for a prefix cycle after a step that left the histories hist: while the last
+// section's output is a normal value, the leading sections (up to the cap) whose histories are
+// whole units, against a reference, Brent's way (the span doubles up to MaxPrefixCycle); where
+// the longest span finds nothing, one section fewer. The outputs it keeps must be those of
+// consecutive samples: where anything else ran since the last step (a block call, another path,
+// a sample of sound, which leaves its input in the history), it starts again.
+void SearchPrefix(int k, const long double (*hist)[2], const TdspSilentSectionsState& s,
+                  TdspSectionsStepMemo& memo) {
+    using Memo = TdspSectionsStepMemo;
+    if (memo.pause > 0) { // a rest ends with since −1: the search starts afresh
+        --memo.pause;
+        return;
+    }
+    const std::uint64_t count = s.samples[0] + s.samples[1] + s.samples[2];
+    if (count != memo.count + 1 || !IsZeroBits(hist[0][1])) memo.since = -1;
+    memo.count = count;
+    // A search that goes on and on without a cycle (restarting, or through every span) rests,
+    // longer each time, up to a second or so.
+    if (++memo.effort == Memo::Effort) {
+        memo.backoff = memo.backoff == 0 ? 512 : memo.backoff < 32768 ? 2 * memo.backoff : 32768;
+        memo.pause = memo.backoff, memo.effort = 0, memo.since = -1, memo.cap = 0;
+        return;
+    }
+    std::uint16_t last;
+    std::memcpy(&last, reinterpret_cast<const unsigned char*>(&hist[k][0]) + 8, 2);
+    const int cap = memo.cap != 0 ? memo.cap : k - 1;
+    int p = 0;
+    std::uint32_t u[2 * MaxSilentSections];
+    while (p < cap && PrefixUnits(hist[p + 1][0], u[2 * p]) &&
+           PrefixUnits(hist[p + 1][1], u[2 * p + 1]))
+        ++p;
+    // The first section's output nonzero: its input zeros' signs do not count.
+    if ((last & 0x7FFFu) == 0 || p == 0 || (u[0] & 0x7FFFFFFFu) == 0) {
+        memo.since = -1;
+        return;
+    }
+    if (memo.since >= 0 && p == memo.searched && memo.since < memo.span) {
+        bool same = true;
+        for (int j = 0; j < p; ++j) {
+            memo.cycle[memo.since][j] = u[2 * j];
+            same = same && u[2 * j] == memo.reference[2 * j] &&
+                   u[2 * j + 1] == memo.reference[2 * j + 1];
+        }
+        ++memo.since;
+        if (same) {
+            memo.prefix = p, memo.period = memo.since, memo.phase = 0, memo.replayed = 0;
+            memo.since = -1, memo.backoff = 0, memo.effort = 0;
+        }
+        return;
+    }
+    if (memo.since >= 0 && p == memo.searched && memo.span == Memo::MaxPrefixCycle) {
+        // The last of these sections wanders: the sections before it alone (none: from all).
+        memo.since = -1;
+        memo.cap = p - 1;
+        return;
+    }
+    memo.span = memo.since >= 0 && p == memo.searched ? 2 * memo.span : 16;
+    memo.searched = p, memo.since = 0;
+    for (int j = 0; j < 2 * p; ++j)
+        memo.reference[j] = u[j];
 }
 
 } // namespace
@@ -3763,16 +3886,27 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
             section[0].valid = section[1].valid = false;
         for (unsigned char& n : memo.misses)
             n = 0;
+        memo.prefix = 0, memo.since = -1, memo.pause = 0, memo.backoff = 0, memo.cap = 0;
         memo.design = design;
+    }
+    if (memo.prefix != 0) {
+        if (PrefixSample(k, c, hist, x, y, s, memo)) return true;
+        memo.prefix = 0, memo.since = -1, memo.cap = 0; // off the cycle: search afresh
     }
     // Where no section is tracked (none repeated of late), the step without the memo's code.
     unsigned tracked = 0;
     for (int i = 0; i + 1 < k; ++i)
         tracked |= memo.misses[i] < 8 ? 1u : 0u;
-    if (tracked != 0) return SilentStep<true>(k, c, hist, x, y, s, memo);
-    for (int i = 0; i + 1 < k; ++i)
-        ++memo.misses[i]; // as the memo's step counts them
-    return SilentStep<false>(k, c, hist, x, y, s, memo);
+    int took;
+    if (tracked != 0) {
+        took = SilentStep<true, false>(k, c, 0, hist, 0, x << 15, y, s, memo);
+    } else {
+        for (int i = 0; i + 1 < k; ++i)
+            ++memo.misses[i]; // as the memo's step counts them
+        took = SilentStep<false, false>(k, c, 0, hist, 0, x << 15, y, s, memo);
+    }
+    if (took == 2 && k >= 2) SearchPrefix(k, hist, s, memo);
+    return took != 0;
 }
 
 bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],

@@ -233,6 +233,22 @@ struct TdspSectionsStepMemo {
     // Two for a miss, less one for a hit; from 8 the section runs without the memo, counting on
     // to 255, then tries it again.
     unsigned char misses[MaxSilentSections] = {};
+
+    // A leading run of sections in whole units that repeats on its own while a later section still
+    // decays through the normal range: their outputs over one period, each as sign and units (bit
+    // 31 the sign), replayed while the histories are the cycle's. The first section's output is
+    // nonzero throughout, so the run does not depend on the input zeros' signs.
+    static constexpr int MaxPrefixCycle = 512;
+    static constexpr int Recheck = 1 << 16; // replayed samples between looks for a longer prefix
+    int prefix = 0;                         // sections replayed (0: none)
+    int period = 0, phase = 0, replayed = 0;
+    int searched = 0, cap = 0;          // sections under search (at most cap, 0: all but the last)
+    int since = -1, span = 0;           // from a reference `since` samples back; the span doubles
+    static constexpr int Effort = 4096; // samples of search before a rest
+    int effort = 0, pause = 0, backoff = 0;
+    std::uint64_t count = 0; // the silent paths' samples after the search's last sample
+    std::uint32_t reference[2 * MaxSilentSections] = {};
+    std::uint32_t cycle[MaxPrefixCycle][MaxSilentSections - 1];
 };
 
 // ProcessSample's step on a zero (−0 where negative) where the cascade's histories are not all
