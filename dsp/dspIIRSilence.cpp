@@ -3757,15 +3757,25 @@ int SilentStep(int k, const CascadeCoefficients& c, int d, long double (*hist)[2
     }
 }
 
-// A history value as the prefix cycle keeps it: bit 31 its sign, below its units; false where it
-// is not a whole-unit value below 2^31 units.
+// A history value as the prefix cycle keeps it: bit 31 its sign, below its units, a zero 0 (its
+// sign left out: it follows from the input zeros' signs); false where it is not a whole-unit value
+// below 2^31 units.
 inline bool PrefixUnits(const long double& v, std::uint32_t& u) {
     std::uint64_t m;
     std::uint16_t se;
     std::memcpy(&m, &v, 8);
     std::memcpy(&se, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
-    u = static_cast<std::uint32_t>(m) | (static_cast<std::uint32_t>(se >> 15) << 31);
+    u = static_cast<std::uint32_t>(m) |
+        (static_cast<std::uint32_t>((se >> 15) & (m != 0 ? 1u : 0u)) << 31);
     return (se & 0x7FFFu) == 0 && (m >> 31) == 0;
+}
+
+// A history value's bits, read from memory.
+inline void HistoryBits(const long double& v, std::uint64_t& m, unsigned& e) {
+    std::uint16_t se;
+    std::memcpy(&m, &v, 8);
+    std::memcpy(&se, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
+    e = se;
 }
 
 inline TExtendedBits FromPrefixUnits(std::uint32_t u) {
@@ -3785,14 +3795,36 @@ bool PrefixSample(int k, const CascadeCoefficients& c, long double (*hist)[2], u
         differ |= (units ? 0u : 1u) | (u0 ^ memo.cycle[q1][j]) | (u1 ^ memo.cycle[q2][j]);
     }
     if (differ != 0) return false;
-    const std::uint32_t in = memo.cycle[q][p - 1];
-    const int took = SilentStep<false, true>(k - p, c, p, hist + p, in & 0x7FFFFFFFu,
-                                             (in >> 31) << 15, y, s, memo);
+    // The prefix's outputs: the cycle's where nonzero; a zero's sign follows from the zeros before
+    // it, so that section runs on its operands.
+    TExtendedBits out[MaxSilentSections];
+    TExtendedBits in = {0, static_cast<std::uint16_t>(x << 15)};
+    for (int j = 0; j < p; ++j) {
+        const std::uint32_t u = memo.cycle[q][j];
+        if (u != 0) {
+            out[j] = FromPrefixUnits(u);
+        } else {
+            std::uint64_t m[5] = {in.mantissa};
+            unsigned e[5] = {in.signExponent};
+            HistoryBits(hist[j][0], m[1], e[1]), HistoryBits(hist[j][1], m[2], e[2]);
+            HistoryBits(hist[j + 1][0], m[3], e[3]), HistoryBits(hist[j + 1][1], m[4], e[4]);
+            std::uint64_t ym;
+            unsigned ye;
+            bool absorbed, onX87 = false;
+            long double unused;
+            StepSection<false>(c, j, hist + j, m, e, ym, ye, absorbed, unused, onX87);
+            if (ym != 0) return false; // not the cycle's zero
+            out[j] = {0, static_cast<std::uint16_t>(ye & 0x8000u)};
+        }
+        in = out[j];
+    }
+    const int took =
+        SilentStep<false, true>(k - p, c, p, hist + p, in.mantissa, in.signExponent, y, s, memo);
     if (took == 0) return false;
-    // The earlier sections' histories: the cycle's next outputs, and the input's zero.
+    // The earlier sections' histories: the outputs above, and the input's zero.
     for (int j = p - 1; j >= 1; --j) {
         hist[j][1] = hist[j][0];
-        SetBits(hist[j][0], FromPrefixUnits(memo.cycle[q][j - 1]));
+        SetBits(hist[j][0], out[j - 1]);
     }
     hist[0][1] = hist[0][0];
     SetBits(hist[0][0], {0, static_cast<std::uint16_t>(x << 15)});
@@ -3839,8 +3871,7 @@ void SearchPrefix(int k, const long double (*hist)[2], const TdspSilentSectionsS
     while (p < cap && PrefixUnits(hist[p + 1][0], u[2 * p]) &&
            PrefixUnits(hist[p + 1][1], u[2 * p + 1]))
         ++p;
-    // The first section's output nonzero: its input zeros' signs do not count.
-    if ((last & 0x7FFFu) == 0 || p == 0 || (u[0] & 0x7FFFFFFFu) == 0) {
+    if ((last & 0x7FFFu) == 0 || p == 0) {
         memo.since = -1;
         return;
     }

@@ -236,8 +236,9 @@ struct TdspSectionsStepMemo {
 
     // A leading run of sections in whole units that repeats on its own while a later section still
     // decays through the normal range: their outputs over one period, each as sign and units (bit
-    // 31 the sign), replayed while the histories are the cycle's. The first section's output is
-    // nonzero throughout, so the run does not depend on the input zeros' signs.
+    // 31 the sign), replayed while the histories are the cycle's. A nonzero sum does not depend on
+    // the signs of zeros, so the run repeats but for those: a zero output's sign is worked out
+    // sample by sample.
     static constexpr int MaxPrefixCycle = 512;
     static constexpr int Recheck = 1 << 16; // replayed samples between looks for a longer prefix
     int prefix = 0;                         // sections replayed (0: none)

@@ -266,6 +266,10 @@ TEST(FilterSilence, EveryDesignKeepsThePlainBitsOnSilenceAndTakesNoSlowPath) {
                 if (HasFatalFailure()) return;
                 ++run;
             }
+    // Sample by sample on zeros of random sign, a cascade whose first section has only zeros while
+    // the next ones repeat and the last still decays: the zeros' signs within a repeating run.
+    RunSilence<long double>(fkChebyshev, ftBandstop, 8, 22050, 1, true, rng, paths);
+    if (HasFatalFailure()) return;
     // Every silent path ran, for the recursion and the sections: the usual loop on safe
     // histories, the integers, the cycles.
     for (int p = 0; p < 3; ++p)
