@@ -114,13 +114,14 @@ unsigned Limit(int e) {
 }
 
 // The whole-unit products in UnitsRunNear's form: the rounding point of every product in the upper
-// half of a 128-bit one, a = v·2^pre below 2^59 (2^62 where pre is 0), tap k's shift
-// 64 + post − pre. A product at or below half a unit for every such v (post above 62: below 2^-3
-// units) takes m = 2^63, post 63, which gives 0. A tie needs the product's lowest nonzero bit at
-// 2^-1 units, so tz(v) + tz(m) = shift − 1 with tz(v) < unitsBits: returns whether
-// tz(m) + unitsBits < shift for every tap (no tie). m, half and post may be null.
+// half of a 128-bit one, a = v·2^pre below 2^62 for |v| ≤ unitsMost, tap k's shift
+// 64 + post − pre. A product below half a unit for every such v (post above 62) takes m = 2^63,
+// post 63, which gives 0. A tie needs the product's lowest nonzero bit at 2^-1 units, so
+// tz(v) + tz(m) = shift − 1 with tz(v) below the bit length of unitsMost: returns whether
+// tz(m) + that length < shift for every tap (no tie). m, half and post may be null.
 #if defined(__SIZEOF_INT128__)
 bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* half, unsigned* post);
+std::int64_t UnitsMost(int n, const TdspSilentState& s);
 #endif
 
 // The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
@@ -143,8 +144,10 @@ void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
     const int bits = smallest - 6;
     s.unitsBits = bits < 1 ? 0 : (bits > 62 ? 62 : bits);
 #if defined(__SIZEOF_INT128__)
+    s.unitsMost = s.unitsBits > 0 ? UnitsMost(n, s) : 0;
     s.unitsNear = s.unitsBits > 0 && NearForm(n, s, nullptr, nullptr, nullptr);
 #else
+    s.unitsMost = 0;
     s.unitsNear = false; // no whole-unit loop without 128-bit products
 #endif
 }
@@ -473,6 +476,33 @@ inline void PutUnits(std::int64_t v, long double& out) {
     SetBits(out, UnitBits(v));
 }
 
+// The cycle search of the whole-unit loops after an output, window() the window the next sample
+// reads (v[N] the newest, also in a register as newest): a new reference window where none is
+// kept or the longest cycle has gone by, else the output recorded (record(since)) and the window
+// compared with the reference, the newest first (it differs most often). True where the cycle
+// closed. The window is formed only where it is read: passed as a pointer formed before the
+// call, the three-tap loops ran 3–7% slower.
+template <int N, typename Window, typename Record>
+__attribute__((always_inline)) inline bool CycleClosed(int& since, std::int64_t* ref, Window window,
+                                                       std::int64_t newest, Record record) {
+    if (since < 0 || since == MaxSilentCycle) {
+        since = 0;
+        const std::int64_t* v = window();
+        for (int k = 0; k < N; ++k)
+            ref[k] = v[k + 1];
+        return false;
+    }
+    record(since++);
+    bool same = false;
+    if (ref[N - 1] == newest) {
+        const std::int64_t* v = window();
+        same = true;
+        for (int k = N - 2; k >= 0 && same; --k)
+            same = ref[k] == v[k + 1];
+    }
+    return same;
+}
+
 // The recursion in whole units of 2^-16445 as 64-bit integers, from sample i on, while the input
 // histories are zeros and each output has a nonzero product and lies below 2^unitsBits units
 // (a zero output is then +0, as units 0; each product
@@ -586,26 +616,14 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
         blocked -= blocked > 0 ? 1 : 0;
         if (blocked > 0) {
             since = -1;
-        } else if (since < 0 || since == MaxSilentCycle) {
-            since = 0;
-            const std::int64_t* v = ring + (t & (kRing - 1));
-            for (int k = 0; k < N; ++k)
-                ref[k] = v[k + 1];
-        } else {
-            s.recent[since++] = UnitBits(acc);
-            if (ref[N - 1] == acc) {
-                const std::int64_t* v = ring + (t & (kRing - 1));
-                bool same = true;
-                for (int k = N - 2; k >= 0 && same; --k)
-                    same = ref[k] == v[k + 1];
-                if (same) {
-                    s.since = since;
-                    Freeze(s);
-                    since = -1;
-                    ++i;
-                    break;
-                }
-            }
+        } else if (CycleClosed<N>(
+                       since, ref, [&] { return ring + (t & (kRing - 1)); }, acc,
+                       [&](int j) { s.recent[j] = UnitBits(acc); })) {
+            s.since = since;
+            Freeze(s);
+            since = -1;
+            ++i;
+            break;
         }
     }
     const std::int64_t* v = ring + (t & (kRing - 1));
@@ -626,15 +644,45 @@ inline unsigned NearPre(const TdspSilentState& s) {
     return s.unitsBits < 59 ? static_cast<unsigned>(59 - s.unitsBits) : 0u;
 }
 
+// The outputs the whole-unit loop carries, |v| ≤ most: v·2^pre below 2^62 (so each product's
+// upper half and its rounding's addend stay within 63 bits), and M·D + N/2 < 2^63, D the sum of
+// the coefficients' magnitudes in units' terms: each rounded product is at most |v·d| + 1/2, so
+// the sum of their magnitudes, and every partial sum in any order, lies below 2^63 units, where
+// the x87's sum of whole units is exact too. D is taken from above, in units of 2^-58 (each term
+// rounded up). At least about 2^(smallest shift − 5), twice 2^unitsBits (every product below
+// 2^58 units); a band design of 14–16 taps whose outputs wander in whole units just above
+// 2^unitsBits ran the general step before.
+std::int64_t UnitsMost(int n, const TdspSilentState& s) {
+    const unsigned pre = NearPre(s);
+    std::int64_t most = (std::int64_t{1} << (62 - pre)) - 1;
+    UWide d = 0;
+    for (int k = 0; k < n; ++k) {
+        const std::uint64_t m = s.unitsMantissa[k];
+        const int shift = s.unitsShift[k];
+        if (m == 0) continue;
+        d += shift <= 58
+                 ? static_cast<UWide>(m) << (58 - shift)
+                 : (shift - 58 >= 64 ? 1 : ((static_cast<UWide>(m) - 1) >> (shift - 58)) + 1);
+    }
+    if (d != 0) {
+        const UWide room =
+            static_cast<UWide>((std::uint64_t{1} << 63) - 1 - static_cast<std::uint64_t>(n)) << 58;
+        const UWide q = room / d;
+        if (q < static_cast<UWide>(most)) most = static_cast<std::int64_t>(q);
+    }
+    return most;
+}
+
 bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* half,
               unsigned* post) {
     const int pre = static_cast<int>(NearPre(s));
+    const int bits = 64 - __builtin_clzll(static_cast<std::uint64_t>(s.unitsMost) | 1);
     bool near = true;
     for (int k = 0; k < n; ++k) {
         const std::uint64_t mk = s.unitsMantissa[k];
         const int shift = s.unitsShift[k], p = shift - 64 + pre;
         const bool zero = mk == 0 || p > 62;
-        if (!zero && __builtin_ctzll(mk) + s.unitsBits >= shift) near = false;
+        if (!zero && __builtin_ctzll(mk) + bits >= shift) near = false;
         if (!m) continue;
         const std::uint64_t used = zero ? std::uint64_t{1} << 63 : mk;
         std::memcpy(&m[k], &used, sizeof m[k]); // m − 2^64 as a signed value
@@ -693,7 +741,7 @@ int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i
         sg[k] = s.unitsSign[k];
         start -= sg[k];
     }
-    const std::int64_t most = (std::int64_t{1} << s.unitsBits) - 1; // |sum| at most this
+    const std::int64_t most = s.unitsMost; // |sum| at most this
     int since = s.since;
     if (since >= 0) {
         for (int k = 0; k < N; ++k) {
@@ -736,28 +784,16 @@ int UnitsRunNear(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i
         if (blocked > 0) {
             --blocked;
             since = -1;
-        } else if (since < 0 || since == MaxSilentCycle) {
-            since = 0;
-            const std::int64_t* v = ring + (t & (kRing - 1));
-            for (int k = 0; k < N; ++k)
-                ref[k] = v[k + 1];
-        } else {
-            recent[since++] = acc;
-            if (ref[N - 1] == last) {
-                const std::int64_t* v = ring + (t & (kRing - 1));
-                bool same = true;
-                for (int k = N - 2; k >= 0 && same; --k)
-                    same = ref[k] == v[k + 1];
-                if (same) {
-                    for (int k = 0; k < since; ++k)
-                        s.recent[k] = UnitBits(recent[k]);
-                    s.since = since;
-                    Freeze(s);
-                    since = -1;
-                    ++i;
-                    break;
-                }
-            }
+        } else if (CycleClosed<N>(
+                       since, ref, [&] { return ring + (t & (kRing - 1)); }, last,
+                       [&](int j) { recent[j] = acc; })) {
+            for (int k = 0; k < since; ++k)
+                s.recent[k] = UnitBits(recent[k]);
+            s.since = since;
+            Freeze(s);
+            since = -1;
+            ++i;
+            break;
         }
     }
     const std::int64_t* v = ring + (t & (kRing - 1));
@@ -822,7 +858,7 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
         if (!h[k].IsZero()) return i;
         const TExtendedBits b = y[k];
         if (b.Exponent() != 0 || b.mantissa >= std::uint64_t{1} << 62) return i;
-        wide = wide || b.mantissa >= std::uint64_t{1} << s.unitsBits;
+        wide = wide || b.mantissa > static_cast<std::uint64_t>(s.unitsMost);
         w[k] = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
                               : static_cast<std::int64_t>(b.mantissa);
         if (b.mantissa == 0) blocked = k + 1; // a zero's sign: kept as bits below
@@ -3284,11 +3320,11 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
     if (s.unitsBits == 0 || (ControlWord() & 0x0F00u) != 0x0300u) return false;
     for (int k = 1; k <= n; ++k)
         if (!IsZeroBits(xv[k])) return false;
-    const int bits = s.unitsBits;
+    const std::int64_t most = s.unitsMost; // see UnitsMost: every partial sum exact
     std::int64_t acc = 0, any = 0;
     for (int k = 0; k < n; ++k) {
         const TExtendedBits b = ToBits(yv[k + 1]);
-        if (b.Exponent() != 0 || (b.mantissa >> bits) != 0) return false;
+        if (b.Exponent() != 0 || b.mantissa > static_cast<std::uint64_t>(most)) return false;
         const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
                                               : static_cast<std::int64_t>(b.mantissa);
         // UnitsRun's product, 64-bit shifts only (its pre- and post-shifts derived here).
@@ -3301,8 +3337,7 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
         any |= q;
     }
     // A zero product's sign would count only in a sum of zeros; a zero history's too.
-    const std::int64_t bound = std::int64_t{1} << bits;
-    if (any == 0 || acc >= bound || acc <= -bound) return false;
+    if (any == 0 || acc > most || acc < -most) return false;
     std::memmove(&xv[0], &xv[1], static_cast<std::size_t>(n) * sizeof(long double));
     std::memmove(&yv[0], &yv[1], static_cast<std::size_t>(n) * sizeof(long double));
     SetBits(xv[n], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});

@@ -43,8 +43,8 @@ struct TdspSilentState {
     // value is safe at exponent field xLimit + 1 and above, an output history value at yLimit + 1.
     std::uint64_t design = ~std::uint64_t{0};
     bool usable = false;
-    // No product of a value below 2^unitsBits units by a feedback coefficient can be a tie (too
-    // few trailing zeros): the block calls' whole-unit loop rounds half up (UnitsRunNear).
+    // No product of a value of at most unitsMost units by a feedback coefficient can be a tie
+    // (too few trailing zeros): the block calls' whole-unit loop rounds half up (UnitsRunNear).
     bool unitsNear = false;
     unsigned xLimit = 0, yLimit = 0;
     // The whole-unit loop's feedback coefficients: significand, right shift back to units (0:
@@ -54,6 +54,10 @@ struct TdspSilentState {
     std::uint8_t unitsShift[MaxSilentTaps];
     std::int64_t unitsSign[MaxSilentTaps];
     int unitsBits = 0;
+    // The largest output magnitude, in units, that the whole-unit loop and step carry below the
+    // Wide loop: every product then below 2^64 units and the sum of their magnitudes below 2^63,
+    // so that every partial sum in any order is exact (at least 2^unitsBits − 1).
+    std::int64_t unitsMost = 0;
     // The search for a cycle in the integer recursion: the output window `since` samples ago (−1:
     // none) and the outputs after it; valid while the histories are the ones the search left.
     int since = -1;

@@ -336,3 +336,53 @@ TEST(FilterSilence, WholeUnitTiesRoundToEvenAsTheX87Does) {
     Silence<float>(r, pr, 3000, 1, false, rng);
     EXPECT_GT(r.GetSilentSamples(TdspSilentPath::Integer), 0u);
 }
+
+// The whole-unit loop and step carry outputs up to the bound where the sum of the products'
+// magnitudes could reach 2^63 units, and no further: sixteen feedback coefficients near 2 (their
+// magnitudes' sum D about 24), histories of one magnitude v whose products all take one sign, with
+// v·D from 2^61 to just below 2^64 (a sum a 64-bit integer would wrap into the loop's range); and a
+// coefficient whose products at 2^57 units are exact halves (ties), which whole units below
+// 2^(smallest shift − 6) cannot make.
+TEST(FilterSilence, WholeUnitsUpToTheirBoundKeepTheX87sBits) {
+    std::mt19937 rng(38);
+    std::mt19937_64 wide(38);
+    for (int j = -2; j <= 12; ++j)
+        for (const bool perSample : {false, true}) {
+            Probe r;
+            r.SetSampleRate(48000);
+            r.SetResponse(ftBandpass);
+            r.SetOrder(static_cast<TdspIIRFilterOrder>(8));
+            ASSERT_EQ(r.GetNumTaps(), 16);
+            long double sum = 0;
+            for (int k = 0; k < 16; ++k) {
+                r.D()[k] = FromBits({(wide() >> 1) | (std::uint64_t{1} << 63),
+                                     static_cast<std::uint16_t>(16383 | (wide() & 0x8000u))});
+                sum += std::fabs(r.D()[k]);
+            }
+            r.ProcessSample(0.0L); // the silent state set up for this design
+            // v·D = 2^64·(1 − 2^-j) (2^61 and 2^62 for j = −2, −1).
+            const long double target =
+                j < 0 ? std::ldexp(1.0L, 63 + j) : 0x1p64L - std::ldexp(0x1p64L, -j);
+            const std::uint64_t v = static_cast<std::uint64_t>(target / sum);
+            for (int k = 0; k < 16; ++k)
+                r.Y()[k + 1] = FromBits(
+                    {v, ToBits(r.D()[k]).IsNegative() ? std::uint16_t{0x8000} : std::uint16_t{0}});
+            Plain pr(r);
+            Silence<float>(r, pr, 64, 1, perSample, rng);
+            if (HasFatalFailure()) return;
+        }
+    Probe r;
+    r.SetSampleRate(48000);
+    r.SetOrder(static_cast<TdspIIRFilterOrder>(2));
+    r.D()[0] = -0.3L, r.D()[1] = 1.0625L + 0x1p-58L; // 1 and 5 trailing zero bits
+    r.Y()[1] = 0x3p-16388L, r.Y()[2] = 0x1p-16388L;  // 3·2^57 and 2^57 units
+    Plain pr(r);
+    const float zero = 0;
+    float out;
+    ClearFlags();
+    r.ProcessBlock(&zero, &out, 1); // the tie's sample alone: later ones decay to the same bits
+    EXPECT_EQ(SlowFlags(), 0u);
+    pr.Step(0.0L);
+    EXPECT_TRUE(SameHistories(r, pr));
+    EXPECT_EQ(r.GetSilentSamples(TdspSilentPath::Integer), 1u);
+}
