@@ -3864,23 +3864,23 @@ bool PrefixSample(int k, const CascadeCoefficients& c, long double (*hist)[2], u
     hist[0][1] = hist[0][0];
     SetBits(hist[0][0], {0, static_cast<std::uint16_t>(x << 15)});
     memo.phase = q + 1 == period ? 0 : q + 1;
-    // The last section has left the normal range: the whole cascade's search takes over. Now
-    // and then, where the next section has come down to whole units, a longer prefix is
-    // searched for.
+    // Now and then the search starts again: where the last section has come down to whole units
+    // (the whole cascade may repeat, and freeze), or the next one has (a longer run may repeat).
     std::uint32_t next0, next1;
-    if (took != 2 || (++memo.replayed >= TdspSectionsStepMemo::Recheck &&
-                      (PrefixUnits(hist[p + 1][0], next0) & PrefixUnits(hist[p + 1][1], next1))))
-        memo.prefix = 0, memo.since = -1, memo.cap = 0;
-    memo.replayed &= TdspSectionsStepMemo::Recheck - 1;
+    if (++memo.replayed == TdspSectionsStepMemo::Recheck) {
+        memo.replayed = 0;
+        if (took != 2 || (PrefixUnits(hist[p + 1][0], next0) & PrefixUnits(hist[p + 1][1], next1)))
+            memo.prefix = 0, memo.since = -1, memo.cap = 0, memo.wait = 0;
+    }
     return true;
 }
 
-// The search for a prefix cycle after a step that left the histories hist: while the last
-// section's output is a normal value, the leading sections (up to the cap) whose histories are
-// whole units, against a reference, Brent's way (the span doubles up to MaxPrefixCycle); where
-// the longest span finds nothing, one section fewer. The outputs it keeps must be those of
-// consecutive samples: where anything else ran since the last step (a block call, another path,
-// a sample of sound, which leaves its input in the history), it starts again.
+// The search for a prefix cycle after a step that left the histories hist: the leading sections
+// (up to the cap, the last excepted) whose histories are whole units, against a reference, Brent's
+// way (the span doubles up to MaxPrefixCycle); where the longest span finds nothing, one section
+// fewer. The outputs it keeps must be those of consecutive samples: where anything else ran since
+// the last step (a block call, another path, a sample of sound, which leaves its input in the
+// history), it starts again.
 void SearchPrefix(int k, const long double (*hist)[2], const TdspSilentSectionsState& s,
                   TdspSectionsStepMemo& memo) {
     using Memo = TdspSectionsStepMemo;
@@ -3906,7 +3906,11 @@ void SearchPrefix(int k, const long double (*hist)[2], const TdspSilentSectionsS
     while (p < cap && PrefixUnits(hist[p + 1][0], u[2 * p]) &&
            PrefixUnits(hist[p + 1][1], u[2 * p + 1]))
         ++p;
-    if ((last & 0x7FFFu) == 0 || p == 0) {
+    // Where the last output is whole units too, the whole cascade's own search (for a cycle it
+    // freezes) has the first samples to itself.
+    const bool units = (last & 0x7FFFu) == 0;
+    memo.wait = !units ? 0 : memo.wait < Memo::Effort ? memo.wait + 1 : memo.wait;
+    if ((units && memo.wait < Memo::Effort) || p == 0) {
         memo.since = -1;
         return;
     }
@@ -3971,7 +3975,7 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
             ++memo.misses[i]; // as the memo's step counts them
         took = SilentStep<false, false>(k, c, 0, hist, 0, x << 15, y, s, memo);
     }
-    if (took == 2 && k >= 2) SearchPrefix(k, hist, s, memo);
+    if (took != 0 && k >= 2) SearchPrefix(k, hist, s, memo);
     return took != 0;
 }
 

@@ -250,7 +250,7 @@ struct TdspSectionsStepMemo {
     int searched = 0, cap = 0;          // sections under search (at most cap, 0: all but the last)
     int since = -1, span = 0;           // from a reference `since` samples back; the span doubles
     static constexpr int Effort = 4096; // samples of search before a rest
-    int effort = 0, pause = 0, backoff = 0;
+    int effort = 0, pause = 0, backoff = 0, wait = 0;
     std::uint64_t count = 0; // the silent paths' samples after the search's last sample
     std::uint32_t reference[2 * MaxSilentSections] = {};
     std::uint32_t cycle[MaxPrefixCycle][MaxSilentSections - 1];
