@@ -1479,11 +1479,12 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
 // The cycle search after a cascade sample whose sections with a nonzero product are `live`, h
 // the histories after it: true where it closed a cycle (frozen then).
 bool TrackCycle(int k, TExtendedBits (*h)[2], unsigned live, TdspSilentSectionsState& s) {
-    const unsigned all = (1u << k) - 1;
-    // Regular: a run of sections with histories all zeros, then sections with a nonzero
-    // product each.
+    // Regular: a run of sections with histories all zeros, then a section with a nonzero
+    // product, whose output does not depend on the signs of the zeros it takes. The sections
+    // behind it may have none (a zero output whose sign its own operands' signs make): their
+    // operands are in the histories compared, signs and all.
     const int dead = live ? __builtin_ctz(live) : k;
-    bool regular = live != 0 && live == (all & ~((1u << dead) - 1));
+    bool regular = live != 0;
     for (int i = 0; i <= dead && regular; ++i)
         regular = h[i][0].IsZero() && h[i][1].IsZero();
     if (!regular) {
