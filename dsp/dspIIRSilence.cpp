@@ -2082,6 +2082,31 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
     std::int64_t x1 = SignedUnits(r.x1), x2 = SignedUnits(r.x2), y1 = SignedUnits(r.y1),
                  y2 = SignedUnits(r.y2);
     int m = n;
+    if (x1 == 0 && x2 == 0) {
+        // Zero inputs (of either sign): their products are zeros, and a sum with a nonzero term
+        // does not depend on the zeros' signs, so the section is y1, y2 alone; where that pair
+        // comes again (Brent's search: the reference moves on at each power of two), the outputs
+        // repeat with its period, copied for as long as the inputs stay zeros. A nonzero input
+        // goes on below.
+        std::int64_t r1 = y1, r2 = y2;
+        int power = 1, lambda = 0;
+        while (m < count && BitsAt(src[m]).mantissa == 0) {
+            const std::int64_t q1 = UnitProductNear(y1, mt[3], pre[3], post[3], half[3], sg[3]),
+                               q2 = UnitProductNear(y2, mt[4], pre[4], post[4], half[4], sg[4]);
+            if ((q1 | q2) == 0) return m; // a sum of zeros: their signs decide
+            const std::int64_t y = q1 + q2;
+            SetBits(dst[m++], UnitBits(y));
+            y2 = y1, y1 = y;
+            if (y >= bound || y <= -bound) return m;
+            ++lambda;
+            if (y1 == r1 && y2 == r2) {
+                for (; m < count && BitsAt(src[m]).mantissa == 0; ++m)
+                    std::memcpy(&dst[m], &dst[m - lambda], sizeof(long double));
+                return m;
+            }
+            if (lambda == power) r1 = y1, r2 = y2, power *= 2, lambda = 0;
+        }
+    }
     while (m < count) {
         const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
