@@ -2315,6 +2315,13 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
     for (int j = 0; j <= K; ++j)
         h0[j] = SignedUnits(h[a + j][0]), h1[j] = SignedUnits(h[a + j][1]);
     unsigned sign0 = h[a][0].IsNegative(), sign1 = h[a][1].IsNegative();
+    // The search for a cycle of the sections' outputs (Brent's: the reference moves on at each
+    // power of two). The inputs are zeros, whose signs change no sum with a nonzero term, so
+    // where the outputs come again the samples repeat with that period.
+    std::int64_t r0[K], r1[K];
+    for (int j = 0; j < K; ++j)
+        r0[j] = h0[j + 1], r1[j] = h1[j + 1];
+    int power = 1, lambda = 0;
     int n = 0;
     for (; n < count; ++n) {
         const TExtendedBits xb = BitsAt(src[n]);
@@ -2347,6 +2354,38 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
             h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
         sign1 = sign0, sign0 = xb.IsNegative();
         SetBits(dst[n], UnitBits(y[K - 1]));
+        ++lambda;
+        bool same = true;
+#pragma GCC unroll 8
+        for (int j = 0; j < K; ++j)
+            same = same & (r0[j] == h0[j + 1]) & (r1[j] == h1[j + 1]);
+        if (same) {
+            // Whole periods of zeros from n + 1 on: their outputs copied, the histories then
+            // as they are now; the rest of the chunk runs on without the search.
+            // (src may be dst: each period's inputs are read before its outputs are stored.)
+            int end = n + 1;
+            while (end + lambda <= count) {
+                unsigned s0 = sign0, s1 = sign1;
+                int j = end;
+                for (; j < end + lambda; ++j) {
+                    const TExtendedBits zero = BitsAt(src[j]);
+                    if (zero.mantissa != 0) break;
+                    s1 = s0, s0 = zero.IsNegative();
+                }
+                if (j < end + lambda) break;
+                for (j = end; j < end + lambda; ++j)
+                    std::memcpy(&dst[j], &dst[j - lambda], sizeof(long double));
+                sign0 = s0, sign1 = s1;
+                end += lambda;
+            }
+            n = end - 1;
+            power = count; // no search after this
+            lambda = 0;
+        } else if (lambda == power) {
+            for (int j = 0; j < K; ++j)
+                r0[j] = h0[j + 1], r1[j] = h1[j + 1];
+            power *= 2, lambda = 0;
+        }
     }
     if (n == 0) return 0;
     // A value from before stays its bits while it is in the window (a zero keeps its sign).
