@@ -1585,6 +1585,17 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     }
     // The last two inputs' signs, read before the outputs overwrite them (in may be out).
     unsigned sign0 = 0, sign1 = 0;
+    // Leading sections in a cycle of their own: sections 0..j−1 take zeros, so their outputs are
+    // a function of their histories alone. Brent's search (the reference moves on at each power
+    // of two, up to kRing) finds the first lag at which some of them come again; from there
+    // those `lead` sections repeat their outputs `period` samples back, kept in a ring, and only
+    // the sections behind them compute. (The cascade's own cycle may be far longer.)
+    constexpr int kRing = 128;
+    std::int64_t ring[kRing][K];
+    std::int64_t b0[K], b1[K];
+    for (int j = 0; j < K; ++j)
+        b0[j] = h0[j + 1], b1[j] = h1[j + 1];
+    int power = 1, lambda = 0, lead = 0, period = 0;
     int n = at;
     for (; n < count; ++n) {
         std::int64_t y[K];
@@ -1592,6 +1603,10 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
         std::int64_t x = 0;
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
+            if (j < lead) {
+                y[j] = x = ring[(n - period) & (kRing - 1)][j];
+                continue;
+            }
             std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
             std::int64_t any = sum;
             const std::int64_t q2 = VURNEL_PRODUCT(h1[j + 1], j, 4);
@@ -1611,9 +1626,23 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
 #undef VURNEL_PRODUCT
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j)
-            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
+            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j], ring[n & (kRing - 1)][j] = y[j];
         sign1 = sign0, sign0 = SignOf(in[n]);
         PutUnits(y[K - 1], out[n]);
+        if (K > 1 && power <= kRing) {
+            ++lambda;
+            int match = 0;
+            while (match < K - 1 && h0[match + 1] == b0[match] && h1[match + 1] == b1[match])
+                ++match;
+            if (match > 0) {
+                lead = match, period = lambda;
+                power = kRing + 1; // found: no search after this
+            } else if (lambda == power) {
+                for (int j = 0; j < K; ++j)
+                    b0[j] = h0[j + 1], b1[j] = h1[j + 1];
+                power *= 2, lambda = 0;
+            }
+        }
         // The cycle search (TrackCycle's): the live histories against the reference.
         if (n - at < 2) {
             since = -1; // a value from before is in the window
