@@ -1515,11 +1515,12 @@ void RunSectionsFrozen(int k, const TdspBiquad* bq, long double (*hist)[2], cons
 // The cycle search after a cascade sample whose sections with a nonzero product are `live`, h
 // the histories after it: true where it closed a cycle (frozen then).
 bool TrackCycle(int k, TExtendedBits (*h)[2], unsigned live, TdspSilentSectionsState& s) {
-    const unsigned all = (1u << k) - 1;
-    // Regular: a run of sections with histories all zeros, then sections with a nonzero
-    // product each.
+    // Regular: a run of sections with histories all zeros, then a section with a nonzero
+    // product, whose output does not depend on the signs of the zeros it takes. The sections
+    // behind it may have none (a zero output whose sign its own operands' signs make): their
+    // operands are in the histories compared, signs and all.
     const int dead = live ? __builtin_ctz(live) : k;
-    bool regular = live != 0 && live == (all & ~((1u << dead) - 1));
+    bool regular = live != 0;
     for (int i = 0; i <= dead && regular; ++i)
         regular = h[i][0].IsZero() && h[i][1].IsZero();
     if (!regular) {
@@ -1620,6 +1621,17 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     }
     // The last two inputs' signs, read before the outputs overwrite them (in may be out).
     unsigned sign0 = 0, sign1 = 0;
+    // Leading sections in a cycle of their own: sections 0..j−1 take zeros, so their outputs are
+    // a function of their histories alone. Brent's search (the reference moves on at each power
+    // of two, up to kRing) finds the first lag at which some of them come again; from there
+    // those `lead` sections repeat their outputs `period` samples back, kept in a ring, and only
+    // the sections behind them compute. (The cascade's own cycle may be far longer.)
+    constexpr int kRing = 128;
+    std::int64_t ring[kRing][K];
+    std::int64_t b0[K], b1[K];
+    for (int j = 0; j < K; ++j)
+        b0[j] = h0[j + 1], b1[j] = h1[j + 1];
+    int power = 1, lambda = 0, lead = 0, period = 0;
     int n = at;
     for (; n < count; ++n) {
         std::int64_t y[K];
@@ -1627,6 +1639,10 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
         std::int64_t x = 0;
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
+            if (j < lead) {
+                y[j] = x = ring[(n - period) & (kRing - 1)][j];
+                continue;
+            }
             std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
             std::int64_t any = sum;
             const std::int64_t q2 = VURNEL_PRODUCT(h1[j + 1], j, 4);
@@ -1646,9 +1662,23 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
 #undef VURNEL_PRODUCT
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j)
-            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
+            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j], ring[n & (kRing - 1)][j] = y[j];
         sign1 = sign0, sign0 = SignOf(in[n]);
         PutUnits(y[K - 1], out[n]);
+        if (K > 1 && power <= kRing) {
+            ++lambda;
+            int match = 0;
+            while (match < K - 1 && h0[match + 1] == b0[match] && h1[match + 1] == b1[match])
+                ++match;
+            if (match > 0) {
+                lead = match, period = lambda;
+                power = kRing + 1; // found: no search after this
+            } else if (lambda == power) {
+                for (int j = 0; j < K; ++j)
+                    b0[j] = h0[j + 1], b1[j] = h1[j + 1];
+                power *= 2, lambda = 0;
+            }
+        }
         // The cycle search (TrackCycle's): the live histories against the reference.
         if (n - at < 2) {
             since = -1; // a value from before is in the window
@@ -2117,6 +2147,31 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
     std::int64_t x1 = SignedUnits(r.x1), x2 = SignedUnits(r.x2), y1 = SignedUnits(r.y1),
                  y2 = SignedUnits(r.y2);
     int m = n;
+    if (x1 == 0 && x2 == 0) {
+        // Zero inputs (of either sign): their products are zeros, and a sum with a nonzero term
+        // does not depend on the zeros' signs, so the section is y1, y2 alone; where that pair
+        // comes again (Brent's search: the reference moves on at each power of two), the outputs
+        // repeat with its period, copied for as long as the inputs stay zeros. A nonzero input
+        // goes on below.
+        std::int64_t r1 = y1, r2 = y2;
+        int power = 1, lambda = 0;
+        while (m < count && BitsAt(src[m]).mantissa == 0) {
+            const std::int64_t q1 = UnitProductNear(y1, mt[3], pre[3], post[3], half[3], sg[3]),
+                               q2 = UnitProductNear(y2, mt[4], pre[4], post[4], half[4], sg[4]);
+            if ((q1 | q2) == 0) return m; // a sum of zeros: their signs decide
+            const std::int64_t y = q1 + q2;
+            SetBits(dst[m++], UnitBits(y));
+            y2 = y1, y1 = y;
+            if (y >= bound || y <= -bound) return m;
+            ++lambda;
+            if (y1 == r1 && y2 == r2) {
+                for (; m < count && BitsAt(src[m]).mantissa == 0; ++m)
+                    std::memcpy(&dst[m], &dst[m - lambda], sizeof(long double));
+                return m;
+            }
+            if (lambda == power) r1 = y1, r2 = y2, power *= 2, lambda = 0;
+        }
+    }
     while (m < count) {
         const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
@@ -2325,6 +2380,13 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
     for (int j = 0; j <= K; ++j)
         h0[j] = SignedUnits(h[a + j][0]), h1[j] = SignedUnits(h[a + j][1]);
     unsigned sign0 = h[a][0].IsNegative(), sign1 = h[a][1].IsNegative();
+    // The search for a cycle of the sections' outputs (Brent's: the reference moves on at each
+    // power of two). The inputs are zeros, whose signs change no sum with a nonzero term, so
+    // where the outputs come again the samples repeat with that period.
+    std::int64_t r0[K], r1[K];
+    for (int j = 0; j < K; ++j)
+        r0[j] = h0[j + 1], r1[j] = h1[j + 1];
+    int power = 1, lambda = 0;
     int n = 0;
     for (; n < count; ++n) {
         const TExtendedBits xb = BitsAt(src[n]);
@@ -2357,6 +2419,38 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
             h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
         sign1 = sign0, sign0 = xb.IsNegative();
         SetBits(dst[n], UnitBits(y[K - 1]));
+        ++lambda;
+        bool same = true;
+#pragma GCC unroll 8
+        for (int j = 0; j < K; ++j)
+            same = same & (r0[j] == h0[j + 1]) & (r1[j] == h1[j + 1]);
+        if (same) {
+            // Whole periods of zeros from n + 1 on: their outputs copied, the histories then
+            // as they are now; the rest of the chunk runs on without the search.
+            // (src may be dst: each period's inputs are read before its outputs are stored.)
+            int end = n + 1;
+            while (end + lambda <= count) {
+                unsigned s0 = sign0, s1 = sign1;
+                int j = end;
+                for (; j < end + lambda; ++j) {
+                    const TExtendedBits zero = BitsAt(src[j]);
+                    if (zero.mantissa != 0) break;
+                    s1 = s0, s0 = zero.IsNegative();
+                }
+                if (j < end + lambda) break;
+                for (j = end; j < end + lambda; ++j)
+                    std::memcpy(&dst[j], &dst[j - lambda], sizeof(long double));
+                sign0 = s0, sign1 = s1;
+                end += lambda;
+            }
+            n = end - 1;
+            power = count; // no search after this
+            lambda = 0;
+        } else if (lambda == power) {
+            for (int j = 0; j < K; ++j)
+                r0[j] = h0[j + 1], r1[j] = h1[j + 1];
+            power *= 2, lambda = 0;
+        }
     }
     if (n == 0) return 0;
     // A value from before stays its bits while it is in the window (a zero keeps its sign).

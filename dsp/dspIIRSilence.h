@@ -147,9 +147,12 @@ bool IIRSilentSample(int numTaps, const long double& gainFactor, const long doub
 // its own operands allow for as long as they allow it (the x87 where they are safe, whole units,
 // the zeros' signs, the absorbing sum, a fixed point's output repeated; the general step for a
 // sample where none does); below, the cascade runs in whole units sample by sample, with the search
-// for cycles. Frozen: the sections that carry a cycle (every one of them with a nonzero product
-// every sample) come after sections whose histories are all zeros (their outputs zeros, whose signs
-// are formed from the input's sample by sample).
+// for cycles. Frozen: the sections that carry a cycle (the first of them with a nonzero product
+// every sample, so that the input zeros' signs change nothing behind it; a later one may have
+// none, its zero outputs' signs then part of the cycle) come after sections whose histories are
+// all zeros (their outputs zeros, whose signs are formed from the input's sample by sample).
+// Sections in whole units whose inputs are zeros repeat their outputs once their histories come
+// again, within a chunk or a block, even where the cascade's own cycle is longer.
 constexpr int MaxSilentSections = 8;
 // The longest cycle a cascade's frozen path fills: at 96 kHz the whole-unit cycles of band
 // designs and of high-order lowpass and highpass cascades run to a few hundred samples.

@@ -386,3 +386,31 @@ TEST(FilterSilence, WholeUnitsUpToTheirBoundKeepTheX87sBits) {
     EXPECT_TRUE(SameHistories(r, pr));
     EXPECT_EQ(r.GetSilentSamples(TdspSilentPath::Integer), 1u);
 }
+
+// A section whose products all round to zeros makes a zero whose sign its own operands' signs
+// decide (a Bessel bandpass's second section settles so, its input one unit). Behind a live
+// section it still takes part in a cycle: here a first section at a fixed point of −1 unit, a
+// second whose products of it are −0 and whose outputs alternate −0 and +0, and a third at a
+// fixed point of 1 unit. The cascade freezes, and the zeros' signs stay the plain computation's.
+TEST(FilterSilence, ACascadeWithASectionOfZeroProductsBehindALiveOneFreezes) {
+    std::mt19937 rng(38);
+    TdspIIRFilter f;
+    f.SetSampleRate(48000);
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(6));
+    TdspIIRSections c(f);
+    ASSERT_EQ(c.GetNumSections(), 3);
+    const TdspBiquad sections[3] = {{0.5L, 0.75L, 0.5L, -1.5L, 0.5625L},
+                                    {0.25L, 0.25L, 0.25L, 0.5L, -0.25L},
+                                    {0.5L, 0.75L, 0.5L, -1.5L, 0.5625L}};
+    const long double unit = FromBits({1, 0}),
+                      history[4][2] = {{0.0L, 0.0L}, {-unit, -unit}, {0.0L, -0.0L}, {unit, unit}};
+    for (int i = 0; i < 3; ++i)
+        const_cast<TdspBiquad&>(c.GetSection(i)) = sections[i];
+    PlainCascade pc(c);
+    for (int i = 0; i <= 3; ++i)
+        for (int j = 0; j < 2; ++j)
+            pc.h[i][j] = const_cast<long double*>(c.GetHistory(i))[j] = history[i][j];
+    Silence<float>(c, pc, 3000, 1, false, rng);
+    Silence<float>(c, pc, 3000, 1, true, rng);
+    EXPECT_GT(c.GetSilentSamples(TdspSilentPath::Frozen), 0u);
+}
