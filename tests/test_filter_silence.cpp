@@ -299,15 +299,20 @@ TEST(FilterSilence, IntegerNarrowingGivesTheX87sStores) {
     EXPECT_EQ(differ, 0);
 }
 
+// Three sections (a Butterworth lowpass of order 6) for a test to set by hand.
+TdspIIRSections ThreeSections() {
+    TdspIIRFilter f;
+    f.SetSampleRate(48000);
+    f.SetOrder(static_cast<TdspIIRFilterOrder>(6));
+    return TdspIIRSections(f);
+}
+
 // Coefficients of few significant bits make products of whole units exact halves (ties), which
 // designs seldom do: the whole-unit loops of the sections and of the recursion round them to even
 // as the x87 does.
 TEST(FilterSilence, WholeUnitTiesRoundToEvenAsTheX87Does) {
     std::mt19937 rng(37);
-    TdspIIRFilter f;
-    f.SetSampleRate(48000);
-    f.SetOrder(static_cast<TdspIIRFilterOrder>(6));
-    TdspIIRSections c(f);
+    TdspIIRSections c = ThreeSections();
     ASSERT_EQ(c.GetNumSections(), 3);
     for (int i = 0; i < 3; ++i) { // poles at 0.75, twice; products of 0.5, 0.75, 1.5 and 9/16
         TdspBiquad& s = const_cast<TdspBiquad&>(c.GetSection(i));
@@ -394,10 +399,7 @@ TEST(FilterSilence, WholeUnitsUpToTheirBoundKeepTheX87sBits) {
 // fixed point of 1 unit. The cascade freezes, and the zeros' signs stay the plain computation's.
 TEST(FilterSilence, ACascadeWithASectionOfZeroProductsBehindALiveOneFreezes) {
     std::mt19937 rng(38);
-    TdspIIRFilter f;
-    f.SetSampleRate(48000);
-    f.SetOrder(static_cast<TdspIIRFilterOrder>(6));
-    TdspIIRSections c(f);
+    TdspIIRSections c = ThreeSections();
     ASSERT_EQ(c.GetNumSections(), 3);
     const TdspBiquad sections[3] = {{0.5L, 0.75L, 0.5L, -1.5L, 0.5625L},
                                     {0.25L, 0.25L, 0.25L, 0.5L, -0.25L},
