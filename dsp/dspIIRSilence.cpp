@@ -3577,6 +3577,14 @@ __attribute__((always_inline)) inline bool StepUnits(const CascadeCoefficients& 
 #endif
 }
 
+// A history value's bits, read from memory.
+inline void HistoryBits(const long double& v, std::uint64_t& m, unsigned& e) {
+    std::uint16_t se;
+    std::memcpy(&m, &v, 8);
+    std::memcpy(&se, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
+    e = se;
+}
+
 // An x87 result's bits for ProcessSample's step.
 inline void SplitBits(long double v, std::uint64_t& m, unsigned& e) {
     const TExtendedBits b = ToBits(v);
@@ -3707,11 +3715,8 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
     bool finite = true;
     for (int j = 0; j <= K; ++j)
         for (int t = 0; t < 2; ++t) {
-            std::uint16_t se;
-            std::memcpy(&m[j][t], &hist[j][t], 8);
-            std::memcpy(&se, reinterpret_cast<const unsigned char*>(&hist[j][t]) + 8, 2);
-            e[j][t] = se;
-            finite = finite && (se & 0x7FFFu) != 0x7FFFu;
+            HistoryBits(hist[j][t], m[j][t], e[j][t]);
+            finite = finite && (e[j][t] & 0x7FFFu) != 0x7FFFu;
         }
     if (!finite) return 0;
     if (d > 0) s.since = -1; // the cycle search is for the whole cascade
@@ -3891,20 +3896,11 @@ int SilentStep(int k, const CascadeCoefficients& c, int d, long double (*hist)[2
 // below 2^31 units.
 inline bool PrefixUnits(const long double& v, std::uint32_t& u) {
     std::uint64_t m;
-    std::uint16_t se;
-    std::memcpy(&m, &v, 8);
-    std::memcpy(&se, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
+    unsigned se;
+    HistoryBits(v, m, se);
     u = static_cast<std::uint32_t>(m) |
         (static_cast<std::uint32_t>((se >> 15) & (m != 0 ? 1u : 0u)) << 31);
     return (se & 0x7FFFu) == 0 && (m >> 31) == 0;
-}
-
-// A history value's bits, read from memory.
-inline void HistoryBits(const long double& v, std::uint64_t& m, unsigned& e) {
-    std::uint16_t se;
-    std::memcpy(&m, &v, 8);
-    std::memcpy(&se, reinterpret_cast<const unsigned char*>(&v) + 8, 2);
-    e = se;
 }
 
 inline TExtendedBits FromPrefixUnits(std::uint32_t u) {
