@@ -124,6 +124,36 @@ bool NearForm(int n, const TdspSilentState& s, std::int64_t* m, std::int64_t* ha
 std::int64_t UnitsMost(int n, const TdspSilentState& s);
 #endif
 
+#if defined(__SIZEOF_INT128__)
+// The scaled loop's bounds on |v| for each feedback tap d = m·2^-shift in units' terms (see
+// ScaledRun): below scaledLow the product lies below 2^63 − 1/2 units, from scaledHigh on at or
+// above 2^63; 2^63 where no value below 2^63 gets there. A coefficient whose products UnitProduct
+// takes as zeros (shift 127 or more) has them below half a unit only for |v| < 2^62.
+void ScaledBounds(int n, const long double* yCoeffs, TdspSilentState& s) {
+    __extension__ typedef unsigned __int128 Wide;
+    const std::uint64_t top = std::uint64_t{1} << 63;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits d = ToBits(yCoeffs[k]);
+        const int shift = 16446 - d.Exponent();
+        std::uint64_t low = top, high = top;
+        if (d.mantissa != 0 && shift < 1) {
+            low = high = 0; // every product of a nonzero value at least 2^63 units
+        } else if (d.mantissa != 0 && shift >= 127) {
+            low = top >> 1;
+        } else if (d.mantissa != 0 && shift >= 1 && shift <= 64) {
+            const Wide m = d.mantissa, edge = static_cast<Wide>(1) << (63 + shift);
+            const Wide h = (edge + m - 1) / m,
+                       l = (edge - (static_cast<Wide>(1) << (shift - 1)) + m - 1) / m;
+            high = h < top ? static_cast<std::uint64_t>(h) : top;
+            low = l < top ? static_cast<std::uint64_t>(l) : top;
+        }
+        s.scaledLow[k] = low, s.scaledHigh[k] = high;
+    }
+}
+#else
+void ScaledBounds(int, const long double*, TdspSilentState&) {}
+#endif
+
 // The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
 // v·mantissa·2^-shift in those units. Its bound keeps every product below 2^58 units and so
 // every sum of at most 16 below 2^62: exact in 64 bits, a subnormal of exponent field 0.
@@ -146,6 +176,7 @@ void PrepareUnits(int n, const long double* yCoeffs, TdspSilentState& s) {
 #if defined(__SIZEOF_INT128__)
     s.unitsMost = s.unitsBits > 0 ? UnitsMost(n, s) : 0;
     s.unitsNear = s.unitsBits > 0 && NearForm(n, s, nullptr, nullptr, nullptr);
+    ScaledBounds(n, yCoeffs, s);
 #else
     s.unitsMost = 0;
     s.unitsNear = false; // no whole-unit loop without 128-bit products
@@ -377,7 +408,7 @@ void Freeze(TdspSilentState& s) {
 __extension__ typedef unsigned __int128 UWide;
 
 // round(d·v) in whole units, to nearest even, as the x87 rounds a subnormal product: v signed,
-// |v| < 2^62; d = m·2^-shift in units' terms, negative where sign is −1. Branch-free.
+// |v| < 2^63; d = m·2^-shift in units' terms, negative where sign is −1. Branch-free.
 inline std::int64_t UnitProduct(std::int64_t v, std::uint64_t m, unsigned shift,
                                 std::int64_t sign) {
     const std::int64_t sv = v >> 63;
@@ -893,11 +924,228 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     }
     return i;
 }
+
+// A tap's product in ScaledRun's form: |v|·2^pre times m rounded at bit 64 + post of the 128-bit
+// product (the coefficient's shift is 64 + post − pre). A shift of at most 64 (|d| ≥ 1/2) takes
+// pre = 64 − shift, post 0: |v| lies below scaledLow ≤ 2^shift, so |v|·2^pre < 2^64. A larger one
+// takes pre 0.
+void ScaledForm(const TdspSilentState& s, int k, std::uint64_t& m, unsigned& pre, unsigned& post,
+                std::int64_t& sign) {
+    const unsigned shift = s.unitsShift[k];
+    m = s.unitsMantissa[k], sign = s.unitsSign[k];
+    pre = shift <= 64 ? 64 - shift : 0;
+    post = shift <= 64 ? 0 : shift - 64;
+}
+
+// round(d·v) in whole units, to nearest even, in ScaledForm's terms, from |v| and v's sign as a
+// mask sv: UnitProductAt64's rounding, or at post 0 the upper half plus the lower half's top bit
+// (half up), an exact tie (the lower half 2^63, rare) made even.
+__attribute__((always_inline)) inline std::int64_t ScaledProduct(std::uint64_t magnitude,
+                                                                 std::int64_t sv, std::uint64_t m,
+                                                                 unsigned pre, unsigned post,
+                                                                 std::int64_t sign) {
+    const std::uint64_t a = magnitude << pre;
+    std::uint64_t hi, lo;
+#if defined(__x86_64__) && defined(__GNUC__)
+    // The two halves in registers (the compiler kept a 128-bit product in memory here).
+    __asm__("mulq %3" : "=a"(lo), "=d"(hi) : "a"(a), "rm"(m) : "cc");
+#else
+    const UWide p = static_cast<UWide>(a) * m;
+    hi = static_cast<std::uint64_t>(p >> 64), lo = static_cast<std::uint64_t>(p);
+#endif
+    std::uint64_t q;
+    if (post == 0) {
+        q = hi + (lo >> 63);
+        if (__builtin_expect(lo == std::uint64_t{1} << 63, 0)) q = hi + (hi & 1);
+    } else {
+        const std::uint64_t up = static_cast<std::uint64_t>(lo != 0) | ((hi >> post) & 1);
+        q = (hi + (std::uint64_t{1} << (post - 1)) - 1 + up) >> post;
+    }
+    return WithSigns(q, sv, sign);
+}
+
+// An integer from memory onto the x87 (fild from where it lies: the compiler's conversion of a
+// value it had loaded stored it again first).
+inline long double LoadWhole(const std::int64_t& v) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    long double r;
+    __asm__("fildll %1" : "=t"(r) : "m"(v));
+    return r;
+#else
+    return static_cast<long double>(v);
+#endif
+}
+
+// A whole number of units below 2^63 held by the x87, as an integer (the conversion rounds as the
+// control word says, to nearest: exact here, with no change of the control word).
+inline std::int64_t WholeOf(long double v) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    std::int64_t r;
+    __asm__("fistpll %0" : "=m"(r) : "t"(v) : "st");
+    return r;
+#else
+    return static_cast<std::int64_t>(v);
+#endif
+}
+
+// The recursion in units of 2^-16445 above the whole-unit loops' bounds, while the input histories
+// are zeros and every output lies below 2^63 units (a subnormal): a design whose feedback
+// coefficients reach 2^11 (a Bessel bandstop of order 7 at 96 kHz) settles into outputs that
+// wander at 2^51–2^53 units, where its products reach 2^65 and its partial sums round, and each
+// sample ran the general step (MulBits and AddBits) at about 14 times the filter on noise.
+//
+// The values in units are integers the x87 holds exactly as normal numbers, and the x87 computes
+// on them as it does on the subnormals they stand for wherever the true result is normal: a
+// product of at least 2^63 units is rounded to 64 bits in either scale, and so is a sum, while a
+// sum below 2^63 units is a sum of whole units, exact in either. Only a product below 2^63 units
+// differs (the x87 rounds it to a whole unit): those come from the integers, exactly
+// (UnitProduct), below scaledLow; from scaledHigh on the x87 multiplies the value by the
+// coefficient itself; in between (a product within half a unit below 2^63 rounds to 2^63 units,
+// at most one value for a coefficient of at least 1) the loop leaves. So each sum is formed on the
+// x87 in the order that defines it, from operands and results that are normal or zero: no slow
+// path, no flag. A zero output (whose sign the zeros decide) or one of 2^63 units or more ends
+// the loop, and so do N + 1 outputs in a row within unitsMost, where the whole-unit loop is
+// faster. Outputs go to outs as units; the cycle search is UnitsRun's. Returns the samples run.
+template <int N>
+int ScaledRun(TdspSilentState& s, const long double* yCoeffs, std::int64_t* y, std::int64_t* outs,
+              int count, int& sinceInOut, std::int64_t* ref, int& blockedInOut) {
+    int since = sinceInOut, blocked = blockedInOut; // in registers, not through references
+    constexpr unsigned kRing = 32;
+    static_assert(N + 1 <= static_cast<int>(kRing), "the window fits the ring");
+    std::int64_t ring[2 * kRing];
+    for (int k = 0; k <= N; ++k)
+        ring[k] = ring[k + kRing] = y[k];
+    const std::int64_t most = s.unitsBits > 0 ? s.unitsMost : -1;
+    const std::uint64_t* low = s.scaledLow;
+    const std::uint64_t* high = s.scaledHigh;
+    std::uint64_t m[N];
+    unsigned pre[N], post[N];
+    std::int64_t sg[N];
+    for (int k = 0; k < N; ++k)
+        ScaledForm(s, k, m[k], pre[k], post[k], sg[k]);
+    int calm = 0, j = 0;
+    unsigned t = 0;
+    for (; j < count; ++j) {
+        const std::int64_t* w = ring + (t & (kRing - 1));
+        long double acc = 0.0L;
+        bool between = false;
+#pragma GCC unroll 16
+        for (int k = 0; k < N; ++k) {
+            const std::int64_t v = w[k + 1], sv = v >> 63;
+            const std::uint64_t a = static_cast<std::uint64_t>((v ^ sv) - sv);
+            if (a >= high[k])
+                acc += LoadWhole(w[k + 1]) * yCoeffs[k];
+            else if (a < low[k])
+                acc += static_cast<long double>(ScaledProduct(a, sv, m[k], pre[k], post[k], sg[k]));
+            else
+                between = true;
+        }
+        if (between || !(std::fabs(acc) < 0x1p63L) || acc == 0) break;
+        const std::int64_t r = WholeOf(acc);
+        const unsigned at = (t + N + 1) & (kRing - 1);
+        ring[at] = ring[at + kRing] = r;
+        ++t;
+        outs[j] = r;
+        blocked -= blocked > 0 ? 1 : 0;
+        if (blocked > 0) {
+            since = -1;
+        } else if (CycleClosed<N>(
+                       since, ref, [&] { return ring + (t & (kRing - 1)); }, r,
+                       [&](int q) { s.recent[q] = UnitBits(r); })) {
+            s.since = since;
+            Freeze(s);
+            since = -1;
+            ++j;
+            break;
+        }
+        calm = (r <= most && r >= -most) ? calm + 1 : 0;
+        if (calm > N) {
+            ++j;
+            break;
+        }
+    }
+    const std::int64_t* v = ring + (t & (kRing - 1));
+    for (int k = 0; k <= N; ++k)
+        y[k] = v[k];
+    sinceInOut = since, blockedInOut = blocked;
+    return j;
+}
+
+using ScaledRoutine = int (*)(TdspSilentState&, const long double*, std::int64_t*, std::int64_t*,
+                              int, int&, std::int64_t*, int&);
+
+template <int... K> ScaledRoutine SelectScaled(int n, std::integer_sequence<int, K...>) {
+    constexpr ScaledRoutine table[] = {&ScaledRun<K + 1>...};
+    return table[n - 1];
+}
+
+// Runs ScaledRun from sample i where the histories allow it (input histories zeros, output
+// histories below 2^63 units), keeping h and y in step as RunUnits does; returns the sample it
+// stopped at (i where it did not run).
+template <typename T>
+int RunScaled(int n, TExtendedBits* h, TExtendedBits* y, const long double* yCoeffs, const T* in,
+              T* out, int i, int count, unsigned gSign, TdspSilentState& s) {
+    std::int64_t w[MaxSilentTaps + 1], ref[MaxSilentTaps] = {};
+    int blocked = 0;
+    for (int k = 0; k <= n; ++k) {
+        if (!h[k].IsZero()) return i;
+        const TExtendedBits b = y[k];
+        if (b.Exponent() != 0) return i;
+        w[k] = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                              : static_cast<std::int64_t>(b.mantissa);
+        if (b.mantissa == 0) blocked = k + 1; // a zero's sign: kept as bits below
+    }
+    int since = s.since;
+    if (since >= 0)
+        for (int k = 0; k < n; ++k) {
+            const TExtendedBits r = s.reference[k];
+            if (r.mantissa == 0 || r.Exponent() != 0) since = -1;
+            ref[k] = r.IsNegative() ? -static_cast<std::int64_t>(r.mantissa)
+                                    : static_cast<std::int64_t>(r.mantissa);
+        }
+    const ScaledRoutine run = SelectScaled(n, std::make_integer_sequence<int, MaxSilentTaps>{});
+    constexpr int kPart = 256;
+    std::int64_t outs[kPart];
+    std::uint32_t signs = 0; // the inputs' sign bits, newest in bit 0
+    const int from = i;
+    while (i < count) {
+        const int part = count - i < kPart ? count - i : kPart;
+        const int ran = run(s, yCoeffs, w, outs, part, since, ref, blocked);
+        for (int j = 0; j < ran; ++j) { // each input's sign read before its output (in place)
+            signs = (signs << 1) | SignOf(in[i + j]);
+            PutUnits(outs[j], out[i + j]);
+        }
+        i += ran;
+        if (ran < part || s.frozen) break;
+    }
+    const int ran = i - from;
+    if (!s.frozen) {
+        s.since = since;
+        if (since >= 0)
+            for (int k = 0; k < n; ++k)
+                s.reference[k] = UnitBits(ref[k]);
+    }
+    if (ran == 0) return i;
+    const int kept = ran > n + 1 ? 0 : n + 1 - ran;
+    for (int k = 0; k < kept; ++k)
+        h[k] = h[k + ran], y[k] = y[k + ran];
+    for (int k = kept; k <= n; ++k) {
+        y[k] = UnitBits(w[k]);
+        const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
+        h[k] = {0, static_cast<std::uint16_t>(sign << 15)};
+    }
+    return i;
+}
 #else
 template <typename T>
 int RunUnits(int, TExtendedBits*, TExtendedBits*, const T*, T*, int i, int, unsigned,
              TdspSilentState&, std::uint64_t*, int&) {
     return i; // no 128-bit products: the general step carries these samples, with the same bits
+}
+template <typename T>
+int RunScaled(int, TExtendedBits*, TExtendedBits*, const long double*, const T*, T*, int i, int,
+              unsigned, TdspSilentState&) {
+    return i;
 }
 #endif
 
@@ -924,8 +1172,12 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
     int wideState = 0;
     int i = at;
     for (; i < count;) {
+        const int was = i;
         i = RunUnits(n, h, y, in, out, i, count, gSign, s, limits, wideState);
         if (i == count || s.frozen) break;
+        i = RunScaled(n, h, y, yCoeffs, in, out, i, count, gSign, s);
+        if (i == count || s.frozen) break;
+        if (i != was) continue; // back to the whole-unit loop first (it leaves where it cannot run)
         for (int k = 0; k < n; ++k)
             h[k] = h[k + 1], y[k] = y[k + 1];
         const TExtendedBits t = MulBits(ToBits(static_cast<long double>(in[i])), gb);
@@ -3447,6 +3699,45 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
 #endif
 }
 
+// ProcessSample's step above the whole-unit bounds (ScaledRun's, one sample, on the histories in
+// place): false, nothing touched, where it does not apply.
+bool ScaledSample(int n, const long double& g, const long double* yCoeffs, long double* xv,
+                  long double* yv, bool negative, long double& y, TdspSilentState& s) {
+#if defined(__SIZEOF_INT128__)
+    if ((ControlWord() & 0x0F00u) != 0x0300u) return false;
+    for (int k = 1; k <= n; ++k)
+        if (!IsZeroBits(xv[k])) return false;
+    long double acc = 0.0L;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits b = ToBits(yv[k + 1]);
+        if (b.Exponent() != 0) return false;
+        const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                                              : static_cast<std::int64_t>(b.mantissa);
+        if (b.mantissa >= s.scaledHigh[k])
+            acc += static_cast<long double>(v) * yCoeffs[k];
+        else if (b.mantissa < s.scaledLow[k])
+            acc += static_cast<long double>(
+                UnitProduct(v, s.unitsMantissa[k], s.unitsShift[k], s.unitsSign[k]));
+        else
+            return false;
+    }
+    if (!(std::fabs(acc) < 0x1p63L) || acc == 0) return false;
+    const std::int64_t r = WholeOf(acc);
+    std::memmove(&xv[0], &xv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    std::memmove(&yv[0], &yv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    SetBits(xv[n], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});
+    SetBits(yv[n], UnitBits(r));
+    SetBitsForLoad(y, UnitBits(r));
+    s.frozen = false;
+    s.since = -1;
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+#else
+    (void)n, (void)g, (void)yCoeffs, (void)xv, (void)yv, (void)negative, (void)y, (void)s;
+    return false;
+#endif
+}
+
 // ProcessSample's integer step for a cascade: one sample of RunSectionsIntegers on the histories
 // in place, without the block call's dispatch around it (the caller has found the histories
 // unsafe and nothing frozen). False, nothing touched, where the x87 does not round as the
@@ -3843,7 +4134,9 @@ bool IIRSilentSample(int numTaps, const long double& g, const long double* xCoef
             ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
             return false;
         }
-        if (UnitsSample(numTaps, g, xv, yv, negative, y, s)) return true;
+        if (UnitsSample(numTaps, g, xv, yv, negative, y, s) ||
+            ScaledSample(numTaps, g, yCoeffs, xv, yv, negative, y, s))
+            return true;
     }
     long double x;
     SetBits(x, {0, static_cast<std::uint16_t>(negative ? 0x8000u : 0u)});

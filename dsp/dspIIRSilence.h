@@ -58,6 +58,10 @@ struct TdspSilentState {
     // Wide loop: every product then below 2^64 units and the sum of their magnitudes below 2^63,
     // so that every partial sum in any order is exact (at least 2^unitsBits − 1).
     std::int64_t unitsMost = 0;
+    // The loop above those bounds, on the x87 in units (ScaledRun): for each feedback tap, values
+    // below scaledLow units have products below 2^63 − 1/2 units (rounded to whole units by
+    // integer means), values from scaledHigh on products of 2^63 units or more (the x87's).
+    std::uint64_t scaledLow[MaxSilentTaps], scaledHigh[MaxSilentTaps];
     // The search for a cycle in the integer recursion: the output window `since` samples ago (−1:
     // none) and the outputs after it; valid while the histories are the ones the search left.
     int since = -1;

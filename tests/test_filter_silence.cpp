@@ -416,3 +416,43 @@ TEST(FilterSilence, ACascadeWithASectionOfZeroProductsBehindALiveOneFreezes) {
     Silence<float>(c, pc, 3000, 1, true, rng);
     EXPECT_GT(c.GetSilentSamples(TdspSilentPath::Frozen), 0u);
 }
+
+// Above the whole-unit loops' bounds the recursion runs on the x87 in units, its products below
+// 2^63 units rounded to whole units by integers: a Bessel bandstop of order 7 at 96 kHz (feedback
+// coefficients up to 2^11.5) from histories of 2^50 to 2^55 units, whose products fall on both
+// sides of 2^63 units; then two taps of −1.5 and 3/8 from histories of 2^59 to 2^62 units, whose
+// products of odd values, and of values of 4 modulo 8, are exact halves (ties). Block calls and
+// ProcessSample.
+TEST(FilterSilence, ProductsOnBothSidesOfTheNormalRangeKeepTheX87sBits) {
+    std::mt19937 rng(39);
+    for (const bool perSample : {false, true}) {
+        SCOPED_TRACE(perSample ? "ProcessSample" : "blocks");
+        Probe r;
+        r.SetSampleRate(96000);
+        r.SetKind(fkBessel);
+        r.SetResponse(ftBandstop);
+        r.SetOrder(static_cast<TdspIIRFilterOrder>(7));
+        r.SetFrequency(1, 700);
+        r.SetFrequency(2, 2500);
+        ASSERT_EQ(r.GetNumTaps(), 14);
+        for (int k = 0; k <= 14; ++k)
+            r.Y()[k] = FromBits({(std::uint64_t{1} << (50 + rng() % 5)) | rng(),
+                                 static_cast<std::uint16_t>(rng() & 1 ? 0x8000u : 0u)});
+        Plain pr(r);
+        Silence<float>(r, pr, 20000, 1, perSample, rng);
+        if (HasFatalFailure()) return;
+    }
+    std::mt19937_64 wide(39);
+    for (int trial = 0; trial < 400; ++trial) {
+        Probe r;
+        r.SetSampleRate(48000);
+        r.SetOrder(static_cast<TdspIIRFilterOrder>(2));
+        r.D()[0] = 0.375L, r.D()[1] = -1.5L;
+        for (int k = 0; k <= 2; ++k)
+            r.Y()[k] = FromBits({(std::uint64_t{1} << (59 + wide() % 3)) | (wide() >> 5),
+                                 static_cast<std::uint16_t>(wide() & 1 ? 0x8000u : 0u)});
+        Plain pr(r);
+        Silence<float>(r, pr, 16, 1, trial % 2 != 0, rng);
+        if (HasFatalFailure()) return;
+    }
+}
