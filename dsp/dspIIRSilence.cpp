@@ -1136,6 +1136,65 @@ int RunScaled(int n, TExtendedBits* h, TExtendedBits* y, const long double* yCoe
     }
     return i;
 }
+
+// A value as ScaledRun holds it: in units of 2^-16445 on the x87, a normal number or zero (an
+// exponent field e ≥ 1 stands for mantissa·2^(e − 1) units).
+inline long double ScaledOf(TExtendedBits b) {
+    const int e = b.Exponent();
+    if (e == 0) {
+        const std::int64_t v = static_cast<std::int64_t>(b.mantissa); // below 2^63
+        return static_cast<long double>(b.IsNegative() ? -v : v);
+    }
+    return LoadBits(
+        {b.mantissa, static_cast<std::uint16_t>((b.signExponent & 0x8000u) | (e + 16445))});
+}
+
+// The bits of the value a nonzero sum in units stands for (below 2^63 units a subnormal).
+inline TExtendedBits BitsOfScaled(long double acc) {
+    if (std::fabs(acc) < 0x1p63L) return UnitBits(WholeOf(acc));
+    const TExtendedBits a = ToBits(acc);
+    return {a.mantissa,
+            static_cast<std::uint16_t>((a.signExponent & 0x8000u) | (a.Exponent() - 16445))};
+}
+
+// One step of the recursion as ScaledRun computes it, for output histories y[0..n) of any exponent
+// field up to 64 (the descent from the usual loop's bound into whole units, where every sample
+// ran MulBits and AddBits): each product of at least 2^63 units from the x87, each below 2^63 − 1
+// units rounded to a whole unit by integers from the value's significand, the few between by
+// MulBits; the sum on the x87 in order. The input histories are zeros. False, acc untouched,
+// where the sum is a zero (its sign the zeros' to decide) or a value lies outside that range.
+bool ScaledStep(int n, const TExtendedBits* y, const long double* yCoeffs, const TExtendedBits* d,
+                TExtendedBits& out) {
+    long double acc = 0.0L;
+    for (int k = 0; k < n; ++k) {
+        const TExtendedBits b = y[k];
+        if (b.mantissa == 0 || d[k].mantissa == 0) continue; // a zero adds nothing to a nonzero sum
+        const int e = b.Exponent();
+        if (e > 64) return false;
+        const long double p = ScaledOf(b) * yCoeffs[k];
+        const long double a = std::fabs(p);
+        if (a >= 0x1p63L) {
+            acc += p;
+        } else if (a <= 0x1p63L - 1) {
+            // |p| ≤ 2^63 − 1: the exact product lies below 2^63 − 1/2 units, the significands'
+            // product below 2^(63 + s).
+            const int s = 16446 - d[k].Exponent() - (e == 0 ? 0 : e - 1);
+            if (s < 1 || s > 127) return false;
+            const UWide prod = static_cast<UWide>(b.mantissa) * d[k].mantissa;
+            std::uint64_t q = static_cast<std::uint64_t>(prod >> s);
+            const UWide rest = prod & ((static_cast<UWide>(1) << s) - 1),
+                        half = static_cast<UWide>(1) << (s - 1);
+            q += rest > half || (rest == half && (q & 1)) ? 1 : 0;
+            const std::int64_t v = static_cast<std::int64_t>(q);
+            acc += static_cast<long double>(b.IsNegative() != d[k].IsNegative() ? -v : v);
+        } else {
+            acc += ScaledOf(MulBits(b, d[k]));
+        }
+    }
+    if (acc == 0) return false;
+    out = BitsOfScaled(acc);
+    return true;
+}
 #else
 template <typename T>
 int RunUnits(int, TExtendedBits*, TExtendedBits*, const T*, T*, int i, int, unsigned,
@@ -1146,6 +1205,10 @@ template <typename T>
 int RunScaled(int, TExtendedBits*, TExtendedBits*, const long double*, const T*, T*, int i, int,
               unsigned, TdspSilentState&) {
     return i;
+}
+bool ScaledStep(int, const TExtendedBits*, const long double*, const TExtendedBits*,
+                TExtendedBits&) {
+    return false;
 }
 #endif
 
@@ -1187,7 +1250,7 @@ int RunIntegers(int n, long double g, const long double* xCoeffs, const long dou
             zeros = zeros && h[k].IsZero();
         TExtendedBits acc = t;
         bool live = true;
-        if (!zeros || !UnitsStep(n, y, units, acc)) {
+        if (!zeros || !(UnitsStep(n, y, units, acc) || ScaledStep(n, y, yCoeffs, d, acc))) {
             live = false;
             for (int k = 0; k < n; ++k) {
                 acc = AddBits(acc, MulBits(h[k], c[k]));
