@@ -1429,38 +1429,43 @@ void RunSilentNarrowed(long double* y, T* out, long& n, const SplitTap* taps, lo
     VURNEL_SP_NEXT(OFF, OOFF, LOADY, EXIT, "15283", "fstpl " OOFF "(%[out])\n\t",                  \
                    "fmull %[scale]\n\tfmull %[scale]\n\t", "fistpll " OOFF "(%[out])\n\t", "48",   \
                    "q")
-#define VURNEL_SP_LOOP(NEXT, OSTEP)                                                                \
-    ".p2align 6\n\t1:\n\t"                                                                         \
+// Tap 0 makes A and B from their first products, leaving [Y1, B, A].
+#define VURNEL_SP_FIRST                                                                            \
     "fldt -%c[taps]*16(%[y])\n\t"                                                                  \
     ".set vurnel_k, 0\n\t" VURNEL_RC_D "fmul %%st, %%st(1)\n\t"                                    \
     "fldt (1-%c[taps])*16(%[y])\n\t"                                                               \
-    "fmul %%st, %%st(1)\n\t"                                                                       \
-    ".set vurnel_k, 1\n\t"                                                                         \
+    "fmul %%st, %%st(1)\n\t"
+// The last tap: A += Yc·d makes y(n), stored and checked (leaving to 4 with [d, B, A]); then
+// B += y(n)·d makes y(n + 1), stored, popped with y(n) and checked (leaving to 5).
+#define VURNEL_SP_LAST(NEXT, OSTEP)                                                                \
+    VURNEL_RC_D "fmul %%st, %%st(1)\n\t"                                                           \
+                "fxch %%st(1)\n\t"                                                                 \
+                "faddp %%st, %%st(3)\n\t"                                                          \
+                "fld %%st(2)\n\t"                                                                  \
+                "fstpt (%[y])\n\t" NEXT("0", "0", "fld %%st(2)\n\t",                               \
+                                        "4f") "fmul %%st(2), %%st\n\t"                             \
+                                              "faddp %%st, %%st(1)\n\t"                            \
+                                              "fstpt 16(%[y])\n\t"                                 \
+                                              "fstp %%st(0)\n\t" NEXT("16", OSTEP,                 \
+                                                                      "fldt 16(%[y])\n\t", "5f")
+#define VURNEL_SP_LOOP(NEXT, OSTEP)                                                                \
+    ".p2align 6\n\t1:\n\t" VURNEL_SP_FIRST ".set vurnel_k, 1\n\t"                                  \
     ".rept %c[taps] - 2\n\t" VURNEL_SP_TAP ".set vurnel_k, vurnel_k+1\n\t"                         \
-    ".endr\n\t" VURNEL_RC_D "fmul %%st, %%st(1)\n\t"                                               \
-    "fxch %%st(1)\n\t"                                                                             \
-    "faddp %%st, %%st(3)\n\t"                                                                      \
-    "fld %%st(2)\n\t"                                                                              \
-    "fstpt (%[y])\n\t" NEXT("0", "0", "fld %%st(2)\n\t",                                           \
-                            "4f") "fmul %%st(2), %%st\n\t"                                         \
-                                  "faddp %%st, %%st(1)\n\t"                                        \
-                                  "fstpt 16(%[y])\n\t"                                             \
-                                  "fstp %%st(0)\n\t" NEXT("16", OSTEP, "fldt 16(%[y])\n\t",        \
-                                                          "5f") "add $32, %[y]\n\t"                \
-                                                                "add $2*" OSTEP ", %[out]\n\t"     \
-                                                                "dec %[n]\n\t"                     \
-                                                                "jnz 1b\n\t"                       \
-                                                                "xor %k[left], %k[left]\n\t"       \
-                                                                "jmp 9f\n\t"                       \
-                                                                "4:\n\t"                           \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "fstp %%st(0)\n\t"                 \
-                                                                "mov $1, %k[left]\n\t"             \
-                                                                "jmp 9f\n\t"                       \
-                                                                "5:\n\t"                           \
-                                                                "mov $2, %k[left]\n\t"             \
-                                                                "9:\n\t"
+    ".endr\n\t" VURNEL_SP_LAST(NEXT, OSTEP) "add $32, %[y]\n\t"                                    \
+                                            "add $2*" OSTEP ", %[out]\n\t"                         \
+                                            "dec %[n]\n\t"                                         \
+                                            "jnz 1b\n\t"                                           \
+                                            "xor %k[left], %k[left]\n\t"                           \
+                                            "jmp 9f\n\t"                                           \
+                                            "4:\n\t"                                               \
+                                            "fstp %%st(0)\n\t"                                     \
+                                            "fstp %%st(0)\n\t"                                     \
+                                            "fstp %%st(0)\n\t"                                     \
+                                            "mov $1, %k[left]\n\t"                                 \
+                                            "jmp 9f\n\t"                                           \
+                                            "5:\n\t"                                               \
+                                            "mov $2, %k[left]\n\t"                                 \
+                                            "9:\n\t"
 
 // The silent loop's tap counts that run in pairs (see above).
 constexpr int kSilentPairsFrom = 5;
@@ -1502,6 +1507,8 @@ bool RunSilentPairs(long double* y, T* out, long& n, const SplitTap* taps, unsig
 }
 
 #undef VURNEL_SP_LOOP
+#undef VURNEL_SP_LAST
+#undef VURNEL_SP_FIRST
 #undef VURNEL_SP_NEXT_DOUBLE
 #undef VURNEL_SP_NEXT_FLOAT
 #undef VURNEL_SP_NEXT
