@@ -456,3 +456,83 @@ TEST(FilterSilence, ProductsOnBothSidesOfTheNormalRangeKeepTheX87sBits) {
         if (HasFatalFailure()) return;
     }
 }
+
+// The usual silent loop on float and double buffers (two samples at a time from five taps; the
+// checked loop where there is none) leaves right after the first output that is a zero or not
+// above the bound it is given, whichever sample of a pair that is, with the plain computation's
+// outputs and histories up to there and no flag: band designs of 4 to 16 taps after sound,
+// their outputs moved far below float's and double's ranges, inputs silent, the bound the
+// exponent field of an output further on.
+TEST(FilterSilence, TheUsualLoopLeavesAfterTheFirstOutputNotAboveTheBound) {
+    std::mt19937 rng(39);
+    int leftAfter[2] = {}; // exits at an even and at an odd sample of the block
+    const auto run = [&](auto zero, int order) {
+        using T = decltype(zero);
+        constexpr int kCount = 4000;
+        Probe f;
+        f.SetSampleRate(48000);
+        f.SetResponse(ftBandpass);
+        f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
+        f.SetFrequency(1, 700);
+        f.SetFrequency(2, 2500);
+        const int n = f.GetNumTaps();
+        std::vector<T> in(kCount), out(kCount), expected(kCount);
+        for (T& v : in)
+            v = std::uniform_real_distribution<float>(-1, 1)(rng);
+        f.ProcessBlock(in.data(), out.data(), kCount);
+        f.Lower(BinaryExponent(f.GetYV()[n]) + 2000);
+        for (int i = 0; i <= n; ++i)
+            f.X()[i] = 0;
+        unsigned lowest = 0x7fff; // the histories' smallest exponent field
+        for (int i = 1; i <= n; ++i)
+            lowest = std::min(lowest, ToBits(f.GetYV()[i]).signExponent & 0x7fffu);
+        for (int trial = 0; trial < 6; ++trial) {
+            Plain plain(f), start(f);
+            std::vector<unsigned> field(kCount);
+            for (int i = 0; i < kCount; ++i) {
+                in[i] = rng() & 1 ? -T(0) : T(0);
+                const long double y = plain.Step(in[i]);
+                expected[i] = static_cast<T>(y);
+                field[i] = ToBits(y).signExponent & 0x7fffu;
+            }
+            // The bound: the field of an output below every history's, from a random sample on.
+            int at = static_cast<int>(rng() % 2000);
+            while (at < kCount && field[at] >= lowest)
+                ++at;
+            ASSERT_LT(at, kCount);
+            const unsigned limit = field[at];
+            int leaves = 0;
+            while (field[leaves] - 1u >= limit)
+                ++leaves;
+            plain = start;
+            for (int i = 0; i <= leaves; ++i)
+                plain.Step(in[i]);
+            SCOPED_TRACE(testing::Message() << n << " taps, " << sizeof(T) << "-byte buffers");
+            ClearFlags();
+            int ran = IIRFilterNarrowedBlock(n, start.g, start.c, start.d, start.xv, start.yv,
+                                             in.data(), out.data(), kCount, limit);
+            std::vector<long double> ys(kCount);
+            const bool checked = ran < 0; // no such loop here: the checked block, narrowed after
+            if (checked)
+                ran = IIRFilterCheckedBlock(n, start.g, start.c, start.d, start.xv, start.yv,
+                                            in.data(), ys.data(), kCount, limit);
+            ASSERT_EQ(SlowFlags(), 0u);
+            for (int i = 0; checked && i < ran; ++i)
+                out[i] = static_cast<T>(ys[i]);
+            ASSERT_EQ(ran, leaves + 1);
+            for (int i = 0; i < ran; ++i)
+                ASSERT_TRUE(SameBits(out[i], expected[i])) << "output " << i;
+            for (int i = 0; i <= n; ++i)
+                ASSERT_TRUE(SameBits(start.xv[i], plain.xv[i]) &&
+                            SameBits(start.yv[i], plain.yv[i]))
+                    << "history " << i;
+            ++leftAfter[leaves % 2];
+        }
+    };
+    for (int order = 2; order <= 8; ++order) {
+        run(0.0f, order);
+        run(0.0, order);
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_TRUE(leftAfter[0] > 0 && leftAfter[1] > 0);
+}
