@@ -3593,13 +3593,16 @@ inline void SplitBits(long double v, std::uint64_t& m, unsigned& e) {
 
 // One sample of section i for ProcessSample's step (SectionSample's paths, the common ones
 // decided here from the operands' bits without branches): h its input and output pairs as they
-// were before the sample (the x87 reads the safe ones there), m and e the operands. Returns whether
-// it had a nonzero product; absorbed as SectionSample sets it.
+// were before the sample (the x87 reads the safe ones there), m and e the operands; the input's
+// value also in x where inX87 (the section before computed it on the x87: the multiply takes it
+// from there, not from its bits, which would wait for their trip through memory). Returns whether
+// it had a nonzero product; absorbed as SectionSample sets it. Where the output comes from the x87
+// it is also r, and onX87 is set (the last section's only there, not in ym and ye).
 template <bool Last>
 __attribute__((always_inline)) inline bool
 StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], const std::uint64_t* m,
-            const unsigned* e, std::uint64_t& ym, unsigned& ye, bool& absorbed, long double& r,
-            bool& onX87) {
+            const unsigned* e, bool inX87, long double x, std::uint64_t& ym, unsigned& ye,
+            bool& absorbed, long double& r, bool& onX87) {
     const BiquadBits& cb = c.bits[i];
     const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
     absorbed = false;
@@ -3623,15 +3626,11 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], cons
     }
     const TdspBiquad& q = c.values[i];
     if (unsafe == 0) {
+        const long double in = inX87 ? x : LoadBits({m[0], static_cast<std::uint16_t>(e[0])});
         const long double y =
-            (((q.B0 * LoadBits({m[0], static_cast<std::uint16_t>(e[0])}) + q.B1 * h[0][0]) +
-              q.B2 * h[0][1]) -
-             q.A1 * h[1][0]) -
-            q.A2 * h[1][1];
-        if (Last)
-            r = y, onX87 = true;
-        else
-            SplitBits(y, ym, ye);
+            (((q.B0 * in + q.B1 * h[0][0]) + q.B2 * h[0][1]) - q.A1 * h[1][0]) - q.A2 * h[1][1];
+        r = y, onX87 = true;
+        if (!Last) SplitBits(y, ym, ye);
         return live != 0;
     }
     if (StepUnits(c, i, m, e, ym, ye)) return true;
@@ -3642,10 +3641,8 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], cons
     if ((absorbing != 0) & (inputs == 0) & (m[3] != 0) & ((e[3] & 0x7FFFu) >= absorbing) &
         ((m[4] == 0) | ((e[4] & 0x7FFFu) > limit))) {
         const long double y = -(q.A1 * h[1][0]) - q.A2 * h[1][1];
-        if (Last)
-            r = y, onX87 = true;
-        else
-            SplitBits(y, ym, ye);
+        r = y, onX87 = true;
+        if (!Last) SplitBits(y, ym, ye);
         absorbed = true;
         return true;
     }
@@ -3662,8 +3659,9 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], cons
 // they do not change a nonzero sum), and kept there otherwise.
 __attribute__((always_inline)) inline bool
 StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
-                const std::uint64_t* m, const unsigned* e, std::uint64_t& ym, unsigned& ye,
-                bool& absorbed, TdspSectionsStepMemo& memo) {
+                const std::uint64_t* m, const unsigned* e, bool inX87, long double x,
+                std::uint64_t& ym, unsigned& ye, bool& absorbed, long double& r, bool& onX87,
+                TdspSectionsStepMemo& memo) {
     unsigned char& misses = memo.misses[i];
     TdspSectionsStepMemo::Entry* entry = memo.entries[i];
     const bool tracking = misses < 8; // else a section that does not repeat: no memo's cost
@@ -3677,14 +3675,12 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
                 differ |= (m[t] ^ d.m[t]) | ((e[t] ^ d.e[t]) & (m[t] != 0 ? 0xFFFFu : 0x7FFFu));
             if (differ == 0) {
                 misses = misses != 0 ? misses - 1 : 0;
-                ym = d.ym, ye = d.ye, absorbed = false;
+                ym = d.ym, ye = d.ye, absorbed = false, onX87 = false;
                 return d.alive;
             }
         }
     }
-    long double unused;
-    bool onX87 = false;
-    const bool alive = StepSection<false>(c, i, h, m, e, ym, ye, absorbed, unused, onX87);
+    const bool alive = StepSection<false>(c, i, h, m, e, inX87, x, ym, ye, absorbed, r, onX87);
     // Tracked, a miss counts twice a hit: a section that hits less than two times in three
     // reaches 8 and leaves the memo; then it counts on to 255 and round to 0, tried again.
     misses = static_cast<unsigned char>(misses + (tracking ? 2 : 1));
@@ -3700,7 +3696,7 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
 
 // ProcessSample's step for K sections (see SectionsSilentStep), the state not frozen: as
 // SectionsIntegerSample, with each section's path decided by StepSection, the input (xm, xe). Or,
-// d > 0 (without the memo), sections d..d+K−1 of the cascade alone, hist their histories and
+// Suffix (without the memo), sections d..d+K−1 (d = first ≥ 1) alone, hist their histories and
 // their input the output of the sections before, which the caller replays: no cycle search. 0,
 // nothing touched, where a history is not finite; else 2 where the last section's output came
 // from the x87 (normal or zero), 1 where from its bits.
@@ -3709,7 +3705,9 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
                        std::uint64_t xm, unsigned xe, long double& out, TdspSilentSectionsState& s,
                        TdspSectionsStepMemo& memo) {
     static_assert(!(Memo && Suffix), "the memo is the whole cascade's");
-    const int d = Suffix ? first : 0; // a constant for the whole cascade
+    // Suffix: the caller replays at least one section before (first ≥ 1), a constant for the
+    // whole cascade; whether a section had a nonzero product is then not needed.
+    const int d = Suffix ? first : 0;
     std::uint64_t m[K + 1][2];
     unsigned e[K + 1][2];
     bool finite = true;
@@ -3719,7 +3717,7 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
             finite = finite && (e[j][t] & 0x7FFFu) != 0x7FFFu;
         }
     if (!finite) return 0;
-    if (d > 0) s.since = -1; // the cycle search is for the whole cascade
+    if (Suffix) s.since = -1; // the cycle search is for the whole cascade
     // The cycle search goes on where the histories are those the last integer sample left.
     for (int j = 0; j <= K && s.since >= 0; ++j)
         for (int t = 0; t < 2; ++t)
@@ -3727,6 +3725,7 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
                 s.since = -1;
     unsigned live = 0;
     int absorbed = -1;
+    // The last output computed on the x87 (onX87), for the next section or the caller.
     long double r = 0;
     bool onX87 = false;
 #pragma GCC unroll 8
@@ -3736,11 +3735,14 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
         std::uint64_t ym = 0;
         unsigned ye = 0;
         bool took;
-        const bool alive =
-            i + 1 < K
-                ? (Memo ? StepSectionMemo(c, i, hist + i, vm, ve, ym, ye, took, memo)
-                        : StepSection<false>(c, d + i, hist + i, vm, ve, ym, ye, took, r, onX87))
-                : StepSection<true>(c, d + i, hist + i, vm, ve, ym, ye, took, r, onX87);
+        const bool inX87 = onX87;
+        onX87 = false;
+        const bool alive = i + 1 < K ? (Memo ? StepSectionMemo(c, i, hist + i, vm, ve, inX87, r, ym,
+                                                               ye, took, r, onX87, memo)
+                                             : StepSection<false>(c, d + i, hist + i, vm, ve, inX87,
+                                                                  r, ym, ye, took, r, onX87))
+                                     : StepSection<true>(c, d + i, hist + i, vm, ve, inX87, r, ym,
+                                                         ye, took, r, onX87);
         if (alive) live |= 1u << i;
         if (took && absorbed < 0) absorbed = i;
         m[i][1] = m[i][0], e[i][1] = e[i][0];
@@ -3767,7 +3769,7 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
     for (int j = 0; j <= K; ++j)
         for (int t = 0; t < 2; ++t)
             SetBitsForLoad(hist[j][t], {m[j][t], static_cast<std::uint16_t>(e[j][t])});
-    if (d > 0) {
+    if (Suffix) {
         // sections after a replayed prefix: the whole cascade's search does not run
     } else if (absorbed >= 1) {
         s.since = -1; // its outputs still decay from large values: no cycle yet
@@ -3937,7 +3939,7 @@ bool PrefixSample(int k, const CascadeCoefficients& c, long double (*hist)[2], u
             unsigned ye;
             bool absorbed, onX87 = false;
             long double unused;
-            StepSection<false>(c, j, hist + j, m, e, ym, ye, absorbed, unused, onX87);
+            StepSection<false>(c, j, hist + j, m, e, false, 0.0L, ym, ye, absorbed, unused, onX87);
             if (ym != 0) return false; // not the cycle's zero
             out[j] = {0, static_cast<std::uint16_t>(ye & 0x8000u)};
         }
