@@ -3542,19 +3542,22 @@ __attribute__((always_inline)) inline std::int64_t StepProduct(std::int64_t v, s
 }
 #endif
 
-// SectionUnitsFast inline for ProcessSample's step, its checks without branches: false where an
-// operand is not a subnormal of exponent field 0 below 2^fastBits units, or every product is a
-// zero (their signs then decide).
-__attribute__((always_inline)) inline bool StepUnits(const CascadeCoefficients& c, int i,
-                                                     const std::uint64_t* m, const unsigned* e,
-                                                     std::uint64_t& ym, unsigned& ye) {
+// SectionUnitsFast inline for ProcessSample's step, its checks without branches: 0 where an
+// operand is not a subnormal of exponent field 0 below 2^fastBits units; else 1 with the
+// nonzero sum's bits, or 2 where every product is a zero (a unit input by a small feed-forward
+// coefficient: a section that passes nothing on), the sum then the zero their signs make, as
+// for zero operands: each product's sign that of its operands, the subtracted ones negated, −0
+// only when every term is.
+__attribute__((always_inline)) inline int StepUnits(const CascadeCoefficients& c, int i,
+                                                    const std::uint64_t* m, const unsigned* e,
+                                                    std::uint64_t& ym, unsigned& ye) {
 #if defined(__SIZEOF_INT128__)
     const int bits = c.fastBits[i];
     std::uint64_t outside = bits == 0 ? 1u : 0u;
 #pragma GCC unroll 5
     for (int t = 0; t < 5; ++t)
         outside |= static_cast<std::uint64_t>(e[t] & 0x7FFFu) | (m[t] >> bits);
-    if (outside != 0) return false;
+    if (outside != 0) return 0;
     std::int64_t sum = 0, any = 0;
 #pragma GCC unroll 5
     for (int t = 0; t < 5; ++t) {
@@ -3565,15 +3568,23 @@ __attribute__((always_inline)) inline bool StepUnits(const CascadeCoefficients& 
         sum += q;
         any |= q;
     }
-    if (any == 0) return false;
+    if (any == 0) {
+        const BiquadBits& cb = c.bits[i];
+        ym = 0;
+        ye = ((cb.b0.signExponent ^ e[0]) & (cb.b1.signExponent ^ e[1]) &
+              (cb.b2.signExponent ^ e[2]) & ~(cb.a1.signExponent ^ e[3]) &
+              ~(cb.a2.signExponent ^ e[4])) &
+             0x8000u;
+        return 2;
+    }
     // A zero sum is +0 (an exact cancellation, then zeros added).
     const std::int64_t sv = sum >> 63;
     ym = static_cast<std::uint64_t>((sum ^ sv) - sv);
     ye = static_cast<unsigned>(sv & 0x8000);
-    return true;
+    return 1;
 #else
     (void)c, (void)i, (void)m, (void)e, (void)ym, (void)ye;
-    return false;
+    return 0;
 #endif
 }
 
@@ -3633,7 +3644,7 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], cons
         if (!Last) SplitBits(y, ym, ye);
         return live != 0;
     }
-    if (StepUnits(c, i, m, e, ym, ye)) return true;
+    if (const int units = StepUnits(c, i, m, e, ym, ye)) return units == 1;
     // AbsorbingSample's case (the inputs small, the last output large), its operands from hist.
     const unsigned absorbing = c.absorbing[i];
     const std::uint64_t inputs =
