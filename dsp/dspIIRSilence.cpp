@@ -3914,19 +3914,22 @@ __attribute__((always_inline)) inline std::int64_t StepProduct(std::int64_t v, s
 }
 #endif
 
-// SectionUnitsFast inline for ProcessSample's step, its checks without branches: false where an
-// operand is not a subnormal of exponent field 0 below 2^fastBits units, or every product is a
-// zero (their signs then decide).
-__attribute__((always_inline)) inline bool StepUnits(const CascadeCoefficients& c, int i,
-                                                     const std::uint64_t* m, const unsigned* e,
-                                                     std::uint64_t& ym, unsigned& ye) {
+// SectionUnitsFast inline for ProcessSample's step, its checks without branches: 0 where an
+// operand is not a subnormal of exponent field 0 below 2^fastBits units; else 1 with the
+// nonzero sum's bits, or 2 where every product is a zero (a unit input by a small feed-forward
+// coefficient: a section that passes nothing on), the sum then the zero their signs make, as
+// for zero operands: each product's sign that of its operands, the subtracted ones negated, −0
+// only when every term is.
+__attribute__((always_inline)) inline int StepUnits(const CascadeCoefficients& c, int i,
+                                                    const std::uint64_t* m, const unsigned* e,
+                                                    std::uint64_t& ym, unsigned& ye) {
 #if defined(__SIZEOF_INT128__)
     const int bits = c.fastBits[i];
     std::uint64_t outside = bits == 0 ? 1u : 0u;
 #pragma GCC unroll 5
     for (int t = 0; t < 5; ++t)
         outside |= static_cast<std::uint64_t>(e[t] & 0x7FFFu) | (m[t] >> bits);
-    if (outside != 0) return false;
+    if (outside != 0) return 0;
     std::int64_t sum = 0, any = 0;
 #pragma GCC unroll 5
     for (int t = 0; t < 5; ++t) {
@@ -3937,15 +3940,23 @@ __attribute__((always_inline)) inline bool StepUnits(const CascadeCoefficients& 
         sum += q;
         any |= q;
     }
-    if (any == 0) return false;
+    if (any == 0) {
+        const BiquadBits& cb = c.bits[i];
+        ym = 0;
+        ye = ((cb.b0.signExponent ^ e[0]) & (cb.b1.signExponent ^ e[1]) &
+              (cb.b2.signExponent ^ e[2]) & ~(cb.a1.signExponent ^ e[3]) &
+              ~(cb.a2.signExponent ^ e[4])) &
+             0x8000u;
+        return 2;
+    }
     // A zero sum is +0 (an exact cancellation, then zeros added).
     const std::int64_t sv = sum >> 63;
     ym = static_cast<std::uint64_t>((sum ^ sv) - sv);
     ye = static_cast<unsigned>(sv & 0x8000);
-    return true;
+    return 1;
 #else
     (void)c, (void)i, (void)m, (void)e, (void)ym, (void)ye;
-    return false;
+    return 0;
 #endif
 }
 
@@ -3965,13 +3976,16 @@ inline void SplitBits(long double v, std::uint64_t& m, unsigned& e) {
 
 // One sample of section i for ProcessSample's step (SectionSample's paths, the common ones
 // decided here from the operands' bits without branches): h its input and output pairs as they
-// were before the sample (the x87 reads the safe ones there), m and e the operands. Returns whether
-// it had a nonzero product; absorbed as SectionSample sets it.
+// were before the sample (the x87 reads the safe ones there), m and e the operands; the input's
+// value also in x where inX87 (the section before computed it on the x87: the multiply takes it
+// from there, not from its bits, which would wait for their trip through memory). Returns whether
+// it had a nonzero product; absorbed as SectionSample sets it. Where the output comes from the x87
+// it is also r, and onX87 is set (the last section's only there, not in ym and ye).
 template <bool Last>
 __attribute__((always_inline)) inline bool
 StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], const std::uint64_t* m,
-            const unsigned* e, std::uint64_t& ym, unsigned& ye, bool& absorbed, long double& r,
-            bool& onX87) {
+            const unsigned* e, bool inX87, long double x, std::uint64_t& ym, unsigned& ye,
+            bool& absorbed, long double& r, bool& onX87) {
     const BiquadBits& cb = c.bits[i];
     const TExtendedBits* cc[5] = {&cb.b0, &cb.b1, &cb.b2, &cb.a1, &cb.a2};
     absorbed = false;
@@ -3995,18 +4009,14 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], cons
     }
     const TdspBiquad& q = c.values[i];
     if (unsafe == 0) {
+        const long double in = inX87 ? x : LoadBits({m[0], static_cast<std::uint16_t>(e[0])});
         const long double y =
-            (((q.B0 * LoadBits({m[0], static_cast<std::uint16_t>(e[0])}) + q.B1 * h[0][0]) +
-              q.B2 * h[0][1]) -
-             q.A1 * h[1][0]) -
-            q.A2 * h[1][1];
-        if (Last)
-            r = y, onX87 = true;
-        else
-            SplitBits(y, ym, ye);
+            (((q.B0 * in + q.B1 * h[0][0]) + q.B2 * h[0][1]) - q.A1 * h[1][0]) - q.A2 * h[1][1];
+        r = y, onX87 = true;
+        if (!Last) SplitBits(y, ym, ye);
         return live != 0;
     }
-    if (StepUnits(c, i, m, e, ym, ye)) return true;
+    if (const int units = StepUnits(c, i, m, e, ym, ye)) return units == 1;
     // AbsorbingSample's case (the inputs small, the last output large), its operands from hist.
     const unsigned absorbing = c.absorbing[i];
     const std::uint64_t inputs =
@@ -4014,10 +4024,8 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], cons
     if ((absorbing != 0) & (inputs == 0) & (m[3] != 0) & ((e[3] & 0x7FFFu) >= absorbing) &
         ((m[4] == 0) | ((e[4] & 0x7FFFu) > limit))) {
         const long double y = -(q.A1 * h[1][0]) - q.A2 * h[1][1];
-        if (Last)
-            r = y, onX87 = true;
-        else
-            SplitBits(y, ym, ye);
+        r = y, onX87 = true;
+        if (!Last) SplitBits(y, ym, ye);
         absorbed = true;
         return true;
     }
@@ -4034,8 +4042,9 @@ StepSection(const CascadeCoefficients& c, int i, const long double (*h)[2], cons
 // they do not change a nonzero sum), and kept there otherwise.
 __attribute__((always_inline)) inline bool
 StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
-                const std::uint64_t* m, const unsigned* e, std::uint64_t& ym, unsigned& ye,
-                bool& absorbed, TdspSectionsStepMemo& memo) {
+                const std::uint64_t* m, const unsigned* e, bool inX87, long double x,
+                std::uint64_t& ym, unsigned& ye, bool& absorbed, long double& r, bool& onX87,
+                TdspSectionsStepMemo& memo) {
     unsigned char& misses = memo.misses[i];
     TdspSectionsStepMemo::Entry* entry = memo.entries[i];
     const bool tracking = misses < 8; // else a section that does not repeat: no memo's cost
@@ -4049,14 +4058,12 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
                 differ |= (m[t] ^ d.m[t]) | ((e[t] ^ d.e[t]) & (m[t] != 0 ? 0xFFFFu : 0x7FFFu));
             if (differ == 0) {
                 misses = misses != 0 ? misses - 1 : 0;
-                ym = d.ym, ye = d.ye, absorbed = false;
+                ym = d.ym, ye = d.ye, absorbed = false, onX87 = false;
                 return d.alive;
             }
         }
     }
-    long double unused;
-    bool onX87 = false;
-    const bool alive = StepSection<false>(c, i, h, m, e, ym, ye, absorbed, unused, onX87);
+    const bool alive = StepSection<false>(c, i, h, m, e, inX87, x, ym, ye, absorbed, r, onX87);
     // Tracked, a miss counts twice a hit: a section that hits less than two times in three
     // reaches 8 and leaves the memo; then it counts on to 255 and round to 0, tried again.
     misses = static_cast<unsigned char>(misses + (tracking ? 2 : 1));
@@ -4072,7 +4079,7 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
 
 // ProcessSample's step for K sections (see SectionsSilentStep), the state not frozen: as
 // SectionsIntegerSample, with each section's path decided by StepSection, the input (xm, xe). Or,
-// d > 0 (without the memo), sections d..d+K−1 of the cascade alone, hist their histories and
+// Suffix (without the memo), sections d..d+K−1 (d = first ≥ 1) alone, hist their histories and
 // their input the output of the sections before, which the caller replays: no cycle search. 0,
 // nothing touched, where a history is not finite; else 2 where the last section's output came
 // from the x87 (normal or zero), 1 where from its bits.
@@ -4081,7 +4088,9 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
                        std::uint64_t xm, unsigned xe, long double& out, TdspSilentSectionsState& s,
                        TdspSectionsStepMemo& memo) {
     static_assert(!(Memo && Suffix), "the memo is the whole cascade's");
-    const int d = Suffix ? first : 0; // a constant for the whole cascade
+    // Suffix: the caller replays at least one section before (first ≥ 1), a constant for the
+    // whole cascade; whether a section had a nonzero product is then not needed.
+    const int d = Suffix ? first : 0;
     std::uint64_t m[K + 1][2];
     unsigned e[K + 1][2];
     bool finite = true;
@@ -4091,7 +4100,7 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
             finite = finite && (e[j][t] & 0x7FFFu) != 0x7FFFu;
         }
     if (!finite) return 0;
-    if (d > 0) s.since = -1; // the cycle search is for the whole cascade
+    if (Suffix) s.since = -1; // the cycle search is for the whole cascade
     // The cycle search goes on where the histories are those the last integer sample left.
     for (int j = 0; j <= K && s.since >= 0; ++j)
         for (int t = 0; t < 2; ++t)
@@ -4099,6 +4108,7 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
                 s.since = -1;
     unsigned live = 0;
     int absorbed = -1;
+    // The last output computed on the x87 (onX87), for the next section or the caller.
     long double r = 0;
     bool onX87 = false;
 #pragma GCC unroll 8
@@ -4108,11 +4118,14 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
         std::uint64_t ym = 0;
         unsigned ye = 0;
         bool took;
-        const bool alive =
-            i + 1 < K
-                ? (Memo ? StepSectionMemo(c, i, hist + i, vm, ve, ym, ye, took, memo)
-                        : StepSection<false>(c, d + i, hist + i, vm, ve, ym, ye, took, r, onX87))
-                : StepSection<true>(c, d + i, hist + i, vm, ve, ym, ye, took, r, onX87);
+        const bool inX87 = onX87;
+        onX87 = false;
+        const bool alive = i + 1 < K ? (Memo ? StepSectionMemo(c, i, hist + i, vm, ve, inX87, r, ym,
+                                                               ye, took, r, onX87, memo)
+                                             : StepSection<false>(c, d + i, hist + i, vm, ve, inX87,
+                                                                  r, ym, ye, took, r, onX87))
+                                     : StepSection<true>(c, d + i, hist + i, vm, ve, inX87, r, ym,
+                                                         ye, took, r, onX87);
         if (alive) live |= 1u << i;
         if (took && absorbed < 0) absorbed = i;
         m[i][1] = m[i][0], e[i][1] = e[i][0];
@@ -4139,7 +4152,7 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
     for (int j = 0; j <= K; ++j)
         for (int t = 0; t < 2; ++t)
             SetBitsForLoad(hist[j][t], {m[j][t], static_cast<std::uint16_t>(e[j][t])});
-    if (d > 0) {
+    if (Suffix) {
         // sections after a replayed prefix: the whole cascade's search does not run
     } else if (absorbed >= 1) {
         s.since = -1; // its outputs still decay from large values: no cycle yet
@@ -4311,7 +4324,7 @@ bool PrefixSample(int k, const CascadeCoefficients& c, long double (*hist)[2], u
             unsigned ye;
             bool absorbed, onX87 = false;
             long double unused;
-            StepSection<false>(c, j, hist + j, m, e, ym, ye, absorbed, unused, onX87);
+            StepSection<false>(c, j, hist + j, m, e, false, 0.0L, ym, ye, absorbed, unused, onX87);
             if (ym != 0) return false; // not the cycle's zero
             out[j] = {0, static_cast<std::uint16_t>(ye & 0x8000u)};
         }
