@@ -1160,6 +1160,16 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
     return true;
 }
 
+// An output stored at ADDR: its exponent field in e, its sign moved to the buffer's sign bit in s;
+// on to label 6 where the field is FAR or more.
+#define VURNEL_FIELD_SIGN(ADDR, FAR, SHIFT, S)                                                     \
+    "movzwl " ADDR ", %k[e]\n\t"                                                                   \
+    "mov %k[e], %k[s]\n\t"                                                                         \
+    "and $0x8000, %k[s]\n\t"                                                                       \
+    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
+    "and $0x7fff, %k[e]\n\t"                                                                       \
+    "cmp $" FAR ", %k[e]\n\t"                                                                      \
+    "jae 6f\n\t"
 // The silent paths' narrowing loop on float and double buffers, any tap count: RunRecompute's
 // sample (the feed-forward terms formed again from the inputs, coefficients as hi + lo), each
 // output stored to the history, then narrowed to the buffer and checked by its exponent field e,
@@ -1173,13 +1183,7 @@ bool RecomputeBlock(long double g, const long double* xCoeffs, const long double
 // by integer means as VURNEL_NEXT_NARROWED does. EXIT runs right after the zero's store (nothing
 // here; the loop below leaves there on an output that is exactly a zero).
 #define VURNEL_RC_NEXT_EXIT(EXIT, FAR, STORE, SCALE, FIST, SHIFT, S)                               \
-    "movzwl -8(%[y]), %k[e]\n\t"                                                                   \
-    "mov %k[e], %k[s]\n\t"                                                                         \
-    "and $0x8000, %k[s]\n\t"                                                                       \
-    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
-    "and $0x7fff, %k[e]\n\t"                                                                       \
-    "cmp $" FAR ", %k[e]\n\t"                                                                      \
-    "jae 6f\n\t"                                                                                   \
+    VURNEL_FIELD_SIGN("-8(%[y])", FAR, SHIFT, S)                                                   \
     "mov %" S "[s], -%c[step](%[out])\n\t" EXIT "dec %k[e]\n\t"                                    \
     "cmp %k[lim], %k[e]\n\t"                                                                       \
     "jb 10f\n\t"                                                                                   \
@@ -1408,13 +1412,7 @@ void RunSilentNarrowed(long double* y, T* out, long& n, const SplitTap* taps, lo
 // does (LOADY pushes a copy of it for the outputs at or above FAR), leaving to label EXIT where it
 // is a zero or not above the bound.
 #define VURNEL_SP_NEXT(OFF, OOFF, LOADY, EXIT, FAR, STORE, SCALE, FIST, SHIFT, S)                  \
-    "movzwl 8+" OFF "(%[y]), %k[e]\n\t"                                                            \
-    "mov %k[e], %k[s]\n\t"                                                                         \
-    "and $0x8000, %k[s]\n\t"                                                                       \
-    "shl $" SHIFT ", %" S "[s]\n\t"                                                                \
-    "and $0x7fff, %k[e]\n\t"                                                                       \
-    "cmp $" FAR ", %k[e]\n\t"                                                                      \
-    "jae 6f\n\t"                                                                                   \
+    VURNEL_FIELD_SIGN("8+" OFF "(%[y])", FAR, SHIFT, S)                                            \
     "mov %" S "[s], " OOFF "(%[out])\n\t"                                                          \
     "test %k[e], %k[e]\n\t"                                                                        \
     "jz " EXIT "\n\t"                                                                              \

@@ -546,6 +546,31 @@ __attribute__((always_inline)) inline bool CycleClosed(int& since, std::int64_t*
     return same;
 }
 
+// After an output r of a whole-unit loop: r onto the ring (twice, the window's start t moving on),
+// then the cycle search, unless a zero from before (its sign not kept in units) is still in the
+// window. True where the cycle closed (frozen then).
+template <int N, unsigned kRing>
+__attribute__((always_inline)) inline bool PushOutput(TdspSilentState& s, std::int64_t* ring,
+                                                      unsigned& t, std::int64_t r, int& blocked,
+                                                      int& since, std::int64_t* ref) {
+    const unsigned at = (t + N + 1) & (kRing - 1);
+    ring[at] = ring[at + kRing] = r;
+    ++t;
+    blocked -= blocked > 0 ? 1 : 0;
+    if (blocked > 0) {
+        since = -1;
+        return false;
+    }
+    if (!CycleClosed<N>(
+            since, ref, [&] { return ring + (t & (kRing - 1)); }, r,
+            [&](int j) { s.recent[j] = UnitBits(r); }))
+        return false;
+    s.since = since;
+    Freeze(s);
+    since = -1;
+    return true;
+}
+
 // The recursion in whole units of 2^-16445 as 64-bit integers, from sample i on, while the input
 // histories are zeros and each output has a nonzero product and lies below 2^unitsBits units
 // (a zero output is then +0, as units 0; each product
@@ -650,21 +675,10 @@ int UnitsRun(TdspSilentState& s, std::int64_t* y, const T* in, T* out, int i, in
         // A zero sum with a nonzero product is +0 (an exact cancellation, then zeros added);
         // with none, the zeros' signs decide: the general step.
         if (any == 0 || acc >= bound || acc <= -bound) break;
-        const unsigned at = (t + N + 1) & (kRing - 1);
-        ring[at] = ring[at + kRing] = acc;
         last = acc;
-        ++t;
         signs = (signs << 1) | SignOf(in[i]);
         PutUnits(acc, out[i]);
-        blocked -= blocked > 0 ? 1 : 0;
-        if (blocked > 0) {
-            since = -1;
-        } else if (CycleClosed<N>(
-                       since, ref, [&] { return ring + (t & (kRing - 1)); }, acc,
-                       [&](int j) { s.recent[j] = UnitBits(acc); })) {
-            s.since = since;
-            Freeze(s);
-            since = -1;
+        if (PushOutput<N, kRing>(s, ring, t, acc, blocked, since, ref)) {
             ++i;
             break;
         }
@@ -887,6 +901,21 @@ UnitsRoutine<T> SelectUnitsNear(int n, std::integer_sequence<int, K...>) {
     return table[n - 1];
 }
 
+// The histories after `ran` samples of a whole-unit loop: the older bits moved down, the new
+// outputs from units (w, the window the loop left), the new inputs the zeros of the signs given
+// (newest in bit 0) times g's.
+void AdvanceHistories(int n, TExtendedBits* h, TExtendedBits* y, const std::int64_t* w, int ran,
+                      std::uint32_t signs, unsigned gSign) {
+    const int kept = ran > n + 1 ? 0 : n + 1 - ran;
+    for (int k = 0; k < kept; ++k)
+        h[k] = h[k + ran], y[k] = y[k + ran];
+    for (int k = kept; k <= n; ++k) {
+        y[k] = UnitBits(w[k]);
+        const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
+        h[k] = {0, static_cast<std::uint16_t>(sign << 15)};
+    }
+}
+
 // Runs UnitsRun from sample i where the histories allow it (input histories zeros, output
 // histories below the bound), keeping h and y, the bits, in step; returns the sample it stopped
 // at (i where it did not run).
@@ -925,15 +954,7 @@ int RunUnits(int n, TExtendedBits* h, TExtendedBits* y, const T* in, T* out, int
     const int ran = i - from;
     if (wide && ran < 8) wideState = 2;
     if (ran == 0) return i;
-    // The histories after `ran` samples: the older bits moved down, the new ones from units.
-    const int kept = ran > n + 1 ? 0 : n + 1 - ran;
-    for (int k = 0; k < kept; ++k)
-        h[k] = h[k + ran], y[k] = y[k + ran];
-    for (int k = kept; k <= n; ++k) {
-        y[k] = UnitBits(w[k]);
-        const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
-        h[k] = {0, static_cast<std::uint16_t>(sign << 15)};
-    }
+    AdvanceHistories(n, h, y, w, ran, signs, gSign);
     return i;
 }
 
@@ -1042,19 +1063,8 @@ int ScaledRun(TdspSilentState& s, const long double* yCoeffs, std::int64_t* y, s
         }
         if (between || !(std::fabs(acc) < 0x1p63L) || acc == 0) break;
         const std::int64_t r = WholeOf(acc);
-        const unsigned at = (t + N + 1) & (kRing - 1);
-        ring[at] = ring[at + kRing] = r;
-        ++t;
         outs[j] = r;
-        blocked -= blocked > 0 ? 1 : 0;
-        if (blocked > 0) {
-            since = -1;
-        } else if (CycleClosed<N>(
-                       since, ref, [&] { return ring + (t & (kRing - 1)); }, r,
-                       [&](int q) { s.recent[q] = UnitBits(r); })) {
-            s.since = since;
-            Freeze(s);
-            since = -1;
+        if (PushOutput<N, kRing>(s, ring, t, r, blocked, since, ref)) {
             ++j;
             break;
         }
@@ -1126,14 +1136,7 @@ int RunScaled(int n, TExtendedBits* h, TExtendedBits* y, const long double* yCoe
                 s.reference[k] = UnitBits(ref[k]);
     }
     if (ran == 0) return i;
-    const int kept = ran > n + 1 ? 0 : n + 1 - ran;
-    for (int k = 0; k < kept; ++k)
-        h[k] = h[k + ran], y[k] = y[k + ran];
-    for (int k = kept; k <= n; ++k) {
-        y[k] = UnitBits(w[k]);
-        const unsigned sign = ((signs >> (n - k)) & 1u) ^ gSign;
-        h[k] = {0, static_cast<std::uint16_t>(sign << 15)};
-    }
+    AdvanceHistories(n, h, y, w, ran, signs, gSign);
     return i;
 }
 
@@ -3738,6 +3741,22 @@ bool SilentSections(int k, const TdspBiquad* bq, long double (*hist)[2], const T
     return true;
 }
 
+#if defined(__SIZEOF_INT128__)
+// The histories in place after a step of ProcessSample whose output is v units (the input the
+// zero of its sign times g's), and y that output; the sample counted, the cycle search restarted.
+void TakeUnitsSample(int n, const long double& g, long double* xv, long double* yv, bool negative,
+                     long double& y, TdspSilentState& s, std::int64_t v) {
+    std::memmove(&xv[0], &xv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    std::memmove(&yv[0], &yv[1], static_cast<std::size_t>(n) * sizeof(long double));
+    SetBits(xv[n], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});
+    SetBits(yv[n], UnitBits(v));
+    SetBitsForLoad(y, UnitBits(v));
+    s.frozen = false;
+    s.since = -1;
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+}
+#endif
+
 // ProcessSample's whole-unit step (UnitsRun's, one sample, on the histories in place): false,
 // nothing touched, where it does not apply. The cycle search starts again after it (a frozen
 // cycle too: the step gives the same bits).
@@ -3765,14 +3784,7 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
     }
     // A zero product's sign would count only in a sum of zeros; a zero history's too.
     if (any == 0 || acc > most || acc < -most) return false;
-    std::memmove(&xv[0], &xv[1], static_cast<std::size_t>(n) * sizeof(long double));
-    std::memmove(&yv[0], &yv[1], static_cast<std::size_t>(n) * sizeof(long double));
-    SetBits(xv[n], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});
-    SetBits(yv[n], UnitBits(acc));
-    SetBitsForLoad(y, UnitBits(acc));
-    s.frozen = false;
-    s.since = -1;
-    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    TakeUnitsSample(n, g, xv, yv, negative, y, s, acc);
     return true;
 #else
     (void)n, (void)g, (void)xv, (void)yv, (void)negative, (void)y, (void)s;
@@ -3804,14 +3816,7 @@ bool ScaledSample(int n, const long double& g, const long double* yCoeffs, long 
     }
     if (!(std::fabs(acc) < 0x1p63L) || acc == 0) return false;
     const std::int64_t r = WholeOf(acc);
-    std::memmove(&xv[0], &xv[1], static_cast<std::size_t>(n) * sizeof(long double));
-    std::memmove(&yv[0], &yv[1], static_cast<std::size_t>(n) * sizeof(long double));
-    SetBits(xv[n], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});
-    SetBits(yv[n], UnitBits(r));
-    SetBitsForLoad(y, UnitBits(r));
-    s.frozen = false;
-    s.since = -1;
-    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    TakeUnitsSample(n, g, xv, yv, negative, y, s, r);
     return true;
 #else
     (void)n, (void)g, (void)yCoeffs, (void)xv, (void)yv, (void)negative, (void)y, (void)s;
