@@ -162,8 +162,6 @@ void ScaledBounds(int n, const long double* yCoeffs, TdspSilentState& s) {
         s.scaledLow[k] = low, s.scaledHigh[k] = high;
     }
 }
-#else
-void ScaledBounds(int, const long double*, TdspSilentState&) {}
 #endif
 
 // The whole-unit loop's coefficients (see UnitsRun): d·v for v in units of 2^-16445 is
