@@ -419,11 +419,12 @@ void ClearFlags() {
 
 // The silence sweep: every design the library makes (the recursion where it is stable, the
 // sections for all), at 22050 and 96000 Hz, through ProcessBlock on float blocks of 512 and
-// through ProcessSample: noise, then `seconds` of zeros of random sign in 10-second windows, then
-// noise again. Prints the designs whose worst window costs more than 1.3 times the same filter on
-// noise (the smaller of the two noise windows) or that raised the slow-path flags, with the share
-// of that window's samples on each silent path (normal/integer/frozen), and per path, call and
-// rate the worst window of all.
+// through ProcessSample: noise, then `seconds` of zeros of random sign in 10-second windows.
+// Each window is measured against the same filter on noise in that window: a twin of the filter
+// runs noise for one block in eight between the silent chunks. Prints the designs whose worst
+// window costs more than 1.3 times that or that raised the slow-path flags, with the share of
+// that window's samples on each silent path (normal/integer/frozen) and its noise figure, and per
+// path, call and rate the worst window of all.
 void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFilter) {
     constexpr int kBlock = 512;
     std::mt19937 rng(5);
@@ -437,7 +438,8 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
     std::printf(
         "\nSilence sweep (float blocks of 512 for %d s, or sample by sample for %d s, of zeros "
         "of random sign after 10 s of noise;\nworst 10-s window of thread time as a "
-        "multiple of the same filter on noise; listed: above 1.3x or flags raised)\n\n",
+        "multiple of the same filter on noise in that window (a twin between the chunks);\n"
+        "listed: above 1.3x or flags raised)\n\n",
         blockSeconds, sampleSeconds);
     std::printf("%-10s %-7s %6s %-5s %-5s %5s %8s %8s %6s  %s\n", "path", "call", "rate", "kind",
                 "resp", "order", "noise ns", "worst x", "flags",
@@ -457,36 +459,45 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
                     for (int response = ftLowpass; response <= ftHighShelf; ++response)
                         for (int order = 1; order <= 8; ++order) {
                             if (response >= ftLowShelf && kind != fkButterworth) continue;
-                            TdspIIRFilter f;
-                            f.SetSampleRate(rate);
-                            f.SetKind(static_cast<TdspIIRFilterKind>(kind));
-                            f.SetResponse(static_cast<TdspIIRFilterResponse>(response));
-                            f.SetOrder(static_cast<TdspIIRFilterOrder>(order));
-                            f.SetRipple(1), f.SetAttenuation(60), f.SetGain(-9);
-                            f.SetFrequency(1, 700), f.SetFrequency(2, 2500);
+                            // The filter, and a twin of it that runs noise between the
+                            // silent chunks: each window is measured against the same filter on
+                            // noise at the same time, so that a machine whose speed drifts (a
+                            // shared core) moves both.
+                            TdspIIRFilter f, twinFilter;
+                            for (TdspIIRFilter* g : {&f, &twinFilter}) {
+                                g->SetSampleRate(rate);
+                                g->SetKind(static_cast<TdspIIRFilterKind>(kind));
+                                g->SetResponse(static_cast<TdspIIRFilterResponse>(response));
+                                g->SetOrder(static_cast<TdspIIRFilterOrder>(order));
+                                g->SetRipple(1), g->SetAttenuation(60), g->SetGain(-9);
+                                g->SetFrequency(1, 700), g->SetFrequency(2, 2500);
+                            }
                             if (!sections && !f.IsStable()) continue;
-                            TdspIIRSections s(f);
-                            const auto run = [&](const float* in) {
+                            TdspIIRSections s(f), twinSections(twinFilter);
+                            const auto run = [&](TdspIIRFilter& rf, TdspIIRSections& rs,
+                                                 const float* in) {
                                 if (perSample) {
                                     for (int i = 0; i < kBlock; ++i)
                                         buffer[i] =
-                                            static_cast<float>(sections ? s.ProcessSample(in[i])
-                                                                        : f.ProcessSample(in[i]));
+                                            static_cast<float>(sections ? rs.ProcessSample(in[i])
+                                                                        : rf.ProcessSample(in[i]));
                                 } else if (sections) {
-                                    s.ProcessBlock(in, buffer.data(), kBlock);
+                                    rs.ProcessBlock(in, buffer.data(), kBlock);
                                 } else {
-                                    f.ProcessBlock(in, buffer.data(), kBlock);
+                                    rf.ProcessBlock(in, buffer.data(), kBlock);
                                 }
                                 benchmark::DoNotOptimize(buffer.data());
                             };
-                            const auto onNoise = [&] {
+                            // The lead-in: 10 s of noise through the filter itself.
+                            const double leadIn = [&] {
                                 const double start = ThreadSeconds();
                                 for (int b = 0; b < window; ++b)
-                                    run(noise.data());
-                                return (ThreadSeconds() - start) * 1e9;
-                            };
-                            const double before = onNoise();
-                            double worst = 0;
+                                    run(f, s, noise.data());
+                                return (ThreadSeconds() - start) * 1e9 / (window * kBlock);
+                            }();
+                            for (int b = 0; b < 64; ++b) // the twin past its first samples
+                                run(twinFilter, twinSections, noise.data());
+                            double worst = 0, worstNoise = leadIn;
                             unsigned flags = 0;
                             // The share of the worst window's samples on each silent path.
                             double share[3] = {};
@@ -496,28 +507,41 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
                                                ? s.GetSilentSamples(static_cast<TdspSilentPath>(p))
                                                : f.GetSilentSamples(static_cast<TdspSilentPath>(p));
                             };
+                            constexpr int kChunk = 64, kNoiseBlocks = 8;
                             for (int w = 0; w < seconds / 10; ++w) {
                                 std::uint64_t was[3], now[3];
                                 paths(was);
-                                const double start = ThreadSeconds();
-                                for (int b = 0; b < window; ++b) {
-                                    ClearFlags();
-                                    run(zeros[static_cast<std::size_t>(b) % zeros.size()].data());
-                                    // The float stores of ProcessSample's results are the
-                                    // caller's: only the block calls' flags count.
-                                    if (!perSample) flags |= SlowPathFlags();
+                                double silent = 0, loud = 0;
+                                int loudBlocks = 0;
+                                for (int b = 0; b < window;) {
+                                    const int chunk = std::min(kChunk, window - b);
+                                    const double start = ThreadSeconds();
+                                    for (int k = 0; k < chunk; ++k, ++b) {
+                                        ClearFlags();
+                                        run(f, s,
+                                            zeros[static_cast<std::size_t>(b) % zeros.size()]
+                                                .data());
+                                        // The float stores of ProcessSample's results are the
+                                        // caller's: only the block calls' flags count.
+                                        if (!perSample) flags |= SlowPathFlags();
+                                    }
+                                    const double middle = ThreadSeconds();
+                                    for (int k = 0; k < kNoiseBlocks; ++k)
+                                        run(twinFilter, twinSections, noise.data());
+                                    loud += ThreadSeconds() - middle;
+                                    silent += middle - start;
+                                    loudBlocks += kNoiseBlocks;
                                 }
-                                const double took = ThreadSeconds() - start;
                                 paths(now);
-                                if (took > worst) {
-                                    worst = took;
+                                const double noiseNs = loud * 1e9 / (loudBlocks * kBlock);
+                                const double ratio = silent * 1e9 / (window * kBlock) / noiseNs;
+                                if (ratio > worst) {
+                                    worst = ratio, worstNoise = noiseNs;
                                     for (int p = 0; p < 3; ++p)
                                         share[p] = static_cast<double>(now[p] - was[p]) /
                                                    (static_cast<double>(window) * kBlock);
                                 }
                             }
-                            const double noiseNs = std::min(before, onNoise());
-                            worst = worst * 1e9 / noiseNs;
                             ++designs, flagged += flags != 0, over += worst > 1.5;
                             worstAll = std::max(worstAll, worst);
                             if (worst > 1.3 || flags)
@@ -525,9 +549,8 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
                                             "%.2f/%.2f/%.2f\n",
                                             sections ? "sections" : "recursion",
                                             perSample ? "sample" : "block", rate, kind, response,
-                                            order, noiseNs / (window * kBlock), worst,
-                                            flags ? "raised" : "clear", share[0], share[1],
-                                            share[2]);
+                                            order, worstNoise, worst, flags ? "raised" : "clear",
+                                            share[0], share[1], share[2]);
                         }
                 std::printf("%s, %s, %d Hz: %d designs, worst window %.2fx noise, %d above 1.5x, "
                             "slow-path flags raised by %d\n\n",
