@@ -462,26 +462,30 @@ __attribute__((always_inline)) inline std::int64_t UnitProductAt64(std::int64_t 
     return WithSigns(q, sv, sign);
 }
 
-// UnitProductAt64 with the rounding's tie test off the common path, for the sections' whole-unit
-// loops, whose products' instructions bound them: the upper half plus 2^(post−1), shifted right by
-// post, rounds half up and takes the lower half's bits as a sticky bit for free (they only matter
-// where the discarded upper bits are exactly half); only where those are exactly half and the lower
-// half is zero (an exact tie, rare) is the odd quotient made even. The two conditions are tested
-// as one: the discarded upper bits alone are exactly half for most products of small values
-// (up to nine in ten on a decaying cascade), a branch that would go the wrong way.
-// The same bits as UnitProductAt64.
+// UnitProductAt64 with fewer instructions, for the sections' whole-unit loops, whose products'
+// instructions bound them: v·2^pre times m as one signed 128-bit product (m's top bit set: the
+// product of its two's complement value plus v·2^pre·2^64), so that no magnitude is taken and no
+// sign of v applied after; the upper half plus 2^(post−1), shifted right by post, rounds half up
+// (floor(x + 1/2): nearest for a product that is not a tie, of either sign) and takes the lower
+// half's bits as a sticky bit for free. Only at an exact tie (the discarded upper bits exactly
+// half and the lower half zero, tested as one: the upper bits alone are half for most products
+// of small values) is the quotient made even, k + 1/2 going to whichever of k and k + 1 is even,
+// as the x87 rounds the magnitude. Then the coefficient's sign. The operands from NearOperands;
+// the same bits as UnitProductAt64.
 __attribute__((always_inline)) inline std::int64_t UnitProductNear(std::int64_t v, std::uint64_t m,
                                                                    unsigned pre, unsigned post,
                                                                    std::uint64_t halfLess,
                                                                    std::int64_t sign) {
-    std::int64_t sv;
-    const UWide p = MagnitudeProduct(v, m, pre, sv);
-    const std::uint64_t hi = static_cast<std::uint64_t>(p >> 64), half = halfLess + 1;
-    std::uint64_t q = (hi + half) >> post;
-    if (__builtin_expect((((hi & (halfLess + half)) ^ half) | static_cast<std::uint64_t>(p)) == 0,
-                         0))
-        q &= ~std::uint64_t{1};
-    return WithSigns(q, sv, sign);
+    __extension__ typedef __int128 SignedWide;
+    const std::int64_t a = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << pre);
+    const SignedWide p = static_cast<SignedWide>(a) * static_cast<std::int64_t>(m);
+    const std::int64_t hi = static_cast<std::int64_t>(p >> 64) + a;
+    std::int64_t q = (hi + static_cast<std::int64_t>(halfLess + 1)) >> post;
+    const std::uint64_t off =
+        ((static_cast<std::uint64_t>(hi) & (2 * halfLess + 1)) ^ (halfLess + 1)) |
+        static_cast<std::uint64_t>(p);
+    if (__builtin_expect(off == 0, 0)) q &= ~std::int64_t{1};
+    return (q ^ sign) - sign;
 }
 
 // UnitProductAt64 on the signed operand, for the recursion's loop, where the product's latency
@@ -1495,6 +1499,19 @@ struct CascadeCoefficients {
     unsigned absorbing[MaxSilentSections];
 };
 
+#if defined(__SIZEOF_INT128__)
+// Coefficient t of section i as UnitProductNear takes it: a zero coefficient (whose significand
+// has no top bit) as 2^63 with a right shift of 63, whose products of values below 2^62 units
+// are zeros.
+void NearOperands(const CascadeCoefficients& c, int i, int t, std::uint64_t& m, unsigned& pre,
+                  unsigned& post, std::uint64_t& halfLess, std::int64_t& sign) {
+    m = c.fastMantissa[i][t], sign = c.fastSign[i][t];
+    pre = c.preShift[i][t], post = c.postShift[i][t], halfLess = c.halfLess[i][t];
+    if (m == 0)
+        m = std::uint64_t{1} << 63, pre = 0, post = 63, halfLess = (std::uint64_t{1} << 62) - 1;
+}
+#endif
+
 // One section in whole units of 2^-16445 (see UnitsStep), every operand below 2^64 units: each
 // product rounded to a whole unit, the sum exact; a zero sum is +0 where a nonzero product
 // cancelled, else the zero the signs of its zero terms make (a − b is a + (−b)). False where a
@@ -1935,11 +1952,8 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     std::int64_t sg[K][5], bound[K];
     std::int64_t h0[K + 1], h1[K + 1];
     for (int j = 0; j < K; ++j) {
-        for (int t = 0; t < 5; ++t) {
-            m[j][t] = c.fastMantissa[d + j][t], sg[j][t] = c.fastSign[d + j][t];
-            pre[j][t] = c.preShift[d + j][t], post[j][t] = c.postShift[d + j][t];
-            half[j][t] = c.halfLess[d + j][t];
-        }
+        for (int t = 0; t < 5; ++t)
+            NearOperands(c, d + j, t, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t]);
         bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
     }
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
@@ -2476,10 +2490,8 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
     std::uint64_t mt[5], half[5];
     unsigned pre[5], post[5];
     std::int64_t sg[5];
-    for (int t = 0; t < 5; ++t) {
-        mt[t] = c.fastMantissa[i][t], sg[t] = c.fastSign[i][t];
-        pre[t] = c.preShift[i][t], post[t] = c.postShift[i][t], half[t] = c.halfLess[i][t];
-    }
+    for (int t = 0; t < 5; ++t)
+        NearOperands(c, i, t, mt[t], pre[t], post[t], half[t], sg[t]);
     const std::int64_t bound = std::int64_t{1} << bits;
     std::int64_t x1 = SignedUnits(r.x1), x2 = SignedUnits(r.x2), y1 = SignedUnits(r.y1),
                  y2 = SignedUnits(r.y2);
@@ -2707,11 +2719,8 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
     std::int64_t sg[K][5], bound[K];
     std::int64_t h0[K + 1], h1[K + 1];
     for (int j = 0; j < K; ++j) {
-        for (int t = 0; t < 5; ++t) {
-            m[j][t] = c.fastMantissa[a + j][t], sg[j][t] = c.fastSign[a + j][t];
-            pre[j][t] = c.preShift[a + j][t], post[j][t] = c.postShift[a + j][t];
-            half[j][t] = c.halfLess[a + j][t];
-        }
+        for (int t = 0; t < 5; ++t)
+            NearOperands(c, a + j, t, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t]);
         bound[j] = std::int64_t{1} << PairBits(c, a + K, a + j + 1);
     }
     for (int j = 0; j <= K; ++j)
