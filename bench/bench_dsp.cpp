@@ -421,10 +421,11 @@ void ClearFlags() {
 // sections for all), at 22050 and 96000 Hz, through ProcessBlock on float blocks of 512 and
 // through ProcessSample: noise, then `seconds` of zeros of random sign in 10-second windows.
 // Each window is measured against the same filter on noise in that window: a twin of the filter
-// runs noise for one block in eight between the silent chunks. Prints the designs whose worst
-// window costs more than 1.3 times that or that raised the slow-path flags, with the share of
-// that window's samples on each silent path (normal/integer/frozen) and its noise figure, and per
-// path, call and rate the worst window of all.
+// runs noise for one block in eight between the silent chunks; a design whose worst window costs
+// more than 1.3 times that runs again, and the lesser of its two worst windows counts. Prints the
+// designs above 1.3x or that raised the slow-path flags, with the share of that window's samples
+// on each silent path (normal/integer/frozen) and its noise figure, and per path, call and rate
+// the worst window of all.
 void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFilter) {
     constexpr int kBlock = 512;
     std::mt19937 rng(5);
@@ -439,7 +440,8 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
         "\nSilence sweep (float blocks of 512 for %d s, or sample by sample for %d s, of zeros "
         "of random sign after 10 s of noise;\nworst 10-s window of thread time as a "
         "multiple of the same filter on noise in that window (a twin between the chunks);\n"
-        "listed: above 1.3x or flags raised)\n\n",
+        "a design above 1.3x runs twice, the lesser counts; listed: above 1.3x or flags "
+        "raised)\n\n",
         blockSeconds, sampleSeconds);
     std::printf("%-10s %-7s %6s %-5s %-5s %5s %8s %8s %6s  %s\n", "path", "call", "rate", "kind",
                 "resp", "order", "noise ns", "worst x", "flags",
@@ -459,89 +461,109 @@ void SilenceSweep(int blockSeconds, int sampleSeconds, int onlyRate, int onlyFil
                     for (int response = ftLowpass; response <= ftHighShelf; ++response)
                         for (int order = 1; order <= 8; ++order) {
                             if (response >= ftLowShelf && kind != fkButterworth) continue;
-                            // The filter, and a twin of it that runs noise between the
-                            // silent chunks: each window is measured against the same filter on
-                            // noise at the same time, so that a machine whose speed drifts (a
-                            // shared core) moves both.
-                            TdspIIRFilter f, twinFilter;
-                            for (TdspIIRFilter* g : {&f, &twinFilter}) {
-                                g->SetSampleRate(rate);
-                                g->SetKind(static_cast<TdspIIRFilterKind>(kind));
-                                g->SetResponse(static_cast<TdspIIRFilterResponse>(response));
-                                g->SetOrder(static_cast<TdspIIRFilterOrder>(order));
-                                g->SetRipple(1), g->SetAttenuation(60), g->SetGain(-9);
-                                g->SetFrequency(1, 700), g->SetFrequency(2, 2500);
-                            }
-                            if (!sections && !f.IsStable()) continue;
-                            TdspIIRSections s(f), twinSections(twinFilter);
-                            const auto run = [&](TdspIIRFilter& rf, TdspIIRSections& rs,
-                                                 const float* in) {
-                                if (perSample) {
-                                    for (int i = 0; i < kBlock; ++i)
-                                        buffer[i] =
-                                            static_cast<float>(sections ? rs.ProcessSample(in[i])
-                                                                        : rf.ProcessSample(in[i]));
-                                } else if (sections) {
-                                    rs.ProcessBlock(in, buffer.data(), kBlock);
-                                } else {
-                                    rf.ProcessBlock(in, buffer.data(), kBlock);
-                                }
-                                benchmark::DoNotOptimize(buffer.data());
-                            };
-                            // The lead-in: 10 s of noise through the filter itself.
-                            const double leadIn = [&] {
-                                const double start = ThreadSeconds();
-                                for (int b = 0; b < window; ++b)
-                                    run(f, s, noise.data());
-                                return (ThreadSeconds() - start) * 1e9 / (window * kBlock);
-                            }();
-                            for (int b = 0; b < 64; ++b) // the twin past its first samples
-                                run(twinFilter, twinSections, noise.data());
-                            double worst = 0, worstNoise = leadIn;
+                            // A design above 1.3x runs a second time, afresh, and the lesser of
+                            // its two worst windows counts: a cost of the design comes again, a
+                            // hiccup of the machine (a few hundred microseconds are a whole
+                            // window of a cheap filter) does not.
+                            double worst = 0, worstNoise = 0;
                             unsigned flags = 0;
                             // The share of the worst window's samples on each silent path.
                             double share[3] = {};
-                            const auto paths = [&](std::uint64_t* c) {
-                                for (int p = 0; p < 3; ++p)
-                                    c[p] = sections
-                                               ? s.GetSilentSamples(static_cast<TdspSilentPath>(p))
-                                               : f.GetSilentSamples(static_cast<TdspSilentPath>(p));
-                            };
-                            constexpr int kChunk = 64, kNoiseBlocks = 8;
-                            for (int w = 0; w < seconds / 10; ++w) {
-                                std::uint64_t was[3], now[3];
-                                paths(was);
-                                double silent = 0, loud = 0;
-                                int loudBlocks = 0;
-                                for (int b = 0; b < window;) {
-                                    const int chunk = std::min(kChunk, window - b);
-                                    const double start = ThreadSeconds();
-                                    for (int k = 0; k < chunk; ++k, ++b) {
-                                        ClearFlags();
-                                        run(f, s,
-                                            zeros[static_cast<std::size_t>(b) % zeros.size()]
-                                                .data());
-                                        // The float stores of ProcessSample's results are the
-                                        // caller's: only the block calls' flags count.
-                                        if (!perSample) flags |= SlowPathFlags();
+                            bool unstable = false;
+                            for (int attempt = 0; attempt < 2; ++attempt) {
+                                // The filter, and a twin of it that runs noise between the
+                                // silent chunks: each window is measured against the same filter on
+                                // noise at the same time, so that a machine whose speed drifts (a
+                                // shared core) moves both.
+                                TdspIIRFilter f, twinFilter;
+                                for (TdspIIRFilter* g : {&f, &twinFilter}) {
+                                    g->SetSampleRate(rate);
+                                    g->SetKind(static_cast<TdspIIRFilterKind>(kind));
+                                    g->SetResponse(static_cast<TdspIIRFilterResponse>(response));
+                                    g->SetOrder(static_cast<TdspIIRFilterOrder>(order));
+                                    g->SetRipple(1), g->SetAttenuation(60), g->SetGain(-9);
+                                    g->SetFrequency(1, 700), g->SetFrequency(2, 2500);
+                                }
+                                if (!sections && !f.IsStable()) {
+                                    unstable = true;
+                                    break;
+                                }
+                                TdspIIRSections s(f), twinSections(twinFilter);
+                                const auto run = [&](TdspIIRFilter& rf, TdspIIRSections& rs,
+                                                     const float* in) {
+                                    if (perSample) {
+                                        for (int i = 0; i < kBlock; ++i)
+                                            buffer[i] = static_cast<float>(
+                                                sections ? rs.ProcessSample(in[i])
+                                                         : rf.ProcessSample(in[i]));
+                                    } else if (sections) {
+                                        rs.ProcessBlock(in, buffer.data(), kBlock);
+                                    } else {
+                                        rf.ProcessBlock(in, buffer.data(), kBlock);
                                     }
-                                    const double middle = ThreadSeconds();
-                                    for (int k = 0; k < kNoiseBlocks; ++k)
-                                        run(twinFilter, twinSections, noise.data());
-                                    loud += ThreadSeconds() - middle;
-                                    silent += middle - start;
-                                    loudBlocks += kNoiseBlocks;
-                                }
-                                paths(now);
-                                const double noiseNs = loud * 1e9 / (loudBlocks * kBlock);
-                                const double ratio = silent * 1e9 / (window * kBlock) / noiseNs;
-                                if (ratio > worst) {
-                                    worst = ratio, worstNoise = noiseNs;
+                                    benchmark::DoNotOptimize(buffer.data());
+                                };
+                                // The lead-in: 10 s of noise through the filter itself.
+                                const double leadIn = [&] {
+                                    const double start = ThreadSeconds();
+                                    for (int b = 0; b < window; ++b)
+                                        run(f, s, noise.data());
+                                    return (ThreadSeconds() - start) * 1e9 / (window * kBlock);
+                                }();
+                                for (int b = 0; b < 64; ++b) // the twin past its first samples
+                                    run(twinFilter, twinSections, noise.data());
+                                double runWorst = 0, runNoise = leadIn, runShare[3] = {};
+                                const auto paths = [&](std::uint64_t* c) {
                                     for (int p = 0; p < 3; ++p)
-                                        share[p] = static_cast<double>(now[p] - was[p]) /
-                                                   (static_cast<double>(window) * kBlock);
+                                        c[p] =
+                                            sections
+                                                ? s.GetSilentSamples(static_cast<TdspSilentPath>(p))
+                                                : f.GetSilentSamples(
+                                                      static_cast<TdspSilentPath>(p));
+                                };
+                                constexpr int kChunk = 64, kNoiseBlocks = 8;
+                                for (int w = 0; w < seconds / 10; ++w) {
+                                    std::uint64_t was[3], now[3];
+                                    paths(was);
+                                    double silent = 0, loud = 0;
+                                    int loudBlocks = 0;
+                                    for (int b = 0; b < window;) {
+                                        const int chunk = std::min(kChunk, window - b);
+                                        const double start = ThreadSeconds();
+                                        for (int k = 0; k < chunk; ++k, ++b) {
+                                            ClearFlags();
+                                            run(f, s,
+                                                zeros[static_cast<std::size_t>(b) % zeros.size()]
+                                                    .data());
+                                            // The float stores of ProcessSample's results are the
+                                            // caller's: only the block calls' flags count.
+                                            if (!perSample) flags |= SlowPathFlags();
+                                        }
+                                        const double middle = ThreadSeconds();
+                                        for (int k = 0; k < kNoiseBlocks; ++k)
+                                            run(twinFilter, twinSections, noise.data());
+                                        loud += ThreadSeconds() - middle;
+                                        silent += middle - start;
+                                        loudBlocks += kNoiseBlocks;
+                                    }
+                                    paths(now);
+                                    const double noiseNs = loud * 1e9 / (loudBlocks * kBlock);
+                                    const double ratio = silent * 1e9 / (window * kBlock) / noiseNs;
+                                    if (ratio > runWorst) {
+                                        runWorst = ratio, runNoise = noiseNs;
+                                        for (int p = 0; p < 3; ++p)
+                                            runShare[p] = static_cast<double>(now[p] - was[p]) /
+                                                          (static_cast<double>(window) * kBlock);
+                                    }
                                 }
+                                if (attempt == 0 || runWorst < worst) {
+                                    worst = runWorst, worstNoise = runNoise;
+                                    for (int p = 0; p < 3; ++p)
+                                        share[p] = runShare[p];
+                                }
+                                if (worst <= 1.3) break;
                             }
+                            if (unstable) continue;
                             ++designs, flagged += flags != 0, over += worst > 1.5;
                             worstAll = std::max(worstAll, worst);
                             if (worst > 1.3 || flags)
