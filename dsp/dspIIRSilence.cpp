@@ -1976,9 +1976,12 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
     // a function of their histories alone. Brent's search (the reference moves on at each power
     // of two, up to kRing) finds the first lag at which some of them come again; from there
     // those `lead` sections repeat their outputs `period` samples back, kept in a ring, and only
-    // the sections behind them compute. (The cascade's own cycle may be far longer.)
+    // the sections behind them compute. (The cascade's own cycle may be far longer.) The first
+    // of those takes its input from the lead, so its input terms repeat too: their sum (exact)
+    // and whether any was not zero come from a ring of their own, two products a sample in place
+    // of five.
     constexpr int kRing = 128;
-    std::int64_t ring[kRing][K];
+    std::int64_t ring[kRing][K], inputSum[kRing][K], inputAny[kRing][K];
     std::int64_t b0[K], b1[K];
     for (int j = 0; j < K; ++j)
         b0[j] = h0[j + 1], b1[j] = h1[j + 1];
@@ -1999,10 +2002,19 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
             const std::int64_t q2 = VURNEL_PRODUCT(h1[j + 1], j, 4);
             sum += q2, any |= q2;
             if (j > 0) { // the first section's input terms are zeros
-                const std::int64_t p0 = VURNEL_PRODUCT(x, j, 0), p1 = VURNEL_PRODUCT(h0[j], j, 1),
-                                   p2 = VURNEL_PRODUCT(h1[j], j, 2);
-                sum += p0 + p1 + p2;
-                any |= p0 | p1 | p2;
+                std::int64_t f, fa;
+                if (j == lead) {
+                    f = inputSum[(n - period) & (kRing - 1)][j];
+                    fa = inputAny[(n - period) & (kRing - 1)][j];
+                } else {
+                    const std::int64_t p0 = VURNEL_PRODUCT(x, j, 0),
+                                       p1 = VURNEL_PRODUCT(h0[j], j, 1),
+                                       p2 = VURNEL_PRODUCT(h1[j], j, 2);
+                    f = p0 + p1 + p2, fa = p0 | p1 | p2;
+                }
+                inputSum[n & (kRing - 1)][j] = f, inputAny[n & (kRing - 1)][j] = fa;
+                sum += f;
+                any |= fa;
             }
             ok = ok && any != 0 && sum < bound[j] && sum > -bound[j];
             y[j] = sum;
