@@ -2745,6 +2745,14 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
     for (int j = 0; j < K; ++j)
         r0[j] = h0[j + 1], r1[j] = h1[j + 1];
     int power = 1, lambda = 0;
+    // Leading sections in a cycle of their own, replayed from a ring, the input terms of the
+    // section behind them too, as in SectionsUnitsRun.
+    constexpr int kRing = 128;
+    std::int64_t ring[kRing][K], inputSum[kRing][K], inputAny[kRing][K];
+    std::int64_t b0[K], b1[K];
+    for (int j = 0; j < K; ++j)
+        b0[j] = h0[j + 1], b1[j] = h1[j + 1];
+    int leadPower = 1, leadLambda = 0, lead = 0, period = 0;
     int n = 0;
     for (; n < count; ++n) {
         const TExtendedBits xb = BitsAt(src[n]);
@@ -2756,15 +2764,28 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
     UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
+            if (j < lead) {
+                y[j] = x = ring[(n - period) & (kRing - 1)][j];
+                continue;
+            }
             std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
             std::int64_t any = sum;
             const std::int64_t q2 = VURNEL_PRODUCT(h1[j + 1], j, 4);
             sum += q2, any |= q2;
             if (j > 0) { // the first section's input terms are zeros
-                const std::int64_t p0 = VURNEL_PRODUCT(x, j, 0), p1 = VURNEL_PRODUCT(h0[j], j, 1),
-                                   p2 = VURNEL_PRODUCT(h1[j], j, 2);
-                sum += p0 + p1 + p2;
-                any |= p0 | p1 | p2;
+                std::int64_t f, fa;
+                if (j == lead) {
+                    f = inputSum[(n - period) & (kRing - 1)][j];
+                    fa = inputAny[(n - period) & (kRing - 1)][j];
+                } else {
+                    const std::int64_t p0 = VURNEL_PRODUCT(x, j, 0),
+                                       p1 = VURNEL_PRODUCT(h0[j], j, 1),
+                                       p2 = VURNEL_PRODUCT(h1[j], j, 2);
+                    f = p0 + p1 + p2, fa = p0 | p1 | p2;
+                }
+                inputSum[n & (kRing - 1)][j] = f, inputAny[n & (kRing - 1)][j] = fa;
+                sum += f;
+                any |= fa;
             }
             ok = ok && any != 0 && sum < bound[j] && sum > -bound[j];
             y[j] = sum;
@@ -2774,7 +2795,21 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
         if (!ok) break;
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j)
-            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j];
+            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j], ring[n & (kRing - 1)][j] = y[j];
+        if (K > 1 && leadPower <= kRing) {
+            ++leadLambda;
+            int match = 0;
+            while (match < K - 1 && h0[match + 1] == b0[match] && h1[match + 1] == b1[match])
+                ++match;
+            if (match > 0) {
+                lead = match, period = leadLambda;
+                leadPower = kRing + 1; // found: no search after this
+            } else if (leadLambda == leadPower) {
+                for (int j = 0; j < K; ++j)
+                    b0[j] = h0[j + 1], b1[j] = h1[j + 1];
+                leadPower *= 2, leadLambda = 0;
+            }
+        }
         sign1 = sign0, sign0 = xb.IsNegative();
         SetBits(dst[n], UnitBits(y[K - 1]));
         ++lambda;
@@ -2804,6 +2839,8 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
             n = end - 1;
             power = count; // no search after this
             lambda = 0;
+            // The copied samples are not in the rings: the rest computes every section.
+            lead = 0, leadPower = kRing + 1;
         } else if (lambda == power) {
             for (int j = 0; j < K; ++j)
                 r0[j] = h0[j + 1], r1[j] = h1[j + 1];
