@@ -2533,17 +2533,30 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
             if (lambda == power) r1 = y1, r2 = y2, power *= 2, lambda = 0;
         }
     }
+    // The input terms' sum (exact) and whether any was not zero, kept for the inputs of the last
+    // two samples: where the section before repeats with a period of one or two (a fixed point,
+    // a cycle of two), the same three inputs come again and their products are not formed anew.
+    struct InputTerms {
+        std::int64_t x, x1, x2, sum, any;
+        bool valid;
+    } memo[2] = {};
+    int slot = 0;
     while (m < count) {
         const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
         const std::int64_t x = SignedUnits(xb);
 #define VURNEL_PRODUCT(v, t) UnitProductNear(v, mt[t], pre[t], post[t], half[t], sg[t])
-        const std::int64_t p0 = VURNEL_PRODUCT(x, 0), p1 = VURNEL_PRODUCT(x1, 1),
-                           p2 = VURNEL_PRODUCT(x2, 2), q1 = VURNEL_PRODUCT(y1, 3),
-                           q2 = VURNEL_PRODUCT(y2, 4);
+        InputTerms& e = memo[slot];
+        slot ^= 1;
+        if (!(e.valid && e.x == x && e.x1 == x1 && e.x2 == x2)) {
+            const std::int64_t p0 = VURNEL_PRODUCT(x, 0), p1 = VURNEL_PRODUCT(x1, 1),
+                               p2 = VURNEL_PRODUCT(x2, 2);
+            e = {x, x1, x2, p0 + p1 + p2, p0 | p1 | p2, true};
+        }
+        const std::int64_t q1 = VURNEL_PRODUCT(y1, 3), q2 = VURNEL_PRODUCT(y2, 4);
 #undef VURNEL_PRODUCT
-        if ((p0 | p1 | p2 | q1 | q2) == 0) break; // a sum of zeros: their signs decide
-        const std::int64_t y = p0 + p1 + p2 + q1 + q2;
+        if ((e.any | q1 | q2) == 0) break; // a sum of zeros: their signs decide
+        const std::int64_t y = e.sum + q1 + q2;
         SetBits(dst[m++], UnitBits(y));
         x2 = x1, x1 = x, y2 = y1, y1 = y;
         if (y >= bound || y <= -bound) break;
