@@ -1935,62 +1935,50 @@ inline std::int64_t SignedUnits(TExtendedBits b) {
                           : static_cast<std::int64_t>(b.mantissa);
 }
 
-// The whole cascade of K sections in whole units of 2^-16445 as 64-bit integers, branch-free
-// within a sample, from sample `at` on, while each section has a nonzero product (its zero sum
-// then +0) and each output lies below its pair's bound (each product below 2^58 units, each sum of
-// five below 2^62: exact); as SectionUnitsFast section by section, the first section's input
-// terms zeros. The histories h (bits) are kept in step: the values made here from units, the
-// input's zeros with their signs, a value from before kept as its bits while it is in the window.
-// The cycle search is TrackCycle's. These are sections d..d+K−1 of the cascade (h their
-// histories, from section d's input pair on), behind d sections whose histories are all zeros
-// (their outputs, section d's inputs, are the zeros `in` gives). Returns the sample it stopped at.
-template <int K, typename T>
-int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in, T* out,
-                     int at, int count, TdspSilentSectionsState& s, int d) {
+// K sections in whole units of 2^-16445 as 64-bit integers, a sample at a time, for the
+// sample-major loops (SectionsUnitsRun, SectionsUnitsChunk): sections d..d+K−1 of the cascade,
+// the first one's input terms zeros, while each section has a nonzero product (its zero sum then
+// +0) and each output lies below its pair's bound (PairBits: each product below 2^58 units, each
+// sum of five below 2^62, exact), branch-free within a sample.
+//
+// Leading sections in a cycle of their own: sections 0..j−1 take zeros, so their outputs are a
+// function of their histories alone. Brent's search (the reference moves on at each power of
+// two, up to kRing) finds the first lag at which some of them come again; from there those
+// `lead` sections repeat their outputs `period` samples back, kept in a ring, and only the
+// sections behind them compute. (The cascade's own cycle may be far longer.) The first of those
+// takes its input from the lead, so its input terms repeat too: their sum (exact) and whether any
+// was not zero come from rings of their own, two products a sample in place of five.
+template <int K> struct UnitCascade {
     std::uint64_t m[K][5], half[K][5];
     unsigned pre[K][5], post[K][5];
     std::int64_t sg[K][5], bound[K];
-    std::int64_t h0[K + 1], h1[K + 1];
-    for (int j = 0; j < K; ++j) {
-        for (int t = 0; t < 5; ++t)
-            NearOperands(c, d + j, t, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t]);
-        bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
-    }
-#define VURNEL_PRODUCT(v, j, t)                                                                    \
-    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
-    for (int j = 0; j <= K; ++j)
-        h0[j] = SignedUnits(h[j][0]), h1[j] = SignedUnits(h[j][1]);
-    // The search goes on from the state's reference where it has no dead section and its values
-    // are units here (a zero's sign is not kept in units: a zero there starts a new search).
-    std::int64_t r0[K] = {}, r1[K] = {};
-    int since = s.since >= 0 && s.dead == d ? s.since : -1;
-    for (int j = 0; j < K && since >= 0; ++j) {
-        const TExtendedBits a = s.reference[2 * (d + j)], b = s.reference[2 * (d + j) + 1];
-        if (a.mantissa == 0 || b.mantissa == 0 || a.Exponent() != 0 || b.Exponent() != 0)
-            since = -1;
-        r0[j] = SignedUnits(a), r1[j] = SignedUnits(b);
-    }
-    // The last two inputs' signs, read before the outputs overwrite them (in may be out).
-    unsigned sign0 = 0, sign1 = 0;
-    // Leading sections in a cycle of their own: sections 0..j−1 take zeros, so their outputs are
-    // a function of their histories alone. Brent's search (the reference moves on at each power
-    // of two, up to kRing) finds the first lag at which some of them come again; from there
-    // those `lead` sections repeat their outputs `period` samples back, kept in a ring, and only
-    // the sections behind them compute. (The cascade's own cycle may be far longer.) The first
-    // of those takes its input from the lead, so its input terms repeat too: their sum (exact)
-    // and whether any was not zero come from a ring of their own, two products a sample in place
-    // of five.
-    constexpr int kRing = 128;
+    std::int64_t h0[K + 1], h1[K + 1]; // the histories in units (pair 0 the input's zeros)
+    static constexpr int kRing = 128;
     std::int64_t ring[kRing][K], inputSum[kRing][K], inputAny[kRing][K];
     std::int64_t b0[K], b1[K];
-    for (int j = 0; j < K; ++j)
-        b0[j] = h0[j + 1], b1[j] = h1[j + 1];
     int power = 1, lambda = 0, lead = 0, period = 0;
-    int n = at;
-    for (; n < count; ++n) {
-        std::int64_t y[K];
+
+    // h: the histories from section d's input pair on.
+    UnitCascade(const CascadeCoefficients& c, int d, const TExtendedBits (*h)[2]) {
+        for (int j = 0; j < K; ++j) {
+            for (int t = 0; t < 5; ++t)
+                NearOperands(c, d + j, t, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t]);
+            bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
+        }
+        for (int j = 0; j <= K; ++j)
+            h0[j] = SignedUnits(h[j][0]), h1[j] = SignedUnits(h[j][1]);
+        for (int j = 0; j < K; ++j)
+            b0[j] = h0[j + 1], b1[j] = h1[j + 1];
+    }
+
+    // Sample n (the input a zero): the outputs y, the histories moved on, the search a step
+    // further. False, nothing kept, where a section has no nonzero product or an output reaches
+    // its bound.
+    __attribute__((always_inline)) bool Step(int n, std::int64_t* y) {
         bool ok = true;
         std::int64_t x = 0;
+#define VURNEL_PRODUCT(v, j, t)                                                                    \
+    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
             if (j < lead) {
@@ -2020,14 +2008,12 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
             y[j] = sum;
             x = ok ? sum : 0; // within its bound for the next section's products
         }
-        if (!ok) break;
-        h1[0] = h0[0], h0[0] = 0;
 #undef VURNEL_PRODUCT
+        if (!ok) return false;
+        h1[0] = h0[0], h0[0] = 0;
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j)
             h1[j + 1] = h0[j + 1], h0[j + 1] = y[j], ring[n & (kRing - 1)][j] = y[j];
-        sign1 = sign0, sign0 = SignOf(in[n]);
-        PutUnits(y[K - 1], out[n]);
         if (K > 1 && power <= kRing) {
             ++lambda;
             int match = 0;
@@ -2042,6 +2028,47 @@ int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
                 power *= 2, lambda = 0;
             }
         }
+        return true;
+    }
+
+    // From here every section computes (samples not run here are not in the rings).
+    void StopLead() {
+        lead = 0, power = kRing + 1;
+    }
+};
+
+// The whole cascade of K sections in whole units of 2^-16445 as 64-bit integers, branch-free
+// within a sample, from sample `at` on, while each section has a nonzero product (its zero sum
+// then +0) and each output lies below its pair's bound (each product below 2^58 units, each sum of
+// five below 2^62: exact); as SectionUnitsFast section by section, the first section's input
+// terms zeros. The histories h (bits) are kept in step: the values made here from units, the
+// input's zeros with their signs, a value from before kept as its bits while it is in the window.
+// The cycle search is TrackCycle's. These are sections d..d+K−1 of the cascade (h their
+// histories, from section d's input pair on), behind d sections whose histories are all zeros
+// (their outputs, section d's inputs, are the zeros `in` gives). Returns the sample it stopped at.
+template <int K, typename T>
+int SectionsUnitsRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in, T* out,
+                     int at, int count, TdspSilentSectionsState& s, int d) {
+    UnitCascade<K> u(c, d, h);
+    std::int64_t *h0 = u.h0, *h1 = u.h1;
+    // The search goes on from the state's reference where it has no dead section and its values
+    // are units here (a zero's sign is not kept in units: a zero there starts a new search).
+    std::int64_t r0[K] = {}, r1[K] = {};
+    int since = s.since >= 0 && s.dead == d ? s.since : -1;
+    for (int j = 0; j < K && since >= 0; ++j) {
+        const TExtendedBits a = s.reference[2 * (d + j)], b = s.reference[2 * (d + j) + 1];
+        if (a.mantissa == 0 || b.mantissa == 0 || a.Exponent() != 0 || b.Exponent() != 0)
+            since = -1;
+        r0[j] = SignedUnits(a), r1[j] = SignedUnits(b);
+    }
+    // The last two inputs' signs, read before the outputs overwrite them (in may be out).
+    unsigned sign0 = 0, sign1 = 0;
+    int n = at;
+    for (; n < count; ++n) {
+        std::int64_t y[K];
+        if (!u.Step(n, y)) break;
+        sign1 = sign0, sign0 = SignOf(in[n]);
+        PutUnits(y[K - 1], out[n]);
         // The cycle search (TrackCycle's): the live histories against the reference.
         if (n - at < 2) {
             since = -1; // a value from before is in the window
@@ -2739,17 +2766,8 @@ int SectionAbsorbingRun(const CascadeCoefficients& c, int i, const long double* 
 template <int K>
 int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int a,
                        const long double* src, long double* dst, int count) {
-    std::uint64_t m[K][5], half[K][5];
-    unsigned pre[K][5], post[K][5];
-    std::int64_t sg[K][5], bound[K];
-    std::int64_t h0[K + 1], h1[K + 1];
-    for (int j = 0; j < K; ++j) {
-        for (int t = 0; t < 5; ++t)
-            NearOperands(c, a + j, t, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t]);
-        bound[j] = std::int64_t{1} << PairBits(c, a + K, a + j + 1);
-    }
-    for (int j = 0; j <= K; ++j)
-        h0[j] = SignedUnits(h[a + j][0]), h1[j] = SignedUnits(h[a + j][1]);
+    UnitCascade<K> u(c, a, h + a);
+    std::int64_t *h0 = u.h0, *h1 = u.h1;
     unsigned sign0 = h[a][0].IsNegative(), sign1 = h[a][1].IsNegative();
     // The search for a cycle of the sections' outputs (Brent's: the reference moves on at each
     // power of two). The inputs are zeros, whose signs change no sum with a nonzero term, so
@@ -2758,71 +2776,12 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
     for (int j = 0; j < K; ++j)
         r0[j] = h0[j + 1], r1[j] = h1[j + 1];
     int power = 1, lambda = 0;
-    // Leading sections in a cycle of their own, replayed from a ring, the input terms of the
-    // section behind them too, as in SectionsUnitsRun.
-    constexpr int kRing = 128;
-    std::int64_t ring[kRing][K], inputSum[kRing][K], inputAny[kRing][K];
-    std::int64_t b0[K], b1[K];
-    for (int j = 0; j < K; ++j)
-        b0[j] = h0[j + 1], b1[j] = h1[j + 1];
-    int leadPower = 1, leadLambda = 0, lead = 0, period = 0;
     int n = 0;
     for (; n < count; ++n) {
         const TExtendedBits xb = BitsAt(src[n]);
         if (xb.mantissa != 0) break;
         std::int64_t y[K];
-        bool ok = true;
-        std::int64_t x = 0;
-#define VURNEL_PRODUCT(v, j, t)                                                                    \
-    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
-#pragma GCC unroll 8
-        for (int j = 0; j < K; ++j) {
-            if (j < lead) {
-                y[j] = x = ring[(n - period) & (kRing - 1)][j];
-                continue;
-            }
-            std::int64_t sum = VURNEL_PRODUCT(h0[j + 1], j, 3);
-            std::int64_t any = sum;
-            const std::int64_t q2 = VURNEL_PRODUCT(h1[j + 1], j, 4);
-            sum += q2, any |= q2;
-            if (j > 0) { // the first section's input terms are zeros
-                std::int64_t f, fa;
-                if (j == lead) {
-                    f = inputSum[(n - period) & (kRing - 1)][j];
-                    fa = inputAny[(n - period) & (kRing - 1)][j];
-                } else {
-                    const std::int64_t p0 = VURNEL_PRODUCT(x, j, 0),
-                                       p1 = VURNEL_PRODUCT(h0[j], j, 1),
-                                       p2 = VURNEL_PRODUCT(h1[j], j, 2);
-                    f = p0 + p1 + p2, fa = p0 | p1 | p2;
-                }
-                inputSum[n & (kRing - 1)][j] = f, inputAny[n & (kRing - 1)][j] = fa;
-                sum += f;
-                any |= fa;
-            }
-            ok = ok && any != 0 && sum < bound[j] && sum > -bound[j];
-            y[j] = sum;
-            x = ok ? sum : 0; // within its bound for the next section's products
-        }
-#undef VURNEL_PRODUCT
-        if (!ok) break;
-#pragma GCC unroll 8
-        for (int j = 0; j < K; ++j)
-            h1[j + 1] = h0[j + 1], h0[j + 1] = y[j], ring[n & (kRing - 1)][j] = y[j];
-        if (K > 1 && leadPower <= kRing) {
-            ++leadLambda;
-            int match = 0;
-            while (match < K - 1 && h0[match + 1] == b0[match] && h1[match + 1] == b1[match])
-                ++match;
-            if (match > 0) {
-                lead = match, period = leadLambda;
-                leadPower = kRing + 1; // found: no search after this
-            } else if (leadLambda == leadPower) {
-                for (int j = 0; j < K; ++j)
-                    b0[j] = h0[j + 1], b1[j] = h1[j + 1];
-                leadPower *= 2, leadLambda = 0;
-            }
-        }
+        if (!u.Step(n, y)) break;
         sign1 = sign0, sign0 = xb.IsNegative();
         SetBits(dst[n], UnitBits(y[K - 1]));
         ++lambda;
@@ -2852,8 +2811,7 @@ int SectionsUnitsChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], int 
             n = end - 1;
             power = count; // no search after this
             lambda = 0;
-            // The copied samples are not in the rings: the rest computes every section.
-            lead = 0, leadPower = kRing + 1;
+            u.StopLead(); // the copied samples are not in its rings
         } else if (lambda == power) {
             for (int j = 0; j < K; ++j)
                 r0[j] = h0[j + 1], r1[j] = h1[j + 1];
