@@ -46,6 +46,12 @@ inline void SetBits(long double& v, TExtendedBits b) {
     std::memcpy(&v, raw, sizeof raw);
 }
 
+// SetBits as one 8-byte and one 2-byte store, for a value integer loads take next.
+inline void StoreBits(long double& v, TExtendedBits b) {
+    std::memcpy(&v, &b.mantissa, 8);
+    std::memcpy(reinterpret_cast<unsigned char*>(&v) + 8, &b.signExponent, 2);
+}
+
 // SetBits for a value the x87 is about to load: one 16-byte store where long double takes 16
 // bytes (an x87 load of bytes stored in two parts waits for both stores to retire).
 inline void SetBitsForLoad(long double& v, TExtendedBits b) {
@@ -3613,6 +3619,35 @@ int LeadingPairChunk(const CascadeCoefficients& c, TExtendedBits (*h)[2], const 
 }
 #endif
 
+// Section i over samples n..chunk−1 of src into dst, each stretch on the cheapest exact path its
+// operands allow, r its histories, carried along. False where a stretch took a path other than the
+// zeros' and the x87's safe loop.
+inline bool SectionChunk(const CascadeCoefficients& c, int i, const long double* src,
+                         long double* dst, int n, int chunk, SectionHistory& r) {
+    bool plain = true;
+    while (n < chunk) {
+        int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
+        if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
+        if (m == n) plain = false;
+        if (m == n) m = SectionCycleRun(c, i, src, dst, n, chunk, r);
+#if defined(__SIZEOF_INT128__)
+        if (m == n) m = SectionUnitsRun(c, i, src, dst, n, chunk, r);
+#endif
+        if (m == n) m = SectionAbsorbingRun(c, i, src, dst, n, chunk, r);
+        if (m == n) { // none applies to this sample
+            const TExtendedBits v[5] = {BitsAt(src[n]), r.x1, r.x2, r.y1, r.y2};
+            TExtendedBits y;
+            bool absorbed;
+            SectionSample(c, i, v, y, absorbed);
+            SetBits(dst[n], y);
+            m = n + 1;
+        }
+        Advance(r, src, dst, n, m);
+        n = m;
+    }
+    return plain;
+}
+
 // Runs the cascade of k sections a section at a time over chunks from sample `at`, the
 // histories h as bits, while CascadeMixed holds (else the whole-unit loop and the cycle search
 // take over); returns the sample it stopped at (at where it did not run). normal: the samples of
@@ -3683,27 +3718,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
             inputs[0] = h[i + 1][0], inputs[1] = h[i + 1][1];
             if (i + 1 == b && b - a >= 2) // section b runs the chunk from its first sample
                 inputs[0] = last[0], inputs[1] = last[1];
-            int n = i >= a && i < b ? start : 0;
-            while (n < chunk) {
-                int m = SectionZerosRun(c, i, src, dst, n, chunk, r);
-                if (m == n) m = SectionSafeRun(c, i, src, dst, n, chunk, r);
-                if (m == n) plain = false;
-                if (m == n) m = SectionCycleRun(c, i, src, dst, n, chunk, r);
-#if defined(__SIZEOF_INT128__)
-                if (m == n) m = SectionUnitsRun(c, i, src, dst, n, chunk, r);
-#endif
-                if (m == n) m = SectionAbsorbingRun(c, i, src, dst, n, chunk, r);
-                if (m == n) { // none applies to this sample
-                    const TExtendedBits v[5] = {BitsAt(src[n]), r.x1, r.x2, r.y1, r.y2};
-                    TExtendedBits y;
-                    bool absorbed;
-                    SectionSample(c, i, v, y, absorbed);
-                    SetBits(dst[n], y);
-                    m = n + 1;
-                }
-                Advance(r, src, dst, n, m);
-                n = m;
-            }
+            plain = SectionChunk(c, i, src, dst, i >= a && i < b ? start : 0, chunk, r) && plain;
             h[i][0] = r.x1, h[i][1] = r.x2;
             h[i + 1][0] = r.y1, h[i + 1][1] = r.y2;
             std::swap(src, dst);
@@ -4387,6 +4402,82 @@ bool PrefixSample(int k, const CascadeCoefficients& c, long double (*hist)[2], u
     return true;
 }
 
+// Works out the outputs of the k sections for the next n samples of silence, from the histories
+// hist, into memo.outputs: a section at a time over all n, on the block calls' paths, each input a
+// +0.
+void WorkAhead(int k, const CascadeCoefficients& c, const long double (*hist)[2], int n,
+               TdspSectionsStepMemo& memo) {
+    long double zeros[TdspSectionsStepMemo::MaxAhead];
+    for (int t = 0; t < n; ++t)
+        SetBits(zeros[t], {0, 0});
+    const long double* src = zeros;
+    for (int i = 0; i < k; ++i) {
+        long double* out = memo.outputs[i];
+        SectionHistory r = {BitsAt(hist[i][0]), BitsAt(hist[i][1]), BitsAt(hist[i + 1][0]),
+                            BitsAt(hist[i + 1][1])};
+        SetBits(out[0], r.y2), SetBits(out[1], r.y1);
+        SectionChunk(c, i, src, out + 2, 0, n, r);
+        src = out + 2;
+    }
+    memo.ahead = n, memo.taken = 0;
+}
+
+// The next sample of the run worked out ahead: false, nothing touched, where the histories are not
+// the run's at that sample (sound or a block call came between), their zeros' signs aside.
+bool AheadSample(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
+                 long double& y, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
+    const int n = memo.taken;
+    std::uint64_t m0, m1;
+    unsigned e0, e1;
+    HistoryBits(hist[0][0], m0, e0), HistoryBits(hist[0][1], m1, e1);
+    std::uint64_t differ = m0 | m1 | ((e0 | e1) & 0x7FFFu);
+    for (int j = 1; j <= k; ++j) {
+        const long double* run = memo.outputs[j - 1];
+#pragma GCC unroll 2
+        for (int t = 0; t < 2; ++t) {
+            std::uint64_t m, rm;
+            unsigned e, re;
+            HistoryBits(hist[j][t], m, e), HistoryBits(run[n + 1 - t], rm, re);
+            differ |= (m ^ rm) | ((e ^ re) & (m != 0 ? 0xFFFFu : 0x7FFFu));
+        }
+    }
+    if (differ != 0) return false;
+    TExtendedBits out[MaxSilentSections];
+    TExtendedBits in = {0, static_cast<std::uint16_t>(x << 15)};
+    for (int i = 0; i < k; ++i) {
+        out[i] = BitsAt(memo.outputs[i][n + 2]);
+        if (out[i].mantissa == 0) { // a zero: its sign from this sample's operands
+            std::uint64_t m[5] = {in.mantissa};
+            unsigned e[5] = {in.signExponent};
+            HistoryBits(hist[i][0], m[1], e[1]), HistoryBits(hist[i][1], m[2], e[2]);
+            HistoryBits(hist[i + 1][0], m[3], e[3]), HistoryBits(hist[i + 1][1], m[4], e[4]);
+            std::uint64_t ym;
+            unsigned ye;
+            bool absorbed, onX87 = false;
+            long double unused;
+            StepSection<false>(c, i, hist + i, m, e, false, 0.0L, ym, ye, absorbed, unused, onX87);
+            if (ym != 0) return false; // (not the run's zero)
+            out[i] = {0, static_cast<std::uint16_t>(ye & 0x8000u)};
+        }
+        in = out[i];
+    }
+    // The histories move by integer stores, which the next sample's integer loads take as they
+    // are; the output, where nonzero, from the run (long stored: the x87 loads it at once).
+    for (int j = k; j >= 1; --j) {
+        StoreBits(hist[j][1], BitsAt(hist[j][0]));
+        StoreBits(hist[j][0], out[j - 1]);
+    }
+    StoreBits(hist[0][1], BitsAt(hist[0][0]));
+    StoreBits(hist[0][0], {0, static_cast<std::uint16_t>(x << 15)});
+    if (out[k - 1].mantissa != 0)
+        y = memo.outputs[k - 1][n + 2];
+    else
+        SetBitsForLoad(y, out[k - 1]);
+    memo.taken = n + 1;
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+}
+
 // The search for a prefix cycle after a step that left the histories hist: the leading sections
 // (up to the cap, the last excepted) whose histories are whole units, against a reference, Brent's
 // way (the span doubles up to MaxPrefixCycle); where the longest span finds nothing, one section
@@ -4469,7 +4560,23 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
         for (unsigned char& n : memo.misses)
             n = 0;
         memo.prefix = 0, memo.since = -1, memo.pause = 0, memo.backoff = 0, memo.cap = 0;
+        memo.ahead = 0, memo.steps = 0;
         memo.design = design;
+    }
+    // A silence that goes on is worked out ahead, as long as it has lasted so far (what sound
+    // cuts short was no more work than the silence before it), and replayed.
+    const std::uint64_t count = s.samples[0] + s.samples[1] + s.samples[2];
+    const bool goesOn = count == memo.stepCount + 1 && IsZeroBits(hist[0][0]);
+    memo.steps = !goesOn                                       ? 0
+                 : memo.steps < TdspSectionsStepMemo::MaxAhead ? memo.steps + 1
+                                                               : memo.steps;
+    memo.stepCount = count;
+    if (memo.taken < memo.ahead && AheadSample(k, c, hist, x, y, s, memo)) return true;
+    memo.ahead = 0;
+    if (k >= 2 && memo.steps >= 8) {
+        WorkAhead(k, c, hist, memo.steps, memo);
+        if (AheadSample(k, c, hist, x, y, s, memo)) return true;
+        memo.ahead = 0;
     }
     if (memo.prefix != 0) {
         if (PrefixSample(k, c, hist, x, y, s, memo)) return true;

@@ -261,6 +261,17 @@ struct TdspSectionsStepMemo {
     std::uint64_t count = 0; // the silent paths' samples after the search's last sample
     std::uint32_t reference[2 * MaxSilentSections] = {};
     std::uint32_t cycle[MaxPrefixCycle][MaxSilentSections - 1];
+
+    // A long silence run ahead: the sections' outputs for the next samples, worked out a section
+    // at a time over all of them as the block calls work them out (on zeros of one sign: a nonzero
+    // output does not depend on the zeros' signs, a zero's sign is worked out sample by sample),
+    // then replayed while the histories are the run's. Section i's output history before the run
+    // is ahead[i][0..1], its outputs follow; as long as the silence so far, at most MaxAhead.
+    static constexpr int MaxAhead = 64;
+    int ahead = 0, taken = 0;    // outputs worked out, replayed
+    int steps = 0;               // consecutive steps (the silence so far, up to MaxAhead)
+    std::uint64_t stepCount = 0; // the silent paths' samples at the last step
+    long double outputs[MaxSilentSections][MaxAhead + 2];
 };
 
 // ProcessSample's step on a zero (−0 where negative) where the cascade's histories are not all
