@@ -4560,7 +4560,8 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
         for (unsigned char& n : memo.misses)
             n = 0;
         memo.prefix = 0, memo.since = -1, memo.pause = 0, memo.backoff = 0, memo.cap = 0;
-        memo.ahead = 0, memo.steps = 0;
+        memo.ahead = 0, memo.steps = 0, memo.searching = 0;
+        memo.gap = memo.untilSearch = TdspSectionsStepMemo::FirstSearchGap;
         memo.design = design;
     }
     // A silence that goes on is worked out ahead, as long as it has lasted so far (what sound
@@ -4571,14 +4572,30 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
                  : memo.steps < TdspSectionsStepMemo::MaxAhead ? memo.steps + 1
                                                                : memo.steps;
     memo.stepCount = count;
-    if (memo.taken < memo.ahead && AheadSample(k, c, hist, x, y, s, memo)) return true;
-    memo.ahead = 0;
-    if (k >= 2 && memo.steps >= 8) {
-        WorkAhead(k, c, hist, memo.steps, memo);
-        if (AheadSample(k, c, hist, x, y, s, memo)) return true;
+    // Now and then the sample-by-sample step runs for a while instead, long enough for its
+    // search to find a cycle of the whole cascade, which then freezes (cheaper still); less
+    // often each time it finds none.
+    const bool searching = memo.searching > 0;
+    if (searching) {
+        --memo.searching;
+    } else {
+        if (memo.taken < memo.ahead && AheadSample(k, c, hist, x, y, s, memo)) {
+            if (--memo.untilSearch <= 0) {
+                memo.gap = memo.gap < TdspSectionsStepMemo::MaxSearchGap ? 2 * memo.gap : memo.gap;
+                memo.untilSearch = memo.gap, memo.searching = 2 * MaxSilentSectionsCycle + 2;
+                memo.ahead = 0;
+            }
+            return true;
+        }
         memo.ahead = 0;
+        if (k >= 2 && memo.steps >= 8) {
+            s.since = -1; // the replay keeps no cycle search: the step's starts afresh
+            WorkAhead(k, c, hist, memo.steps, memo);
+            if (AheadSample(k, c, hist, x, y, s, memo)) return true;
+            memo.ahead = 0;
+        }
     }
-    if (memo.prefix != 0) {
+    if (memo.prefix != 0 && !searching) { // (a replayed prefix keeps the whole search off)
         if (PrefixSample(k, c, hist, x, y, s, memo)) return true;
         memo.prefix = 0, memo.since = -1, memo.cap = 0; // off the cycle: search afresh
     }

@@ -271,6 +271,10 @@ struct TdspSectionsStepMemo {
     int ahead = 0, taken = 0;    // outputs worked out, replayed
     int steps = 0;               // consecutive steps (the silence so far, up to MaxAhead)
     std::uint64_t stepCount = 0; // the silent paths' samples at the last step
+    // Replayed samples before the step runs alone again (for `searching` samples, its cycle
+    // search): the gap doubles each time, up to MaxSearchGap.
+    static constexpr int FirstSearchGap = 4096, MaxSearchGap = 1 << 18;
+    int gap = FirstSearchGap, untilSearch = FirstSearchGap, searching = 0;
     long double outputs[MaxSilentSections][MaxAhead + 2];
 };
 
