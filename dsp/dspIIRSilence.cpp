@@ -2521,9 +2521,9 @@ int SectionSafeRun(const CascadeCoefficients& c, int i, const long double* src, 
 
 #if defined(__SIZEOF_INT128__)
 // Section i in whole units (as SectionUnitsFast, products by UnitProductAt64) from sample n while
-// every operand has exponent field 0 and lies below 2^fastBits units and some product is not
-// zero (a zero sum is then +0); the output at or beyond the bound is the last it makes. Returns
-// the sample it stopped at.
+// every operand has exponent field 0 and lies below 2^fastBits units (a zero sum +0 where some
+// product is not zero, else the zero the terms' signs make); the output at or beyond the bound is
+// the last it makes. Returns the sample it stopped at.
 int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src, long double* dst,
                     int n, int count, const SectionHistory& r) {
     const int bits = c.fastBits[i];
@@ -2574,10 +2574,18 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
         bool valid;
     } memo[2] = {};
     int slot = 0;
+    // The operands' sign bits, for a sum of zeros, whose sign they decide: −0 only where every
+    // term is (each product's sign that of its operands, the subtracted ones negated).
+    const BiquadBits& cb = c.bits[i];
+    const auto sign = [](TExtendedBits b) { return static_cast<unsigned>(b.signExponent) >> 15u; };
+    const unsigned cs[5] = {sign(cb.b0), sign(cb.b1), sign(cb.b2), sign(cb.a1) ^ 1u,
+                            sign(cb.a2) ^ 1u};
+    unsigned sx1 = sign(r.x1), sx2 = sign(r.x2), sy1 = sign(r.y1), sy2 = sign(r.y2);
     while (m < count) {
         const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
         const std::int64_t x = SignedUnits(xb);
+        const unsigned sx = sign(xb);
 #define VURNEL_PRODUCT(v, t) UnitProductNear(v, mt[t], pre[t], post[t], half[t], sg[t])
         InputTerms& e = memo[slot];
         slot ^= 1;
@@ -2588,10 +2596,14 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
         }
         const std::int64_t q1 = VURNEL_PRODUCT(y1, 3), q2 = VURNEL_PRODUCT(y2, 4);
 #undef VURNEL_PRODUCT
-        if ((e.any | q1 | q2) == 0) break; // a sum of zeros: their signs decide
         const std::int64_t y = e.sum + q1 + q2;
-        SetBits(dst[m++], UnitBits(y));
+        const unsigned sy = (e.any | q1 | q2) != 0 ? (y < 0 ? 1u : 0u) // (a zero sum +0)
+                                                   : (cs[0] ^ sx) & (cs[1] ^ sx1) & (cs[2] ^ sx2) &
+                                                         (cs[3] ^ sy1) & (cs[4] ^ sy2);
+        SetBits(dst[m++], {static_cast<std::uint64_t>(y < 0 ? -y : y),
+                           static_cast<std::uint16_t>(sy << 15u)});
         x2 = x1, x1 = x, y2 = y1, y1 = y;
+        sx2 = sx1, sx1 = sx, sy2 = sy1, sy1 = sy;
         if (y >= bound || y <= -bound) break;
     }
     return m;

@@ -415,6 +415,15 @@ TEST(FilterSilence, ACascadeWithASectionOfZeroProductsBehindALiveOneFreezes) {
     Silence<float>(c, pc, 3000, 1, false, rng);
     Silence<float>(c, pc, 3000, 1, true, rng);
     EXPECT_GT(c.GetSilentSamples(TdspSilentPath::Frozen), 0u);
+    // The same ahead of a third section still far above whole units: the block calls then run
+    // the cascade a section at a time, the second section's zeros too.
+    c.Reset();
+    pc = PlainCascade(c);
+    for (int i = 0; i <= 3; ++i)
+        for (int j = 0; j < 2; ++j)
+            pc.h[i][j] = const_cast<long double*>(c.GetHistory(i))[j] =
+                i < 3 ? history[i][j] : std::ldexp(j == 0 ? -0.5L : 0.75L, -16000);
+    Silence<float>(c, pc, 3000, 1, false, rng);
 }
 
 // Above the whole-unit loops' bounds the recursion runs on the x87 in units, its products below
