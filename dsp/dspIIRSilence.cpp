@@ -2574,18 +2574,24 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
         bool valid;
     } memo[2] = {};
     int slot = 0;
-    // The operands' sign bits, for a sum of zeros, whose sign they decide: −0 only where every
-    // term is (each product's sign that of its operands, the subtracted ones negated).
-    const BiquadBits& cb = c.bits[i];
+    // A sum of zeros: −0 only where every term is, each product's sign that of its operands
+    // (the subtracted ones negated), read where the operands are (n is where the run began).
     const auto sign = [](TExtendedBits b) { return static_cast<unsigned>(b.signExponent) >> 15u; };
-    const unsigned cs[5] = {sign(cb.b0), sign(cb.b1), sign(cb.b2), sign(cb.a1) ^ 1u,
-                            sign(cb.a2) ^ 1u};
-    unsigned sx1 = sign(r.x1), sx2 = sign(r.x2), sy1 = sign(r.y1), sy2 = sign(r.y2);
+    const auto signOf = [&](const long double* v, int j, TExtendedBits h1, TExtendedBits h2) {
+        return j >= n ? sign(BitsAt(v[j])) : sign(j == n - 1 ? h1 : h2);
+    };
+    const auto zeroSign = [&](int at) {
+        const BiquadBits& cb = c.bits[i];
+        return (sign(cb.b0) ^ sign(BitsAt(src[at]))) &
+               (sign(cb.b1) ^ signOf(src, at - 1, r.x1, r.x2)) &
+               (sign(cb.b2) ^ signOf(src, at - 2, r.x1, r.x2)) &
+               (sign(cb.a1) ^ signOf(dst, at - 1, r.y1, r.y2) ^ 1u) &
+               (sign(cb.a2) ^ signOf(dst, at - 2, r.y1, r.y2) ^ 1u);
+    };
     while (m < count) {
         const TExtendedBits xb = BitsAt(src[m]);
         if (!fits(xb)) break;
         const std::int64_t x = SignedUnits(xb);
-        const unsigned sx = sign(xb);
 #define VURNEL_PRODUCT(v, t) UnitProductNear(v, mt[t], pre[t], post[t], half[t], sg[t])
         InputTerms& e = memo[slot];
         slot ^= 1;
@@ -2597,13 +2603,11 @@ int SectionUnitsRun(const CascadeCoefficients& c, int i, const long double* src,
         const std::int64_t q1 = VURNEL_PRODUCT(y1, 3), q2 = VURNEL_PRODUCT(y2, 4);
 #undef VURNEL_PRODUCT
         const std::int64_t y = e.sum + q1 + q2;
-        const unsigned sy = (e.any | q1 | q2) != 0 ? (y < 0 ? 1u : 0u) // (a zero sum +0)
-                                                   : (cs[0] ^ sx) & (cs[1] ^ sx1) & (cs[2] ^ sx2) &
-                                                         (cs[3] ^ sy1) & (cs[4] ^ sy2);
-        SetBits(dst[m++], {static_cast<std::uint64_t>(y < 0 ? -y : y),
-                           static_cast<std::uint16_t>(sy << 15u)});
+        TExtendedBits out = UnitBits(y); // (a zero sum of nonzero terms +0)
+        if ((e.any | q1 | q2) == 0)
+            out.signExponent = static_cast<std::uint16_t>(zeroSign(m) << 15u);
+        SetBits(dst[m++], out);
         x2 = x1, x1 = x, y2 = y1, y1 = y;
-        sx2 = sx1, sx1 = sx, sy2 = sy1, sy1 = sy;
         if (y >= bound || y <= -bound) break;
     }
     return m;
