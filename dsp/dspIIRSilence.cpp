@@ -4144,19 +4144,13 @@ StepSectionMemo(const CascadeCoefficients& c, int i, const long double (*h)[2],
 }
 
 // ProcessSample's step for K sections (see SectionsSilentStep), the state not frozen: as
-// SectionsIntegerSample, with each section's path decided by StepSection, the input (xm, xe). Or,
-// Suffix (without the memo), sections d..d+K−1 (d = first ≥ 1) alone, hist their histories and
-// their input the output of the sections before, which the caller replays: no cycle search. 0,
+// SectionsIntegerSample, with each section's path decided by StepSection, the input (xm, xe). 0,
 // nothing touched, where a history is not finite; else 2 where the last section's output came
 // from the x87 (normal or zero), 1 where from its bits.
-template <int K, bool Memo, bool Suffix>
-int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hist)[2],
-                       std::uint64_t xm, unsigned xe, long double& out, TdspSilentSectionsState& s,
+template <int K, bool Memo>
+int SectionsStepSample(const CascadeCoefficients& c, long double (*hist)[2], std::uint64_t xm,
+                       unsigned xe, long double& out, TdspSilentSectionsState& s,
                        TdspSectionsStepMemo& memo) {
-    static_assert(!(Memo && Suffix), "the memo is the whole cascade's");
-    // Suffix: the caller replays at least one section before (first ≥ 1), a constant for the
-    // whole cascade; whether a section had a nonzero product is then not needed.
-    const int d = Suffix ? first : 0;
     std::uint64_t m[K + 1][2];
     unsigned e[K + 1][2];
     bool finite = true;
@@ -4166,7 +4160,6 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
             finite = finite && (e[j][t] & 0x7FFFu) != 0x7FFFu;
         }
     if (!finite) return 0;
-    if (Suffix) s.since = -1; // the cycle search is for the whole cascade
     // The cycle search goes on where the histories are those the last integer sample left.
     for (int j = 0; j <= K && s.since >= 0; ++j)
         for (int t = 0; t < 2; ++t)
@@ -4186,12 +4179,12 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
         bool took;
         const bool inX87 = onX87;
         onX87 = false;
-        const bool alive = i + 1 < K ? (Memo ? StepSectionMemo(c, i, hist + i, vm, ve, inX87, r, ym,
-                                                               ye, took, r, onX87, memo)
-                                             : StepSection<false>(c, d + i, hist + i, vm, ve, inX87,
-                                                                  r, ym, ye, took, r, onX87))
-                                     : StepSection<true>(c, d + i, hist + i, vm, ve, inX87, r, ym,
-                                                         ye, took, r, onX87);
+        const bool alive =
+            i + 1 < K ? (Memo ? StepSectionMemo(c, i, hist + i, vm, ve, inX87, r, ym, ye, took, r,
+                                                onX87, memo)
+                              : StepSection<false>(c, i, hist + i, vm, ve, inX87, r, ym, ye, took,
+                                                   r, onX87))
+                      : StepSection<true>(c, i, hist + i, vm, ve, inX87, r, ym, ye, took, r, onX87);
         if (alive) live |= 1u << i;
         if (took && absorbed < 0) absorbed = i;
         m[i][1] = m[i][0], e[i][1] = e[i][0];
@@ -4218,9 +4211,7 @@ int SectionsStepSample(const CascadeCoefficients& c, int first, long double (*hi
     for (int j = 0; j <= K; ++j)
         for (int t = 0; t < 2; ++t)
             SetBitsForLoad(hist[j][t], {m[j][t], static_cast<std::uint16_t>(e[j][t])});
-    if (Suffix) {
-        // sections after a replayed prefix: the whole cascade's search does not run
-    } else if (absorbed >= 1) {
+    if (absorbed >= 1) {
         s.since = -1; // its outputs still decay from large values: no cycle yet
     } else {
         TExtendedBits h[K + 1][2];
@@ -4319,103 +4310,28 @@ bool SectionsSilentSample(int sections, const TdspBiquad* biquads, long double (
 
 namespace {
 
-template <bool Memo, bool Suffix>
-int SilentStep(int k, const CascadeCoefficients& c, int d, long double (*hist)[2], std::uint64_t xm,
+template <bool Memo>
+int SilentStep(int k, const CascadeCoefficients& c, long double (*hist)[2], std::uint64_t xm,
                unsigned xe, long double& y, TdspSilentSectionsState& s,
                TdspSectionsStepMemo& memo) {
     switch (k) {
     case 1:
-        return SectionsStepSample<1, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<1, Memo>(c, hist, xm, xe, y, s, memo);
     case 2:
-        return SectionsStepSample<2, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<2, Memo>(c, hist, xm, xe, y, s, memo);
     case 3:
-        return SectionsStepSample<3, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<3, Memo>(c, hist, xm, xe, y, s, memo);
     case 4:
-        return SectionsStepSample<4, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<4, Memo>(c, hist, xm, xe, y, s, memo);
     case 5:
-        return SectionsStepSample<5, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<5, Memo>(c, hist, xm, xe, y, s, memo);
     case 6:
-        return SectionsStepSample<6, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<6, Memo>(c, hist, xm, xe, y, s, memo);
     case 7:
-        return SectionsStepSample<7, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<7, Memo>(c, hist, xm, xe, y, s, memo);
     default:
-        if (Suffix) return 0; // a suffix has at most seven sections
-        return SectionsStepSample<8, Memo, Suffix>(c, d, hist, xm, xe, y, s, memo);
+        return SectionsStepSample<8, Memo>(c, hist, xm, xe, y, s, memo);
     }
-}
-
-// A history value as the prefix cycle keeps it: bit 31 its sign, below its units, a zero 0 (its
-// sign left out: it follows from the input zeros' signs); false where it is not a whole-unit value
-// below 2^31 units.
-inline bool PrefixUnits(const long double& v, std::uint32_t& u) {
-    std::uint64_t m;
-    unsigned se;
-    HistoryBits(v, m, se);
-    u = static_cast<std::uint32_t>(m) |
-        (static_cast<std::uint32_t>((se >> 15) & (m != 0 ? 1u : 0u)) << 31);
-    return (se & 0x7FFFu) == 0 && (m >> 31) == 0;
-}
-
-inline TExtendedBits FromPrefixUnits(std::uint32_t u) {
-    return {u & 0x7FFFFFFFu, static_cast<std::uint16_t>((u >> 31) << 15)};
-}
-
-// One sample of the replayed prefix: false, nothing touched, where the histories are not the
-// cycle's at its phase (a block call or sound came between) or the later sections refuse.
-bool PrefixSample(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
-                  long double& y, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
-    const int p = memo.prefix, period = memo.period, q = memo.phase;
-    const int q1 = q == 0 ? period - 1 : q - 1, q2 = q1 == 0 ? period - 1 : q1 - 1;
-    std::uint32_t differ = 0;
-    for (int j = 0; j < p; ++j) {
-        std::uint32_t u0, u1;
-        const bool units = PrefixUnits(hist[j + 1][0], u0) & PrefixUnits(hist[j + 1][1], u1);
-        differ |= (units ? 0u : 1u) | (u0 ^ memo.cycle[q1][j]) | (u1 ^ memo.cycle[q2][j]);
-    }
-    if (differ != 0) return false;
-    // The prefix's outputs: the cycle's where nonzero; a zero's sign follows from the zeros before
-    // it, so that section runs on its operands.
-    TExtendedBits out[MaxSilentSections];
-    TExtendedBits in = {0, static_cast<std::uint16_t>(x << 15)};
-    for (int j = 0; j < p; ++j) {
-        const std::uint32_t u = memo.cycle[q][j];
-        if (u != 0) {
-            out[j] = FromPrefixUnits(u);
-        } else {
-            std::uint64_t m[5] = {in.mantissa};
-            unsigned e[5] = {in.signExponent};
-            HistoryBits(hist[j][0], m[1], e[1]), HistoryBits(hist[j][1], m[2], e[2]);
-            HistoryBits(hist[j + 1][0], m[3], e[3]), HistoryBits(hist[j + 1][1], m[4], e[4]);
-            std::uint64_t ym;
-            unsigned ye;
-            bool absorbed, onX87 = false;
-            long double unused;
-            StepSection<false>(c, j, hist + j, m, e, false, 0.0L, ym, ye, absorbed, unused, onX87);
-            if (ym != 0) return false; // not the cycle's zero
-            out[j] = {0, static_cast<std::uint16_t>(ye & 0x8000u)};
-        }
-        in = out[j];
-    }
-    const int took =
-        SilentStep<false, true>(k - p, c, p, hist + p, in.mantissa, in.signExponent, y, s, memo);
-    if (took == 0) return false;
-    // The earlier sections' histories: the outputs above, and the input's zero.
-    for (int j = p - 1; j >= 1; --j) {
-        hist[j][1] = hist[j][0];
-        SetBits(hist[j][0], out[j - 1]);
-    }
-    hist[0][1] = hist[0][0];
-    SetBits(hist[0][0], {0, static_cast<std::uint16_t>(x << 15)});
-    memo.phase = q + 1 == period ? 0 : q + 1;
-    // Now and then the search starts again: where the last section has come down to whole units
-    // (the whole cascade may repeat, and freeze), or the next one has (a longer run may repeat).
-    std::uint32_t next0, next1;
-    if (++memo.replayed == TdspSectionsStepMemo::Recheck) {
-        memo.replayed = 0;
-        if (took != 2 || (PrefixUnits(hist[p + 1][0], next0) & PrefixUnits(hist[p + 1][1], next1)))
-            memo.prefix = 0, memo.since = -1, memo.cap = 0, memo.wait = 0;
-    }
-    return true;
 }
 
 // Works out the outputs of the k sections for the next n samples of silence, from the histories
@@ -4494,71 +4410,6 @@ bool AheadSample(int k, const CascadeCoefficients& c, long double (*hist)[2], un
     return true;
 }
 
-// The search for a prefix cycle after a step that left the histories hist: the leading sections
-// (up to the cap, the last excepted) whose histories are whole units, against a reference, Brent's
-// way (the span doubles up to MaxPrefixCycle); where the longest span finds nothing, one section
-// fewer. The outputs it keeps must be those of consecutive samples: where anything else ran since
-// the last step (a block call, another path, a sample of sound, which leaves its input in the
-// history), it starts again.
-void SearchPrefix(int k, const long double (*hist)[2], const TdspSilentSectionsState& s,
-                  TdspSectionsStepMemo& memo) {
-    using Memo = TdspSectionsStepMemo;
-    if (memo.pause > 0) { // a rest ends with since −1: the search starts afresh
-        --memo.pause;
-        return;
-    }
-    const std::uint64_t count = s.samples[0] + s.samples[1] + s.samples[2];
-    if (count != memo.count + 1 || !IsZeroBits(hist[0][1])) memo.since = -1;
-    memo.count = count;
-    // A search that goes on and on without a cycle (restarting, or through every span) rests,
-    // longer each time, up to a second or so.
-    if (++memo.effort == Memo::Effort) {
-        memo.backoff = memo.backoff == 0 ? 512 : memo.backoff < 32768 ? 2 * memo.backoff : 32768;
-        memo.pause = memo.backoff, memo.effort = 0, memo.since = -1, memo.cap = 0;
-        return;
-    }
-    std::uint16_t last;
-    std::memcpy(&last, reinterpret_cast<const unsigned char*>(&hist[k][0]) + 8, 2);
-    const int cap = memo.cap != 0 ? memo.cap : k - 1;
-    int p = 0;
-    std::uint32_t u[2 * MaxSilentSections];
-    while (p < cap && PrefixUnits(hist[p + 1][0], u[2 * p]) &&
-           PrefixUnits(hist[p + 1][1], u[2 * p + 1]))
-        ++p;
-    // Where the last output is whole units too, the whole cascade's own search (for a cycle it
-    // freezes) has the first samples to itself.
-    const bool units = (last & 0x7FFFu) == 0;
-    memo.wait = !units ? 0 : memo.wait < Memo::Effort ? memo.wait + 1 : memo.wait;
-    if ((units && memo.wait < Memo::Effort) || p == 0) {
-        memo.since = -1;
-        return;
-    }
-    if (memo.since >= 0 && p == memo.searched && memo.since < memo.span) {
-        bool same = true;
-        for (int j = 0; j < p; ++j) {
-            memo.cycle[memo.since][j] = u[2 * j];
-            same = same && u[2 * j] == memo.reference[2 * j] &&
-                   u[2 * j + 1] == memo.reference[2 * j + 1];
-        }
-        ++memo.since;
-        if (same) {
-            memo.prefix = p, memo.period = memo.since, memo.phase = 0, memo.replayed = 0;
-            memo.since = -1, memo.backoff = 0, memo.effort = 0;
-        }
-        return;
-    }
-    if (memo.since >= 0 && p == memo.searched && memo.span == Memo::MaxPrefixCycle) {
-        // The last of these sections wanders: the sections before it alone (none: from all).
-        memo.since = -1;
-        memo.cap = p - 1;
-        return;
-    }
-    memo.span = memo.since >= 0 && p == memo.searched ? 2 * memo.span : 16;
-    memo.searched = p, memo.since = 0;
-    for (int j = 0; j < 2 * p; ++j)
-        memo.reference[j] = u[j];
-}
-
 } // namespace
 
 bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], bool negative,
@@ -4575,7 +4426,6 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
             section[0].valid = section[1].valid = false;
         for (unsigned char& n : memo.misses)
             n = 0;
-        memo.prefix = 0, memo.since = -1, memo.pause = 0, memo.backoff = 0, memo.cap = 0;
         memo.ahead = 0, memo.steps = 0, memo.searching = 0;
         memo.gap = memo.untilSearch = TdspSectionsStepMemo::FirstSearchGap;
         memo.design = design;
@@ -4591,8 +4441,7 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
     // Now and then the sample-by-sample step runs for a while instead, long enough for its
     // search to find a cycle of the whole cascade, which then freezes (cheaper still); less
     // often each time it finds none.
-    const bool searching = memo.searching > 0;
-    if (searching) {
+    if (memo.searching > 0) {
         --memo.searching;
     } else {
         if (memo.taken < memo.ahead && AheadSample(k, c, hist, x, y, s, memo)) {
@@ -4611,23 +4460,18 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
             memo.ahead = 0;
         }
     }
-    if (memo.prefix != 0 && !searching) { // (a replayed prefix keeps the whole search off)
-        if (PrefixSample(k, c, hist, x, y, s, memo)) return true;
-        memo.prefix = 0, memo.since = -1, memo.cap = 0; // off the cycle: search afresh
-    }
     // Where no section is tracked (none repeated of late), the step without the memo's code.
     unsigned tracked = 0;
     for (int i = 0; i + 1 < k; ++i)
         tracked |= memo.misses[i] < 8 ? 1u : 0u;
     int took;
     if (tracked != 0) {
-        took = SilentStep<true, false>(k, c, 0, hist, 0, x << 15, y, s, memo);
+        took = SilentStep<true>(k, c, hist, 0, x << 15, y, s, memo);
     } else {
         for (int i = 0; i + 1 < k; ++i)
             ++memo.misses[i]; // as the memo's step counts them
-        took = SilentStep<false, false>(k, c, 0, hist, 0, x << 15, y, s, memo);
+        took = SilentStep<false>(k, c, hist, 0, x << 15, y, s, memo);
     }
-    if (took != 0 && k >= 2) SearchPrefix(k, hist, s, memo);
     return took != 0;
 }
 

@@ -245,28 +245,11 @@ struct TdspSectionsStepMemo {
     // to 255, then tries it again.
     unsigned char misses[MaxSilentSections] = {};
 
-    // A leading run of sections in whole units that repeats on its own while a later section still
-    // decays through the normal range: their outputs over one period, each as sign and units (bit
-    // 31 the sign), replayed while the histories are the cycle's. A nonzero sum does not depend on
-    // the signs of zeros, so the run repeats but for those: a zero output's sign is worked out
-    // sample by sample.
-    static constexpr int MaxPrefixCycle = 512;
-    static constexpr int Recheck = 1 << 16; // replayed samples between looks for a longer prefix
-    int prefix = 0;                         // sections replayed (0: none)
-    int period = 0, phase = 0, replayed = 0;
-    int searched = 0, cap = 0;          // sections under search (at most cap, 0: all but the last)
-    int since = -1, span = 0;           // from a reference `since` samples back; the span doubles
-    static constexpr int Effort = 4096; // samples of search before a rest
-    int effort = 0, pause = 0, backoff = 0, wait = 0;
-    std::uint64_t count = 0; // the silent paths' samples after the search's last sample
-    std::uint32_t reference[2 * MaxSilentSections] = {};
-    std::uint32_t cycle[MaxPrefixCycle][MaxSilentSections - 1];
-
     // A long silence run ahead: the sections' outputs for the next samples, worked out a section
     // at a time over all of them as the block calls work them out (on zeros of one sign: a nonzero
     // output does not depend on the zeros' signs, a zero's sign is worked out sample by sample),
     // then replayed while the histories are the run's. Section i's output history before the run
-    // is ahead[i][0..1], its outputs follow; as long as the silence so far, at most MaxAhead.
+    // is outputs[i][0..1], its outputs follow; as long as the silence so far, at most MaxAhead.
     static constexpr int MaxAhead = 64;
     int ahead = 0, taken = 0;    // outputs worked out, replayed
     int steps = 0;               // consecutive steps (the silence so far, up to MaxAhead)
@@ -279,9 +262,10 @@ struct TdspSectionsStepMemo {
 };
 
 // ProcessSample's step on a zero (−0 where negative) where the cascade's histories are not all
-// safe: the frozen cycle by integer stores, or the cascade a section at a time, each section on
-// the cheapest exact path its own operands allow (zeros, the x87, whole units, else
-// SectionsSilentSample's general step), on the histories in place, with the search for cycles.
+// safe: the frozen cycle by integer stores; in a silence that goes on, the run worked out ahead
+// (memo); or the cascade a section at a time, each section on the cheapest exact path its own
+// operands allow (zeros, the x87, whole units, else SectionsSilentSample's general step), on the
+// histories in place, with the search for cycles.
 // Returns true with y set; false, nothing touched, where it does not apply (the caller then runs
 // SectionsSilentSample). memo keeps the sections' repeated results (the caller's, one per
 // cascade). Audio thread; allocates nothing.
