@@ -478,20 +478,32 @@ __attribute__((always_inline)) inline std::int64_t UnitProductAt64(std::int64_t 
 // of small values) is the quotient made even, k + 1/2 going to whichever of k and k + 1 is even,
 // as the x87 rounds the magnitude. Then the coefficient's sign. The operands from NearOperands;
 // the same bits as UnitProductAt64.
-__attribute__((always_inline)) inline std::int64_t UnitProductNear(std::int64_t v, std::uint64_t m,
-                                                                   unsigned pre, unsigned post,
-                                                                   std::uint64_t halfLess,
-                                                                   std::int64_t sign) {
+// Ties false: the caller knows no product of its operands is a tie (TieFree), and the test goes.
+template <bool Ties = true>
+__attribute__((always_inline)) inline std::int64_t
+UnitProductNear(std::int64_t v, std::uint64_t m, unsigned pre, unsigned post,
+                std::uint64_t halfLess, std::int64_t sign) {
     __extension__ typedef __int128 SignedWide;
     const std::int64_t a = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << pre);
     const SignedWide p = static_cast<SignedWide>(a) * static_cast<std::int64_t>(m);
     const std::int64_t hi = static_cast<std::int64_t>(p >> 64) + a;
     std::int64_t q = (hi + static_cast<std::int64_t>(halfLess + 1)) >> post;
-    const std::uint64_t off =
-        ((static_cast<std::uint64_t>(hi) & (2 * halfLess + 1)) ^ (halfLess + 1)) |
-        static_cast<std::uint64_t>(p);
-    if (__builtin_expect(off == 0, 0)) q &= ~std::int64_t{1};
+    if constexpr (Ties) {
+        const std::uint64_t off =
+            ((static_cast<std::uint64_t>(hi) & (2 * halfLess + 1)) ^ (halfLess + 1)) |
+            static_cast<std::uint64_t>(p);
+        if (__builtin_expect(off == 0, 0)) q &= ~std::int64_t{1};
+    }
     return (q ^ sign) - sign;
+}
+
+// Whether no operand v below 2^bits makes UnitProductNear's product an exact tie. A tie needs the
+// product's lowest set bit at 63 + post, and that bit lies at ctz(v) + pre + ctz(m), with ctz(v)
+// from 0 to bits − 1: outside that gap (with a bit to spare above it) there is none. Most of a
+// design's coefficients are so: their significands end in about one zero bit.
+inline bool TieFree(std::uint64_t m, unsigned pre, unsigned post, int bits) {
+    const int gap = 63 + static_cast<int>(post) - static_cast<int>(pre) - __builtin_ctzll(m);
+    return gap < 0 || gap > bits;
 }
 
 // UnitProductAt64 on the signed operand, for the recursion's loop, where the product's latency
@@ -1963,13 +1975,20 @@ template <int K> struct UnitCascade {
     std::int64_t ring[kRing][K], inputSum[kRing][K], inputAny[kRing][K];
     std::int64_t b0[K], b1[K];
     int power = 1, lambda = 0, lead = 0, period = 0;
+    bool ties = false; // some product of the operands below their bounds may be an exact tie
 
     // h: the histories from section d's input pair on.
     UnitCascade(const CascadeCoefficients& c, int d, const TExtendedBits (*h)[2]) {
         for (int j = 0; j < K; ++j) {
-            for (int t = 0; t < 5; ++t)
+            const int inputBits = PairBits(c, d + K, d + j),
+                      outputBits = PairBits(c, d + K, d + j + 1);
+            for (int t = 0; t < 5; ++t) {
                 NearOperands(c, d + j, t, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t]);
-            bound[j] = std::int64_t{1} << PairBits(c, d + K, d + j + 1);
+                if (t < 3 && j == 0) continue; // the first section's inputs are zeros
+                ties = ties ||
+                       !TieFree(m[j][t], pre[j][t], post[j][t], t < 3 ? inputBits : outputBits);
+            }
+            bound[j] = std::int64_t{1} << outputBits;
         }
         for (int j = 0; j <= K; ++j)
             h0[j] = SignedUnits(h[j][0]), h1[j] = SignedUnits(h[j][1]);
@@ -1981,10 +2000,13 @@ template <int K> struct UnitCascade {
     // further. False, nothing kept, where a section has no nonzero product or an output reaches
     // its bound.
     __attribute__((always_inline)) bool Step(int n, std::int64_t* y) {
+        return ties ? StepWith<true>(n, y) : StepWith<false>(n, y);
+    }
+    template <bool Ties> __attribute__((always_inline)) bool StepWith(int n, std::int64_t* y) {
         bool ok = true;
         std::int64_t x = 0;
 #define VURNEL_PRODUCT(v, j, t)                                                                    \
-    UnitProductNear(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
+    UnitProductNear<Ties>(v, m[j][t], pre[j][t], post[j][t], half[j][t], sg[j][t])
 #pragma GCC unroll 8
         for (int j = 0; j < K; ++j) {
             if (j < lead) {

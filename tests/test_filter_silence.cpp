@@ -328,6 +328,19 @@ TEST(FilterSilence, WholeUnitTiesRoundToEvenAsTheX87Does) {
         }
     Silence<float>(c, pc, 3000, 1, false, rng);
     EXPECT_GT(c.GetSilentSamples(TdspSilentPath::Integer), 0u);
+    // One coefficient that can make a tie (A2 = 0.5: odd values) among ones that cannot: the
+    // loops still round it to even.
+    c = ThreeSections();
+    for (int i = 0; i < 3; ++i) {
+        TdspBiquad& s = const_cast<TdspBiquad&>(c.GetSection(i));
+        s.B0 = 0.3L, s.B1 = 0.6L, s.B2 = 0.3L, s.A1 = -1.3L, s.A2 = 0.5L;
+    }
+    pc = PlainCascade(c);
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 0; j < 2; ++j)
+            pc.h[i][j] = const_cast<long double*>(c.GetHistory(i))[j] = FromBits(
+                {(rng() % (1u << 30)) | 1u, static_cast<std::uint16_t>(rng() & 1 ? 0x8000u : 0u)});
+    Silence<float>(c, pc, 3000, 1, false, rng);
     // The recursion of two taps with the same poles (1.5 and −9/16 as its feedback coefficients).
     Probe r;
     r.SetSampleRate(48000);
