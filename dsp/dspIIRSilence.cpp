@@ -3510,78 +3510,75 @@ int LeadingSectionsRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2
 #endif
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__)
-// Two sections on a block of zeros, the first in whole units and the second absorbing its
-// outputs (see SectionAbsorbingRun), run side by side: the first section's two feedback products
-// in 64-bit units (its zero inputs' products are zeros; each output below 2^fastBits units,
-// some product not a zero: its sum then +0), only its state kept; the second on the x87 as
-// LeadingDirectLoop and LeadingStoreLoop run one section, −a1·z1 − a2·z2 with every output at
-// or above its absorbing bound, the outputs stored by the x87 in the buffer's normal range and as
+// The cascade on a block of zeros, its first K sections in whole units, the next one absorbing
+// their outputs (see SectionAbsorbingRun) and S − 1 (none or one) full sections behind it, run side
+// by side: the first K sample-major as SectionsUnitsRun runs them (UnitCascade: its first
+// section's inputs zeros, each section with some product not a zero, each output below its pair's
+// bound, so below 2^62 units), only their states kept, since the sums behind them do not depend on
+// them; the other S on the x87 as LeadingDirectLoop and LeadingStoreLoop run the leading sections
+// (the absorbing one −a1·y1 − a2·y2 with every output at or above its absorbing bound, and safe
+// for the section behind it), the outputs stored by the x87 in the buffer's normal range and as
 // their zeros' signs far below it. Returns the sample it stopped at.
-template <typename T>
-int UnitsAbsorbingRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
-                      T* out, int at, int count) {
+template <int K, int S, typename T>
+int UnitsAbsorbingRun(const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in, T* out,
+                      int at, int count) {
     static_assert(sizeof(T) == 4 || sizeof(T) == 8, "float or double outputs");
-    if (k != 2 || count <= at || !h[0][0].IsZero() || !h[0][1].IsZero()) return at;
-    const int bits = c.fastBits[0];
-    const unsigned absorbing = c.absorbing[1];
-    const auto fits = [bits](TExtendedBits b) {
-        return b.Exponent() == 0 && (b.mantissa >> bits) == 0;
-    };
-    if (bits == 0 || absorbing == 0 || !fits(h[1][0]) || !fits(h[1][1]) || h[2][0].mantissa == 0 ||
-        static_cast<unsigned>(h[2][0].Exponent()) < absorbing || !SafeBits(h[2][1], c.limit[1]))
+    static_assert(S == 1 || S == 2, "one or two sections on the x87");
+    if (count <= at || !CascadeInUnits(K, c, h)) return at;
+    const unsigned absorbing = c.absorbing[K];
+    unsigned limit = c.limit[K]; // of the sections on the x87
+    if (S == 2) limit = c.limit[K + 1] > limit ? c.limit[K + 1] : limit;
+    // The absorbing section's outputs: at or above its bound, and safe behind it.
+    const unsigned low = S == 2 && limit + 1 > absorbing ? limit + 1 : absorbing;
+    if (absorbing == 0 || h[K + 1][0].mantissa == 0 ||
+        static_cast<unsigned>(h[K + 1][0].Exponent()) < low || !SafeBits(h[K + 1][1], limit))
         return at;
-    double co[4];
-    const TdspBiquad& q1 = c.values[1];
-    if (!SplitCoefficient(-q1.A1, co) || !SplitCoefficient(-q1.A2, co + 2)) return at;
-    const long double cb[2] = {-q1.A1, -q1.A2};
+    if (S == 2 && (!SafeBits(h[K + 2][0], limit) || !SafeBits(h[K + 2][1], limit))) return at;
+    double co[14];
+    const TdspBiquad& q = c.values[K];
+    if (!SplitCoefficient(-q.A1, co) || !SplitCoefficient(-q.A2, co + 2)) return at;
+    if constexpr (S == 2) {
+        const TdspBiquad& r = c.values[K + 1];
+        const long double v[5] = {r.B0, r.B1, r.B2, -r.A1, -r.A2};
+        for (int t = 0; t < 5; ++t)
+            if (!SplitCoefficient(v[t], co + 4 + 2 * t)) return at;
+    }
+    const long double cb[2] = {-q.A1, -q.A2};
     constexpr unsigned least = sizeof(T) == 4 ? 126 : 1022, most = sizeof(T) == 4 ? 127 : 1023,
                        far = kBias - (sizeof(T) == 4 ? 200 : 1100);
     const auto power = [](unsigned field) {
         return LoadBits({std::uint64_t{1} << 63, static_cast<std::uint16_t>(field)});
     };
-    const long double low = power(absorbing); // at or above it: z1 absorbs, z2 safe
-    const long double normalBounds[3] = {power(kBias - least), power(kBias + most + 1), low},
-                      farBounds[3] = {low, power(far), low};
-    long double hs[2] = {LoadBits(h[2][0]), LoadBits(h[2][1])};
-    const std::uint64_t m3 = c.fastMantissa[0][3], m4 = c.fastMantissa[0][4],
-                        half3 = c.halfLess[0][3], half4 = c.halfLess[0][4];
-    const unsigned pre3 = c.preShift[0][3], pre4 = c.preShift[0][4], post3 = c.postShift[0][3],
-                   post4 = c.postShift[0][4];
-    const std::int64_t sg3 = c.fastSign[0][3], sg4 = c.fastSign[0][4],
-                       bound = std::int64_t{1} << bits;
-    // The first section's outputs: y1, y2 in units (its state), as bits where not yet made here.
-    std::int64_t y1 = SignedUnits(h[1][0]), y2 = SignedUnits(h[1][1]);
-    TExtendedBits yb[2] = {h[1][0], h[1][1]};
+    // The last section's output range, then the absorbing one's bound (S = 2); the store loop
+    // holds both to the last entry.
+    const unsigned last = S == 2 ? limit + 1 : low;
+    const long double normalBounds[3] = {power(kBias - least), power(kBias + most + 1), power(low)},
+                      farBounds[3] = {power(last), power(far), power(low)};
+    long double hs[4] = {LoadBits(h[K + 1][0]), LoadBits(h[K + 1][1]), 0.0L, 0.0L};
+    if (S == 2) hs[2] = LoadBits(h[K + 2][0]), hs[3] = LoadBits(h[K + 2][1]);
+    UnitCascade<K> u(c, 0, h);
     using Word = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
     constexpr int top = sizeof(T) * 8 - 1;
-    unsigned sign0 = 0, sign1 = 0; // the input history (zeros)
-    sign0 = h[0][0].IsNegative(), sign1 = h[0][1].IsNegative();
+    unsigned sign0 = h[0][0].IsNegative(), sign1 = h[0][1].IsNegative(); // the input history
     const std::intptr_t d = reinterpret_cast<const char*>(in) - reinterpret_cast<const char*>(out);
-    // The first section over up to `samples` samples from (a, b): the samples it runs.
-    const auto first = [&](std::int64_t& a, std::int64_t& b, int samples) {
-        int j = 0;
-        for (; j < samples; ++j) {
-            const std::int64_t p = UnitProductAt64(a, m3, pre3, post3, half3, sg3),
-                               q = UnitProductAt64(b, m4, pre4, post4, half4, sg4);
-            const std::int64_t y = p + q;
-            if ((p | q) == 0 || y >= bound || y <= -bound) break;
-            b = a, a = y;
-        }
-        return j;
-    };
     int n = at;
     while (n < count) {
         const int chunk = count - n < kChunk ? count - n : kChunk;
-        std::int64_t a = y1, b = y2;
-        const int n0 = first(a, b, chunk);
+        std::int64_t was0[K + 1], was1[K + 1], y[K];
+        std::memcpy(was0, u.h0, sizeof was0);
+        std::memcpy(was1, u.h1, sizeof was1);
+        int n0 = 0;
+        while (n0 < chunk && u.Step(n + n0, y))
+            ++n0;
         if (n0 == 0) break;
         int m = n;
-        const unsigned e = static_cast<unsigned>(BitsAt(hs[0]).Exponent());
-        const bool normal = e >= kBias - least && e <= kBias + most && absorbing <= kBias - least;
+        const unsigned e = static_cast<unsigned>(BitsAt(hs[2 * (S - 1)]).Exponent());
+        const bool normal = e >= kBias - least && e <= kBias + most && low <= kBias - least &&
+                            last <= kBias - least;
         if (normal || e < far) {
             Word s0 = 0, s1 = 0;
             const long double* bb = normal ? normalBounds : farBounds;
-            T* const o = LeadingDirectLoop<1>(out + n, out + n + n0, d, co, hs, bb, cb,
+            T* const o = LeadingDirectLoop<S>(out + n, out + n + n0, d, co, hs, bb, cb,
                                               normal ? 1u : 0u, s0, s1);
             m = static_cast<int>(o - out);
             if (m > n) {
@@ -3591,31 +3588,61 @@ int UnitsAbsorbingRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2]
         }
         if (m == n) {
             long double ys[kChunk];
-            long double* const o = LeadingStoreLoop<1>(ys, ys + n0, co, hs, farBounds);
+            const long double storeBounds[3] = {farBounds[2], farBounds[2],
+                                                power(low > last ? low : last)};
+            long double* const o = LeadingStoreLoop<S>(ys, ys + n0, co, hs, storeBounds);
             const int ran = static_cast<int>(o - ys);
-            if (ran == 0) break;
             m = n + ran;
-            sign1 = ran >= 2 ? SignOf(in[m - 2]) : sign0; // read before the outputs (in may be out)
-            sign0 = SignOf(in[m - 1]);
-            for (int j = 0; j < ran; ++j)
-                PutStored(ys[j], out[n + j]);
+            if (ran > 0) {
+                sign1 = ran >= 2 ? SignOf(in[m - 2]) : sign0; // read before the outputs (in may
+                sign0 = SignOf(in[m - 1]);                    // be out)
+                for (int j = 0; j < ran; ++j)
+                    PutStored(ys[j], out[n + j]);
+            }
         }
-        const int ran = m - n;
-        if (ran < n0)
-            first(y1, y2, ran); // the first section as far as the second went
-        else
-            y1 = a, y2 = b;
-        yb[1] = ran >= 2 ? UnitBits(y2) : yb[0];
-        yb[0] = UnitBits(y1);
+        if (m - n < n0) { // the x87's sections stopped first: the others as far as they went
+            std::memcpy(u.h0, was0, sizeof was0);
+            std::memcpy(u.h1, was1, sizeof was1);
+            u.StopLead();
+            for (int j = n; j < m; ++j)
+                u.Step(j, y);
+            n = m;
+            break;
+        }
         n = m;
-        if (ran < n0) break;
     }
     if (n == at) return at;
     h[0][0] = {0, static_cast<std::uint16_t>(sign0 << 15)};
     h[0][1] = {0, static_cast<std::uint16_t>(sign1 << 15)};
-    h[1][0] = yb[0], h[1][1] = yb[1];
-    h[2][0] = BitsAt(hs[0]), h[2][1] = BitsAt(hs[1]);
+    for (int j = 1; j <= K; ++j) { // a value from before stays its bits while in the window
+        h[j][1] = n - at >= 2 ? UnitBits(u.h1[j]) : h[j][0];
+        h[j][0] = UnitBits(u.h0[j]);
+    }
+    h[K + 1][0] = BitsAt(hs[0]), h[K + 1][1] = BitsAt(hs[1]);
+    if (S == 2) h[K + 2][0] = BitsAt(hs[2]), h[K + 2][1] = BitsAt(hs[3]);
     return n;
+}
+
+template <int S, typename T, int... K>
+int UnitsAbsorbingRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                      T* out, int at, int count, std::integer_sequence<int, K...>) {
+    using Routine =
+        int (*)(const CascadeCoefficients&, TExtendedBits(*)[2], const T*, T*, int, int);
+    constexpr Routine table[] = {&UnitsAbsorbingRun<K + 1, S, T>...};
+    return table[k - S - 1](c, h, in, out, at, count);
+}
+
+// The first K sections in whole units and the rest (one or two) on the x87 (k ≥ 2; one section
+// absorbs nothing).
+template <typename T>
+int UnitsAbsorbingRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                      T* out, int at, int count) {
+    int m = UnitsAbsorbingRun<1>(k, c, h, in, out, at, count,
+                                 std::make_integer_sequence<int, MaxSilentSections - 1>{});
+    if (m == at && k >= 3)
+        m = UnitsAbsorbingRun<2>(k, c, h, in, out, at, count,
+                                 std::make_integer_sequence<int, MaxSilentSections - 2>{});
+    return m;
 }
 #endif
 
@@ -3702,7 +3729,8 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
             int m = LeadingSectionsRun(k, c, h, in, out, done, count);
             if (m > done) normal += m - done;
 #if defined(__SIZEOF_INT128__)
-            if (m == done) m = UnitsAbsorbingRun(k, c, h, in, out, done, count); // (integers)
+            if (m == done && k >= 2)
+                m = UnitsAbsorbingRun(k, c, h, in, out, done, count); // (integers)
 #endif
             if (m > done) {
                 done = m;
