@@ -3903,6 +3903,52 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
 #endif
 }
 
+// UnitsSample with the tap count fixed (one or two), for the filters where the calls and loops
+// around its arithmetic cost as much as the arithmetic: the histories read once as bits and moved
+// by integer stores of those bits, the output stored before them, so that the caller's x87 load
+// of it comes as late after its store as it can.
+template <int N>
+bool UnitsSampleTaps(const long double& g, long double* xv, long double* yv, bool negative,
+                     long double& y, TdspSilentState& s) {
+#if defined(__SIZEOF_INT128__)
+    if (s.unitsBits == 0 || (ControlWord() & 0x0F00u) != 0x0300u) return false;
+    TExtendedBits xs[N], ys[N];
+    std::uint64_t nonzero = 0;
+    for (int k = 0; k < N; ++k) {
+        xs[k] = BitsAt(xv[k + 1]), ys[k] = BitsAt(yv[k + 1]);
+        nonzero |= xs[k].mantissa | (xs[k].signExponent & 0x7FFFu) | ys[k].Exponent();
+    }
+    const std::int64_t most = s.unitsMost; // see UnitsMost: every partial sum exact
+    std::int64_t acc = 0, any = 0;
+    for (int k = 0; k < N; ++k) {
+        if (ys[k].mantissa > static_cast<std::uint64_t>(most)) return false;
+        const std::int64_t v = ys[k].IsNegative() ? -static_cast<std::int64_t>(ys[k].mantissa)
+                                                  : static_cast<std::int64_t>(ys[k].mantissa);
+        const unsigned shift = s.unitsShift[k];
+        const unsigned pre = shift <= 6 || shift > 64 ? 0 : 65 - shift;
+        const unsigned post = shift <= 64 ? 1 : shift - 64;
+        const std::int64_t q = UnitProductAt64(
+            v, s.unitsMantissa[k], pre, post, (std::uint64_t{1} << (post - 1)) - 1, s.unitsSign[k]);
+        acc += q;
+        any |= q;
+    }
+    if (nonzero != 0 || any == 0 || acc > most || acc < -most) return false;
+    const TExtendedBits out = UnitBits(acc);
+    SetBitsForLoad(y, out);
+    for (int k = 0; k < N; ++k)
+        StoreBits(xv[k], xs[k]), StoreBits(yv[k], ys[k]);
+    StoreBits(xv[N], {0, static_cast<std::uint16_t>(((negative ? 1u : 0u) ^ SignOf(g)) << 15)});
+    StoreBits(yv[N], out);
+    s.frozen = false;
+    s.since = -1;
+    ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
+    return true;
+#else
+    (void)g, (void)xv, (void)yv, (void)negative, (void)y, (void)s;
+    return false;
+#endif
+}
+
 // ProcessSample's step above the whole-unit bounds (ScaledRun's, one sample, on the histories in
 // place): false, nothing touched, where it does not apply.
 bool ScaledSample(int n, const long double& g, const long double* yCoeffs, long double* xv,
@@ -4331,11 +4377,16 @@ bool IIRSilentSample(int numTaps, const long double& g, const long double* xCoef
                      const long double* yCoeffs, long double* xv, long double* yv, bool negative,
                      long double& y, std::uint64_t design, TdspSilentState& s) {
     if (numTaps >= 1 && numTaps <= MaxSilentTaps && s.design == design && s.usable) {
+        // The whole-unit step first at one and two taps: where it applies, some output history
+        // lies below its bound, so the histories are not safe.
+        if (numTaps == 1 ? UnitsSampleTaps<1>(g, xv, yv, negative, y, s)
+                         : numTaps == 2 && UnitsSampleTaps<2>(g, xv, yv, negative, y, s))
+            return true;
         if (!s.frozen && HistoriesSafe(numTaps, xv, yv, s)) {
             ++s.samples[static_cast<int>(TdspSilentPath::Normal)];
             return false;
         }
-        if (UnitsSample(numTaps, g, xv, yv, negative, y, s) ||
+        if ((numTaps > 2 && UnitsSample(numTaps, g, xv, yv, negative, y, s)) ||
             ScaledSample(numTaps, g, yCoeffs, xv, yv, negative, y, s))
             return true;
     }
