@@ -4455,10 +4455,12 @@ void WorkAhead(int k, const CascadeCoefficients& c, const long double (*hist)[2]
     memo.ahead = n, memo.taken = 0;
 }
 
-// The next sample of the run worked out ahead: false, nothing touched, where the histories are not
-// the run's at that sample (sound or a block call came between), their zeros' signs aside.
-bool AheadSample(int k, const CascadeCoefficients& c, long double (*hist)[2], unsigned x,
-                 long double& y, TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
+// The next sample of the run worked out ahead: where its output lies (the run's, or y), or null,
+// nothing touched, where the histories are not the run's at that sample (sound or a block call
+// came between), their zeros' signs aside.
+const long double* AheadSample(int k, const CascadeCoefficients& c, long double (*hist)[2],
+                               unsigned x, long double& y, TdspSilentSectionsState& s,
+                               TdspSectionsStepMemo& memo) {
     const int n = memo.taken;
     std::uint64_t m0, m1;
     unsigned e0, e1;
@@ -4474,7 +4476,7 @@ bool AheadSample(int k, const CascadeCoefficients& c, long double (*hist)[2], un
             differ |= (m ^ rm) | ((e ^ re) & (m != 0 ? 0xFFFFu : 0x7FFFu));
         }
     }
-    if (differ != 0) return false;
+    if (differ != 0) return nullptr;
     TExtendedBits out[MaxSilentSections];
     TExtendedBits in = {0, static_cast<std::uint16_t>(x << 15)};
     for (int i = 0; i < k; ++i) {
@@ -4489,39 +4491,38 @@ bool AheadSample(int k, const CascadeCoefficients& c, long double (*hist)[2], un
             bool absorbed, onX87 = false;
             long double unused;
             StepSection<false>(c, i, hist + i, m, e, false, 0.0L, ym, ye, absorbed, unused, onX87);
-            if (ym != 0) return false; // (not the run's zero)
+            if (ym != 0) return nullptr; // (not the run's zero)
             out[i] = {0, static_cast<std::uint16_t>(ye & 0x8000u)};
         }
         in = out[i];
     }
     // The histories move by integer stores, which the next sample's integer loads take as they
-    // are; the output, where nonzero, from the run (long stored: the x87 loads it at once).
+    // are; the output, where nonzero, is the run's, where the caller loads it (long stored: the
+    // x87 loads it at once, with no copy through y).
     for (int j = k; j >= 1; --j) {
         StoreBits(hist[j][1], BitsAt(hist[j][0]));
         StoreBits(hist[j][0], out[j - 1]);
     }
     StoreBits(hist[0][1], BitsAt(hist[0][0]));
     StoreBits(hist[0][0], {0, static_cast<std::uint16_t>(x << 15)});
-    if (out[k - 1].mantissa != 0)
-        y = memo.outputs[k - 1][n + 2];
-    else
-        SetBitsForLoad(y, out[k - 1]);
     memo.taken = n + 1;
     ++s.samples[static_cast<int>(TdspSilentPath::Integer)];
-    return true;
+    if (out[k - 1].mantissa != 0) return &memo.outputs[k - 1][n + 2];
+    SetBitsForLoad(y, out[k - 1]);
+    return &y;
 }
 
 } // namespace
 
-bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], bool negative,
-                        long double& y, std::uint64_t design, TdspSilentSectionsState& s,
-                        TdspSectionsStepMemo& memo) {
+const long double* SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2],
+                                      bool negative, long double& y, std::uint64_t design,
+                                      TdspSilentSectionsState& s, TdspSectionsStepMemo& memo) {
     if (k < 1 || k > MaxSilentSections || s.design != design || !s.usable ||
         (ControlWord() & 0x0F00u) != 0x0300u)
-        return false;
+        return nullptr;
     const CascadeCoefficients& c = CoefficientsOf(s, bq);
     const unsigned x = negative ? 1u : 0u;
-    if (s.frozen) return FrozenSectionsSample(k, c, hist, x, y, s);
+    if (s.frozen) return FrozenSectionsSample(k, c, hist, x, y, s) ? &y : nullptr;
     if (memo.design != design) { // results of another design's coefficients
         for (auto& section : memo.entries)
             section[0].valid = section[1].valid = false;
@@ -4545,19 +4546,20 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
     if (memo.searching > 0) {
         --memo.searching;
     } else {
-        if (memo.taken < memo.ahead && AheadSample(k, c, hist, x, y, s, memo)) {
+        if (const long double* from =
+                memo.taken < memo.ahead ? AheadSample(k, c, hist, x, y, s, memo) : nullptr) {
             if (--memo.untilSearch <= 0) {
                 memo.gap = memo.gap < TdspSectionsStepMemo::MaxSearchGap ? 2 * memo.gap : memo.gap;
                 memo.untilSearch = memo.gap, memo.searching = 2 * MaxSilentSectionsCycle + 2;
                 memo.ahead = 0;
             }
-            return true;
+            return from;
         }
         memo.ahead = 0;
         if (k >= 2 && memo.steps >= 8) {
             s.since = -1; // the replay keeps no cycle search: the step's starts afresh
             WorkAhead(k, c, hist, memo.steps, memo);
-            if (AheadSample(k, c, hist, x, y, s, memo)) return true;
+            if (const long double* from = AheadSample(k, c, hist, x, y, s, memo)) return from;
             memo.ahead = 0;
         }
     }
@@ -4573,7 +4575,7 @@ bool SectionsSilentStep(int k, const TdspBiquad* bq, long double (*hist)[2], boo
             ++memo.misses[i]; // as the memo's step counts them
         took = SilentStep<false>(k, c, hist, 0, x << 15, y, s, memo);
     }
-    return took != 0;
+    return took != 0 ? &y : nullptr;
 }
 
 bool SectionsSilentBlock(int sections, const TdspBiquad* biquads, long double (*history)[2],

@@ -266,11 +266,13 @@ struct TdspSectionsStepMemo {
 // (memo); or the cascade a section at a time, each section on the cheapest exact path its own
 // operands allow (zeros, the x87, whole units, else SectionsSilentSample's general step), on the
 // histories in place, with the search for cycles.
-// Returns true with y set; false, nothing touched, where it does not apply (the caller then runs
-// SectionsSilentSample). memo keeps the sections' repeated results (the caller's, one per
-// cascade). Audio thread; allocates nothing.
-bool SectionsSilentStep(int sections, const TdspBiquad* biquads, long double (*history)[2],
-                        bool negative, long double& y, std::uint64_t design,
-                        TdspSilentSectionsState& state, TdspSectionsStepMemo& memo);
+// Returns where the output lies: y, or the run in memo (a replayed output is loaded from there,
+// long after its store, not copied through y); null, nothing touched, where it does not apply
+// (the caller then runs SectionsSilentSample). memo keeps the sections' repeated results (the
+// caller's, one per cascade). Audio thread; allocates nothing.
+const long double* SectionsSilentStep(int sections, const TdspBiquad* biquads,
+                                      long double (*history)[2], bool negative, long double& y,
+                                      std::uint64_t design, TdspSilentSectionsState& state,
+                                      TdspSectionsStepMemo& memo);
 
 } // namespace vurnel::dsp

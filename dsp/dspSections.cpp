@@ -1107,9 +1107,9 @@ long double TdspIIRSections::SilentSample(bool negative) {
         }
     }
     long double y;
-    if (SectionsSilentStep(FNumSections, FSections, FHistory, negative, y, FDesignCount, FSilent,
-                           FStepMemo))
-        return y;
+    if (const long double* from = SectionsSilentStep(FNumSections, FSections, FHistory, negative, y,
+                                                     FDesignCount, FSilent, FStepMemo))
+        return *from;
     const long double x = kZeros[negative ? 1 : 0];
     if (SectionsSilentSample(FNumSections, FSections, FHistory, x, y, FDesignCount, FSilent))
         return y;
