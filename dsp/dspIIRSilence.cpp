@@ -2285,13 +2285,15 @@ int RunSectionsUnitsBehindZeros(int k, int d, const CascadeCoefficients& c, TExt
             g1[MaxSilentSections + 1];
         for (int j = 0; j <= d; ++j)
             g0[j] = h0[j] = h[j][0].IsNegative(), g1[j] = h1[j] = h[j][1].IsNegative();
-        T zeros[kChunk];
-        ZeroSectionsRun(c, d, g0, g1, in + done, n, zeros);
+        T signs[kChunk], zeros[kChunk]; // the input's zeros (in may be out), section d's inputs
+        for (int t = 0; t < n; ++t)
+            signs[t] = in[done + t];
+        ZeroSectionsRun(c, d, g0, g1, signs, n, zeros);
         const int ran =
             SelectSectionsUnits<T>(k - d, std::make_integer_sequence<int, MaxSilentSections>{})(
                 c, h + d, zeros, out + done, 0, n, s, d);
         if (ran == 0) break;
-        ZeroSectionsRun(c, d, h0, h1, in + done, ran, static_cast<T*>(nullptr));
+        ZeroSectionsRun(c, d, h0, h1, signs, ran, static_cast<T*>(nullptr));
         for (int j = 0; j < d; ++j) // (pair d: set by the units loop, the same zeros)
             h[j][0] = {0, static_cast<std::uint16_t>(h0[j] << 15)},
             h[j][1] = {0, static_cast<std::uint16_t>(h1[j] << 15)};
