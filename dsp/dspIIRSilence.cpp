@@ -3434,22 +3434,22 @@ long double* LeadingStoreLoop(long double* o, long double* end, const double* co
 // registers: where the last output lies in the buffer's normal range, each output is stored by
 // the x87; where it lies far below it, as the zero of its sign (LeadingDirectLoop); between, the
 // outputs go through an 80-bit buffer and PutStored, a chunk at a time (LeadingStoreLoop).
-// Returns the sample it stopped at.
+// Returns the sample it stopped at. f: the sections are the cascade's f and f + 1 (h is theirs).
 template <typename T>
 int LeadingSectionsRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
-                       T* out, int at, int count) {
+                       T* out, int at, int count, int f = 0) {
     static_assert(sizeof(T) == 4 || sizeof(T) == 8, "float or double outputs");
     if (k > 2 || count <= at || !h[0][0].IsZero() || !h[0][1].IsZero()) return at;
-    const unsigned limit = k == 2 && c.limit[1] > c.limit[0] ? c.limit[1] : c.limit[0];
+    const unsigned limit = k == 2 && c.limit[f + 1] > c.limit[f] ? c.limit[f + 1] : c.limit[f];
     for (int j = 1; j <= k; ++j)
         if (!SafeBits(h[j][0], limit) || !SafeBits(h[j][1], limit)) return at;
     if (h[1][0].IsZero() && h[1][1].IsZero()) return at;
     double co[14];
-    const TdspBiquad& q0 = c.values[0];
+    const TdspBiquad& q0 = c.values[f];
     const long double cb[2] = {-q0.A1, -q0.A2};
     if (!SplitCoefficient(-q0.A1, co) || !SplitCoefficient(-q0.A2, co + 2)) return at;
     if (k == 2) {
-        const TdspBiquad& q1 = c.values[1];
+        const TdspBiquad& q1 = c.values[f + 1];
         const long double v[5] = {q1.B0, q1.B1, q1.B2, -q1.A1, -q1.A2};
         for (int t = 0; t < 5; ++t)
             if (!SplitCoefficient(v[t], co + 4 + 2 * t)) return at;
@@ -3508,6 +3508,38 @@ int LeadingSectionsRun(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2
     h[1][0] = BitsAt(hs[0]), h[1][1] = BitsAt(hs[1]);
     if (k == 2) h[2][0] = BitsAt(hs[2]), h[2][1] = BitsAt(hs[3]);
     return n;
+}
+
+// LeadingSectionsRun on the one or two sections behind d ≥ 1 leading sections whose histories are
+// all zeros (ZeroSections: their outputs zeros, whose signs ZeroSectionsRun forms from the
+// input's), a chunk at a time: a section decayed to rest ahead of one still ringing. Returns the
+// sample it stopped at.
+template <typename T>
+int LeadingSectionsBehindZeros(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
+                               const T* in, T* out, int at, int count) {
+    const int d = ZeroSections(k, h);
+    if (d == 0 || k - d > 2) return at;
+    int done = at;
+    while (done < count) {
+        const int n = count - done < kChunk ? count - done : kChunk;
+        unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1], g0[MaxSilentSections + 1],
+            g1[MaxSilentSections + 1];
+        for (int j = 0; j <= d; ++j)
+            g0[j] = h0[j] = h[j][0].IsNegative(), g1[j] = h1[j] = h[j][1].IsNegative();
+        T signs[kChunk], zeros[kChunk]; // the input's zeros (in may be out), section d's inputs
+        for (int t = 0; t < n; ++t)
+            signs[t] = in[done + t];
+        ZeroSectionsRun(c, d, g0, g1, signs, n, zeros);
+        const int ran = LeadingSectionsRun(k - d, c, h + d, zeros, out + done, 0, n, d);
+        if (ran == 0) break;
+        ZeroSectionsRun(c, d, h0, h1, signs, ran, static_cast<T*>(nullptr));
+        for (int j = 0; j < d; ++j) // (pair d: set by the loop, from the same zeros)
+            h[j][0] = {0, static_cast<std::uint16_t>(h0[j] << 15)},
+            h[j][1] = {0, static_cast<std::uint16_t>(h1[j] << 15)};
+        done += ran;
+        if (ran < n) break;
+    }
+    return done;
 }
 #endif
 
@@ -3729,6 +3761,7 @@ int RunSectionsMixed(int k, const CascadeCoefficients& c, TExtendedBits (*h)[2],
 #if defined(__x86_64__) && defined(__GNUC__)
         if constexpr (!std::is_same_v<T, long double>) { // one or two sections: their own loops
             int m = LeadingSectionsRun(k, c, h, in, out, done, count);
+            if (m == done) m = LeadingSectionsBehindZeros(k, c, h, in, out, done, count);
             if (m > done) normal += m - done;
 #if defined(__SIZEOF_INT128__)
             if (m == done && k >= 2)
