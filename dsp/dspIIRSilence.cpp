@@ -2269,6 +2269,38 @@ void ZeroSectionsRun(const CascadeCoefficients& c, int d, unsigned* h0, unsigned
     }
 }
 
+// The sections behind d ≥ 1 sections whose histories are all zeros, from sample `at`, a chunk at a
+// time: the resting sections' zero outputs, their signs formed from the input's (read before the
+// chunk runs: in may be out), go to run(zeros, from, n), which runs the sections behind them from
+// sample `from` and returns how far it got; the resting sections' histories are then set as far as
+// that. Stops where a run falls short of its chunk or stop() says so; returns the sample it
+// stopped at.
+template <typename T, typename Run, typename Stop>
+int BehindZeroSections(int d, const CascadeCoefficients& c, TExtendedBits (*h)[2], const T* in,
+                       int at, int count, Run run, Stop stop) {
+    int done = at;
+    while (done < count) {
+        const int n = count - done < kChunk ? count - done : kChunk;
+        unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1], g0[MaxSilentSections + 1],
+            g1[MaxSilentSections + 1];
+        for (int j = 0; j <= d; ++j)
+            g0[j] = h0[j] = h[j][0].IsNegative(), g1[j] = h1[j] = h[j][1].IsNegative();
+        T signs[kChunk], zeros[kChunk]; // the input's zeros, section d's inputs
+        for (int t = 0; t < n; ++t)
+            signs[t] = in[done + t];
+        ZeroSectionsRun(c, d, g0, g1, signs, n, zeros);
+        const int ran = run(static_cast<const T*>(zeros), done, n);
+        if (ran == 0) break;
+        ZeroSectionsRun(c, d, h0, h1, signs, ran, static_cast<T*>(nullptr));
+        for (int j = 0; j < d; ++j) // (pair d: set by the run, from the same zeros)
+            h[j][0] = {0, static_cast<std::uint16_t>(h0[j] << 15)},
+            h[j][1] = {0, static_cast<std::uint16_t>(h1[j] << 15)};
+        done += ran;
+        if (ran < n || stop()) break;
+    }
+    return done;
+}
+
 // SectionsUnitsRun on sections d..k−1 (d ≥ 1) behind d sections whose histories are all zeros,
 // from sample `at`, chunk by chunk, where the histories allow it; returns the sample it stopped at
 // (at where it did not run).
@@ -2278,29 +2310,14 @@ int RunSectionsUnitsBehindZeros(int k, int d, const CascadeCoefficients& c, TExt
                                 TdspSilentSectionsState& s) {
 #if defined(__SIZEOF_INT128__)
     if (!CascadeInUnits(k - d, c, h + d, d)) return at;
-    int done = at;
-    while (done < count) {
-        const int n = count - done < kChunk ? count - done : kChunk;
-        unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1], g0[MaxSilentSections + 1],
-            g1[MaxSilentSections + 1];
-        for (int j = 0; j <= d; ++j)
-            g0[j] = h0[j] = h[j][0].IsNegative(), g1[j] = h1[j] = h[j][1].IsNegative();
-        T signs[kChunk], zeros[kChunk]; // the input's zeros (in may be out), section d's inputs
-        for (int t = 0; t < n; ++t)
-            signs[t] = in[done + t];
-        ZeroSectionsRun(c, d, g0, g1, signs, n, zeros);
-        const int ran =
-            SelectSectionsUnits<T>(k - d, std::make_integer_sequence<int, MaxSilentSections>{})(
-                c, h + d, zeros, out + done, 0, n, s, d);
-        if (ran == 0) break;
-        ZeroSectionsRun(c, d, h0, h1, signs, ran, static_cast<T*>(nullptr));
-        for (int j = 0; j < d; ++j) // (pair d: set by the units loop, the same zeros)
-            h[j][0] = {0, static_cast<std::uint16_t>(h0[j] << 15)},
-            h[j][1] = {0, static_cast<std::uint16_t>(h1[j] << 15)};
-        done += ran;
-        if (s.frozen || ran < n) break;
-    }
-    return done;
+    return BehindZeroSections(
+        d, c, h, in, at, count,
+        [&](const T* zeros, int from, int n) {
+            return SelectSectionsUnits<T>(k - d,
+                                          std::make_integer_sequence<int, MaxSilentSections>{})(
+                c, h + d, zeros, out + from, 0, n, s, d);
+        },
+        [&] { return s.frozen; });
 #else
     (void)k, (void)d, (void)c, (void)h, (void)in, (void)out, (void)count, (void)s;
     return at;
@@ -3519,27 +3536,12 @@ int LeadingSectionsBehindZeros(int k, const CascadeCoefficients& c, TExtendedBit
                                const T* in, T* out, int at, int count) {
     const int d = ZeroSections(k, h);
     if (d == 0 || k - d > 2) return at;
-    int done = at;
-    while (done < count) {
-        const int n = count - done < kChunk ? count - done : kChunk;
-        unsigned h0[MaxSilentSections + 1], h1[MaxSilentSections + 1], g0[MaxSilentSections + 1],
-            g1[MaxSilentSections + 1];
-        for (int j = 0; j <= d; ++j)
-            g0[j] = h0[j] = h[j][0].IsNegative(), g1[j] = h1[j] = h[j][1].IsNegative();
-        T signs[kChunk], zeros[kChunk]; // the input's zeros (in may be out), section d's inputs
-        for (int t = 0; t < n; ++t)
-            signs[t] = in[done + t];
-        ZeroSectionsRun(c, d, g0, g1, signs, n, zeros);
-        const int ran = LeadingSectionsRun(k - d, c, h + d, zeros, out + done, 0, n, d);
-        if (ran == 0) break;
-        ZeroSectionsRun(c, d, h0, h1, signs, ran, static_cast<T*>(nullptr));
-        for (int j = 0; j < d; ++j) // (pair d: set by the loop, from the same zeros)
-            h[j][0] = {0, static_cast<std::uint16_t>(h0[j] << 15)},
-            h[j][1] = {0, static_cast<std::uint16_t>(h1[j] << 15)};
-        done += ran;
-        if (ran < n) break;
-    }
-    return done;
+    return BehindZeroSections(
+        d, c, h, in, at, count,
+        [&](const T* zeros, int from, int n) {
+            return LeadingSectionsRun(k - d, c, h + d, zeros, out + from, 0, n, d);
+        },
+        [] { return false; });
 }
 #endif
 
@@ -3903,6 +3905,20 @@ void TakeUnitsSample(int n, const long double& g, long double* xv, long double* 
 }
 #endif
 
+#if defined(__SIZEOF_INT128__)
+// UnitsRun's product of feedback tap k and an output history value b in whole units (exponent
+// field 0), with 64-bit shifts only (its pre- and post-shifts derived here).
+inline std::int64_t UnitsTapProduct(const TdspSilentState& s, int k, TExtendedBits b) {
+    const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
+                                          : static_cast<std::int64_t>(b.mantissa);
+    const unsigned shift = s.unitsShift[k];
+    const unsigned pre = shift <= 6 || shift > 64 ? 0 : 65 - shift;
+    const unsigned post = shift <= 64 ? 1 : shift - 64;
+    return UnitProductAt64(v, s.unitsMantissa[k], pre, post, (std::uint64_t{1} << (post - 1)) - 1,
+                           s.unitsSign[k]);
+}
+#endif
+
 // ProcessSample's whole-unit step (UnitsRun's, one sample, on the histories in place): false,
 // nothing touched, where it does not apply. The cycle search starts again after it (a frozen
 // cycle too: the step gives the same bits).
@@ -3917,14 +3933,7 @@ bool UnitsSample(int n, const long double& g, long double* xv, long double* yv, 
     for (int k = 0; k < n; ++k) {
         const TExtendedBits b = ToBits(yv[k + 1]);
         if (b.Exponent() != 0 || b.mantissa > static_cast<std::uint64_t>(most)) return false;
-        const std::int64_t v = b.IsNegative() ? -static_cast<std::int64_t>(b.mantissa)
-                                              : static_cast<std::int64_t>(b.mantissa);
-        // UnitsRun's product, 64-bit shifts only (its pre- and post-shifts derived here).
-        const unsigned shift = s.unitsShift[k];
-        const unsigned pre = shift <= 6 || shift > 64 ? 0 : 65 - shift;
-        const unsigned post = shift <= 64 ? 1 : shift - 64;
-        const std::int64_t q = UnitProductAt64(
-            v, s.unitsMantissa[k], pre, post, (std::uint64_t{1} << (post - 1)) - 1, s.unitsSign[k]);
+        const std::int64_t q = UnitsTapProduct(s, k, b);
         acc += q;
         any |= q;
     }
@@ -3957,13 +3966,7 @@ bool UnitsSampleTaps(const long double& g, long double* xv, long double* yv, boo
     std::int64_t acc = 0, any = 0;
     for (int k = 0; k < N; ++k) {
         if (ys[k].mantissa > static_cast<std::uint64_t>(most)) return false;
-        const std::int64_t v = ys[k].IsNegative() ? -static_cast<std::int64_t>(ys[k].mantissa)
-                                                  : static_cast<std::int64_t>(ys[k].mantissa);
-        const unsigned shift = s.unitsShift[k];
-        const unsigned pre = shift <= 6 || shift > 64 ? 0 : 65 - shift;
-        const unsigned post = shift <= 64 ? 1 : shift - 64;
-        const std::int64_t q = UnitProductAt64(
-            v, s.unitsMantissa[k], pre, post, (std::uint64_t{1} << (post - 1)) - 1, s.unitsSign[k]);
+        const std::int64_t q = UnitsTapProduct(s, k, ys[k]);
         acc += q;
         any |= q;
     }
